@@ -1,0 +1,336 @@
+// The subset of the Windows API that Corvane's programs call, with the platform's own names,
+// argument order and constants. The Windows build links platform/win32 (one-line forwards);
+// the native build links platform/sim (a simulated machine). Text is UTF-16 (char16_t), which
+// is what wchar_t is on Windows, so the forwards cast and never convert.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace win {
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using BOOL = std::int32_t;
+using LONG = std::int32_t;
+using LSTATUS = LONG;
+using UINT = std::uint32_t;
+using HRESULT = std::int32_t;
+using ULONG_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using WCHAR = char16_t;
+using LPWSTR = char16_t*;
+using LPCWSTR = const char16_t*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPDWORD = DWORD*;
+using REGSAM = DWORD;
+using PSID = void*;
+
+using HANDLE = void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+struct SC_HANDLE__;
+using SC_HANDLE = SC_HANDLE__*;
+struct SC_LOCK__;
+using SC_LOCK = SC_LOCK__*;
+struct SERVICE_STATUS_HANDLE__;
+using SERVICE_STATUS_HANDLE = SERVICE_STATUS_HANDLE__*;
+struct HWND__;
+using HWND = HWND__*;
+using FARPROC = LONG_PTR (*)();
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+constexpr DWORD MAX_PATH = 260;
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+// Win32 error codes.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD NO_ERROR = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_INVALID_DRIVE = 15;
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_INVALID_SERVICE_CONTROL = 1052;
+constexpr DWORD ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
+constexpr DWORD ERROR_SERVICE_DATABASE_LOCKED = 1055;
+constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
+constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
+constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
+constexpr DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
+constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
+constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
+constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_NOT_A_REPARSE_POINT = 4390;
+constexpr DWORD ERROR_REPARSE_TAG_MISMATCH = 4394;
+
+// HRESULTs.
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+
+// Files.
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD DELETE = 0x00010000;
+constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
+constexpr DWORD FILE_SHARE_READ = 1;
+constexpr DWORD FILE_SHARE_WRITE = 2;
+constexpr DWORD FILE_SHARE_DELETE = 4;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+
+// Volume flags.
+constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
+constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x2;
+constexpr DWORD FILE_UNICODE_ON_DISK = 0x4;
+constexpr DWORD FILE_PERSISTENT_ACLS = 0x8;
+constexpr DWORD FILE_SUPPORTS_REPARSE_POINTS = 0x80;
+constexpr DWORD FILE_SUPPORTS_HARD_LINKS = 0x00400000;
+
+// MS-DOS device names.
+constexpr DWORD DDD_RAW_TARGET_PATH = 0x1;
+constexpr DWORD DDD_REMOVE_DEFINITION = 0x2;
+constexpr DWORD DDD_EXACT_MATCH_ON_REMOVE = 0x4;
+constexpr DWORD DDD_NO_BROADCAST_SYSTEM = 0x8;
+
+// Reparse points.
+constexpr DWORD FSCTL_SET_REPARSE_POINT = 0x000900A4;
+constexpr DWORD FSCTL_GET_REPARSE_POINT = 0x000900A8;
+constexpr DWORD FSCTL_DELETE_REPARSE_POINT = 0x000900AC;
+constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
+constexpr DWORD MAXIMUM_REPARSE_DATA_BUFFER_SIZE = 16 * 1024;
+
+// Registry.
+inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000));
+inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000001));
+inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002));
+inline HKEY const HKEY_USERS = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000003));
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Services.
+constexpr DWORD SERVICE_WIN32_OWN_PROCESS = 0x10;
+constexpr DWORD SERVICE_STOPPED = 1;
+constexpr DWORD SERVICE_START_PENDING = 2;
+constexpr DWORD SERVICE_STOP_PENDING = 3;
+constexpr DWORD SERVICE_RUNNING = 4;
+constexpr DWORD SERVICE_CONTINUE_PENDING = 5;
+constexpr DWORD SERVICE_PAUSE_PENDING = 6;
+constexpr DWORD SERVICE_PAUSED = 7;
+constexpr DWORD SERVICE_ACCEPT_STOP = 1;
+constexpr DWORD SERVICE_CONTROL_STOP = 1;
+constexpr DWORD SERVICE_CONTROL_PAUSE = 2;
+constexpr DWORD SERVICE_CONTROL_CONTINUE = 3;
+constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
+constexpr DWORD SERVICE_CONTROL_SHUTDOWN = 5;
+constexpr DWORD SERVICE_AUTO_START = 2;
+constexpr DWORD SERVICE_DEMAND_START = 3;
+constexpr DWORD SERVICE_ERROR_NORMAL = 1;
+constexpr DWORD SERVICE_NO_CHANGE = 0xFFFFFFFF;
+constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
+constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
+
+// Event log.
+constexpr WORD EVENTLOG_ERROR_TYPE = 1;
+constexpr WORD EVENTLOG_WARNING_TYPE = 2;
+constexpr WORD EVENTLOG_INFORMATION_TYPE = 4;
+
+// Code pages.
+constexpr UINT CP_ACP = 0;
+constexpr UINT CP_THREAD_ACP = 3;
+constexpr UINT CP_UTF8 = 65001;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+
+struct SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+};
+
+using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
+using LPHANDLER_FUNCTION = void (*)(DWORD control);
+
+struct SERVICE_TABLE_ENTRYW {
+  LPWSTR lpServiceName;
+  LPSERVICE_MAIN_FUNCTIONW lpServiceProc;
+};
+
+// kernel32: errors, process, modules.
+void SetLastError(DWORD code);
+DWORD GetLastError();
+LPWSTR GetCommandLineW();
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+HMODULE GetModuleHandleW(LPCWSTR name);
+HMODULE LoadLibraryW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+BOOL SetCurrentDirectoryW(LPCWSTR path);
+BOOL CloseHandle(HANDLE handle);
+
+// kernel32: files, directories, paths, volumes.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                     DWORD* returned, void* overlapped);
+DWORD GetFileAttributesW(LPCWSTR name);
+BOOL DeleteFileW(LPCWSTR name);
+BOOL CreateDirectoryW(LPCWSTR name, void* security);
+BOOL RemoveDirectoryW(LPCWSTR name);
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
+BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* security);
+HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
+BOOL FindClose(HANDLE find);
+DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart);
+BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
+                           DWORD* serialNumber, DWORD* maxComponentLength, DWORD* flags,
+                           LPWSTR fileSystemName, DWORD fileSystemNameSize);
+BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath);
+DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size);
+
+// kernel32: national language.
+UINT GetACP();
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
+                        int wideSize);
+
+// shlwapi.
+BOOL PathIsUNCW(LPCWSTR path);
+BOOL PathStripToRootW(LPWSTR path);
+
+// user32.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
+
+// ole32.
+HRESULT CoInitialize(LPVOID reserved);
+void CoUninitialize();
+
+// advapi32: registry.
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                        REGSAM access, void* security, HKEY* result, DWORD* disposition);
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* size);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD size);
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LSTATUS RegCloseKey(HKEY key);
+
+// advapi32: service control manager.
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+
+// advapi32: event log.
+HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+BOOL ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                  WORD numStrings, DWORD dataSize, LPCWSTR* strings, LPVOID rawData);
+BOOL DeregisterEventSource(HANDLE eventLog);
+
+}  // namespace win

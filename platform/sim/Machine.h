@@ -1,0 +1,114 @@
+// The simulated Windows machine: what native tests build, drive and inspect. The win:: calls of
+// platform/WinApi.h act on the one machine alive at the time (tests make one per case).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WinApi.h"
+
+namespace sim {
+
+struct MachineState;
+
+// A program that can be started as a process: its entry and its resources.
+struct Program {
+  std::function<win::DWORD()> main;             // runs on the process's main thread
+  std::map<win::UINT, std::u16string> strings;  // the string table (LoadStringW)
+};
+
+struct EventRecord {
+  std::u16string source;
+  win::WORD type = 0;
+  win::WORD category = 0;
+  win::DWORD eventId = 0;
+  std::vector<std::u16string> strings;
+};
+
+// What one service start left behind, as the service control manager saw it.
+struct ServiceRun {
+  win::DWORD exitCode = 0;         // the Win32 exit code a starter reads
+  win::DWORD processExitCode = 0;  // what the program's entry returned
+  std::vector<win::SERVICE_STATUS> reports;  // every SetServiceStatus, in order
+};
+
+class Machine {
+ public:
+  // Builds a machine with volume C: (NTFS-like, FILE_UNICODE_ON_DISK set, serial 0x1234ABCD)
+  // and makes it the current one. Only one machine may be alive at a time.
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // ---- File system ----
+  // Adds a volume under a drive letter ('D', ...), with the given serial and flags.
+  void AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags);
+  // Creates a directory and all its parents (no error if it exists).
+  void MakeDirectories(std::u16string_view path);
+  // Creates or overwrites a file with the given bytes; parents are created.
+  void PutFile(std::u16string_view path, std::string_view content);
+  std::optional<std::string> FileContent(std::u16string_view path) const;
+  bool Exists(std::u16string_view path) const;
+  bool IsDirectory(std::u16string_view path) const;
+  win::DWORD LinkCount(std::u16string_view path) const;  // 0 when missing
+  // The names in a directory (no "." or ".."), in sorted order; empty when missing.
+  std::vector<std::u16string> List(std::u16string_view directory) const;
+  // The MS-DOS device definitions of a name such as X:, the one in force first.
+  std::vector<std::u16string> DosDevice(std::u16string_view name) const;
+
+  // ---- Processes ----
+  // The current directory of the test's own process (the one tests call win:: from).
+  void SetCurrentDirectory(std::u16string_view path);
+  void InstallProgram(std::u16string imagePath, Program program);
+  // Runs an installed program as a process with this command line, on a thread of its own,
+  // and returns its exit code once it ends.
+  win::DWORD RunProgram(std::u16string_view imagePath, std::u16string_view commandLine);
+
+  // ---- Registry ----
+  void SetRegistryValue(win::HKEY root, std::u16string_view key, std::u16string_view name,
+                        win::DWORD type, std::vector<std::uint8_t> data);
+  // A string value, terminating NUL included in the stored size.
+  void SetRegistryString(win::HKEY root, std::u16string_view key, std::u16string_view name,
+                         std::u16string_view value, win::DWORD type = win::REG_SZ);
+  void SetRegistryDword(win::HKEY root, std::u16string_view key, std::u16string_view name,
+                        win::DWORD value);
+  void CreateRegistryKey(win::HKEY root, std::u16string_view key);
+  bool RegistryKeyExists(win::HKEY root, std::u16string_view key) const;
+  void DeleteRegistryTree(win::HKEY root, std::u16string_view key);
+
+  // ---- Service control manager ----
+  // Adds a service record: own process, demand start, program path as given (may be quoted).
+  void CreateService(std::u16string name, std::u16string imagePath);
+  // Starts the service with these start arguments and waits until its process has ended.
+  ServiceRun StartService(std::u16string_view name, std::vector<std::u16string> args);
+  // Delivers a control code to a running service's handler, as the service control manager
+  // does, and returns once the handler has returned. False when no handler is registered.
+  bool DeliverControl(std::u16string_view name, win::DWORD control);
+
+  // ---- Event log ----
+  std::vector<EventRecord> Events() const;
+
+  // ---- Fault injection ----
+  // The next `times` calls of the named win:: function fail with `code`.
+  void FailNext(std::string_view function, win::DWORD code, int times = 1);
+  // Runs `hook` at the start of every call of the named function, before it acts and outside
+  // the machine's lock (a hook may call win:: functions, block, or throw).
+  void OnCall(std::string_view function, std::function<void()> hook);
+  void FailCoInitialize(win::HRESULT result);
+  // How many references LoadLibraryW has handed out and FreeLibrary not yet given back.
+  int LoadedModuleReferences() const;
+
+  MachineState& State() { return *state_; }
+
+ private:
+  std::unique_ptr<MachineState> state_;
+};
+
+}  // namespace sim

@@ -1,0 +1,102 @@
+// Inside the simulated machine: the state every simulated call works on, the one lock that
+// guards it, the per-thread context (last error, process) and the fault-injection gate.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WinApi.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+class FileSystem;
+class Registry;
+class ServiceManager;
+
+// Anything a HANDLE can stand for. CloseHandle destroys the object; a destructor releases what
+// the open held (share claims, for instance).
+struct HandleObject {
+  virtual ~HandleObject() = default;
+};
+
+// One simulated process: its program, command line, current directory and, when the service
+// control manager started it, its service session.
+struct ServiceSession;
+struct Process {
+  std::u16string imagePath;
+  std::u16string commandLine;
+  std::u16string currentDirectory = u"C:\\";
+  std::map<win::UINT, std::u16string> strings;
+  std::shared_ptr<ServiceSession> session;  // null unless started by the service manager
+};
+
+struct Fault {
+  win::DWORD code = 0;
+  int times = 0;
+};
+
+struct MachineState {
+  MachineState();
+  ~MachineState();
+
+  std::unique_ptr<FileSystem> files;
+  std::unique_ptr<Registry> registry;
+  std::unique_ptr<ServiceManager> services;
+
+  std::map<std::u16string, Program> programs;  // by upper-cased image path
+  Process testProcess;                         // the test's own process
+
+  std::map<std::uintptr_t, std::shared_ptr<HandleObject>> handles;
+  std::uintptr_t nextHandle = 0x1000;
+
+  std::vector<EventRecord> events;
+
+  std::map<std::string, Fault, std::less<>> faults;
+  std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;
+  std::optional<win::HRESULT> coInitializeFailure;
+  int moduleReferences = 0;
+};
+
+// The lock every simulated call takes while it touches machine state.
+std::recursive_mutex& Lock();
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// The current machine; aborts when none is alive.
+MachineState& State();
+
+// The process the calling thread belongs to.
+Process& CurrentProcess();
+void SetThreadProcess(Process* process);
+// Machine construction and destruction register and clear the current machine.
+void RegisterCurrent(MachineState* state);
+
+// Called first by every simulated function: runs the hooks registered for it (outside the
+// lock), then, when a failure was injected, sets the last-error code and returns it.
+std::optional<win::DWORD> Intercept(std::string_view function);
+
+// Handle table.
+win::HANDLE AddHandle(std::shared_ptr<HandleObject> object);
+std::shared_ptr<HandleObject> FindHandle(win::HANDLE handle);
+template <typename T>
+std::shared_ptr<T> FindHandleAs(win::HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(FindHandle(handle));
+}
+bool RemoveHandle(win::HANDLE handle);
+
+// Text helpers shared by the simulation.
+std::u16string Upper(std::u16string_view text);  // ASCII letters only, as the file system folds
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+std::u16string ToU16(std::string_view ascii);
+std::string ToNarrow(std::u16string_view text);  // for diagnostics; non-ASCII becomes '?'
+// Copies text and a terminating NUL into a caller's buffer of `size` units, if it fits.
+bool CopyOut(std::u16string_view text, win::LPWSTR buffer, std::size_t size);
+
+}  // namespace sim
