@@ -1,1 +1,199 @@
-// placeholder
+#include "engine/HardLink.h"
+
+#include "engine/Junction.h"
+#include "platform/UniqueHandle.h"
+
+namespace {
+
+std::unique_ptr<CObject> CreateDefaultHardLink() { return std::make_unique<CHardLink>(); }
+
+bool IsDirectory(const std::u16string& path) {
+  const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
+  return attributes != win::INVALID_FILE_ATTRIBUTES &&
+         (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Two names of one file share the volume serial number and the file index, whatever their
+// spelling. Either name failing to open means they are not known to be the same.
+bool NameSameFile(const std::u16string& first, const std::u16string& second) {
+  auto identify = [](const std::u16string& path, win::BY_HANDLE_FILE_INFORMATION& info) {
+    win::UniqueFile file(win::CreateFileW(
+        path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+        nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && win::GetFileInformationByHandle(file.Get(), &info) != 0;
+  };
+  if (first.empty() || second.empty()) return false;
+  win::BY_HANDLE_FILE_INFORMATION a{};
+  win::BY_HANDLE_FILE_INFORMATION b{};
+  return identify(first, a) && identify(second, b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+using CreateHardLinkFunction = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
+
+// A fresh name in the directory of `link` for the new link to be made under before it is moved
+// over `link`, so the existing file stays until its replacement exists.
+std::u16string TemporaryNameBeside(const std::u16string& link, unsigned attempt) {
+  const auto cut = link.find_last_of(u"\\/:");
+  std::u16string name = cut == std::u16string::npos ? std::u16string() : link.substr(0, cut + 1);
+  name += u"~corvane";
+  constexpr char16_t digits[] = u"0123456789abcdef";
+  for (int shift = 12; shift >= 0; shift -= 4) name += digits[(attempt >> shift) & 0xF];
+  name += u".tmp";
+  return name;
+}
+
+win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::u16string& link,
+                              const std::u16string& target) {
+  constexpr unsigned attempts = 64;
+  for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+    const std::u16string temporary = TemporaryNameBeside(link, attempt);
+    if (!createHardLink(temporary.c_str(), target.c_str(), nullptr)) {
+      const win::DWORD error = win::GetLastError();
+      if (error == win::ERROR_ALREADY_EXISTS || error == win::ERROR_FILE_EXISTS) continue;
+      return win::FALSE;
+    }
+    if (win::MoveFileExW(temporary.c_str(), link.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
+      return win::TRUE;
+    }
+    const win::DWORD error = win::GetLastError();
+    win::DeleteFileW(temporary.c_str());
+    win::SetLastError(error);
+    return win::FALSE;
+  }
+  return win::FALSE;  // every temporary name was taken; the last-error code says so
+}
+
+win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& target) {
+  // Linking a file onto itself changes nothing; the replacement below would otherwise have to
+  // rely on how the file system moves one name of a file onto another.
+  if (NameSameFile(link, target)) {
+    win::SetLastError(win::ERROR_SUCCESS);
+    return win::TRUE;
+  }
+
+  // Located at run time, not bound when the program is linked; the module reference is held
+  // only for this operation.
+  win::UniqueModule kernel32(win::LoadLibraryW(u"kernel32.dll"));
+  if (!kernel32) return win::FALSE;
+  const auto createHardLink = reinterpret_cast<CreateHardLinkFunction>(
+      reinterpret_cast<void (*)()>(win::GetProcAddress(kernel32.Get(), "CreateHardLinkW")));
+  if (createHardLink == nullptr) return win::FALSE;
+
+  if (PathExists(link) && !IsDirectory(link)) {
+    return ReplaceWithHardLink(createHardLink, link, target);
+  }
+  return createHardLink(link.c_str(), target.c_str(), nullptr);
+}
+
+win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& target) {
+  // A junction needs both paths; an empty one names nothing to make.
+  if (link.empty() || target.empty()) {
+    win::SetLastError(win::ERROR_INVALID_NAME);
+    return win::FALSE;
+  }
+  CreateDirectoryChain(link);
+  CreateDirectoryChain(target);
+  return CreateJunction(link, target) ? win::TRUE : win::FALSE;
+}
+
+win::BOOL DeleteFolderLink(const std::u16string& link) {
+  if (!PathExists(link)) {
+    win::SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return win::FALSE;
+  }
+  if (!RemoveJunction(link)) return win::FALSE;
+  win::RemoveDirectoryW(link.c_str());  // the junction is gone either way
+  return win::TRUE;
+}
+
+win::BOOL DeleteFileLink(const std::u16string& link) {
+  if (!PathExists(link)) {
+    win::SetLastError(win::ERROR_SUCCESS);
+    return win::TRUE;
+  }
+  return win::DeleteFileW(link.c_str());
+}
+
+}  // namespace
+
+const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
+
+const CRuntimeClass* CHardLink::GetRuntimeClass() const { return &classCHardLink; }
+
+bool CHardLink::Execute() const {
+  return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;
+}
+
+win::BOOL CHardLink::CreateLink() const {
+  switch (kind) {
+    case LinkKind::Drive:
+      return win::DefineDosDeviceW(0, link.c_str(), target.c_str());
+    case LinkKind::Folder:
+      return CreateFolderLink(link, target);
+    case LinkKind::File:
+      return CreateFileLink(link, target);
+  }
+  win::SetLastError(win::ERROR_NOT_SUPPORTED);
+  return win::FALSE;
+}
+
+win::BOOL CHardLink::DeleteLink() const {
+  switch (kind) {
+    case LinkKind::Drive:
+      return win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, link.c_str(), nullptr);
+    case LinkKind::Folder:
+      return DeleteFolderLink(link);
+    case LinkKind::File:
+      return DeleteFileLink(link);
+  }
+  win::SetLastError(win::ERROR_NOT_SUPPORTED);
+  return win::FALSE;
+}
+
+void CreateDirectoryChain(const std::u16string& path) {
+  if (path.empty()) return;
+  std::u16string chain = path;
+  if (chain.back() != u'\\') chain += u'\\';
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    if (chain[i] != u'\\') continue;
+    const std::u16string prefix = chain.substr(0, i);
+    if (!PathExists(prefix)) win::CreateDirectoryW(prefix.c_str(), nullptr);
+  }
+}
+
+bool PathExists(const std::u16string& path) {
+  constexpr std::size_t longest = win::MAX_PATH - 1;
+  if (path.size() > longest) return false;
+
+  char16_t full[win::MAX_PATH];
+  char16_t* lastComponent = nullptr;
+  const win::DWORD fullLength = win::GetFullPathNameW(path.c_str(), win::MAX_PATH, full,
+                                                      &lastComponent);
+  if (fullLength == 0 || fullLength >= win::MAX_PATH) return false;
+
+  char16_t root[win::MAX_PATH];
+  std::u16string_view(full, fullLength + 1).copy(root, fullLength + 1);
+  win::PathStripToRootW(root);
+  const bool isUnc = win::PathIsUNCW(root) != win::FALSE;
+  win::DWORD volumeFlags = 0;
+  if (!isUnc && !win::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                            nullptr, 0)) {
+    return false;
+  }
+
+  win::WIN32_FIND_DATAW found{};
+  win::UniqueFind find(win::FindFirstFileW(path.c_str(), &found));
+  if (!find) return false;
+
+  // Without Unicode names on disk the stored name may be longer than the one asked for; the
+  // path must still fit with the stored name in place of the last component.
+  if (!isUnc && (volumeFlags & win::FILE_UNICODE_ON_DISK) == 0) {
+    if (lastComponent == nullptr || *lastComponent == u'\0') return false;
+    const std::size_t directoryLength = static_cast<std::size_t>(lastComponent - full);
+    const std::size_t storedLength = std::u16string_view(found.cFileName).size();
+    if (directoryLength + storedLength > longest) return false;
+  }
+  return true;
+}

@@ -1,1 +1,208 @@
-// placeholder
+#include "service/LinkServiceModule.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "platform/UniqueHandle.h"
+
+namespace {
+
+LinkServiceModule* processModule = nullptr;
+
+// Whole-word comparison that ignores the case of ASCII letters only; a null word is empty.
+bool IsWord(const char16_t* text, std::u16string_view word) {
+  const std::u16string_view given = text != nullptr ? std::u16string_view(text) : u"";
+  if (given.size() != word.size()) return false;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    auto fold = [](char16_t c) {
+      return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    };
+    if (fold(given[i]) != fold(word[i])) return false;
+  }
+  return true;
+}
+
+std::u16string Argument(const char16_t* text) { return text != nullptr ? text : u""; }
+
+}  // namespace
+
+LinkServiceModule::LinkServiceModule() {
+  processModule = this;
+  const win::HRESULT com = win::CoInitialize(nullptr);
+  comInitialized_ = com >= 0;
+  initFailed_ = !comInitialized_;
+  runsAsService = win::TRUE;
+  win::LoadStringW(win::GetModuleHandleW(nullptr), kServiceNameResource, serviceName,
+                   static_cast<int>(kServiceNameSize));
+  statusHandle = nullptr;
+  status.dwServiceType = win::SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = win::SERVICE_STOPPED;
+  status.dwControlsAccepted = win::SERVICE_ACCEPT_STOP;
+  status.dwWin32ExitCode = 0;
+  status.dwServiceSpecificExitCode = 0;
+  status.dwCheckPoint = 0;
+  status.dwWaitHint = 0;
+}
+
+LinkServiceModule::~LinkServiceModule() {
+  request.link.clear();
+  request.target.clear();
+  // Only a successful initialisation is balanced; an unbalanced call would undo someone else's.
+  if (comInitialized_) win::CoUninitialize();
+  if (processModule == this) processModule = nullptr;
+}
+
+LinkServiceModule* LinkServiceModule::Instance() { return processModule; }
+
+win::DWORD LinkServiceModule::ProcessEntry() {
+  if (initFailed_) return 0xFFFFFFFF;
+  try {
+    win::HRESULT result = win::S_OK;
+    if (!HandleCommandLine(win::GetCommandLineW(), result)) return static_cast<win::DWORD>(result);
+    return Start();
+  } catch (const std::bad_alloc&) {
+    return win::ERROR_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return win::ERROR_OUTOFMEMORY;
+  }
+}
+
+win::DWORD LinkServiceModule::Start() {
+  win::UniqueKey appIds;
+  win::LSTATUS opened =
+      win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_READ, appIds.Put());
+  if (opened != win::ERROR_SUCCESS) {
+    std::lock_guard lock(statusLock_);
+    status.dwWin32ExitCode = static_cast<win::DWORD>(opened);
+    return status.dwWin32ExitCode;
+  }
+  win::UniqueKey appId;
+  opened = win::RegOpenKeyExW(appIds.Get(), kAppId, 0, win::KEY_READ, appId.Put());
+  if (opened != win::ERROR_SUCCESS) {
+    std::lock_guard lock(statusLock_);
+    status.dwWin32ExitCode = static_cast<win::DWORD>(opened);
+    return status.dwWin32ExitCode;
+  }
+
+  runsAsService = ReadLocalServiceValue(appId.Get()) ? win::TRUE : win::FALSE;
+  if (runsAsService) {
+    const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry},
+                                               {nullptr, nullptr}};
+    const bool dispatched = win::StartServiceCtrlDispatcherW(table) != win::FALSE;
+    const win::DWORD dispatchError = dispatched ? 0 : win::GetLastError();
+    std::lock_guard lock(statusLock_);
+    if (!dispatched) status.dwWin32ExitCode = dispatchError;
+    return status.dwWin32ExitCode;
+  }
+
+  const win::DWORD result = RunGuarded();
+  std::lock_guard lock(statusLock_);
+  status.dwWin32ExitCode = result;
+  return result;
+}
+
+bool LinkServiceModule::ReadLocalServiceValue(win::HKEY appIdKey) const {
+  char16_t value[win::MAX_PATH];
+  win::DWORD type = win::REG_NONE;
+  win::DWORD size = sizeof value;
+  if (win::RegQueryValueExW(appIdKey, u"LocalService", nullptr, &type,
+                            reinterpret_cast<win::BYTE*>(value), &size) != win::ERROR_SUCCESS) {
+    return false;
+  }
+  // A value of zero bytes has no terminating NUL to check; it does not count as present.
+  return (type == win::REG_SZ || type == win::REG_EXPAND_SZ) && size >= sizeof(char16_t) &&
+         size % sizeof(char16_t) == 0 && value[size / sizeof(char16_t) - 1] == u'\0';
+}
+
+void LinkServiceModule::ServiceMainEntry(win::DWORD argc, win::LPWSTR* argv) {
+  if (LinkServiceModule* module = Instance()) module->ServiceMain(argc, argv);
+}
+
+void LinkServiceModule::ControlHandlerEntry(win::DWORD code) {
+  if (LinkServiceModule* module = Instance()) module->HandleControl(code);
+}
+
+void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
+  requestInvalid = false;
+  restoreMode = false;
+  argumentsLost_ = false;
+  if (argc == 5) {
+    if (IsWord(argv[1], u"Drive")) {
+      request.kind = LinkKind::Drive;
+    } else if (IsWord(argv[1], u"Folder")) {
+      request.kind = LinkKind::Folder;
+    } else if (IsWord(argv[1], u"File")) {
+      request.kind = LinkKind::File;
+    } else {
+      requestInvalid = true;
+    }
+    if (IsWord(argv[2], u"Create")) {
+      request.action = LinkAction::Create;
+    } else if (IsWord(argv[2], u"Delete")) {
+      request.action = LinkAction::Delete;
+    } else {
+      requestInvalid = true;
+    }
+    try {
+      request.target = Argument(argv[3]);
+      request.link = Argument(argv[4]);
+    } catch (const std::bad_alloc&) {
+      argumentsLost_ = true;  // reported as out of memory once the service can report
+    } catch (const std::length_error&) {
+      argumentsLost_ = true;
+    }
+  } else if (argc == 1) {
+    restoreMode = true;
+  } else {
+    requestInvalid = true;
+  }
+}
+
+void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
+  ReadStartArguments(argc, argv);
+  {
+    std::lock_guard lock(statusLock_);
+    status.dwCurrentState = win::SERVICE_START_PENDING;
+  }
+  statusHandle = win::RegisterServiceCtrlHandlerW(serviceName, &ControlHandlerEntry);
+  if (statusHandle == nullptr) {
+    LogEvent(u"Handler not installed");
+    return;
+  }
+  ReportStatus(win::SERVICE_START_PENDING);
+  {
+    std::lock_guard lock(statusLock_);
+    status.dwWin32ExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+  }
+  ReportStopped(RunGuarded());
+  LogEvent(u"Service stopped");
+}
+
+win::DWORD LinkServiceModule::RunGuarded() {
+  if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
+  try {
+    return Run();
+  } catch (const std::bad_alloc&) {
+    return win::ERROR_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return win::ERROR_OUTOFMEMORY;
+  }
+}
+
+win::DWORD LinkServiceModule::Run() {
+  if (requestInvalid) return win::ERROR_INVALID_PARAMETER;
+  if (!restoreMode) {
+    if (request.Execute()) return 0;
+    return win::GetLastError();
+  }
+  // The link list is not read yet: the restore pass finds no list to open.
+  return win::ERROR_FILE_NOT_FOUND;
+}
+
+bool LinkServiceModule::HandleCommandLine(std::u16string_view, win::HRESULT& result) {
+  // No switches are recognised yet.
+  result = win::S_OK;
+  return true;
+}

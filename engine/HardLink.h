@@ -1,0 +1,43 @@
+// One link request, or one stored record of the link list: which kind of link to create or
+// remove, where, and pointing to what.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/CObject.h"
+#include "platform/WinApi.h"
+
+// The numbers are also those stored in the link list file; values outside the named ones can be
+// read from a file and must survive, so these are plain 32-bit values with names.
+enum class LinkKind : std::int32_t { Drive = 0, Folder = 1, File = 2 };
+enum class LinkAction : std::int32_t { Delete = 0, Create = 1 };
+
+class CHardLink : public CObject {
+ public:
+  static const CRuntimeClass classCHardLink;
+
+  const CRuntimeClass* GetRuntimeClass() const override;
+  ~CHardLink() override = default;
+
+  // True when the request succeeded; after false the thread's last-error code says why.
+  // Every non-zero action creates.
+  bool Execute() const;
+  win::BOOL CreateLink() const;
+  win::BOOL DeleteLink() const;
+
+  friend bool operator==(const CHardLink& a, const CHardLink& b) {
+    return a.action == b.action && a.kind == b.kind && a.link == b.link && a.target == b.target;
+  }
+
+  LinkAction action = LinkAction::Delete;
+  LinkKind kind = LinkKind::Drive;
+  std::u16string link;
+  std::u16string target;
+};
+
+// Makes every directory along `path`, the last component included; results are ignored.
+void CreateDirectoryChain(const std::u16string& path);
+
+// Whether the file system has an entry (file or directory) under `path`.
+bool PathExists(const std::u16string& path);

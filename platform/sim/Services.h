@@ -1,0 +1,57 @@
+// The simulated service control manager: service records, and for a started service the
+// session between its process and the manager (start arguments, handler, status reports).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/WinApi.h"
+
+namespace sim {
+
+struct PendingControl {
+  win::DWORD code = 0;
+  bool done = false;     // handled, or dropped because the service has ended
+  bool handled = false;
+};
+
+// One start of a service, from the process start until the process ends. Guarded by its own
+// mutex (not the machine lock), because the dispatcher waits on it.
+struct ServiceSession {
+  std::u16string serviceName;
+  std::vector<std::u16string> arguments;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool dispatcherStarted = false;
+  bool mainReturned = false;
+  bool stopped = false;  // SERVICE_STOPPED was reported
+  bool processEnded = false;
+  win::LPHANDLER_FUNCTION handler = nullptr;
+  std::deque<std::shared_ptr<PendingControl>> controls;
+  std::vector<win::SERVICE_STATUS> reports;
+};
+
+struct ServiceRecord {
+  std::u16string name;
+  std::u16string imagePath;
+  win::DWORD startType = win::SERVICE_DEMAND_START;
+  std::shared_ptr<ServiceSession> running;
+};
+
+class ServiceManager {
+ public:
+  std::map<std::u16string, ServiceRecord> records;  // by upper-cased name
+  std::map<std::uintptr_t, std::shared_ptr<ServiceSession>> statusHandles;
+  std::uintptr_t nextStatusHandle = 0x5000;
+};
+
+// The program path of a service's command line: the quoted part, or up to the first blank.
+std::u16string ProgramPathOf(std::u16string_view commandLine);
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+// The one module object of CorvaneService: the service name, the status record reported to the
+// service control manager, and the one request of this start.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "engine/HardLink.h"
+#include "platform/WinApi.h"
+#include "service/EventText.h"
+
+// The service's AppID, also the registry script's "APPID" substitution.
+inline constexpr char16_t kAppId[] = u"{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}";
+
+class LinkServiceModule {
+ public:
+  static constexpr std::size_t kServiceNameSize = 256;
+  static constexpr win::UINT kServiceNameResource = 100;
+
+  LinkServiceModule();
+  ~LinkServiceModule();
+  LinkServiceModule(const LinkServiceModule&) = delete;
+  LinkServiceModule& operator=(const LinkServiceModule&) = delete;
+
+  // The process entry: what wWinMain returns.
+  win::DWORD ProcessEntry();
+
+  // Runs under the service control dispatcher when the service is registered to, else runs the
+  // request directly; returns the process exit code.
+  win::DWORD Start();
+
+  // Called by the platform on the service's own thread.
+  void ServiceMain(win::DWORD argc, win::LPWSTR* argv);
+
+  // Executes the request or the restore pass; returns the exit code.
+  win::DWORD Run();
+
+  void ReportStatus(win::DWORD state);
+  void HandleControl(win::DWORD code);
+  void OnStop();
+
+  // Writes one information event; the text is formatted printf-style (%s, %d, %u, %%).
+  template <typename... Args>
+  void LogEvent(std::u16string_view format, const Args&... args) {
+    WriteEvent(FormatEventText(format, {EventArgument(args)...}));
+  }
+
+  // False when a command-line switch was acted on (`result` then holds the outcome).
+  bool HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result);
+
+  // The process-wide pointer the platform's callbacks reach the module through.
+  static LinkServiceModule* Instance();
+
+  char16_t serviceName[kServiceNameSize] = {};
+  win::SERVICE_STATUS_HANDLE statusHandle = nullptr;
+  win::SERVICE_STATUS status{};
+  win::BOOL runsAsService = win::TRUE;
+  CHardLink request;
+  bool requestInvalid = false;
+  bool restoreMode = false;
+
+ private:
+  static void ServiceMainEntry(win::DWORD argc, win::LPWSTR* argv);
+  static void ControlHandlerEntry(win::DWORD code);
+
+  void ReadStartArguments(win::DWORD argc, win::LPWSTR* argv);
+  bool ReadLocalServiceValue(win::HKEY appIdKey) const;
+  // Run, with an exception that escapes the request turned into an exit code.
+  win::DWORD RunGuarded();
+  void ReportStopped(win::DWORD exitCode);
+  void WriteEvent(const std::u16string& text) const;
+
+  bool initFailed_ = false;
+  bool comInitialized_ = false;
+  bool argumentsLost_ = false;  // the start arguments could not be held (no memory)
+  mutable std::mutex statusLock_;  // guards `status` and each report made from it
+};

@@ -1,0 +1,65 @@
+// A simulated machine with CorvaneService installed the way an administrator installs it: the
+// program, its service record and the AppID entries that make a plain start use the dispatcher.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/Machine.h"
+#include "service/LinkServiceModule.h"
+
+namespace corvane_test {
+
+inline constexpr char16_t kServiceImage[] = u"C:\\Program Files\\Corvane\\CorvaneService.exe";
+inline const std::u16string kAppIdKey = std::u16string(u"AppID\\") + kAppId;
+
+// The program as the process sees it: the module constructed first, then the entry.
+inline sim::Program ServiceProgram() {
+  return sim::Program{[] {
+                        LinkServiceModule module;
+                        return module.ProcessEntry();
+                      },
+                      {{LinkServiceModule::kServiceNameResource, u"CorvaneService"}}};
+}
+
+class ServiceHarness : public ::testing::Test {
+ protected:
+  ServiceHarness() {
+    machine.InstallProgram(kServiceImage, ServiceProgram());
+    machine.CreateService(u"CorvaneService", u"\"" + std::u16string(kServiceImage) + u"\"");
+    machine.SetRegistryString(win::HKEY_CLASSES_ROOT, kAppIdKey, u"", u"CorvaneService");
+    machine.SetRegistryString(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService",
+                              u"CorvaneService");
+  }
+
+  sim::ServiceRun StartService(std::vector<std::u16string> args = {}) {
+    return machine.StartService(u"CorvaneService", std::move(args));
+  }
+
+  // A plain start of the program, as from a command prompt.
+  win::DWORD RunDirectly(std::u16string commandLine = u"") {
+    const std::u16string line = u"\"" + std::u16string(kServiceImage) + u"\"" +
+                                (commandLine.empty() ? u"" : u" " + commandLine);
+    return machine.RunProgram(kServiceImage, line);
+  }
+
+  std::vector<std::u16string> EventTexts() const {
+    std::vector<std::u16string> texts;
+    for (const auto& event : machine.Events()) {
+      texts.push_back(event.strings.empty() ? u"" : event.strings.front());
+    }
+    return texts;
+  }
+
+  sim::Machine machine;
+};
+
+inline std::string Narrow(std::u16string_view text) {
+  std::string result;
+  for (char16_t c : text) result.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return result;
+}
+
+}  // namespace corvane_test
