@@ -19,6 +19,8 @@ class CHardLink : public CObject {
 
   const CRuntimeClass* GetRuntimeClass() const override;
   ~CHardLink() override = default;
+  // Reads or writes the four fields in record order; loading replaces all four.
+  void Serialize(LinkArchive& archive) override;
 
   // True when the request succeeded; after false the thread's last-error code says why.
   // Every non-zero action creates.

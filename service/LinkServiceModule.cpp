@@ -3,6 +3,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "engine/LinkList.h"
 #include "platform/UniqueHandle.h"
 
 namespace {
@@ -197,8 +198,26 @@ win::DWORD LinkServiceModule::Run() {
     if (request.Execute()) return 0;
     return win::GetLastError();
   }
-  // The link list is not read yet: the restore pass finds no list to open.
-  return win::ERROR_FILE_NOT_FOUND;
+  return RestoreDriveMappings();
+}
+
+// The restore pass: drive mappings do not survive a restart, so every stored Create of a Drive
+// link is carried out again. A list that cannot be opened answers 2; a malformed one executes
+// nothing; the outcome of each record is not the pass's concern.
+win::DWORD LinkServiceModule::RestoreDriveMappings() {
+  LoadedLinkList list;
+  switch (LoadLinkList(list)) {
+    case LoadOutcome::notOpened:
+      return win::ERROR_FILE_NOT_FOUND;
+    case LoadOutcome::malformed:
+      return 0;
+    case LoadOutcome::loaded:
+      break;
+  }
+  for (const CHardLink& record : list.links.records) {
+    if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive) record.Execute();
+  }
+  return 0;
 }
 
 bool LinkServiceModule::HandleCommandLine(std::u16string_view, win::HRESULT& result) {

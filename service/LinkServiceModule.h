@@ -68,6 +68,7 @@ class LinkServiceModule {
   bool ReadLocalServiceValue(win::HKEY appIdKey) const;
   // Run, with an exception that escapes the request turned into an exit code.
   win::DWORD RunGuarded();
+  win::DWORD RestoreDriveMappings();
   void ReportStopped(win::DWORD exitCode);
   void WriteEvent(const std::u16string& text) const;
 

@@ -67,6 +67,11 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   return RunAsProcess(*program, process);
 }
 
+void Machine::SetAnsiCodePage(win::UINT codePage) {
+  Guard guard(Lock());
+  state_->ansiCodePage = codePage;
+}
+
 // ---- Registry ----
 
 void Machine::SetRegistryValue(win::HKEY root, std::u16string_view key, std::u16string_view name,
@@ -236,6 +241,11 @@ void Machine::FailCoInitialize(win::HRESULT result) {
 int Machine::LoadedModuleReferences() const {
   Guard guard(Lock());
   return state_->moduleReferences;
+}
+
+std::size_t Machine::OpenHandles() const {
+  Guard guard(Lock());
+  return state_->handles.size();
 }
 
 }  // namespace sim

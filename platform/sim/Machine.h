@@ -71,6 +71,9 @@ class Machine {
   // and returns its exit code once it ends.
   win::DWORD RunProgram(std::u16string_view imagePath, std::u16string_view commandLine);
 
+  // The ANSI code page (1252 unless set; 28591 and 65001 are also known).
+  void SetAnsiCodePage(win::UINT codePage);
+
   // ---- Registry ----
   void SetRegistryValue(win::HKEY root, std::u16string_view key, std::u16string_view name,
                         win::DWORD type, std::vector<std::uint8_t> data);
@@ -104,6 +107,8 @@ class Machine {
   void FailCoInitialize(win::HRESULT result);
   // How many references LoadLibraryW has handed out and FreeLibrary not yet given back.
   int LoadedModuleReferences() const;
+  // Handles and registry keys open right now (files, finds, keys, event sources).
+  std::size_t OpenHandles() const;
 
   MachineState& State() { return *state_; }
 

@@ -63,6 +63,7 @@ struct MachineState {
   std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;
   std::optional<win::HRESULT> coInitializeFailure;
   int moduleReferences = 0;
+  win::UINT ansiCodePage = 1252;
 };
 
 // The lock every simulated call takes while it touches machine state.

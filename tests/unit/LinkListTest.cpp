@@ -1,0 +1,144 @@
+// The link list file: where it is, how it is opened, and every way a file can be malformed.
+#include "tests/unit/ListBytes.h"
+
+namespace corvane_test {
+namespace {
+
+class LinkListTest : public ::testing::Test {
+ protected:
+  sim::Machine machine;
+};
+
+TEST_F(LinkListTest, EveryTruncationOfTheWorkedExampleIsMalformed) {
+  for (std::size_t length = 0; length < kWorkedExample.size(); ++length) {
+    HardLinkArray read;
+    EXPECT_EQ(LoadBytes(machine, kWorkedExample.substr(0, length), read), LoadOutcome::malformed)
+        << "first " << length << " bytes";
+    EXPECT_TRUE(read.records.empty());
+  }
+}
+
+struct ListCase {
+  const char* name;
+  std::string bytes;
+  LoadOutcome outcome;
+  std::size_t records;
+};
+
+class ListFiles : public LinkListTest, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(ListFiles, LoadAsExpected) {
+  HardLinkArray read;
+  EXPECT_EQ(LoadBytes(machine, GetParam().bytes, read), GetParam().outcome);
+  EXPECT_EQ(read.records.size(), GetParam().records);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+const std::string kRecord = kWorkedExample.substr(2);
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ListFiles,
+    ::testing::Values(
+        ListCase{"EmptyList", Bytes({0, 0}), LoadOutcome::loaded, 0},
+        ListCase{"ZeroBytes", "", LoadOutcome::malformed, 0},
+        ListCase{"OneByte", Bytes({1}), LoadOutcome::malformed, 0},
+        ListCase{"TrailingBytesIgnored", kWorkedExample + std::string(10, '\x5A'),
+                 LoadOutcome::loaded, 1},
+        ListCase{"CountPromisesMore", Bytes({2, 0}) + kRecord, LoadOutcome::malformed, 0},
+        ListCase{"WideCount", Bytes({0xFF, 0xFF, 2, 0, 0, 0}) + kRecord + kRecord,
+                 LoadOutcome::loaded, 2},
+        ListCase{"Count65534Short", Bytes({0xFE, 0xFF}) + kRecord, LoadOutcome::malformed, 0},
+        ListCase{"HugeCount", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) + kRecord,
+                 LoadOutcome::malformed, 0},
+        ListCase{"HugeStringLength",
+                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0x7F}),
+                 LoadOutcome::malformed, 0},
+        ListCase{"Huge8ByteLength",
+                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}),
+                 LoadOutcome::malformed, 0},
+        ListCase{"StringLongerThanFile", Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x05, 'a', 'b'}),
+                 LoadOutcome::malformed, 0},
+        ListCase{"AnsiRecord",
+                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 'X', ':', 7, 'D', ':', '\\', 'D', 'a',
+                        't', 'a'}),
+                 LoadOutcome::loaded, 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(LinkListTest, AnsiAndUnicodeRecordsLoadTheSameValue) {
+  HardLinkArray ansi;
+  ASSERT_EQ(LoadBytes(machine,
+                      Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 'X', ':', 7, 'D', ':', '\\', 'D',
+                             'a', 't', 'a'}),
+                      ansi),
+            LoadOutcome::loaded);
+  HardLinkArray unicode;
+  ASSERT_EQ(LoadBytes(machine, kWorkedExample, unicode), LoadOutcome::loaded);
+  EXPECT_EQ(ansi.records, unicode.records);
+}
+
+TEST_F(LinkListTest, ReadErrorIsMalformed) {
+  machine.FailNext("ReadFile", win::ERROR_READ_FAULT);
+  HardLinkArray read;
+  EXPECT_EQ(LoadBytes(machine, kWorkedExample, read), LoadOutcome::malformed);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+// A file that claims 0xFFFFFFFF records is refused before anything of that size is allocated:
+// the reader compares the claim with what the file can hold.
+TEST_F(LinkListTest, HostileCountIsRefusedBeforeAllocation) {
+  HardLinkArray read;
+  std::string bytes = Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+  for (int i = 0; i < 100; ++i) bytes += kRecord;
+  EXPECT_EQ(LoadBytes(machine, bytes, read), LoadOutcome::malformed);
+  EXPECT_EQ(read.records.capacity(), 0u);
+}
+
+TEST_F(LinkListTest, OpenFailuresAreNotOpened) {
+  HardLinkArray read;
+  LoadedLinkList list;
+  EXPECT_EQ(LoadLinkList(u"C:\\missing.dat", list), LoadOutcome::notOpened);
+  EXPECT_EQ(LoadLinkList(u"", list), LoadOutcome::notOpened);
+
+  const std::u16string longPath = u"C:\\" + std::u16string(256, u'l') + u".dat";  // 263 units
+  machine.PutFile(longPath, kWorkedExample);
+  EXPECT_EQ(LoadLinkList(longPath, list), LoadOutcome::notOpened);
+
+  // Held open by another process: the service does not wait for it.
+  machine.PutFile(u"C:\\held.dat", kWorkedExample);
+  win::UniqueFile holder(win::CreateFileW(u"C:\\held.dat", win::GENERIC_READ, win::FILE_SHARE_READ,
+                                          nullptr, win::OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(LoadLinkList(u"C:\\held.dat", list), LoadOutcome::notOpened);
+}
+
+TEST_F(LinkListTest, LoadedListKeepsTheFileOpenAndUnshared) {
+  machine.PutFile(u"C:\\list.dat", kWorkedExample);
+  {
+    LoadedLinkList list;
+    ASSERT_EQ(LoadLinkList(u"C:\\list.dat", list), LoadOutcome::loaded);
+    win::SetLastError(0xdeadbeef);
+    win::UniqueFile other(win::CreateFileW(u"C:\\list.dat", win::GENERIC_READ,
+                                           win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
+                                           win::OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(other);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+  EXPECT_EQ(machine.FileContent(u"C:\\list.dat"), kWorkedExample) << "the service never writes";
+}
+
+TEST_F(LinkListTest, ListIsBesideTheProgramWhateverTheCurrentDirectory) {
+  machine.InstallProgram(u"C:\\Program Files\\Corvane\\CorvaneService.exe",
+                         sim::Program{[] {
+                           const std::u16string path = LinkListPath();
+                           return path == u"C:\\Program Files\\Corvane\\Corvane.dat" ? 0u : 1u;
+                         },
+                                      {}});
+  machine.SetCurrentDirectory(u"C:\\");
+  EXPECT_EQ(machine.RunProgram(u"C:\\Program Files\\Corvane\\CorvaneService.exe", u"x"), 0u);
+}
+
+}  // namespace
+}  // namespace corvane_test
