@@ -67,9 +67,11 @@ TEST_F(HardLinkTest, DriveFailuresCarryDefineDosDeviceCode) {
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:")), direct);
 }
 
-// ---- Folder (junctions not built yet) ----
+// ---- Folder (the junction itself is in JunctionTest) ----
 
-TEST_F(HardLinkTest, FolderCreateMakesBothChainsThenFailsWithNotSupported) {
+// The directories made along the way stay when the junction cannot be set.
+TEST_F(HardLinkTest, FolderCreateKeepsBothChainsWhenTheJunctionFails) {
+  machine.FailNext("DeviceIoControl", win::ERROR_NOT_SUPPORTED);
   EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::Folder, u"C:\\Links\\A\\Docs",
                             u"C:\\Store\\Docs")),
             win::ERROR_NOT_SUPPORTED);
@@ -107,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderDeleteCase{"Empty", u"", win::ERROR_PATH_NOT_FOUND},
                       FolderDeleteCase{"TrailingBackslash", u"C:\\Plain\\", win::ERROR_PATH_NOT_FOUND},
                       FolderDeleteCase{"DriveRoot", u"C:\\", win::ERROR_PATH_NOT_FOUND},
-                      FolderDeleteCase{"PlainDirectory", u"C:\\Plain", win::ERROR_NOT_SUPPORTED}),
+                      FolderDeleteCase{"PlainDirectory", u"C:\\Plain", win::ERROR_NOT_A_REPARSE_POINT}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- File ----

@@ -62,8 +62,8 @@ TEST_F(PathExistsTest, LengthLimitIs259) {
   EXPECT_TRUE(PathExists(name259));
 
   const std::u16string name260 = name259 + u"c";
-  machine.PutFile(name260, "x");
-  ASSERT_TRUE(machine.Exists(name260));
+  machine.PutFile(u"\\\\?\\" + name260, "x");  // long names need the \\?\ form
+  ASSERT_TRUE(machine.Exists(u"\\\\?\\" + name260));
   EXPECT_FALSE(PathExists(name260));
 }
 
@@ -73,7 +73,7 @@ TEST_F(PathExistsTest, StoredNameMustFitOnlyWithoutUnicodeOnDisk) {
   for (char16_t drive : {u'D', u'E'}) {
     const std::u16string directory = std::u16string(1, drive) + u":\\" + std::u16string(150, u'a');
     const std::u16string stored = std::u16string(110, u'n');  // full path: 153 + 1 + 110 = 264
-    machine.PutFile(directory + u"\\" + stored, "x");
+    machine.PutFile(u"\\\\?\\" + directory + u"\\" + stored, "x");
     const std::u16string pattern = directory + u"\\n*";
     EXPECT_EQ(PathExists(pattern), drive == u'E') << "drive " << static_cast<char>(drive);
     EXPECT_TRUE(PathExists(directory));  // short names fit on both

@@ -29,7 +29,6 @@ TEST_F(RestorePass, OnlyCreateRecordsOfDrivesAreExecuted) {
   WriteList({Record(7, 0, u"G:", u"C:\\seven"), Record(1, 1, u"C:\\s\\junction", u"C:\\s"),
              Record(1, 2, u"C:\\s\\b.txt", u"C:\\s\\a.txt"), Record(1, 5, u"H:", u"C:\\five"),
              Record(0, 0, u"I:", u"C:\\deleted"), Record(-1, 0, u"J:", u"C:\\minus")});
-  std::vector<std::u16string> executed;
   const auto run = StartService();
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(machine.DosDevice(u"G:"), std::vector<std::u16string>{u"\\??\\C:\\seven"});

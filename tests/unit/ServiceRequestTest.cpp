@@ -68,11 +68,6 @@ TEST_F(ServiceHarness, FailedRequestReportsThePlatformCode) {
   EXPECT_FALSE(machine.Exists(u"C:\\link.txt"));
 }
 
-TEST_F(ServiceHarness, NoArgumentsAndNoListGives2) {
-  const auto run = StartService();
-  EXPECT_EQ(run.exitCode, win::ERROR_FILE_NOT_FOUND);
-}
-
 // ---- Start paths ----
 
 struct LocalServiceCase {
