@@ -1,6 +1,7 @@
 #include "engine/LinkArchive.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 const char* ArchiveError::what() const noexcept {
@@ -153,10 +154,9 @@ std::u16string LinkArchive::ReadString() {
 
   if (unicode) {
     std::u16string body(static_cast<std::size_t>(length), u'\0');
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(bodyBytes));
-    Read(bytes.data(), bytes.size());
-    for (std::size_t i = 0; i < body.size(); ++i) {
-      body[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    Read(body.data(), static_cast<std::size_t>(bodyBytes));
+    if constexpr (std::endian::native == std::endian::big) {
+      for (auto& unit : body) unit = static_cast<char16_t>((unit >> 8) | (unit << 8));
     }
     body.resize(std::min(body.size(), body.find(u'\0')));
     return body;

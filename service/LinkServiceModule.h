@@ -2,6 +2,7 @@
 // service control manager, and the one request of this start.
 #pragma once
 
+#include <exception>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -41,9 +42,14 @@ class LinkServiceModule {
   void OnStop();
 
   // Writes one information event; the text is formatted printf-style (%s, %d, %u, %%).
+  // A message that cannot be formatted for want of memory is dropped, like one whose event
+  // source cannot be opened: logging never ends the service.
   template <typename... Args>
-  void LogEvent(std::u16string_view format, const Args&... args) {
-    WriteEvent(FormatEventText(format, {EventArgument(args)...}));
+  void LogEvent(std::u16string_view format, const Args&... args) noexcept {
+    try {
+      WriteEvent(FormatEventText(format, {EventArgument(args)...}));
+    } catch (const std::exception&) {
+    }
   }
 
   // False when a command-line switch was acted on (`result` then holds the outcome).

@@ -93,9 +93,9 @@ BENCHMARK(BM_MemcpySameBytes)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(b
 
 // A file of 36 bytes that claims 0xFFFFFFFF records: the peak is what reading it allocates.
 void BM_HostileCountPeakMemory(benchmark::State& state) {
-  sim::Machine machine;
   std::string bytes = "\xFF\xFF\xFF\xFF\xFF\xFF";
   bytes += ListOf(1).substr(2);
+  sim::Machine machine;
   machine.PutFile(u"C:\\hostile.dat", bytes);
   std::size_t peak = 0;
   for (auto _ : state) {

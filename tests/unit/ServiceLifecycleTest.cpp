@@ -137,6 +137,14 @@ TEST_F(ServiceLifecycle, FailedEventSourceDropsTheMessageOnly) {
   EXPECT_TRUE(machine.Events().empty());
 }
 
+TEST_F(ServiceLifecycle, OutOfMemoryWhileLoggingDropsTheMessageOnly) {
+  machine.OnCall("RegisterEventSourceW", [] { throw std::bad_alloc(); });
+  const auto run = StartService({u"Bogus", u"Create", u"x", u"y"});
+  EXPECT_EQ(States(run), (std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOPPED}));
+  EXPECT_EQ(run.exitCode, win::ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(machine.Events().empty());
+}
+
 TEST_F(ServiceLifecycle, FailedStatusReportsDoNotStopTheRequest) {
   machine.FailNext("SetServiceStatus", win::ERROR_INVALID_HANDLE);
   bool executed = false;
