@@ -1,10 +1,152 @@
-// Placeholder: the simulated file system (volumes, directories, files, hard links, find,
-// full paths, MS-DOS devices). Replaced by the real one.
+// The simulated file system: volumes by drive letter, directories, files with several names
+// (hard links), share modes, reparse points on directories, and the MS-DOS device table that
+// drive letters are looked up in. The win:: functions of FileApi.cpp work on it under the
+// machine's lock; every member here assumes that lock is held.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WinApi.h"
+#include "platform/sim/MachineState.h"
+
 namespace sim {
+
+struct Volume;
+
+// Share-access bookkeeping of one file, as the I/O manager keeps it. Only opens that ask for
+// data access (read, write or delete) take part; attribute-only opens neither claim nor check.
+struct ShareState {
+  int openCount = 0;
+  int readers = 0;
+  int writers = 0;
+  int deleters = 0;
+  int sharedRead = 0;
+  int sharedWrite = 0;
+  int sharedDelete = 0;
+};
+
+// What an access mask asks for, in the terms share modes speak.
+struct DataAccess {
+  bool read = false;
+  bool write = false;
+  bool del = false;
+  bool Any() const { return read || write || del; }
+};
+DataAccess ToDataAccess(win::DWORD access);
+
+// A file or a directory. A file may have several names; each name holds a reference.
+struct Node {
+  bool directory = false;
+  win::DWORD attributes = 0;  // stored bits; DIRECTORY and REPARSE_POINT derive from the node
+  std::string content;
+  win::DWORD links = 0;
+  std::uint64_t index = 0;
+  Volume* volume = nullptr;
+  std::vector<std::uint8_t> reparse;  // the record as set; empty when there is none
+
+  struct Entry {
+    std::u16string name;  // as created (names are case-preserving)
+    std::shared_ptr<Node> node;
+  };
+  std::map<std::u16string, Entry> children;  // keyed by the upper-cased name
+  std::weak_ptr<Node> parent;                // directories only
+  ShareState share;
+
+  win::DWORD Attributes() const;
+  win::DWORD ReparseTag() const;  // 0 when none
+  std::uint64_t Size() const { return content.size(); }
+};
+
+struct Volume {
+  char16_t letter = u'C';
+  win::DWORD serial = 0;
+  win::DWORD flags = 0;
+  std::u16string label;
+  std::u16string fileSystem = u"NTFS";
+  std::u16string device;  // e.g. \Device\HarddiskVolume1
+  std::shared_ptr<Node> root;
+  std::uint64_t nextIndex = 0x20;
+};
+
+// Where a path leads: the directory that holds its last name, and what that name names.
+struct Location {
+  Volume* volume = nullptr;
+  std::shared_ptr<Node> parent;  // null for a volume root
+  std::u16string name;           // the last name as written
+  std::shared_ptr<Node> node;    // null when the last name does not exist
+  bool trailingSeparator = false;
+};
+
+// An open file or directory: what it may do, where it reads and writes, and its share claim.
+class OpenFile : public HandleObject {
+ public:
+  OpenFile(std::shared_ptr<Node> node, win::DWORD access, win::DWORD share, win::DWORD flags);
+  ~OpenFile() override;
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  std::shared_ptr<Node> node;
+  win::DWORD access;
+  win::DWORD flags;
+  std::uint64_t position = 0;
+
+ private:
+  DataAccess claimed_;
+  win::DWORD share_;
+};
+
+// A directory search in progress: the entries found, handed out one per FindNextFileW.
+class FindSearch : public HandleObject {
+ public:
+  std::vector<win::WIN32_FIND_DATAW> entries;
+  std::size_t next = 1;
+};
+
+// True when an open with this access and share mode is compatible with the opens in `share`.
+bool ShareAllows(const ShareState& share, DataAccess access, win::DWORD shareMode);
+
+// GetFullPathNameW's rules: separators, "." and "..", drive- and root-relative forms, UNC,
+// trailing dots and spaces. Returns an empty string for empty input.
+std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory);
+
 class FileSystem {
  public:
-  FileSystem() = default;
+  FileSystem();  // with volume C:
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+
+  Volume& AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags);
+
+  // Resolves a Win32 path against a current directory. `followLast` decides whether a junction
+  // named by the last component is followed (intermediate ones always are). `wildcardsInLast`
+  // admits '*' and '?' in the last name (for searches). Returns a Win32 error code.
+  win::DWORD Resolve(std::u16string_view path, std::u16string_view currentDirectory,
+                     bool followLast, Location& out, bool wildcardsInLast = false);
+
+  // The volume root a drive letter reaches through the device table, or an error code.
+  win::DWORD DriveRoot(char16_t letter, std::shared_ptr<Node>& out, int depth = 0);
+
+  std::shared_ptr<Node> NewFile(Volume& volume, win::DWORD attributes);
+  std::shared_ptr<Node> NewDirectory(Volume& volume, const std::shared_ptr<Node>& parent);
+  static void Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
+                   const std::shared_ptr<Node>& node);
+  static void Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name);
+
+  // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last.
+  std::map<std::u16string, std::vector<std::u16string>> devices;
+
+ private:
+  win::DWORD Walk(std::shared_ptr<Node> directory, const std::vector<std::u16string>& names,
+                  bool followLast, int depth, Location& out);
+  win::DWORD MapNtPath(std::u16string_view target, int depth, std::shared_ptr<Node>& out);
+  win::DWORD FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out);
+
+  std::vector<std::unique_ptr<Volume>> volumes_;
 };
+
 }  // namespace sim

@@ -1,0 +1,723 @@
+// The kernel32 and shlwapi file functions of the seam, acting on the simulated file system.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/WinApi.h"
+#include "platform/sim/FileSystem.h"
+#include "platform/sim/MachineState.h"
+
+namespace {
+
+using sim::FileSystem;
+using sim::Location;
+using sim::Node;
+
+constexpr win::DWORD kMaxLinks = 1024;  // NTFS: one name plus 1023 made by CreateHardLinkW
+constexpr std::size_t kReparseHeader = 8;       // tag, data length, reserved
+constexpr std::size_t kReparseGuidHeader = 24;  // the same plus a GUID
+constexpr std::size_t kMountPointFixed = 8;     // four name offsets and lengths
+constexpr win::DWORD kCreatableAttributes = win::FILE_ATTRIBUTE_READONLY |
+                                            win::FILE_ATTRIBUTE_HIDDEN |
+                                            win::FILE_ATTRIBUTE_SYSTEM | win::FILE_ATTRIBUTE_ARCHIVE;
+
+bool IsLetterForShell(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+FileSystem& Files() { return *sim::State().files; }
+const std::u16string& CurrentDirectory() { return sim::CurrentProcess().currentDirectory; }
+
+std::u16string_view View(win::LPCWSTR text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
+// Resolves or sets the last-error code; true when the path could be walked.
+bool ResolveOrFail(win::LPCWSTR path, bool followLast, Location& out) {
+  if (auto error = Files().Resolve(View(path), CurrentDirectory(), followLast, out)) {
+    win::SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
+bool Fail(win::DWORD error) {
+  win::SetLastError(error);
+  return false;
+}
+
+// Whether the opens of a node admit one more asking for `access` with share mode `share`.
+bool Shareable(const Node& node, win::DWORD access, win::DWORD share) {
+  return sim::ShareAllows(node.share, sim::ToDataAccess(access), share);
+}
+
+bool IsAncestor(const Node& ancestor, std::shared_ptr<Node> node) {
+  while (node) {
+    if (node.get() == &ancestor) return true;
+    node = node->parent.lock();
+  }
+  return false;
+}
+
+void FillFindData(const Node& node, std::u16string_view name, win::WIN32_FIND_DATAW& data) {
+  data = win::WIN32_FIND_DATAW{};
+  data.dwFileAttributes = node.Attributes();
+  data.nFileSizeHigh = static_cast<win::DWORD>(node.Size() >> 32);
+  data.nFileSizeLow = static_cast<win::DWORD>(node.Size());
+  // Windows reports the reparse tag of a reparse point here.
+  if (!node.reparse.empty()) data.dwReserved0 = node.ReparseTag();
+  const std::size_t length = std::min<std::size_t>(name.size(), win::MAX_PATH - 1);
+  name.substr(0, length).copy(data.cFileName, length);
+  data.cFileName[length] = u'\0';
+}
+
+// Case-insensitive match with '*' and '?'.
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::u16string_view::npos;
+  std::size_t resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == u'?' || sim::EqualsIgnoreCase(pattern.substr(p, 1), name.substr(n, 1)))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// As the DOS-compatible matcher: a pattern ending in ".*" also matches names without a dot.
+bool NameMatches(std::u16string_view pattern, std::u16string_view name) {
+  if (WildcardMatch(pattern, name)) return true;
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*") {
+    return name.find(u'.') == std::u16string_view::npos &&
+           WildcardMatch(pattern.substr(0, pattern.size() - 2), name);
+  }
+  return false;
+}
+
+std::uint16_t ReadU16(const std::uint8_t* bytes) {
+  std::uint16_t value = 0;
+  std::memcpy(&value, bytes, 2);
+  return value;
+}
+
+win::DWORD ReadU32(const std::uint8_t* bytes) {
+  win::DWORD value = 0;
+  std::memcpy(&value, bytes, 4);
+  return value;
+}
+
+// Checks a reparse record as the file system does before storing it.
+win::DWORD ValidateReparseRecord(const std::uint8_t* record, win::DWORD size) {
+  if (record == nullptr || size < kReparseHeader) return win::ERROR_INSUFFICIENT_BUFFER;
+  if (size > win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE) return win::ERROR_INVALID_REPARSE_DATA;
+  const win::DWORD tag = ReadU32(record);
+  if (tag == 0 || tag == 1) return win::ERROR_REPARSE_TAG_INVALID;
+  const bool microsoft = (tag & 0x80000000u) != 0;
+  const std::size_t header = microsoft ? kReparseHeader : kReparseGuidHeader;
+  if (size < header) return win::ERROR_INVALID_REPARSE_DATA;
+  if (header + ReadU16(record + 4) != size) return win::ERROR_INVALID_REPARSE_DATA;
+  if (tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
+    const std::size_t dataLength = ReadU16(record + 4);
+    if (dataLength < kMountPointFixed) return win::ERROR_INVALID_REPARSE_DATA;
+    const std::size_t names = dataLength - kMountPointFixed;
+    const std::size_t substituteEnd =
+        static_cast<std::size_t>(ReadU16(record + 8)) + ReadU16(record + 10);
+    const std::size_t printEnd =
+        static_cast<std::size_t>(ReadU16(record + 12)) + ReadU16(record + 14);
+    if (substituteEnd > names || printEnd > names) return win::ERROR_INVALID_REPARSE_DATA;
+    if (ReadU16(record + 10) == 0 || ReadU16(record + 10) % 2 != 0) {
+      return win::ERROR_INVALID_REPARSE_DATA;
+    }
+  }
+  return 0;
+}
+
+bool CanWrite(const sim::OpenFile& file) {
+  return (file.access & (win::GENERIC_WRITE | win::GENERIC_ALL | win::FILE_WRITE_DATA |
+                         win::FILE_WRITE_ATTRIBUTES)) != 0;
+}
+
+}  // namespace
+
+namespace win {
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/,
+                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+  if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
+  sim::Guard guard(sim::Lock());
+  if (name == nullptr || *name == u'\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  Location at;
+  if (!ResolveOrFail(name, (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0, at)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  std::shared_ptr<Node> node = at.node;
+  DWORD successCode = ERROR_SUCCESS;
+  if (node) {
+    if (disposition == CREATE_NEW) {
+      SetLastError(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (node->directory) {
+      if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+      }
+    } else {
+      if (at.trailingSeparator) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+      }
+      const bool overwrite = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+      if ((node->attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+          (sim::ToDataAccess(access).write || overwrite)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+    }
+    if (!Shareable(*node, access, share)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (!node->directory && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) {
+      node->content.clear();
+    }
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
+      successCode = ERROR_ALREADY_EXISTS;
+    }
+  } else {
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (at.trailingSeparator || at.parent == nullptr) {
+      SetLastError(ERROR_INVALID_NAME);
+      return INVALID_HANDLE_VALUE;
+    }
+    node = Files().NewFile(*at.volume, (flags & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    FileSystem::Link(at.parent, at.name, node);
+  }
+  HANDLE handle = sim::AddHandle(std::make_shared<sim::OpenFile>(node, access, share, flags));
+  SetLastError(successCode);
+  return handle;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* /*overlapped*/) {
+  if (sim::Intercept("ReadFile")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (read == nullptr || (buffer == nullptr && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
+  *read = 0;
+  if (!sim::ToDataAccess(open->access).read) return Fail(ERROR_ACCESS_DENIED);
+  if (open->node->directory) return Fail(ERROR_INVALID_FUNCTION);
+  const std::string& content = open->node->content;
+  if (open->position >= content.size()) return TRUE;  // end of file: success, nothing read
+  const std::size_t count =
+      std::min<std::size_t>(toRead, content.size() - static_cast<std::size_t>(open->position));
+  std::memcpy(buffer, content.data() + open->position, count);
+  open->position += count;
+  *read = static_cast<DWORD>(count);
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written,
+               void* /*overlapped*/) {
+  if (sim::Intercept("WriteFile")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (written == nullptr || (buffer == nullptr && toWrite > 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  *written = 0;
+  if (!sim::ToDataAccess(open->access).write) return Fail(ERROR_ACCESS_DENIED);
+  if (open->node->directory) return Fail(ERROR_INVALID_FUNCTION);
+  std::string& content = open->node->content;
+  const std::size_t at = static_cast<std::size_t>(open->position);
+  if (content.size() < at + toWrite) content.resize(at + toWrite, '\0');
+  if (toWrite > 0) std::memcpy(content.data() + at, buffer, toWrite);
+  open->position += toWrite;
+  *written = toWrite;
+  return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (sim::Intercept("GetFileInformationByHandle")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const Node& node = *open->node;
+  *info = BY_HANDLE_FILE_INFORMATION{};
+  info->dwFileAttributes = node.Attributes();
+  info->dwVolumeSerialNumber = node.volume->serial;
+  info->nFileSizeHigh = static_cast<DWORD>(node.Size() >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(node.Size());
+  info->nNumberOfLinks = node.links;
+  info->nFileIndexHigh = static_cast<DWORD>(node.index >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(node.index);
+  return TRUE;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                     DWORD* returned, void* /*overlapped*/) {
+  if (sim::Intercept("DeviceIoControl")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(device);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (returned != nullptr) *returned = 0;
+  Node& node = *open->node;
+  const auto* input = static_cast<const std::uint8_t*>(in);
+  switch (code) {
+    case FSCTL_SET_REPARSE_POINT: {
+      if (!CanWrite(*open)) return Fail(ERROR_ACCESS_DENIED);
+      if (auto error = ValidateReparseRecord(input, inSize)) return Fail(error);
+      const DWORD tag = ReadU32(input);
+      if (!node.reparse.empty() && node.ReparseTag() != tag) {
+        return Fail(ERROR_REPARSE_TAG_MISMATCH);
+      }
+      if (tag == IO_REPARSE_TAG_MOUNT_POINT) {
+        if (!node.directory) return Fail(ERROR_DIRECTORY);
+        if (!node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+      }
+      node.reparse.assign(input, input + inSize);
+      return TRUE;
+    }
+    case FSCTL_GET_REPARSE_POINT: {
+      if (node.reparse.empty()) return Fail(ERROR_NOT_A_REPARSE_POINT);
+      if (out == nullptr || outSize < kReparseHeader) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      const std::size_t count = std::min<std::size_t>(outSize, node.reparse.size());
+      std::memcpy(out, node.reparse.data(), count);
+      if (returned != nullptr) *returned = static_cast<DWORD>(count);
+      // A partial record is handed out with ERROR_MORE_DATA, as NTFS does.
+      if (count < node.reparse.size()) return Fail(ERROR_MORE_DATA);
+      return TRUE;
+    }
+    case FSCTL_DELETE_REPARSE_POINT: {
+      if (!CanWrite(*open)) return Fail(ERROR_ACCESS_DENIED);
+      if (input == nullptr || inSize < kReparseHeader) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      if ((inSize != kReparseHeader && inSize != kReparseGuidHeader) || ReadU16(input + 4) != 0) {
+        return Fail(ERROR_INVALID_REPARSE_DATA);
+      }
+      if (node.reparse.empty()) return Fail(ERROR_NOT_A_REPARSE_POINT);
+      if (node.ReparseTag() != ReadU32(input)) return Fail(ERROR_REPARSE_TAG_MISMATCH);
+      node.reparse.clear();
+      return TRUE;
+    }
+    default:
+      return Fail(ERROR_INVALID_FUNCTION);
+  }
+}
+
+DWORD GetFileAttributesW(LPCWSTR name) {
+  if (sim::Intercept("GetFileAttributesW")) return INVALID_FILE_ATTRIBUTES;
+  sim::Guard guard(sim::Lock());
+  Location at;
+  if (!ResolveOrFail(name, false, at)) return INVALID_FILE_ATTRIBUTES;
+  if (!at.node) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (at.trailingSeparator && !at.node->directory) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return at.node->Attributes();
+}
+
+BOOL DeleteFileW(LPCWSTR name) {
+  if (sim::Intercept("DeleteFileW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  Location at;
+  if (!ResolveOrFail(name, false, at)) return FALSE;
+  if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (at.node->directory) return Fail(ERROR_ACCESS_DENIED);
+  if (at.trailingSeparator) return Fail(ERROR_INVALID_NAME);
+  if ((at.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  // The name goes at once; open handles keep the file itself until they close.
+  FileSystem::Unlink(at.parent, at.name);
+  return TRUE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR name, void* /*security*/) {
+  if (sim::Intercept("CreateDirectoryW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  Location at;
+  if (!ResolveOrFail(name, true, at)) return FALSE;
+  if (at.node) return Fail(ERROR_ALREADY_EXISTS);
+  FileSystem::Link(at.parent, at.name, Files().NewDirectory(*at.volume, at.parent));
+  return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR name) {
+  if (sim::Intercept("RemoveDirectoryW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  if (name == nullptr || *name == u'\0') return Fail(ERROR_INVALID_NAME);
+  Location at;
+  if (!ResolveOrFail(name, false, at)) return FALSE;
+  if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!at.node->directory) return Fail(ERROR_DIRECTORY);
+  if (!at.parent) return Fail(ERROR_ACCESS_DENIED);  // a volume root
+  if (!at.node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+  if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  FileSystem::Unlink(at.parent, at.name);
+  return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+  if (sim::Intercept("MoveFileExW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  Location from;
+  if (!ResolveOrFail(existing, false, from)) return FALSE;
+  if (!from.node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!from.parent) return Fail(ERROR_ACCESS_DENIED);
+  Location to;
+  if (!ResolveOrFail(newName, false, to)) return FALSE;
+  if (!to.parent) return Fail(ERROR_ACCESS_DENIED);
+  std::shared_ptr<Node> moving = from.node;
+
+  if (to.node == moving) {
+    // The same name in another case is a rename; another name of the same file stays as is.
+    if (to.parent == from.parent && sim::EqualsIgnoreCase(to.name, from.name)) {
+      FileSystem::Unlink(from.parent, from.name);
+      FileSystem::Link(to.parent, to.name, moving);
+    }
+    return TRUE;
+  }
+  if (!Shareable(*moving, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  if (to.node) {
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return Fail(ERROR_ALREADY_EXISTS);
+    // Only a file replaces a file.
+    if (to.node->directory || moving->directory) return Fail(ERROR_ACCESS_DENIED);
+    if ((to.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
+    if (to.node->share.openCount > 0) return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (moving->directory && IsAncestor(*moving, to.parent)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (to.volume != from.volume) {
+    if (moving->directory || (flags & MOVEFILE_COPY_ALLOWED) == 0) {
+      return Fail(ERROR_NOT_SAME_DEVICE);
+    }
+    // Across volumes the move is a copy and a delete: a new file on the target volume.
+    auto copy = Files().NewFile(*to.volume, moving->attributes);
+    copy->content = moving->content;
+    moving = copy;
+  }
+  if (to.node) FileSystem::Unlink(to.parent, to.name);
+  FileSystem::Unlink(from.parent, from.name);
+  FileSystem::Link(to.parent, to.name, moving);
+  return TRUE;
+}
+
+BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* /*security*/) {
+  if (sim::Intercept("CreateHardLinkW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  Location source;
+  if (!ResolveOrFail(existing, false, source)) return FALSE;
+  if (!source.node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (source.node->directory) return Fail(ERROR_ACCESS_DENIED);
+  Location target;
+  if (!ResolveOrFail(newName, false, target)) return FALSE;
+  if (target.node) return Fail(ERROR_ALREADY_EXISTS);
+  if (target.volume != source.node->volume) return Fail(ERROR_NOT_SAME_DEVICE);
+  if (source.node->links >= kMaxLinks) return Fail(ERROR_TOO_MANY_LINKS);
+  FileSystem::Link(target.parent, target.name, source.node);
+  return TRUE;
+}
+
+HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data) {
+  if (sim::Intercept("FindFirstFileW")) return INVALID_HANDLE_VALUE;
+  sim::Guard guard(sim::Lock());
+  if (data == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  Location at;
+  if (auto error = Files().Resolve(View(name), CurrentDirectory(), false, at, true)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A directory named with a trailing separator, or a bare root, has no entry to report.
+  if (at.trailingSeparator || !at.parent) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto search = std::make_shared<sim::FindSearch>();
+  const bool wildcards = at.name.find_first_of(u"*?") != std::u16string::npos;
+  if (!wildcards) {
+    if (at.node) {
+      auto entry = at.parent->children.find(sim::Upper(at.name));
+      search->entries.emplace_back();
+      FillFindData(*at.node, entry->second.name, search->entries.back());
+    }
+  } else {
+    const Node& directory = *at.parent;
+    if (directory.parent.lock()) {
+      for (std::u16string_view dot : {std::u16string_view(u"."), std::u16string_view(u"..")}) {
+        if (!NameMatches(at.name, dot)) continue;
+        search->entries.emplace_back();
+        FillFindData(directory, dot, search->entries.back());
+      }
+    }
+    for (const auto& [key, entry] : directory.children) {
+      if (!NameMatches(at.name, entry.name)) continue;
+      search->entries.emplace_back();
+      FillFindData(*entry.node, entry.name, search->entries.back());
+    }
+  }
+  if (search->entries.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  *data = search->entries.front();
+  return sim::AddHandle(search);
+}
+
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data) {
+  if (sim::Intercept("FindNextFileW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto search = sim::FindHandleAs<sim::FindSearch>(find);
+  if (!search) return Fail(ERROR_INVALID_HANDLE);
+  if (data == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (search->next >= search->entries.size()) return Fail(ERROR_NO_MORE_FILES);
+  *data = search->entries[search->next++];
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE find) {
+  if (sim::Intercept("FindClose")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  if (!sim::FindHandleAs<sim::FindSearch>(find)) return Fail(ERROR_INVALID_HANDLE);
+  sim::RemoveHandle(find);
+  return TRUE;
+}
+
+DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
+  if (sim::Intercept("GetFullPathNameW")) return 0;
+  sim::Guard guard(sim::Lock());
+  if (name == nullptr || *name == u'\0') {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  const std::u16string full = sim::FullPathName(name, CurrentDirectory());
+  if (buffer == nullptr || full.size() + 1 > size) {
+    return static_cast<DWORD>(full.size() + 1);  // what it needs, NUL included
+  }
+  sim::CopyOut(full, buffer, size);
+  if (filePart != nullptr) {
+    const std::size_t slash = full.rfind(u'\\');
+    const bool named = !full.empty() && full.back() != u'\\' && slash != std::u16string::npos &&
+                       slash >= 2;
+    *filePart = named ? buffer + slash + 1 : nullptr;
+  }
+  return static_cast<DWORD>(full.size());
+}
+
+BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
+                           DWORD* serialNumber, DWORD* maxComponentLength, DWORD* flags,
+                           LPWSTR fileSystemName, DWORD fileSystemNameSize) {
+  if (sim::Intercept("GetVolumeInformationW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  std::u16string path =
+      root == nullptr ? CurrentDirectory().substr(0, 2) + u"\\" : std::u16string(root);
+  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return Fail(ERROR_BAD_NETPATH);
+  if (path.back() != u'\\') return Fail(ERROR_INVALID_NAME);
+  if (path.size() != 3 || path[1] != u':') return Fail(ERROR_DIR_NOT_ROOT);
+  std::shared_ptr<Node> directory;
+  if (auto error = Files().DriveRoot(path[0], directory)) return Fail(error);
+  const sim::Volume& volume = *directory->volume;
+  if (volumeName != nullptr && !sim::CopyOut(volume.label, volumeName, volumeNameSize)) {
+    return Fail(ERROR_BAD_LENGTH);
+  }
+  if (fileSystemName != nullptr &&
+      !sim::CopyOut(volume.fileSystem, fileSystemName, fileSystemNameSize)) {
+    return Fail(ERROR_BAD_LENGTH);
+  }
+  if (serialNumber != nullptr) *serialNumber = volume.serial;
+  if (maxComponentLength != nullptr) *maxComponentLength = 255;
+  if (flags != nullptr) *flags = volume.flags;
+  return TRUE;
+}
+
+BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
+  if (sim::Intercept("DefineDosDeviceW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  // A null name would be dereferenced by Windows; refuse it instead.
+  if (deviceName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const std::u16string_view device(deviceName);
+  if (device.empty()) return Fail(ERROR_INVALID_NAME);
+  if (device.find_first_of(u"\\/") != std::u16string_view::npos) {
+    return Fail(ERROR_PATH_NOT_FOUND);
+  }
+  const bool hasTarget = targetPath != nullptr && *targetPath != u'\0';
+  std::u16string target;
+  if (hasTarget) {
+    target = (flags & DDD_RAW_TARGET_PATH) != 0
+                 ? std::u16string(targetPath)
+                 : u"\\??\\" + sim::FullPathName(targetPath, CurrentDirectory());
+  }
+  const std::u16string key = sim::Upper(device);
+  auto& devices = Files().devices;
+  if ((flags & DDD_REMOVE_DEFINITION) == 0) {
+    if (!hasTarget) return Fail(ERROR_PATH_NOT_FOUND);
+    devices[key].push_back(std::move(target));
+    return TRUE;
+  }
+  auto it = devices.find(key);
+  if (it == devices.end() || it->second.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+  auto& stack = it->second;
+  auto match = stack.end();
+  if (!hasTarget) {
+    match = stack.end() - 1;
+  } else {
+    // The newest definition that matches: all of it, or its beginning without exact matching.
+    for (auto candidate = stack.rbegin(); candidate != stack.rend(); ++candidate) {
+      const bool same = (flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
+                            ? sim::EqualsIgnoreCase(*candidate, target)
+                            : candidate->size() >= target.size() &&
+                                  sim::EqualsIgnoreCase(
+                                      std::u16string_view(*candidate).substr(0, target.size()),
+                                      target);
+      if (same) {
+        match = std::next(candidate).base();
+        break;
+      }
+    }
+    if (match == stack.end()) return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  stack.erase(match);
+  if (stack.empty()) devices.erase(it);
+  return TRUE;
+}
+
+DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size) {
+  if (sim::Intercept("QueryDosDeviceW")) return 0;
+  sim::Guard guard(sim::Lock());
+  const auto& devices = Files().devices;
+  std::vector<std::u16string> items;
+  if (deviceName == nullptr || *deviceName == u'\0') {
+    for (const auto& [name, definitions] : devices) items.push_back(name);
+  } else {
+    auto it = devices.find(sim::Upper(deviceName));
+    if (it == devices.end() || it->second.empty()) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return 0;
+    }
+    items.assign(it->second.rbegin(), it->second.rend());
+  }
+  std::u16string list;
+  for (const auto& item : items) {
+    list += item;
+    list += u'\0';
+  }
+  list += u'\0';
+  if (targetPath == nullptr || list.size() > size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  list.copy(targetPath, list.size());
+  return static_cast<DWORD>(list.size());
+}
+
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
+  if (sim::Intercept("GetCurrentDirectoryW")) return 0;
+  sim::Guard guard(sim::Lock());
+  const std::u16string& current = CurrentDirectory();
+  if (!sim::CopyOut(current, buffer, size)) return static_cast<DWORD>(current.size() + 1);
+  return static_cast<DWORD>(current.size());
+}
+
+BOOL SetCurrentDirectoryW(LPCWSTR path) {
+  if (sim::Intercept("SetCurrentDirectoryW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  if (path == nullptr || *path == u'\0') return Fail(ERROR_INVALID_NAME);
+  std::u16string full = sim::FullPathName(path, CurrentDirectory());
+  if (full.size() + 1 >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  Location at;
+  if (!ResolveOrFail(full.c_str(), true, at)) return FALSE;
+  if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!at.node->directory) return Fail(ERROR_DIRECTORY);
+  if (full.size() > 3 && full.back() == u'\\') full.pop_back();
+  sim::CurrentProcess().currentDirectory = std::move(full);
+  return TRUE;
+}
+
+BOOL PathIsUNCW(LPCWSTR path) {
+  if (sim::Intercept("PathIsUNCW")) return FALSE;
+  const std::u16string_view text = View(path);
+  if (text.substr(0, 8) == u"\\\\?\\UNC\\") return TRUE;
+  if (text.substr(0, 4) == u"\\\\?\\") return FALSE;
+  return text.substr(0, 2) == u"\\\\" ? TRUE : FALSE;
+}
+
+BOOL PathStripToRootW(LPWSTR path) {
+  if (sim::Intercept("PathStripToRootW")) return FALSE;
+  if (path == nullptr) return FALSE;
+  std::u16string_view text(path);
+  auto cut = [&](std::size_t length) { path[length] = u'\0'; };
+  if (text.substr(0, 4) == u"\\\\?\\") {
+    // A verbatim drive path keeps its drive; other verbatim forms keep the prefix's first name.
+    const std::u16string_view rest = text.substr(4);
+    if (rest.size() >= 3 && IsLetterForShell(rest[0]) && rest[1] == u':' && rest[2] == u'\\') {
+      cut(7);
+      return FALSE;
+    }
+    const std::size_t end = text.find(u'\\', 4);
+    if (end != std::u16string_view::npos) cut(end);
+    return TRUE;
+  }
+  if (text.substr(0, 2) == u"\\\\") {
+    // \\server\share is the root of a UNC path.
+    std::size_t server = text.find(u'\\', 2);
+    if (server == std::u16string_view::npos) return TRUE;
+    std::size_t share = text.find(u'\\', server + 1);
+    if (share != std::u16string_view::npos) cut(share);
+    return TRUE;
+  }
+  if (text.size() >= 2 && text[1] == u':') {
+    if (text.size() >= 3 && text[2] == u'\\') {
+      cut(3);
+      return TRUE;
+    }
+    cut(2);
+    return FALSE;
+  }
+  if (!text.empty() && text[0] == u'\\') {
+    cut(1);
+    return TRUE;
+  }
+  cut(0);
+  return FALSE;
+}
+
+}  // namespace win

@@ -1,0 +1,414 @@
+#include "platform/sim/FileSystem.h"
+
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Reparse points chained deeper than this are refused, as NTFS refuses loops.
+constexpr int kMaxReparseDepth = 31;
+
+
+bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+bool StartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::vector<std::u16string> SplitNames(std::u16string_view path) {
+  std::vector<std::u16string> names;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) names.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+// Characters no file name may hold; wildcards only where a search pattern is expected.
+bool ValidName(std::u16string_view name, bool wildcards) {
+  for (char16_t c : name) {
+    if (c < 0x20) return false;
+    switch (c) {
+      case u'<':
+      case u'>':
+      case u'"':
+      case u'|':
+      case u':':
+        return false;
+      case u'*':
+      case u'?':
+        if (!wildcards) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+std::u16string RootOf(std::u16string_view currentDirectory) {
+  if (currentDirectory.size() >= 2 && currentDirectory[1] == u':') {
+    return std::u16string(currentDirectory.substr(0, 2)) + u"\\";
+  }
+  return u"C:\\";
+}
+
+// The substitute name of a mount-point record, or empty when the record is not one.
+std::u16string SubstituteName(const std::vector<std::uint8_t>& record) {
+  if (record.size() < 16) return {};
+  win::DWORD tag = 0;
+  std::memcpy(&tag, record.data(), 4);
+  if (tag != win::IO_REPARSE_TAG_MOUNT_POINT) return {};
+  std::uint16_t offset = 0;
+  std::uint16_t length = 0;
+  std::memcpy(&offset, record.data() + 8, 2);
+  std::memcpy(&length, record.data() + 10, 2);
+  if (16u + offset + length > record.size()) return {};
+  std::u16string name(length / 2, u'\0');
+  std::memcpy(name.data(), record.data() + 16 + offset, name.size() * 2);
+  return name;
+}
+
+}  // namespace
+
+DataAccess ToDataAccess(win::DWORD access) {
+  DataAccess result;
+  result.read = (access & (win::GENERIC_READ | win::GENERIC_EXECUTE | win::GENERIC_ALL |
+                           win::FILE_READ_DATA | win::FILE_EXECUTE)) != 0;
+  result.write = (access & (win::GENERIC_WRITE | win::GENERIC_ALL | win::FILE_WRITE_DATA |
+                            win::FILE_APPEND_DATA)) != 0;
+  result.del = (access & (win::DELETE | win::GENERIC_ALL)) != 0;
+  return result;
+}
+
+win::DWORD Node::Attributes() const {
+  win::DWORD result = attributes;
+  if (directory) result |= win::FILE_ATTRIBUTE_DIRECTORY;
+  if (!reparse.empty()) result |= win::FILE_ATTRIBUTE_REPARSE_POINT;
+  if (result == 0) result = win::FILE_ATTRIBUTE_NORMAL;
+  return result;
+}
+
+win::DWORD Node::ReparseTag() const {
+  if (reparse.size() < 4) return 0;
+  win::DWORD tag = 0;
+  std::memcpy(&tag, reparse.data(), 4);
+  return tag;
+}
+
+bool ShareAllows(const ShareState& share, DataAccess access, win::DWORD shareMode) {
+  if (!access.Any()) return true;
+  const bool sharedRead = (shareMode & win::FILE_SHARE_READ) != 0;
+  const bool sharedWrite = (shareMode & win::FILE_SHARE_WRITE) != 0;
+  const bool sharedDelete = (shareMode & win::FILE_SHARE_DELETE) != 0;
+  if (access.read && share.sharedRead != share.openCount) return false;
+  if (access.write && share.sharedWrite != share.openCount) return false;
+  if (access.del && share.sharedDelete != share.openCount) return false;
+  if (share.readers > 0 && !sharedRead) return false;
+  if (share.writers > 0 && !sharedWrite) return false;
+  if (share.deleters > 0 && !sharedDelete) return false;
+  return true;
+}
+
+OpenFile::OpenFile(std::shared_ptr<Node> opened, win::DWORD desiredAccess, win::DWORD share,
+                   win::DWORD openFlags)
+    : node(std::move(opened)),
+      access(desiredAccess),
+      flags(openFlags),
+      claimed_(ToDataAccess(desiredAccess)),
+      share_(share) {
+  if (!claimed_.Any()) return;
+  ShareState& state = node->share;
+  ++state.openCount;
+  state.readers += claimed_.read;
+  state.writers += claimed_.write;
+  state.deleters += claimed_.del;
+  state.sharedRead += (share_ & win::FILE_SHARE_READ) != 0;
+  state.sharedWrite += (share_ & win::FILE_SHARE_WRITE) != 0;
+  state.sharedDelete += (share_ & win::FILE_SHARE_DELETE) != 0;
+}
+
+OpenFile::~OpenFile() {
+  if (!claimed_.Any()) return;
+  // CloseHandle releases the object outside the lock; the claim is machine state.
+  Guard guard(Lock());
+  ShareState& state = node->share;
+  --state.openCount;
+  state.readers -= claimed_.read;
+  state.writers -= claimed_.write;
+  state.deleters -= claimed_.del;
+  state.sharedRead -= (share_ & win::FILE_SHARE_READ) != 0;
+  state.sharedWrite -= (share_ & win::FILE_SHARE_WRITE) != 0;
+  state.sharedDelete -= (share_ & win::FILE_SHARE_DELETE) != 0;
+}
+
+std::u16string FullPathName(std::u16string_view input, std::u16string_view currentDirectory) {
+  if (input.empty()) return {};
+  // Verbatim paths are not normalised at all.
+  if (input.size() >= 4 && input.substr(0, 4) == u"\\\\?\\") return std::u16string(input);
+
+  std::u16string path(input);
+  for (auto& c : path) {
+    if (c == u'/') c = u'\\';
+  }
+
+  std::u16string root;
+  std::u16string rest;
+  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') {
+    if (path.size() >= 4 && (path[2] == u'.' || path[2] == u'?') && path[3] == u'\\') {
+      // Device namespace: the device name is the root.
+      const std::size_t end = path.find(u'\\', 4);
+      root = end == std::u16string::npos ? path : path.substr(0, end + 1);
+      rest = end == std::u16string::npos ? u"" : path.substr(end + 1);
+    } else {
+      // UNC: \\server\share is the root; ".." never climbs above it.
+      std::size_t server = path.find(u'\\', 2);
+      if (server == std::u16string::npos) return path;
+      std::size_t share = path.find(u'\\', server + 1);
+      if (share == std::u16string::npos) return path;
+      root = path.substr(0, share);
+      rest = path.substr(share);
+    }
+  } else if (path.size() >= 2 && IsLetter(path[0]) && path[1] == u':') {
+    if (path.size() >= 3 && path[2] == u'\\') {
+      root = path.substr(0, 3);
+      rest = path.substr(3);
+    } else {
+      // Drive-relative: the current directory when it is on that drive, else the drive's root.
+      const bool sameDrive =
+          currentDirectory.size() >= 2 && EqualsIgnoreCase(currentDirectory.substr(0, 1),
+                                                            std::u16string_view(path).substr(0, 1));
+      std::u16string base = sameDrive ? std::u16string(currentDirectory)
+                                      : path.substr(0, 2) + u"\\";
+      return FullPathName(base + u"\\" + path.substr(2), currentDirectory);
+    }
+  } else if (path[0] == u'\\') {
+    root = RootOf(currentDirectory);
+    rest = path.substr(1);
+  } else {
+    return FullPathName(std::u16string(currentDirectory) + u"\\" + path, currentDirectory);
+  }
+
+  const bool trailingSeparator = !rest.empty() && rest.back() == u'\\';
+  std::vector<std::u16string> names;
+  std::vector<std::u16string> parts;
+  {
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+      std::size_t end = rest.find(u'\\', start);
+      if (end == std::u16string::npos) end = rest.size();
+      parts.push_back(rest.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  bool endsAsDirectory = trailingSeparator;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::u16string part = parts[i];
+    if (part.empty() || part == u".") continue;
+    if (part == u"..") {
+      if (!names.empty()) names.pop_back();
+      continue;
+    }
+    const bool last = i + 1 == parts.size();
+    if (last && !trailingSeparator) {
+      // The last name loses its trailing dots and spaces.
+      while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+      if (part.empty()) {
+        endsAsDirectory = true;
+        continue;
+      }
+    } else if (part.size() >= 2 && part.back() == u'.' && part[part.size() - 2] != u'.') {
+      // An inner name ending in a single dot loses it; "..." is a name of its own.
+      part.pop_back();
+    }
+    names.push_back(std::move(part));
+  }
+
+  std::u16string result = root;
+  for (const auto& name : names) {
+    if (!result.empty() && result.back() != u'\\') result += u'\\';
+    result += name;
+  }
+  if (endsAsDirectory && !names.empty() && result.back() != u'\\') result += u'\\';
+  if (root.size() > 2 && root.back() != u'\\' && trailingSeparator && names.empty()) {
+    result += u'\\';
+  }
+  return result;
+}
+
+FileSystem::FileSystem() {
+  AddVolume(u'C', 0x1234ABCD,
+            win::FILE_CASE_PRESERVED_NAMES | win::FILE_UNICODE_ON_DISK | win::FILE_PERSISTENT_ACLS |
+                win::FILE_SUPPORTS_REPARSE_POINTS | win::FILE_SUPPORTS_HARD_LINKS);
+}
+
+Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags) {
+  auto volume = std::make_unique<Volume>();
+  volume->letter = Upper(std::u16string(1, letter))[0];
+  volume->serial = serial;
+  volume->flags = flags;
+  const std::string number = std::to_string(volumes_.size() + 1);
+  volume->device = u"\\Device\\HarddiskVolume" + ToU16(number);
+  volume->root = std::make_shared<Node>();
+  volume->root->directory = true;
+  volume->root->links = 1;
+  volume->root->volume = volume.get();
+  volume->root->index = volume->nextIndex++;
+  // The drive letter is an MS-DOS device name like any other; definitions stack on top of it.
+  devices[std::u16string(1, volume->letter) + u":"].push_back(volume->device);
+  volumes_.push_back(std::move(volume));
+  return *volumes_.back();
+}
+
+std::shared_ptr<Node> FileSystem::NewFile(Volume& volume, win::DWORD attributes) {
+  auto node = std::make_shared<Node>();
+  node->attributes = attributes;
+  node->volume = &volume;
+  node->index = volume.nextIndex++;
+  return node;
+}
+
+std::shared_ptr<Node> FileSystem::NewDirectory(Volume& volume,
+                                               const std::shared_ptr<Node>& parent) {
+  auto node = NewFile(volume, 0);
+  node->directory = true;
+  node->parent = parent;
+  return node;
+}
+
+void FileSystem::Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
+                      const std::shared_ptr<Node>& node) {
+  directory->children[Upper(name)] = Node::Entry{name, node};
+  ++node->links;
+  if (node->directory) node->parent = directory;
+}
+
+void FileSystem::Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name) {
+  auto it = directory->children.find(Upper(name));
+  if (it == directory->children.end()) return;
+  --it->second.node->links;
+  directory->children.erase(it);
+}
+
+win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
+                                 std::shared_ptr<Node>& out) {
+  if (depth > kMaxReparseDepth) return win::ERROR_CANT_RESOLVE_FILENAME;
+  for (std::u16string_view prefix : {std::u16string_view(u"\\??\\"),
+                                     std::u16string_view(u"\\DosDevices\\")}) {
+    if (!StartsWithIgnoreCase(target, prefix)) continue;
+    const std::u16string_view path = target.substr(prefix.size());
+    if (path.size() < 2 || !IsLetter(path[0]) || path[1] != u':') return win::ERROR_PATH_NOT_FOUND;
+    std::shared_ptr<Node> directory;
+    if (auto error = DriveRoot(path[0], directory, depth + 1)) return error;
+    Location location;
+    if (auto error = Walk(directory, SplitNames(path.substr(2)), true, depth + 1, location)) {
+      return error;
+    }
+    if (!location.node || !location.node->directory) return win::ERROR_PATH_NOT_FOUND;
+    out = location.node;
+    return 0;
+  }
+  for (const auto& volume : volumes_) {
+    if (!StartsWithIgnoreCase(target, volume->device)) continue;
+    const std::u16string_view rest = target.substr(volume->device.size());
+    if (!rest.empty() && rest[0] != u'\\') continue;
+    Location location;
+    if (auto error = Walk(volume->root, SplitNames(rest), true, depth + 1, location)) return error;
+    if (!location.node || !location.node->directory) return win::ERROR_PATH_NOT_FOUND;
+    out = location.node;
+    return 0;
+  }
+  return win::ERROR_PATH_NOT_FOUND;
+}
+
+win::DWORD FileSystem::DriveRoot(char16_t letter, std::shared_ptr<Node>& out, int depth) {
+  auto it = devices.find(Upper(std::u16string(1, letter)) + u":");
+  if (it == devices.end() || it->second.empty()) return win::ERROR_PATH_NOT_FOUND;
+  return MapNtPath(it->second.back(), depth, out);
+}
+
+win::DWORD FileSystem::FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out) {
+  const std::u16string target = SubstituteName(link.reparse);
+  if (target.empty()) return win::ERROR_PATH_NOT_FOUND;
+  return MapNtPath(target, depth + 1, out);
+}
+
+win::DWORD FileSystem::Walk(std::shared_ptr<Node> directory,
+                            const std::vector<std::u16string>& names, bool followLast, int depth,
+                            Location& out) {
+  out = Location{};
+  out.volume = directory->volume;
+  out.node = directory;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    auto it = directory->children.find(Upper(names[i]));
+    if (it == directory->children.end()) {
+      if (!last) return win::ERROR_PATH_NOT_FOUND;
+      out.volume = directory->volume;
+      out.parent = directory;
+      out.name = names[i];
+      out.node = nullptr;
+      return 0;
+    }
+    std::shared_ptr<Node> node = it->second.node;
+    const bool junction = node->directory && node->ReparseTag() == win::IO_REPARSE_TAG_MOUNT_POINT;
+    if (!last) {
+      if (!node->directory) return win::ERROR_PATH_NOT_FOUND;
+      if (junction) {
+        if (auto error = FollowJunction(*node, depth, directory)) return error;
+      } else {
+        directory = std::move(node);
+      }
+      continue;
+    }
+    out.parent = directory;
+    out.name = names[i];
+    if (junction && followLast) {
+      std::shared_ptr<Node> target;
+      if (auto error = FollowJunction(*node, depth, target)) return error;
+      out.parent = target->parent.lock();
+      node = std::move(target);
+    }
+    out.volume = node->volume;
+    out.node = std::move(node);
+  }
+  return 0;
+}
+
+win::DWORD FileSystem::Resolve(std::u16string_view path, std::u16string_view currentDirectory,
+                               bool followLast, Location& out, bool wildcardsInLast) {
+  if (path.empty()) return win::ERROR_PATH_NOT_FOUND;
+  std::u16string full;
+  if (path.size() >= 4 && path.substr(0, 4) == u"\\\\?\\") {
+    full = std::u16string(path.substr(4));
+    if (StartsWithIgnoreCase(full, u"UNC\\")) return win::ERROR_BAD_NETPATH;
+  } else {
+    full = FullPathName(path, currentDirectory);
+    // Without long-path support, Windows refuses a full path of MAX_PATH or more.
+    if (full.size() >= win::MAX_PATH) return win::ERROR_PATH_NOT_FOUND;
+    if (full.size() >= 4 && full.substr(0, 4) == u"\\\\.\\") {
+      full = full.substr(4);
+    } else if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') {
+      return win::ERROR_BAD_NETPATH;  // no network shares on this machine
+    }
+  }
+  if (full.size() < 2 || !IsLetter(full[0]) || full[1] != u':') return win::ERROR_PATH_NOT_FOUND;
+  if (full.size() > 2 && full[2] != u'\\') return win::ERROR_INVALID_NAME;
+
+  const std::vector<std::u16string> names = SplitNames(std::u16string_view(full).substr(2));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!ValidName(names[i], wildcardsInLast && i + 1 == names.size())) {
+      return win::ERROR_INVALID_NAME;
+    }
+  }
+  std::shared_ptr<Node> root;
+  if (auto error = DriveRoot(full[0], root)) return error;
+  if (auto error = Walk(root, names, followLast, 0, out)) return error;
+  out.trailingSeparator = full.size() > 3 && full.back() == u'\\';
+  return 0;
+}
+
+}  // namespace sim

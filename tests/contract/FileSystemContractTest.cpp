@@ -1,0 +1,982 @@
+// The file-system calls Corvane relies on, pinned on the simulation and on Win32 alike.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueHandle.h"
+#include "tests/contract/ContractTest.h"
+
+namespace {
+
+using contract::Backend;
+using contract::ContractTest;
+using contract::CurrentBackend;
+using contract::Narrow;
+
+constexpr win::DWORD kUnset = 0xdeadbeef;
+constexpr win::DWORD kShareAll =
+    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE;
+
+// Names each case of a table after its label.
+struct LabelOf {
+  template <typename T>
+  std::string operator()(const ::testing::TestParamInfo<T>& param) const {
+    return param.param.label;
+  }
+};
+
+bool OnWine() { return CurrentBackend() == Backend::Wine; }
+
+win::UniqueFile Open(const std::u16string& path, win::DWORD access, win::DWORD share,
+                     win::DWORD disposition = win::OPEN_EXISTING, win::DWORD flags = 0) {
+  return win::UniqueFile(
+      win::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+}
+
+// ---- Hard links and file identity ----
+
+TEST_F(ContractTest, HardLinkSharesContentIdentityAndCount) {
+  ASSERT_TRUE(MakeFile(In(u"a.txt"), "payload"));
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::CreateHardLinkW(In(u"b.txt").c_str(), In(u"a.txt").c_str(), nullptr));
+  EXPECT_EQ(ReadAll(In(u"b.txt")), "payload");
+  const auto a = Info(In(u"a.txt"));
+  const auto b = Info(In(u"b.txt"));
+  EXPECT_EQ(a.nNumberOfLinks, 2u);
+  EXPECT_EQ(b.nNumberOfLinks, 2u);
+  EXPECT_EQ(a.dwVolumeSerialNumber, b.dwVolumeSerialNumber);
+  EXPECT_EQ(a.nFileIndexHigh, b.nFileIndexHigh);
+  EXPECT_EQ(a.nFileIndexLow, b.nFileIndexLow);
+
+  ASSERT_TRUE(MakeFile(In(u"other.txt")));
+  const auto other = Info(In(u"other.txt"));
+  EXPECT_FALSE(other.nFileIndexHigh == a.nFileIndexHigh && other.nFileIndexLow == a.nFileIndexLow);
+
+  ASSERT_TRUE(win::DeleteFileW(In(u"a.txt").c_str()));
+  EXPECT_EQ(Info(In(u"b.txt")).nNumberOfLinks, 1u);
+  EXPECT_EQ(ReadAll(In(u"b.txt")), "payload");
+}
+
+TEST_F(ContractTest, WritingThroughOneNameShowsThroughTheOther) {
+  ASSERT_TRUE(MakeFile(In(u"a"), "old"));
+  ASSERT_TRUE(win::CreateHardLinkW(In(u"b").c_str(), In(u"a").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"b"), "new content"));
+  EXPECT_EQ(ReadAll(In(u"a")), "new content");
+}
+
+struct HardLinkFailure {
+  const char* label;
+  const char16_t* newName;   // relative to the scratch directory
+  const char16_t* existing;  // relative to the scratch directory
+  win::DWORD error;
+};
+
+class HardLinkFailureTest : public ContractTest,
+                            public ::testing::WithParamInterface<HardLinkFailure> {};
+
+TEST_P(HardLinkFailureTest, FailsWithTheWindowsCode) {
+  const auto& c = GetParam();
+  ASSERT_TRUE(MakeFile(In(u"file"), "x"));
+  ASSERT_TRUE(MakeFile(In(u"taken"), "y"));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::CreateHardLinkW(In(c.newName).c_str(), In(c.existing).c_str(), nullptr));
+  EXPECT_EQ(win::GetLastError(), c.error);
+  EXPECT_EQ(Info(In(u"file")).nNumberOfLinks, 1u);
+  EXPECT_EQ(ReadAll(In(u"taken")), "y");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HardLinkFailureTest,
+    ::testing::Values(
+        HardLinkFailure{"NewNameExists", u"taken", u"file", win::ERROR_ALREADY_EXISTS},
+        HardLinkFailure{"NewNameExistsInOtherCase", u"TAKEN", u"file", win::ERROR_ALREADY_EXISTS},
+        HardLinkFailure{"NewNameIsADirectory", u"dir", u"file", win::ERROR_ALREADY_EXISTS},
+        HardLinkFailure{"ExistingMissing", u"n", u"missing", win::ERROR_FILE_NOT_FOUND},
+        HardLinkFailure{"ExistingParentMissing", u"n", u"nodir\\f", win::ERROR_PATH_NOT_FOUND},
+        HardLinkFailure{"NewParentMissing", u"nodir\\n", u"file", win::ERROR_PATH_NOT_FOUND},
+        HardLinkFailure{"ExistingIsADirectory", u"n", u"dir", win::ERROR_ACCESS_DENIED}),
+    LabelOf());
+
+// ---- DeleteFileW ----
+
+TEST_F(ContractTest, DeleteFileRemovesTheName) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(win::DeleteFileW(In(u"F").c_str()));
+  EXPECT_FALSE(Exists(In(u"f")));
+}
+
+struct DeleteFailure {
+  const char* label;
+  const char16_t* name;
+  win::DWORD error;
+};
+
+class DeleteFailureTest : public ContractTest,
+                          public ::testing::WithParamInterface<DeleteFailure> {};
+
+TEST_P(DeleteFailureTest, FailsWithTheWindowsCode) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeleteFileW(In(GetParam().name).c_str()));
+  EXPECT_EQ(win::GetLastError(), GetParam().error);
+  EXPECT_TRUE(Exists(In(u"dir")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeleteFailureTest,
+    ::testing::Values(DeleteFailure{"Missing", u"missing", win::ERROR_FILE_NOT_FOUND},
+                      DeleteFailure{"ParentMissing", u"nodir\\f", win::ERROR_PATH_NOT_FOUND},
+                      DeleteFailure{"Directory", u"dir", win::ERROR_ACCESS_DENIED},
+                      DeleteFailure{"DirectoryWithSeparator", u"dir\\", win::ERROR_ACCESS_DENIED}),
+    LabelOf());
+
+TEST_F(ContractTest, DeleteFileOfAFileOpenWithoutShareDeleteIsASharingViolation) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  {
+    auto held = Open(In(u"f"), win::GENERIC_READ, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE);
+    ASSERT_TRUE(held);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::DeleteFileW(In(u"f").c_str()));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_TRUE(Exists(In(u"f")));
+  {
+    auto held = Open(In(u"f"), win::GENERIC_READ, kShareAll);
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(win::DeleteFileW(In(u"f").c_str()));
+  }
+  EXPECT_FALSE(Exists(In(u"f")));
+}
+
+// ---- CreateDirectoryW / RemoveDirectoryW ----
+
+TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(win::CreateDirectoryW(In(u"sub").c_str(), nullptr));
+  EXPECT_EQ(win::GetLastError(), kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(In(u"sub").c_str()) & win::FILE_ATTRIBUTE_DIRECTORY,
+            win::FILE_ATTRIBUTE_DIRECTORY);
+}
+
+struct DirectoryFailure {
+  const char* label;
+  bool create;  // CreateDirectoryW, else RemoveDirectoryW
+  const char16_t* name;
+  win::DWORD error;
+};
+
+class DirectoryFailureTest : public ContractTest,
+                             public ::testing::WithParamInterface<DirectoryFailure> {};
+
+TEST_P(DirectoryFailureTest, FailsWithTheWindowsCode) {
+  const auto& c = GetParam();
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"full").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"full\\inside")));
+  ASSERT_TRUE(MakeFile(In(u"file")));
+  const std::u16string path = In(c.name);
+  win::SetLastError(kUnset);
+  const win::BOOL ok = c.create ? win::CreateDirectoryW(path.c_str(), nullptr)
+                                : win::RemoveDirectoryW(path.c_str());
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(win::GetLastError(), c.error);
+  EXPECT_TRUE(Exists(In(u"full\\inside")));
+  EXPECT_EQ(win::GetFileAttributesW(In(u"file").c_str()) & win::FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DirectoryFailureTest,
+    ::testing::Values(
+        DirectoryFailure{"CreateExisting", true, u"full", win::ERROR_ALREADY_EXISTS},
+        DirectoryFailure{"CreateOverAFile", true, u"file", win::ERROR_ALREADY_EXISTS},
+        DirectoryFailure{"CreateParentMissing", true, u"nodir\\x", win::ERROR_PATH_NOT_FOUND},
+        DirectoryFailure{"RemoveNotEmpty", false, u"full", win::ERROR_DIR_NOT_EMPTY},
+        DirectoryFailure{"RemoveAFile", false, u"file", win::ERROR_DIRECTORY},
+        DirectoryFailure{"RemoveMissing", false, u"missing", win::ERROR_FILE_NOT_FOUND},
+        DirectoryFailure{"RemoveParentMissing", false, u"nodir\\x", win::ERROR_PATH_NOT_FOUND}),
+    LabelOf());
+
+TEST_F(ContractTest, RemoveDirectoryRemovesAnEmptyDirectory) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"empty").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(win::RemoveDirectoryW(In(u"empty\\").c_str()));
+  EXPECT_FALSE(Exists(In(u"empty")));
+}
+
+// ---- MoveFileExW ----
+
+TEST_F(ContractTest, MoveReplacingANameKeepsTheMovedFileAndDropsALinkOfTheReplaced) {
+  ASSERT_TRUE(MakeFile(In(u"src"), "source"));
+  ASSERT_TRUE(MakeFile(In(u"dst"), "target"));
+  ASSERT_TRUE(win::CreateHardLinkW(In(u"dst2").c_str(), In(u"dst").c_str(), nullptr));
+  const auto before = Info(In(u"src"));
+
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(In(u"src").c_str(), In(u"dst").c_str(), 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ReadAll(In(u"dst")), "target");
+
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::MoveFileExW(In(u"src").c_str(), In(u"dst").c_str(),
+                               win::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(Exists(In(u"src")));
+  EXPECT_EQ(ReadAll(In(u"dst")), "source");
+  const auto after = Info(In(u"dst"));
+  EXPECT_EQ(after.nFileIndexLow, before.nFileIndexLow);
+  EXPECT_EQ(after.nFileIndexHigh, before.nFileIndexHigh);
+  EXPECT_EQ(after.nNumberOfLinks, 1u);
+  EXPECT_EQ(Info(In(u"dst2")).nNumberOfLinks, 1u);
+  EXPECT_EQ(ReadAll(In(u"dst2")), "target");
+}
+
+TEST_F(ContractTest, MoveOntoAnotherNameOfTheSameFileLeavesBothNames) {
+  ASSERT_TRUE(MakeFile(In(u"a"), "same"));
+  ASSERT_TRUE(win::CreateHardLinkW(In(u"b").c_str(), In(u"a").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(win::MoveFileExW(In(u"a").c_str(), In(u"b").c_str(), win::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(Exists(In(u"a")));
+  EXPECT_EQ(Info(In(u"b")).nNumberOfLinks, 2u);
+}
+
+TEST_F(ContractTest, MoveChangesTheCaseOfAName) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: a move that only changes case keeps the old name";
+  ASSERT_TRUE(MakeFile(In(u"name")));
+  ASSERT_TRUE(win::MoveFileExW(In(u"name").c_str(), In(u"NAME").c_str(), 0));
+  win::WIN32_FIND_DATAW data{};
+  win::UniqueFind find(win::FindFirstFileW(In(u"name").c_str(), &data));
+  ASSERT_TRUE(find);
+  EXPECT_EQ(std::u16string(data.cFileName), u"NAME");
+}
+
+struct MoveFailure {
+  const char* label;
+  const char16_t* from;
+  const char16_t* to;
+  win::DWORD flags;
+  win::DWORD error;
+};
+
+class MoveFailureTest : public ContractTest, public ::testing::WithParamInterface<MoveFailure> {};
+
+TEST_P(MoveFailureTest, FailsWithTheWindowsCode) {
+  const auto& c = GetParam();
+  ASSERT_TRUE(MakeFile(In(u"file"), "keep"));
+  ASSERT_TRUE(MakeFile(In(u"other"), "other"));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(In(c.from).c_str(), In(c.to).c_str(), c.flags));
+  EXPECT_EQ(win::GetLastError(), c.error);
+  EXPECT_EQ(ReadAll(In(u"file")), "keep");
+  EXPECT_EQ(ReadAll(In(u"other")), "other");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MoveFailureTest,
+    ::testing::Values(
+        MoveFailure{"TargetExists", u"file", u"other", 0, win::ERROR_ALREADY_EXISTS},
+        MoveFailure{"TargetIsADirectory", u"file", u"dir", 0, win::ERROR_ALREADY_EXISTS},
+        MoveFailure{"ReplaceADirectory", u"file", u"dir", win::MOVEFILE_REPLACE_EXISTING,
+                    win::ERROR_ACCESS_DENIED},
+        MoveFailure{"SourceMissing", u"missing", u"x", 0, win::ERROR_FILE_NOT_FOUND},
+        MoveFailure{"SourceParentMissing", u"nodir\\x", u"x", 0, win::ERROR_PATH_NOT_FOUND}),
+    LabelOf());
+
+TEST_F(ContractTest, MoveOfAFileOpenWithoutShareDeleteIsASharingViolation) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  auto held = Open(In(u"f"), win::GENERIC_READ, win::FILE_SHARE_READ);
+  ASSERT_TRUE(held);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(In(u"f").c_str(), In(u"g").c_str(), 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(Exists(In(u"g")));
+}
+
+// ---- CreateFileW, ReadFile, WriteFile ----
+
+struct Disposition {
+  const char* label;
+  win::DWORD disposition;
+  bool exists;
+  bool opens;
+  win::DWORD error;  // after the call, success or not
+  const char* contentAfter;  // nullptr: no file afterwards
+};
+
+class DispositionTest : public ContractTest, public ::testing::WithParamInterface<Disposition> {};
+
+TEST_P(DispositionTest, OpensCreatesOrFailsAsWindowsDoes) {
+  const auto& c = GetParam();
+  if (c.exists) {
+    ASSERT_TRUE(MakeFile(In(u"f"), "old"));
+  }
+  win::SetLastError(kUnset);
+  {
+    auto file = Open(In(u"f"), win::GENERIC_READ | win::GENERIC_WRITE, 0, c.disposition);
+    EXPECT_EQ(static_cast<bool>(file), c.opens);
+    EXPECT_EQ(win::GetLastError(), c.error);
+  }
+  if (c.contentAfter == nullptr) {
+    EXPECT_FALSE(Exists(In(u"f")));
+  } else {
+    EXPECT_EQ(ReadAll(In(u"f")), c.contentAfter);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DispositionTest,
+    ::testing::Values(
+        Disposition{"CreateNewFresh", win::CREATE_NEW, false, true, 0, ""},
+        Disposition{"CreateNewExisting", win::CREATE_NEW, true, false, win::ERROR_FILE_EXISTS,
+                    "old"},
+        Disposition{"CreateAlwaysFresh", win::CREATE_ALWAYS, false, true, 0, ""},
+        Disposition{"CreateAlwaysExisting", win::CREATE_ALWAYS, true, true,
+                    win::ERROR_ALREADY_EXISTS, ""},
+        Disposition{"OpenExistingFresh", win::OPEN_EXISTING, false, false,
+                    win::ERROR_FILE_NOT_FOUND, nullptr},
+        Disposition{"OpenExistingExisting", win::OPEN_EXISTING, true, true, 0, "old"},
+        Disposition{"OpenAlwaysFresh", win::OPEN_ALWAYS, false, true, 0, ""},
+        Disposition{"OpenAlwaysExisting", win::OPEN_ALWAYS, true, true,
+                    win::ERROR_ALREADY_EXISTS, "old"},
+        Disposition{"TruncateFresh", win::TRUNCATE_EXISTING, false, false,
+                    win::ERROR_FILE_NOT_FOUND, nullptr},
+        Disposition{"TruncateExisting", win::TRUNCATE_EXISTING, true, true, 0, ""},
+        Disposition{"InvalidDisposition", 9, true, false, win::ERROR_INVALID_PARAMETER, "old"}),
+    LabelOf());
+
+TEST_F(ContractTest, ReadAndWriteMoveTheFilePosition) {
+  auto file = Open(In(u"f"), win::GENERIC_READ | win::GENERIC_WRITE, 0, win::CREATE_NEW);
+  ASSERT_TRUE(file);
+  win::DWORD written = 0;
+  ASSERT_TRUE(win::WriteFile(file.Get(), "abc", 3, &written, nullptr));
+  ASSERT_TRUE(win::WriteFile(file.Get(), "de", 2, &written, nullptr));
+  EXPECT_EQ(written, 2u);
+  char buffer[8] = {};
+  win::DWORD read = 99;
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(win::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(read, 0u) << "the position is at the end after writing";
+  EXPECT_EQ(win::GetLastError(), kUnset);
+  file.Reset();
+  EXPECT_EQ(ReadAll(In(u"f")), "abcde");
+  EXPECT_EQ(Info(In(u"f")).nFileSizeLow, 5u);
+}
+
+TEST_F(ContractTest, ReadWithoutReadAccessAndWriteWithoutWriteAccessAreDenied) {
+  ASSERT_TRUE(MakeFile(In(u"f"), "abc"));
+  char buffer[4];
+  win::DWORD count = 7;
+  {
+    auto file = Open(In(u"f"), win::GENERIC_WRITE, 0);
+    ASSERT_TRUE(file);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::ReadFile(file.Get(), buffer, sizeof buffer, &count, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(count, 0u);
+  }
+  {
+    auto file = Open(In(u"f"), win::GENERIC_READ, 0);
+    ASSERT_TRUE(file);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::WriteFile(file.Get(), "zz", 2, &count, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(ReadAll(In(u"f")), "abc");
+}
+
+struct ShareCase {
+  const char* label;
+  win::DWORD firstAccess, firstShare, secondAccess, secondShare;
+  bool secondOpens;
+};
+
+class ShareModeTest : public ContractTest, public ::testing::WithParamInterface<ShareCase> {};
+
+TEST_P(ShareModeTest, SecondOpenFollowsTheShareRules) {
+  const auto& c = GetParam();
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  auto first = Open(In(u"f"), c.firstAccess, c.firstShare);
+  ASSERT_TRUE(first);
+  win::SetLastError(kUnset);
+  auto second = Open(In(u"f"), c.secondAccess, c.secondShare);
+  EXPECT_EQ(static_cast<bool>(second), c.secondOpens);
+  EXPECT_EQ(win::GetLastError(), c.secondOpens ? 0u : win::ERROR_SHARING_VIOLATION);
+}
+
+constexpr win::DWORD R = win::GENERIC_READ;
+constexpr win::DWORD W = win::GENERIC_WRITE;
+constexpr win::DWORD SR = win::FILE_SHARE_READ;
+constexpr win::DWORD SW = win::FILE_SHARE_WRITE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShareModeTest,
+    ::testing::Values(ShareCase{"ExclusiveBlocksRead", R, 0, R, kShareAll, false},
+                      ShareCase{"ExclusiveBlocksWrite", W, 0, W, kShareAll, false},
+                      ShareCase{"SharedReadAdmitsRead", R, SR, R, SR, true},
+                      ShareCase{"SharedReadRefusesWrite", R, SR, W, kShareAll, false},
+                      ShareCase{"SecondMustShareTheFirstsRead", R, SR, R, SW, false},
+                      ShareCase{"WriterNeedsShareWrite", W, SR, R, SR, false},
+                      ShareCase{"WriterWithShareWrite", W, SR, R, SR | SW, true},
+                      ShareCase{"DeleteNeedsShareDelete", R, SR | SW, win::DELETE, kShareAll,
+                                false},
+                      ShareCase{"DeleteShared", R, kShareAll, win::DELETE, kShareAll, true},
+                      ShareCase{"AttributeOnlyOpenPassesAnExclusiveOne", R, 0,
+                                win::FILE_READ_ATTRIBUTES, 0, true},
+                      ShareCase{"AttributeOnlyOpenClaimsNothing", win::FILE_READ_ATTRIBUTES, 0,
+                                R, 0, true}),
+    LabelOf());
+
+TEST_F(ContractTest, DirectoryOpensNeedBackupSemantics) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"d").c_str(), nullptr));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(In(u"d"), R, kShareAll));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  win::SetLastError(kUnset);
+  auto dir = Open(In(u"d"), R, kShareAll, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+  EXPECT_TRUE(dir);
+  EXPECT_EQ(win::GetLastError(), 0u);
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  ASSERT_TRUE(win::GetFileInformationByHandle(dir.Get(), &info));
+  EXPECT_EQ(info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY, win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(info.dwVolumeSerialNumber, Info(In(u"")).dwVolumeSerialNumber);
+}
+
+TEST_F(ContractTest, ExclusiveDirectoryOpenForReparseWorkRefusesOtherDataOpens) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"d").c_str(), nullptr));
+  auto dir = Open(In(u"d"), R | W, 0, win::OPEN_EXISTING,
+                  win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+  ASSERT_TRUE(dir);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(In(u"d"), R, kShareAll, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::RemoveDirectoryW(In(u"d").c_str()));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  // A plain directory is no reparse point.
+  std::uint8_t buffer[64];
+  win::DWORD returned = 0;
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer,
+                                    sizeof buffer, &returned, nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_A_REPARSE_POINT);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeviceIoControl(dir.Get(), 0x00012345, nullptr, 0, buffer, sizeof buffer,
+                                    &returned, nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_FUNCTION);
+}
+
+// A mount-point record for `target` (an NT path such as \??\C:\x).
+std::vector<std::uint8_t> MountPointRecord(const std::u16string& target) {
+  const std::u16string names = target + u'\0' + u'\0';
+  const auto nameBytes = static_cast<std::uint16_t>(target.size() * 2);
+  std::vector<std::uint8_t> record(16 + names.size() * 2);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(record.data() + at, &v, 2); };
+  const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(record.data(), &tag, 4);
+  put16(4, static_cast<std::uint16_t>(record.size() - 8));
+  put16(8, 0);
+  put16(10, nameBytes);
+  put16(12, static_cast<std::uint16_t>(nameBytes + 2));
+  put16(14, 0);
+  std::memcpy(record.data() + 16, names.data(), names.size() * 2);
+  return record;
+}
+
+TEST_F(ContractTest, JunctionSetGetAndDelete) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: FSCTL_SET/DELETE_REPARSE_POINT fail with ERROR_NOT_SUPPORTED";
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"target").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"target\\inside"), "reached"));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"link").c_str(), nullptr));
+  const auto record = MountPointRecord(u"\\??\\" + In(u"target"));
+  {
+    auto dir = Open(In(u"link"), W, 0, win::OPEN_EXISTING,
+                    win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_TRUE(dir);
+    win::DWORD returned = 0;
+    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_SET_REPARSE_POINT,
+                                     const_cast<std::uint8_t*>(record.data()),
+                                     static_cast<win::DWORD>(record.size()), nullptr, 0,
+                                     &returned, nullptr));
+    std::vector<std::uint8_t> back(win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_GET_REPARSE_POINT, nullptr, 0,
+                                     back.data(), static_cast<win::DWORD>(back.size()), &returned,
+                                     nullptr));
+    back.resize(returned);
+    EXPECT_EQ(back, record);
+  }
+  EXPECT_EQ(win::GetFileAttributesW(In(u"link").c_str()),
+            win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(ReadAll(In(u"link\\inside")), "reached");
+  {
+    auto dir = Open(In(u"link"), W, 0, win::OPEN_EXISTING,
+                    win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_TRUE(dir);
+    std::uint8_t header[24] = {};
+    const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(header, &tag, 4);
+    win::DWORD returned = 0;
+    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header,
+                                     sizeof header, nullptr, 0, &returned, nullptr));
+  }
+  EXPECT_EQ(win::GetFileAttributesW(In(u"link").c_str()), win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_FALSE(Exists(In(u"link\\inside")));
+  EXPECT_TRUE(Exists(In(u"target\\inside")));
+}
+
+// ---- FindFirstFileW ----
+
+std::vector<std::u16string> FindAll(const std::u16string& pattern, win::DWORD& error) {
+  std::vector<std::u16string> names;
+  win::WIN32_FIND_DATAW data{};
+  win::SetLastError(kUnset);
+  win::UniqueFind find(win::FindFirstFileW(pattern.c_str(), &data));
+  error = win::GetLastError();
+  if (!find) return names;
+  do names.emplace_back(data.cFileName);
+  while (win::FindNextFileW(find.Get(), &data));
+  error = win::GetLastError();
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct FindCase {
+  const char* label;
+  const char16_t* pattern;
+  std::vector<std::u16string> names;  // sorted
+  win::DWORD error;                   // after the last call
+};
+
+class FindTest : public ContractTest, public ::testing::WithParamInterface<FindCase> {};
+
+TEST_P(FindTest, FindsWhatWindowsFinds) {
+  const auto& c = GetParam();
+  ASSERT_TRUE(MakeFile(In(u"Alpha.txt")));
+  ASSERT_TRUE(MakeFile(In(u"beta.TXT")));
+  ASSERT_TRUE(MakeFile(In(u"gamma")));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"Sub").c_str(), nullptr));
+  win::DWORD error = 0;
+  EXPECT_EQ(FindAll(In(c.pattern), error), c.names);
+  EXPECT_EQ(error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindTest,
+    ::testing::Values(
+        FindCase{"Star", u"*", {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
+                 win::ERROR_NO_MORE_FILES},
+        FindCase{"StarDotStar", u"*.*", {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
+                 win::ERROR_NO_MORE_FILES},
+        FindCase{"ExtensionIgnoresCase", u"*.txt", {u"Alpha.txt", u"beta.TXT"},
+                 win::ERROR_NO_MORE_FILES},
+        FindCase{"QuestionMark", u"?eta.*", {u"beta.TXT"}, win::ERROR_NO_MORE_FILES},
+        FindCase{"PlainNameGivesStoredCase", u"ALPHA.TXT", {u"Alpha.txt"},
+                 win::ERROR_NO_MORE_FILES},
+        FindCase{"PlainDirectoryName", u"sub", {u"Sub"}, win::ERROR_NO_MORE_FILES},
+        FindCase{"NoMatch", u"zzz*", {}, win::ERROR_FILE_NOT_FOUND},
+        FindCase{"MissingName", u"missing", {}, win::ERROR_FILE_NOT_FOUND},
+        FindCase{"TrailingSeparator", u"Sub\\", {}, win::ERROR_FILE_NOT_FOUND},
+        FindCase{"MissingDirectory", u"nodir\\*", {}, win::ERROR_PATH_NOT_FOUND}),
+    LabelOf());
+
+TEST_F(ContractTest, FindOfADriveRootFindsNothing) {
+  win::DWORD error = 0;
+  EXPECT_TRUE(FindAll(u"C:\\", error).empty());
+  EXPECT_EQ(error, win::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(ContractTest, FindReportsAttributesAndSize) {
+  ASSERT_TRUE(MakeFile(In(u"f"), "12345"));
+  win::WIN32_FIND_DATAW data{};
+  win::UniqueFind find(win::FindFirstFileW(In(u"f").c_str(), &data));
+  ASSERT_TRUE(find);
+  EXPECT_EQ(data.nFileSizeLow, 5u);
+  EXPECT_EQ(data.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY, 0u);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::FindNextFileW(find.Get(), &data));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NO_MORE_FILES);
+}
+
+TEST_F(ContractTest, FindCloseOfAnInvalidHandleFails) {
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::FindClose(win::INVALID_HANDLE_VALUE));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
+}
+
+// ---- GetFullPathNameW and the current directory ----
+
+struct FullPathCase {
+  const char* label;
+  const char16_t* input;     // "~" stands for the scratch directory
+  const char16_t* expected;  // "~" likewise
+  const char16_t* filePart;  // nullptr: no file part
+  bool windowsOnly;          // Wine 8 differs here
+};
+
+std::u16string Expand(std::u16string_view text, const std::u16string& dir) {
+  std::u16string out;
+  for (char16_t c : text) {
+    if (c == u'~') {
+      out += dir;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+class FullPathTest : public ContractTest, public ::testing::WithParamInterface<FullPathCase> {
+ protected:
+  void SetUp() override {
+    ContractTest::SetUp();
+    win::DWORD size = win::GetCurrentDirectoryW(0, nullptr);
+    saved_.resize(size);
+    saved_.resize(win::GetCurrentDirectoryW(size, saved_.data()));
+    ASSERT_TRUE(win::CreateDirectoryW(In(u"sub").c_str(), nullptr));
+    ASSERT_TRUE(win::SetCurrentDirectoryW(In(u"sub").c_str()));
+  }
+  void TearDown() override {
+    win::SetCurrentDirectoryW(saved_.c_str());
+    ContractTest::TearDown();
+  }
+  std::u16string saved_;
+};
+
+TEST_P(FullPathTest, ResolvesAsWindowsDoes) {
+  const auto& c = GetParam();
+  if (c.windowsOnly && OnWine()) GTEST_SKIP() << "Wine 8: normalises this form differently";
+  const std::u16string input = Expand(c.input, Dir());
+  const std::u16string expected = Expand(c.expected, Dir());
+  win::WCHAR buffer[512];
+  win::LPWSTR part = nullptr;
+  win::SetLastError(kUnset);
+  const win::DWORD length = win::GetFullPathNameW(input.c_str(), 512, buffer, &part);
+  EXPECT_EQ(win::GetLastError(), kUnset);
+  ASSERT_EQ(length, expected.size());
+  EXPECT_EQ(std::u16string(buffer), expected) << Narrow(buffer);
+  if (c.filePart == nullptr) {
+    EXPECT_EQ(part, nullptr);
+  } else {
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(std::u16string(part), c.filePart);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FullPathTest,
+    ::testing::Values(
+        FullPathCase{"Relative", u"a\\b", u"~\\sub\\a\\b", u"b", false},
+        FullPathCase{"Dot", u".", u"~\\sub", u"sub", false},
+        FullPathCase{"DotDot", u"..\\x", u"~\\x", u"x", false},
+        FullPathCase{"ForwardSlashes", u"C:/a/b/./c", u"C:\\a\\b\\c", u"c", false},
+        FullPathCase{"Collapse", u"C:\\a\\b\\..\\c", u"C:\\a\\c", u"c", false},
+        FullPathCase{"AboveTheRoot", u"C:\\a\\..\\..\\..", u"C:\\", nullptr, false},
+        FullPathCase{"TrailingSeparatorKept", u"C:\\a\\", u"C:\\a\\", nullptr, false},
+        FullPathCase{"TrailingDotsAndSpaces", u"C:\\a\\b. . ", u"C:\\a\\b", u"b", false},
+        FullPathCase{"InnerSingleDot", u"C:\\a\\b.\\c", u"C:\\a\\b\\c", u"c", false},
+        FullPathCase{"RootRelative", u"\\x\\y", u"C:\\x\\y", u"y", false},
+        FullPathCase{"DriveRelativeOtherDrive", u"D:rel", u"D:\\rel", u"rel", false},
+        FullPathCase{"DriveRelativeSameDrive", u"C:rel", u"~\\sub\\rel", u"rel", false},
+        FullPathCase{"Unc", u"\\\\server\\share\\x\\..\\..\\y", u"\\\\server\\share\\y", u"y",
+                     false},
+        FullPathCase{"VerbatimUnchanged", u"\\\\?\\C:\\a\\..\\b", u"\\\\?\\C:\\a\\..\\b", u"b",
+                     true}),
+    LabelOf());
+
+TEST_F(ContractTest, FullPathBufferTooSmallAsksForTheSizeAndLeavesTheBuffer) {
+  win::WCHAR buffer[8] = {u'Z', u'Z', u'Z', u'\0'};
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFullPathNameW(u"C:\\abc", 6, buffer, nullptr), 7u);
+  EXPECT_EQ(std::u16string(buffer), u"ZZZ");
+  EXPECT_EQ(win::GetFullPathNameW(u"C:\\abc", 0, nullptr, nullptr), 7u);
+  EXPECT_EQ(win::GetFullPathNameW(u"C:\\abc", 7, buffer, nullptr), 6u);
+  EXPECT_EQ(std::u16string(buffer), u"C:\\abc");
+  EXPECT_EQ(win::GetLastError(), kUnset);
+}
+
+TEST_F(ContractTest, FullPathOfAnEmptyNameFails) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: returns 0 but leaves the last-error code unset";
+  win::WCHAR buffer[16];
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFullPathNameW(u"", 16, buffer, nullptr), 0u);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_NAME);
+}
+
+TEST_F(ContractTest, CurrentDirectoryRoundTripsAndRefusesFiles) {
+  win::WCHAR saved[512];
+  const win::DWORD savedLength = win::GetCurrentDirectoryW(512, saved);
+  ASSERT_GT(savedLength, 0u);
+  ASSERT_TRUE(MakeFile(In(u"file")));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::SetCurrentDirectoryW(In(u"file").c_str()));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_DIRECTORY);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::SetCurrentDirectoryW(In(u"missing").c_str()));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(win::SetCurrentDirectoryW((Dir() + u"\\").c_str()));
+  win::WCHAR buffer[512];
+  EXPECT_EQ(win::GetCurrentDirectoryW(512, buffer), Dir().size());
+  EXPECT_EQ(std::u16string(buffer), Dir());
+  EXPECT_EQ(win::GetCurrentDirectoryW(3, buffer), Dir().size() + 1);
+  EXPECT_EQ(ReadAll(u"file"), "data") << "relative names use the current directory";
+  ASSERT_TRUE(win::SetCurrentDirectoryW(saved));
+}
+
+// ---- Long and network paths ----
+
+TEST_F(ContractTest, PathsOfMaxPathOrMoreAreRefused) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: has no MAX_PATH limit on file paths";
+  std::u16string name = Dir() + u"\\";
+  name.append(win::MAX_PATH - name.size(), u'n');
+  ASSERT_EQ(name.size(), win::MAX_PATH);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(name, W, 0, win::CREATE_ALWAYS));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::CreateDirectoryW(name.c_str(), nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(name.c_str()), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(ContractTest, UncPathsWithoutAShareFailAsBadNetPath) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: gives ERROR_PATH_NOT_FOUND (CreateFileW) and "
+                                "ERROR_BAD_DEV_TYPE (GetFileAttributesW)";
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(u"\\\\server\\share\\x", R, 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_BAD_NETPATH);
+}
+
+TEST_F(ContractTest, WildcardsInAFileNameAreInvalid) {
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(In(u"a*b"), W, 0, win::CREATE_ALWAYS));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_NAME);
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(In(u"a?b").c_str()), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_NAME);
+}
+
+TEST_F(ContractTest, TrailingDotsAndSpacesNameTheSameFile) {
+  ASSERT_TRUE(MakeFile(In(u"f.txt"), "same"));
+  EXPECT_EQ(ReadAll(In(u"f.txt.")), "same");
+  EXPECT_EQ(ReadAll(In(u"F.TXT  ")), "same");
+}
+
+// ---- Volumes ----
+
+TEST_F(ContractTest, VolumeInformationOfC) {
+  win::WCHAR fileSystem[16];
+  win::WCHAR label[64];
+  win::DWORD serial = 0;
+  win::DWORD maxComponent = 0;
+  win::DWORD flags = 0;
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::GetVolumeInformationW(u"C:\\", label, 64, &serial, &maxComponent, &flags,
+                                         fileSystem, 16));
+  EXPECT_EQ(win::GetLastError(), kUnset);
+  EXPECT_EQ(std::u16string(fileSystem), u"NTFS");
+  EXPECT_EQ(maxComponent, 255u);
+  EXPECT_EQ(serial, Info(Dir()).dwVolumeSerialNumber);
+  EXPECT_NE(flags & win::FILE_CASE_PRESERVED_NAMES, 0u);
+  if (!OnWine()) {  // Wine 8 reports 0xA: no FILE_UNICODE_ON_DISK, no hard-link flags
+    EXPECT_NE(flags & win::FILE_UNICODE_ON_DISK, 0u);
+    EXPECT_NE(flags & win::FILE_SUPPORTS_HARD_LINKS, 0u);
+  }
+}
+
+struct VolumeFailure {
+  const char* label;
+  const char16_t* root;  // "~" is the scratch directory
+  win::DWORD fileSystemSize;
+  win::DWORD error;
+};
+
+class VolumeFailureTest : public ContractTest,
+                          public ::testing::WithParamInterface<VolumeFailure> {};
+
+TEST_P(VolumeFailureTest, FailsWithTheWindowsCode) {
+  const auto& c = GetParam();
+  const std::u16string root = Expand(c.root, Dir());
+  win::WCHAR fileSystem[16];
+  win::DWORD serial = 0;
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr,
+                                          fileSystem, c.fileSystemSize));
+  EXPECT_EQ(win::GetLastError(), c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VolumeFailureTest,
+    ::testing::Values(VolumeFailure{"MissingDrive", u"Q:\\", 16, win::ERROR_PATH_NOT_FOUND},
+                      VolumeFailure{"NotARoot", u"~\\", 16, win::ERROR_DIR_NOT_ROOT},
+                      VolumeFailure{"Empty", u"", 16, win::ERROR_PATH_NOT_FOUND},
+                      VolumeFailure{"NameBufferTooSmall", u"C:\\", 2, win::ERROR_BAD_LENGTH}),
+    LabelOf());
+
+// ---- MS-DOS device names ----
+
+std::vector<std::u16string> Query(const char16_t* name, win::DWORD& result) {
+  win::WCHAR buffer[1024];
+  win::SetLastError(kUnset);
+  result = win::QueryDosDeviceW(name, buffer, 1024);
+  std::vector<std::u16string> items;
+  for (win::DWORD i = 0; i < result && buffer[i] != u'\0';) {
+    items.emplace_back(buffer + i);
+    i += static_cast<win::DWORD>(items.back().size() + 1);
+  }
+  return items;
+}
+
+class DosDeviceTest : public ContractTest {
+ protected:
+  void TearDown() override {
+    // Never leave a definition behind on a real machine.
+    for (int i = 0; i < 4; ++i) win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr);
+    ContractTest::TearDown();
+  }
+  static constexpr const char16_t* kName = u"Q:";
+};
+
+TEST_F(DosDeviceTest, DefineQueryAndRemove) {
+  win::DWORD result = 0;
+  EXPECT_TRUE(Query(kName, result).empty());
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::DefineDosDeviceW(0, kName, Dir().c_str()));
+  const std::u16string stored = u"\\??\\" + Dir();
+  EXPECT_EQ(Query(u"q:", result), std::vector<std::u16string>{stored});
+  EXPECT_EQ(result, stored.size() + 2) << "each entry and the list end with a NUL";
+
+  win::WCHAR small[4];
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::QueryDosDeviceW(kName, small, 4), 0u);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr));
+  EXPECT_TRUE(Query(kName, result).empty());
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DosDeviceTest, DefinitionsStackAndPopNewestFirst) {
+  if (OnWine()) GTEST_SKIP() << "Wine 8: a second definition of a name fails with "
+                                "ERROR_PATH_NOT_FOUND (no stacking)";
+  ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\first"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\second"));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, kName, u"\\??\\C:\\third"));
+  win::DWORD result = 0;
+  EXPECT_EQ(Query(kName, result),
+            (std::vector<std::u16string>{u"\\??\\C:\\third", u"\\??\\C:\\second",
+                                         u"\\??\\C:\\first"}));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE,
+                                    kName, u"C:\\second"));
+  EXPECT_EQ(Query(kName, result),
+            (std::vector<std::u16string>{u"\\??\\C:\\third", u"\\??\\C:\\first"}));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE,
+                                     kName, u"C:\\none"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr));
+  EXPECT_EQ(Query(kName, result), std::vector<std::u16string>{u"\\??\\C:\\first"});
+}
+
+TEST_F(DosDeviceTest, VolumeDriveLettersAnswerWithADevicePath) {
+  win::DWORD result = 0;
+  const auto items = Query(u"C:", result);
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(items.front().rfind(u"\\Device\\", 0), 0u) << Narrow(items.front());
+}
+
+struct DefineFailure {
+  const char* label;
+  win::DWORD flags;
+  const char16_t* name;
+  const char16_t* target;
+  win::DWORD error;
+};
+
+class DefineFailureTest : public DosDeviceTest,
+                          public ::testing::WithParamInterface<DefineFailure> {};
+
+TEST_P(DefineFailureTest, FailsAsWindowsDoes) {
+  const auto& c = GetParam();
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(c.flags, c.name, c.target));
+  EXPECT_EQ(win::GetLastError(), c.error);
+  win::DWORD result = 0;
+  EXPECT_TRUE(Query(kName, result).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DefineFailureTest,
+    ::testing::Values(DefineFailure{"EmptyName", 0, u"", u"C:\\x", win::ERROR_INVALID_NAME},
+                      DefineFailure{"NameWithSeparator", 0, u"A\\B", u"C:\\x",
+                                    win::ERROR_PATH_NOT_FOUND},
+                      DefineFailure{"NoTarget", 0, u"Q:", nullptr, win::ERROR_PATH_NOT_FOUND},
+                      DefineFailure{"EmptyTarget", 0, u"Q:", u"", win::ERROR_PATH_NOT_FOUND},
+                      DefineFailure{"RemoveUndefined", win::DDD_REMOVE_DEFINITION, u"Q:", nullptr,
+                                    win::ERROR_FILE_NOT_FOUND}),
+    LabelOf());
+
+// ---- shlwapi ----
+
+struct UncCase {
+  const char16_t* path;
+  bool unc;
+  bool windowsOnly;
+};
+
+class PathIsUncTest : public ContractTest, public ::testing::WithParamInterface<UncCase> {};
+
+TEST_P(PathIsUncTest, MatchesShlwapi) {
+  if (GetParam().windowsOnly && OnWine()) {
+    GTEST_SKIP() << "Wine 8: PathIsUNCW reports every \\\\?\\ path as UNC";
+  }
+  EXPECT_EQ(win::PathIsUNCW(GetParam().path) != 0, GetParam().unc) << Narrow(GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PathIsUncTest,
+                         ::testing::Values(UncCase{u"\\\\server\\share", true, false},
+                                           UncCase{u"\\\\server", true, false},
+                                           UncCase{u"\\\\?\\UNC\\server\\share", true, false},
+                                           UncCase{u"\\\\?\\C:\\x", false, true},
+                                           UncCase{u"C:\\x", false, false},
+                                           UncCase{u"\\x", false, false},
+                                           UncCase{u"x", false, false}));
+
+struct StripCase {
+  const char16_t* path;
+  const char16_t* root;
+  bool result;
+};
+
+class StripToRootTest : public ContractTest, public ::testing::WithParamInterface<StripCase> {};
+
+TEST_P(StripToRootTest, MatchesShlwapi) {
+  win::WCHAR buffer[64] = {};
+  std::u16string_view(GetParam().path).copy(buffer, 63);
+  EXPECT_EQ(win::PathStripToRootW(buffer) != 0, GetParam().result) << Narrow(GetParam().path);
+  EXPECT_EQ(std::u16string(buffer), GetParam().root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StripToRootTest,
+                         ::testing::Values(StripCase{u"C:\\a\\b", u"C:\\", true},
+                                           StripCase{u"C:\\", u"C:\\", true},
+                                           StripCase{u"C:", u"C:", false},
+                                           StripCase{u"C:a", u"C:", false},
+                                           StripCase{u"\\\\server\\share\\x", u"\\\\server\\share",
+                                                     true},
+                                           StripCase{u"\\\\server\\share", u"\\\\server\\share",
+                                                     true},
+                                           StripCase{u"\\a\\b", u"\\", true},
+                                           StripCase{u"a\\b", u"", false},
+                                           StripCase{u"", u"", false}));
+
+}  // namespace

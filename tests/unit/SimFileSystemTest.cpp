@@ -1,0 +1,446 @@
+// Simulation-only file-system behaviour: second volumes, subst drives, junctions, the Machine
+// helpers, and what Wine cannot show (read-only files, the hard-link limit).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueHandle.h"
+#include "platform/WinApi.h"
+#include "platform/sim/Machine.h"
+
+namespace {
+
+constexpr win::DWORD kUnset = 0xdeadbeef;
+constexpr win::DWORD kShareAll =
+    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE;
+constexpr win::DWORD kWineFlags = 0xA;  // case-preserving, persistent ACLs, no Unicode on disk
+
+std::u16string Digits(int value) {
+  const std::string text = std::to_string(value);
+  return std::u16string(text.begin(), text.end());
+}
+
+struct LabelOf {
+  template <typename T>
+  std::string operator()(const ::testing::TestParamInfo<T>& param) const {
+    return param.param.label;
+  }
+};
+
+win::UniqueFile Open(std::u16string_view path, win::DWORD access, win::DWORD disposition,
+                     win::DWORD flags = 0, win::DWORD share = kShareAll) {
+  return win::UniqueFile(win::CreateFileW(std::u16string(path).c_str(), access, share, nullptr,
+                                          disposition, flags, nullptr));
+}
+
+bool Write(std::u16string_view path, std::string_view content) {
+  auto file = Open(path, win::GENERIC_WRITE, win::CREATE_ALWAYS);
+  win::DWORD written = 0;
+  return file && win::WriteFile(file.Get(), content.data(), static_cast<win::DWORD>(content.size()),
+                                &written, nullptr);
+}
+
+std::vector<std::uint8_t> MountPointRecord(std::u16string_view target) {
+  const auto bytes = static_cast<std::uint16_t>(target.size() * 2);
+  std::vector<std::uint8_t> record(16 + bytes + 2 + 2);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(record.data() + at, &v, 2); };
+  const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(record.data(), &tag, 4);
+  put16(4, static_cast<std::uint16_t>(record.size() - 8));
+  put16(10, bytes);
+  put16(12, static_cast<std::uint16_t>(bytes + 2));
+  std::memcpy(record.data() + 16, target.data(), bytes);
+  return record;
+}
+
+win::DWORD Control(win::HANDLE handle, win::DWORD code, std::vector<std::uint8_t> in,
+                   std::vector<std::uint8_t>* out = nullptr, win::DWORD* returned = nullptr) {
+  win::DWORD count = 0;
+  win::SetLastError(kUnset);
+  const win::BOOL ok = win::DeviceIoControl(
+      handle, code, in.empty() ? nullptr : in.data(), static_cast<win::DWORD>(in.size()),
+      out ? out->data() : nullptr, out ? static_cast<win::DWORD>(out->size()) : 0, &count, nullptr);
+  if (returned) *returned = count;
+  return ok ? 0 : win::GetLastError();
+}
+
+win::UniqueFile OpenLink(std::u16string_view path, win::DWORD access = win::GENERIC_WRITE) {
+  return Open(path, access, win::OPEN_EXISTING,
+              win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, 0);
+}
+
+class SimFileSystemTest : public ::testing::Test {
+ protected:
+  sim::Machine machine;
+};
+
+// ---- Machine helpers ----
+
+TEST_F(SimFileSystemTest, HelpersBuildAndInspectTheTree) {
+  machine.PutFile(u"C:\\a\\b\\file.txt", "hello");
+  machine.MakeDirectories(u"C:\\a\\Empty\\deeper");
+  EXPECT_EQ(machine.FileContent(u"c:\\A\\B\\FILE.TXT"), "hello");
+  EXPECT_EQ(machine.FileContent(u"C:\\a\\b"), std::nullopt);
+  EXPECT_EQ(machine.FileContent(u"C:\\a\\missing"), std::nullopt);
+  EXPECT_TRUE(machine.Exists(u"C:\\a\\Empty\\deeper"));
+  EXPECT_TRUE(machine.IsDirectory(u"C:\\a\\b"));
+  EXPECT_FALSE(machine.IsDirectory(u"C:\\a\\b\\file.txt"));
+  EXPECT_EQ(machine.LinkCount(u"C:\\a\\b\\file.txt"), 1u);
+  EXPECT_EQ(machine.LinkCount(u"C:\\nothing"), 0u);
+  EXPECT_EQ(machine.List(u"C:\\a"), (std::vector<std::u16string>{u"Empty", u"b"}));
+  EXPECT_TRUE(machine.List(u"C:\\missing").empty());
+  machine.PutFile(u"C:\\a\\b\\file.txt", "again");
+  EXPECT_EQ(machine.FileContent(u"C:\\a\\b\\file.txt"), "again");
+}
+
+TEST_F(SimFileSystemTest, HelpersSeeWhatWinCallsDid) {
+  machine.MakeDirectories(u"C:\\work");
+  ASSERT_TRUE(Write(u"C:\\work\\a", "x"));
+  ASSERT_TRUE(win::CreateHardLinkW(u"C:\\work\\b", u"C:\\work\\a", nullptr));
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a"), 2u);
+  EXPECT_EQ(machine.FileContent(u"C:\\work\\b"), "x");
+}
+
+TEST_F(SimFileSystemTest, SetCurrentDirectoryDrivesRelativeNames) {
+  machine.MakeDirectories(u"C:\\base\\inner");
+  machine.SetCurrentDirectory(u"C:\\base\\");
+  win::WCHAR buffer[64];
+  ASSERT_EQ(win::GetCurrentDirectoryW(64, buffer), 7u);
+  EXPECT_EQ(std::u16string(buffer), u"C:\\base");
+  ASSERT_TRUE(Write(u"inner\\rel.txt", "r"));
+  EXPECT_EQ(machine.FileContent(u"C:\\base\\inner\\rel.txt"), "r");
+}
+
+// ---- A second volume, like Wine's ----
+
+TEST_F(SimFileSystemTest, SecondVolumeReportsItsOwnSerialAndFlags) {
+  machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
+  win::DWORD serial = 0;
+  win::DWORD flags = 0;
+  win::WCHAR name[8];
+  win::SetLastError(kUnset);
+  ASSERT_TRUE(win::GetVolumeInformationW(u"D:\\", nullptr, 0, &serial, nullptr, &flags, name, 8));
+  EXPECT_EQ(serial, 0x0BADF00Du);
+  EXPECT_EQ(flags, kWineFlags);
+  EXPECT_EQ(flags & win::FILE_UNICODE_ON_DISK, 0u);
+  ASSERT_TRUE(win::GetVolumeInformationW(u"C:\\", nullptr, 0, &serial, nullptr, &flags, nullptr, 0));
+  EXPECT_EQ(serial, 0x1234ABCDu);
+  EXPECT_NE(flags & win::FILE_UNICODE_ON_DISK, 0u);
+  EXPECT_NE(flags & win::FILE_SUPPORTS_REPARSE_POINTS, 0u);
+
+  machine.PutFile(u"D:\\f", "on d");
+  auto file = Open(u"D:\\f", win::GENERIC_READ, win::OPEN_EXISTING);
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  ASSERT_TRUE(win::GetFileInformationByHandle(file.Get(), &info));
+  EXPECT_EQ(info.dwVolumeSerialNumber, 0x0BADF00Du);
+}
+
+TEST_F(SimFileSystemTest, LinksAndMovesAcrossVolumes) {
+  machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
+  machine.PutFile(u"C:\\src", "moving");
+  machine.MakeDirectories(u"D:\\dst");
+  machine.MakeDirectories(u"C:\\dir");
+
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::CreateHardLinkW(u"D:\\dst\\l", u"C:\\src", nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SAME_DEVICE);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(u"C:\\src", u"D:\\dst\\f", 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SAME_DEVICE);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(u"C:\\dir", u"D:\\dst\\dir", win::MOVEFILE_COPY_ALLOWED));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SAME_DEVICE);
+
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\src", u"D:\\dst\\f", win::MOVEFILE_COPY_ALLOWED));
+  EXPECT_FALSE(machine.Exists(u"C:\\src"));
+  EXPECT_EQ(machine.FileContent(u"D:\\dst\\f"), "moving");
+}
+
+// ---- The MS-DOS device table and subst drives ----
+
+TEST_F(SimFileSystemTest, SubstDriveReachesItsTarget) {
+  machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
+  machine.MakeDirectories(u"D:\\Data");
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"D:\\Data"));
+  EXPECT_EQ(machine.DosDevice(u"x:"), std::vector<std::u16string>{u"\\??\\D:\\Data"});
+
+  ASSERT_TRUE(Write(u"X:\\through.txt", "via X"));
+  EXPECT_EQ(machine.FileContent(u"D:\\Data\\through.txt"), "via X");
+  EXPECT_EQ(win::GetFileAttributesW(u"X:\\") & win::FILE_ATTRIBUTE_DIRECTORY,
+            win::FILE_ATTRIBUTE_DIRECTORY);
+  win::DWORD serial = 0;
+  ASSERT_TRUE(win::GetVolumeInformationW(u"X:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr,
+                                         0));
+  EXPECT_EQ(serial, 0x0BADF00Du);
+
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr));
+  EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(u"X:\\through.txt"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(SimFileSystemTest, NewerDefinitionHidesAnOlderOneUntilPopped) {
+  machine.PutFile(u"C:\\one\\f", "one");
+  machine.PutFile(u"C:\\two\\f", "two");
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\one"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\two"));
+  EXPECT_EQ(machine.DosDevice(u"X:"),
+            (std::vector<std::u16string>{u"\\??\\C:\\two", u"\\??\\C:\\one"}));
+  EXPECT_EQ(machine.FileContent(u"X:\\f"), "two");
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr));
+  EXPECT_EQ(machine.FileContent(u"X:\\f"), "one");
+}
+
+TEST_F(SimFileSystemTest, DefiningOverAVolumeLetterShadowsIt) {
+  machine.PutFile(u"C:\\elsewhere\\f", "moved");
+  EXPECT_EQ(machine.DosDevice(u"C:"), std::vector<std::u16string>{u"\\Device\\HarddiskVolume1"});
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"Y:", u"\\Device\\HarddiskVolume1"));
+  EXPECT_EQ(machine.FileContent(u"Y:\\elsewhere\\f"), "moved");
+}
+
+TEST_F(SimFileSystemTest, NullDeviceNameIsRefused) {
+  // Windows would dereference it; the simulation refuses it.
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(0, nullptr, u"C:\\x"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(SimFileSystemTest, NonExactRemovalMatchesTheBeginningOfATarget) {
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\alpha\\beta"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\gamma"));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE,
+                                     u"X:", u"C:\\alpha"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", u"C:\\alpha"));
+  EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\C:\\gamma"});
+}
+
+// ---- Junctions ----
+
+class SimJunctionTest : public SimFileSystemTest {
+ protected:
+  void SetUp() override {
+    machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
+    machine.PutFile(u"D:\\Data\\existing.txt", "target file");
+    machine.MakeDirectories(u"C:\\links\\link");
+    auto link = OpenLink(u"C:\\links\\link");
+    ASSERT_TRUE(link);
+    ASSERT_EQ(Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\D:\\Data")),
+              0u);
+  }
+};
+
+TEST_F(SimJunctionTest, PathsThroughTheLinkReachTheTarget) {
+  EXPECT_EQ(machine.FileContent(u"C:\\links\\link\\existing.txt"), "target file");
+  ASSERT_TRUE(Write(u"C:\\links\\link\\new.txt", "written through"));
+  EXPECT_EQ(machine.FileContent(u"D:\\Data\\new.txt"), "written through");
+  ASSERT_TRUE(win::CreateDirectoryW(u"C:\\links\\link\\sub", nullptr));
+  EXPECT_TRUE(machine.IsDirectory(u"D:\\Data\\sub"));
+}
+
+TEST_F(SimJunctionTest, TheLinkItselfIsAReparsePointDirectory) {
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\links\\link"),
+            win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+  win::WIN32_FIND_DATAW data{};
+  win::UniqueFind find(win::FindFirstFileW(u"C:\\links\\*", &data));
+  ASSERT_TRUE(find);
+  do {
+    if (std::u16string(data.cFileName) == u"link") break;
+  } while (win::FindNextFileW(find.Get(), &data));
+  EXPECT_EQ(std::u16string(data.cFileName), u"link");
+  EXPECT_NE(data.dwFileAttributes & win::FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_EQ(data.dwReserved0, win::IO_REPARSE_TAG_MOUNT_POINT);
+
+  // Without FILE_FLAG_OPEN_REPARSE_POINT an open reaches the target directory.
+  auto followed = Open(u"C:\\links\\link", 0, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  ASSERT_TRUE(win::GetFileInformationByHandle(followed.Get(), &info));
+  EXPECT_EQ(info.dwFileAttributes, win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(info.dwVolumeSerialNumber, 0x0BADF00Du);
+}
+
+TEST_F(SimJunctionTest, GetHandsBackTheStoredRecord) {
+  auto link = OpenLink(u"C:\\links\\link", 0);
+  const auto record = MountPointRecord(u"\\??\\D:\\Data");
+  std::vector<std::uint8_t> out(win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  win::DWORD returned = 0;
+  ASSERT_EQ(Control(link.Get(), win::FSCTL_GET_REPARSE_POINT, {}, &out, &returned), 0u);
+  out.resize(returned);
+  EXPECT_EQ(out, record);
+
+  std::vector<std::uint8_t> partial(12);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_GET_REPARSE_POINT, {}, &partial, &returned),
+            win::ERROR_MORE_DATA);
+  EXPECT_EQ(returned, 12u);
+  EXPECT_TRUE(std::equal(partial.begin(), partial.end(), record.begin()));
+
+  std::vector<std::uint8_t> tiny(4);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_GET_REPARSE_POINT, {}, &tiny, &returned),
+            win::ERROR_INSUFFICIENT_BUFFER);
+}
+
+TEST_F(SimJunctionTest, RemovingTheLinkLeavesTheTarget) {
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeleteFileW(u"C:\\links\\link"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(win::RemoveDirectoryW(u"C:\\links\\link"));
+  EXPECT_FALSE(machine.Exists(u"C:\\links\\link"));
+  EXPECT_EQ(machine.FileContent(u"D:\\Data\\existing.txt"), "target file");
+}
+
+TEST_F(SimJunctionTest, DeleteNeedsTheMatchingTag) {
+  auto link = OpenLink(u"C:\\links\\link");
+  std::vector<std::uint8_t> header(24, 0);
+  const win::DWORD otherTag = 0xA000000C;
+  std::memcpy(header.data(), &otherTag, 4);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_DELETE_REPARSE_POINT, header),
+            win::ERROR_REPARSE_TAG_MISMATCH);
+  const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(header.data(), &tag, 4);
+  ASSERT_EQ(Control(link.Get(), win::FSCTL_DELETE_REPARSE_POINT, header), 0u);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_DELETE_REPARSE_POINT, header),
+            win::ERROR_NOT_A_REPARSE_POINT);
+  std::vector<std::uint8_t> out(64);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_GET_REPARSE_POINT, {}, &out),
+            win::ERROR_NOT_A_REPARSE_POINT);
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\links\\link"), win::FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(SimJunctionTest, ALoopOfJunctionsIsRefused) {
+  machine.MakeDirectories(u"C:\\loop");
+  auto loop = OpenLink(u"C:\\loop");
+  ASSERT_EQ(Control(loop.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\C:\\loop")),
+            0u);
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\loop\\x"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_CANT_RESOLVE_FILENAME);
+}
+
+struct SetFailure {
+  const char* label;
+  std::vector<std::uint8_t> record;
+  win::DWORD error;
+};
+
+// A good record with one 16-bit field changed (and, optionally, the tag's low half).
+std::vector<std::uint8_t> Patched(std::size_t at, std::uint16_t value, int tagLow = -1) {
+  auto record = MountPointRecord(u"\\??\\D:\\Data");
+  std::memcpy(record.data() + at, &value, 2);
+  if (tagLow >= 0) {
+    const auto low = static_cast<std::uint16_t>(tagLow);
+    std::memcpy(record.data(), &low, 2);
+  }
+  return record;
+}
+
+class SetReparseFailureTest : public SimFileSystemTest,
+                              public ::testing::WithParamInterface<SetFailure> {};
+
+TEST_P(SetReparseFailureTest, MalformedRecordsAreRefused) {
+  machine.MakeDirectories(u"C:\\link");
+  auto link = OpenLink(u"C:\\link");
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, GetParam().record),
+            GetParam().error);
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\link"), win::FILE_ATTRIBUTE_DIRECTORY);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetReparseFailureTest,
+    ::testing::Values(
+        SetFailure{"Empty", {}, win::ERROR_INSUFFICIENT_BUFFER},
+        SetFailure{"ShorterThanHeader", {3, 0, 0, 0xA0}, win::ERROR_INSUFFICIENT_BUFFER},
+        SetFailure{"DataLengthDisagrees", Patched(4, 2), win::ERROR_INVALID_REPARSE_DATA},
+        SetFailure{"SubstituteBeyondData", Patched(10, 400), win::ERROR_INVALID_REPARSE_DATA},
+        SetFailure{"PrintBeyondData", Patched(12, 400), win::ERROR_INVALID_REPARSE_DATA},
+        SetFailure{"NoSubstituteName", Patched(10, 0), win::ERROR_INVALID_REPARSE_DATA},
+        SetFailure{"ReservedTag", Patched(2, 0, 1), win::ERROR_REPARSE_TAG_INVALID}),
+    LabelOf());
+
+TEST_F(SimFileSystemTest, SetReparsePointNeedsAnEmptyDirectoryAndWriteAccess) {
+  machine.PutFile(u"C:\\full\\inside", "x");
+  auto full = OpenLink(u"C:\\full");
+  EXPECT_EQ(Control(full.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\C:\\x")),
+            win::ERROR_DIR_NOT_EMPTY);
+  machine.MakeDirectories(u"C:\\empty");
+  auto readOnly = OpenLink(u"C:\\empty", win::GENERIC_READ);
+  EXPECT_EQ(
+      Control(readOnly.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\C:\\x")),
+      win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Control(readOnly.Get(), 0x00090000, {}), win::ERROR_INVALID_FUNCTION);
+  EXPECT_EQ(Control(win::INVALID_HANDLE_VALUE, win::FSCTL_GET_REPARSE_POINT, {}),
+            win::ERROR_INVALID_HANDLE);
+}
+
+// ---- What Wine cannot show ----
+
+TEST_F(SimFileSystemTest, ReadOnlyFilesRefuseDeleteWriteAndReplace) {
+  machine.MakeDirectories(u"C:\\w");
+  {
+    auto file = Open(u"C:\\w\\ro", win::GENERIC_WRITE, win::CREATE_NEW,
+                     win::FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(file);
+  }
+  EXPECT_NE(win::GetFileAttributesW(u"C:\\w\\ro") & win::FILE_ATTRIBUTE_READONLY, 0u);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeleteFileW(u"C:\\w\\ro"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Open(u"C:\\w\\ro", win::GENERIC_WRITE, win::OPEN_EXISTING));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  machine.PutFile(u"C:\\w\\other", "o");
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(u"C:\\w\\other", u"C:\\w\\ro", win::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(Open(u"C:\\w\\ro", win::GENERIC_READ, win::OPEN_EXISTING));
+}
+
+TEST_F(SimFileSystemTest, AFileHoldsAtMost1024Names) {
+  machine.PutFile(u"C:\\many\\f", "x");
+  for (int i = 1; i < 1024; ++i) {
+    const std::u16string name = u"C:\\many\\l" + Digits(i);
+    ASSERT_TRUE(win::CreateHardLinkW(name.c_str(), u"C:\\many\\f", nullptr)) << i;
+  }
+  EXPECT_EQ(machine.LinkCount(u"C:\\many\\f"), 1024u);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::CreateHardLinkW(u"C:\\many\\one-more", u"C:\\many\\f", nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_TOO_MANY_LINKS);
+  EXPECT_FALSE(machine.Exists(u"C:\\many\\one-more"));
+}
+
+TEST_F(SimFileSystemTest, DeletedFileStaysReadableThroughAnOpenHandle) {
+  machine.PutFile(u"C:\\d\\f", "still here");
+  auto file = Open(u"C:\\d\\f", win::GENERIC_READ, win::OPEN_EXISTING);
+  ASSERT_TRUE(win::DeleteFileW(u"C:\\d\\f"));
+  EXPECT_FALSE(machine.Exists(u"C:\\d\\f"));
+  char buffer[16] = {};
+  win::DWORD read = 0;
+  ASSERT_TRUE(win::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "still here");
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  ASSERT_TRUE(win::GetFileInformationByHandle(file.Get(), &info));
+  EXPECT_EQ(info.nNumberOfLinks, 0u);
+}
+
+TEST_F(SimFileSystemTest, AFileIsNoDirectoryInAPath) {
+  machine.PutFile(u"C:\\f", "x");
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\f\\x"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(SimFileSystemTest, InjectedFailuresComeFirst) {
+  machine.PutFile(u"C:\\f", "x");
+  machine.FailNext("DeleteFileW", win::ERROR_SHARING_VIOLATION);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DeleteFileW(u"C:\\f"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(machine.Exists(u"C:\\f"));
+  EXPECT_TRUE(win::DeleteFileW(u"C:\\f"));
+}
+
+}  // namespace
