@@ -1,0 +1,91 @@
+// advapi32 forwards: registry, service control manager, event log.
+#include <cstddef>
+
+#include "platform/win32/WindowsHeaders.h"
+
+using namespace win::native;
+
+// The service callbacks are handed to Windows as they are: on x64 there is one calling
+// convention, so WINAPI adds nothing and the seam's function types match the real ones.
+#if !defined(__x86_64__) && !defined(_M_X64)
+#error "platform/win32 passes service callbacks through unchanged; that holds on x64 only"
+#endif
+static_assert(sizeof(void*) == 8);
+
+#define CORVANE_SAME_FIELD(type, field) \
+  static_assert(offsetof(win::type, field) == offsetof(::type, field), #type "::" #field)
+
+static_assert(sizeof(win::SERVICE_STATUS) == sizeof(::SERVICE_STATUS));
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwServiceType);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwCurrentState);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwControlsAccepted);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwWin32ExitCode);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwServiceSpecificExitCode);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwCheckPoint);
+CORVANE_SAME_FIELD(SERVICE_STATUS, dwWaitHint);
+static_assert(sizeof(win::SERVICE_TABLE_ENTRYW) == sizeof(::SERVICE_TABLE_ENTRYW));
+CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceName);
+CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceProc);
+static_assert(sizeof(win::LPSERVICE_MAIN_FUNCTIONW) == sizeof(::LPSERVICE_MAIN_FUNCTIONW));
+static_assert(sizeof(win::LPHANDLER_FUNCTION) == sizeof(::LPHANDLER_FUNCTION));
+
+// The predefined HKEY roots are pointers, which no constant expression can compare; the
+// Windows build of the contract tests checks them (tests/contract/Win32Constants.cpp).
+
+namespace win {
+
+// Registry.
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result) {
+  return ::RegOpenKeyExW(K(key), W(subKey), options, access, K(result));
+}
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                        REGSAM access, void* security, HKEY* result, DWORD* disposition) {
+  return ::RegCreateKeyExW(K(key), W(subKey), reserved, W(className), options, access,
+                           static_cast<::LPSECURITY_ATTRIBUTES>(security), K(result),
+                           D(disposition));
+}
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* size) {
+  return ::RegQueryValueExW(K(key), W(name), D(reserved), D(type), data, D(size));
+}
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD size) {
+  return ::RegSetValueExW(K(key), W(name), reserved, type, data, size);
+}
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
+  return ::RegDeleteValueW(K(key), W(name));
+}
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  return ::RegDeleteKeyW(K(key), W(subKey));
+}
+LSTATUS RegCloseKey(HKEY key) {
+  return ::RegCloseKey(K(key));
+}
+
+// Service control manager.
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
+  return ::StartServiceCtrlDispatcherW(reinterpret_cast<const ::SERVICE_TABLE_ENTRYW*>(table));
+}
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler) {
+  return reinterpret_cast<SERVICE_STATUS_HANDLE>(::RegisterServiceCtrlHandlerW(
+      W(serviceName), reinterpret_cast<::LPHANDLER_FUNCTION>(handler)));
+}
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status) {
+  return ::SetServiceStatus(reinterpret_cast<::SERVICE_STATUS_HANDLE>(handle),
+                            reinterpret_cast<::LPSERVICE_STATUS>(status));
+}
+
+// Event log.
+HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
+  return ::RegisterEventSourceW(W(server), W(source));
+}
+BOOL ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                  WORD numStrings, DWORD dataSize, LPCWSTR* strings, LPVOID rawData) {
+  return ::ReportEventW(eventLog, type, category, eventId, userSid, numStrings, dataSize,
+                        reinterpret_cast<::LPCWSTR*>(strings), rawData);
+}
+BOOL DeregisterEventSource(HANDLE eventLog) {
+  return ::DeregisterEventSource(eventLog);
+}
+
+}  // namespace win

@@ -1,0 +1,151 @@
+// kernel32 forwards. Each casts the seam's portable types to the real ones and calls through.
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32/WindowsHeaders.h"
+
+using namespace win::native;
+
+// The structs the seam hands to Windows must have the real layout.
+#define CORVANE_SAME_FIELD(type, field) \
+  static_assert(offsetof(win::type, field) == offsetof(::type, field), #type "::" #field)
+
+static_assert(sizeof(win::FILETIME) == sizeof(::FILETIME));
+static_assert(sizeof(std::int64_t) == sizeof(::LARGE_INTEGER) &&
+              alignof(std::int64_t) == alignof(::LARGE_INTEGER));
+static_assert(sizeof(win::SECURITY_ATTRIBUTES) == sizeof(::SECURITY_ATTRIBUTES));
+CORVANE_SAME_FIELD(SECURITY_ATTRIBUTES, nLength);
+CORVANE_SAME_FIELD(SECURITY_ATTRIBUTES, lpSecurityDescriptor);
+CORVANE_SAME_FIELD(SECURITY_ATTRIBUTES, bInheritHandle);
+static_assert(sizeof(win::WIN32_FIND_DATAW) == sizeof(::WIN32_FIND_DATAW));
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, dwFileAttributes);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, ftCreationTime);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, ftLastWriteTime);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, nFileSizeHigh);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, nFileSizeLow);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, dwReserved0);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, cFileName);
+CORVANE_SAME_FIELD(WIN32_FIND_DATAW, cAlternateFileName);
+static_assert(sizeof(win::BY_HANDLE_FILE_INFORMATION) == sizeof(::BY_HANDLE_FILE_INFORMATION));
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, dwFileAttributes);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, ftLastWriteTime);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, dwVolumeSerialNumber);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileSizeLow);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nNumberOfLinks);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexHigh);
+CORVANE_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexLow);
+
+namespace win {
+
+// Errors, process, modules.
+void SetLastError(DWORD code) {
+  ::SetLastError(code);
+}
+DWORD GetLastError() {
+  return ::GetLastError();
+}
+LPWSTR GetCommandLineW() {
+  return reinterpret_cast<LPWSTR>(::GetCommandLineW());
+}
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+  return ::GetModuleFileNameW(M(module), W(buffer), size);
+}
+HMODULE GetModuleHandleW(LPCWSTR name) {
+  return M(::GetModuleHandleW(W(name)));
+}
+HMODULE LoadLibraryW(LPCWSTR name) {
+  return M(::LoadLibraryW(W(name)));
+}
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  return reinterpret_cast<FARPROC>(::GetProcAddress(M(module), name));
+}
+BOOL FreeLibrary(HMODULE module) {
+  return ::FreeLibrary(M(module));
+}
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
+  return ::GetCurrentDirectoryW(size, W(buffer));
+}
+BOOL SetCurrentDirectoryW(LPCWSTR path) {
+  return ::SetCurrentDirectoryW(W(path));
+}
+BOOL CloseHandle(HANDLE handle) {
+  return ::CloseHandle(handle);
+}
+
+// Files, directories, paths, volumes.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile) {
+  return ::CreateFileW(W(name), access, share, static_cast<::LPSECURITY_ATTRIBUTES>(security),
+                       disposition, flags, templateFile);
+}
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped) {
+  return ::ReadFile(file, buffer, toRead, D(read), static_cast<::LPOVERLAPPED>(overlapped));
+}
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped) {
+  return ::WriteFile(file, buffer, toWrite, D(written), static_cast<::LPOVERLAPPED>(overlapped));
+}
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  return ::GetFileInformationByHandle(file, reinterpret_cast<::LPBY_HANDLE_FILE_INFORMATION>(info));
+}
+BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
+  return ::GetFileSizeEx(file, reinterpret_cast<::PLARGE_INTEGER>(size));
+}
+BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                     DWORD* returned, void* overlapped) {
+  return ::DeviceIoControl(device, code, in, inSize, out, outSize, D(returned),
+                           static_cast<::LPOVERLAPPED>(overlapped));
+}
+DWORD GetFileAttributesW(LPCWSTR name) {
+  return ::GetFileAttributesW(W(name));
+}
+BOOL DeleteFileW(LPCWSTR name) {
+  return ::DeleteFileW(W(name));
+}
+BOOL CreateDirectoryW(LPCWSTR name, void* security) {
+  return ::CreateDirectoryW(W(name), static_cast<::LPSECURITY_ATTRIBUTES>(security));
+}
+BOOL RemoveDirectoryW(LPCWSTR name) {
+  return ::RemoveDirectoryW(W(name));
+}
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+  return ::MoveFileExW(W(existing), W(newName), flags);
+}
+BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* security) {
+  return ::CreateHardLinkW(W(newName), W(existing), static_cast<::LPSECURITY_ATTRIBUTES>(security));
+}
+HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data) {
+  return ::FindFirstFileW(W(name), reinterpret_cast<::LPWIN32_FIND_DATAW>(data));
+}
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data) {
+  return ::FindNextFileW(find, reinterpret_cast<::LPWIN32_FIND_DATAW>(data));
+}
+BOOL FindClose(HANDLE find) {
+  return ::FindClose(find);
+}
+DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
+  return ::GetFullPathNameW(W(name), size, W(buffer), reinterpret_cast<::LPWSTR*>(filePart));
+}
+BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
+                           DWORD* serialNumber, DWORD* maxComponentLength, DWORD* flags,
+                           LPWSTR fileSystemName, DWORD fileSystemNameSize) {
+  return ::GetVolumeInformationW(W(root), W(volumeName), volumeNameSize, D(serialNumber),
+                                 D(maxComponentLength), D(flags), W(fileSystemName),
+                                 fileSystemNameSize);
+}
+BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
+  return ::DefineDosDeviceW(flags, W(deviceName), W(targetPath));
+}
+DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size) {
+  return ::QueryDosDeviceW(W(deviceName), W(targetPath), size);
+}
+
+// National language.
+UINT GetACP() {
+  return ::GetACP();
+}
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
+                        int wideSize) {
+  return ::MultiByteToWideChar(codePage, flags, text, size, W(wide), wideSize);
+}
+
+}  // namespace win

@@ -1,0 +1,12 @@
+// user32 forwards.
+#include "platform/win32/WindowsHeaders.h"
+
+using namespace win::native;
+
+namespace win {
+
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
+  return ::LoadStringW(reinterpret_cast<::HINSTANCE>(instance), id, W(buffer), size);
+}
+
+}  // namespace win

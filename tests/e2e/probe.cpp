@@ -1,0 +1,164 @@
+// corvane_probe: reads and writes the state the end-to-end tests check, through the same Win32
+// calls the service makes, from inside the Wine prefix.
+//
+//   corvane_probe dosdevice X:      the first definition QueryDosDeviceW lists (exit 1 if none)
+//   corvane_probe links PATH        the link count of a file
+//   corvane_probe fileid PATH       volume serial and file index, as serial:index in hex
+//   corvane_probe exists PATH       "file", "directory" or "missing"
+//   corvane_probe write PATH TEXT   replaces the file's content with TEXT (UTF-8)
+//   corvane_probe hardlink NEW OLD  makes NEW another name of the file OLD
+//   corvane_probe read PATH         prints the file's content
+//
+// Failures print the call and its last-error code to stderr and exit 1; usage errors exit 2.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/UniqueHandle.h"
+#include "platform/WinApi.h"
+
+namespace {
+
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+int Fail(const char* call, std::u16string_view subject) {
+  const win::DWORD code = win::GetLastError();
+  std::fprintf(stderr, "%s(%s) failed: %lu\n", call, Utf8(subject).c_str(),
+               static_cast<unsigned long>(code));
+  return 1;
+}
+
+win::UniqueFile OpenForInfo(const std::u16string& path) {
+  return win::UniqueFile(win::CreateFileW(
+      path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+      nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+int DosDevice(const std::u16string& name) {
+  std::vector<char16_t> buffer(32768);
+  const win::DWORD length =
+      win::QueryDosDeviceW(name.c_str(), buffer.data(), static_cast<win::DWORD>(buffer.size()));
+  if (length == 0) return Fail("QueryDosDeviceW", name);
+  std::printf("%s\n", Utf8(std::u16string_view(buffer.data())).c_str());
+  return 0;
+}
+
+int Info(const std::u16string& path, bool fileId) {
+  win::UniqueFile file = OpenForInfo(path);
+  if (!file) return Fail("CreateFileW", path);
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  if (!win::GetFileInformationByHandle(file.Get(), &info)) {
+    return Fail("GetFileInformationByHandle", path);
+  }
+  if (fileId) {
+    std::printf("%08lx:%08lx%08lx\n", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                static_cast<unsigned long>(info.nFileIndexHigh),
+                static_cast<unsigned long>(info.nFileIndexLow));
+  } else {
+    std::printf("%lu\n", static_cast<unsigned long>(info.nNumberOfLinks));
+  }
+  return 0;
+}
+
+int Exists(const std::u16string& path) {
+  const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
+  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
+    std::printf("missing\n");
+  } else {
+    std::printf("%s\n", attributes & win::FILE_ATTRIBUTE_DIRECTORY ? "directory" : "file");
+  }
+  return 0;
+}
+
+int Write(const std::u16string& path, std::u16string_view text) {
+  win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_WRITE, 0, nullptr,
+                                        win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Fail("CreateFileW", path);
+  const std::string bytes = Utf8(text);
+  win::DWORD written = 0;
+  if (!win::WriteFile(file.Get(), bytes.data(), static_cast<win::DWORD>(bytes.size()), &written,
+                      nullptr) ||
+      written != bytes.size()) {
+    return Fail("WriteFile", path);
+  }
+  return 0;
+}
+
+int Read(const std::u16string& path) {
+  win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_READ,
+                                        win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
+                                        win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Fail("CreateFileW", path);
+  std::string content;
+  char chunk[4096];
+  win::DWORD read = 0;
+  while (true) {
+    if (!win::ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) {
+      return Fail("ReadFile", path);
+    }
+    if (read == 0) break;
+    content.append(chunk, read);
+  }
+  std::fwrite(content.data(), 1, content.size(), stdout);
+  return 0;
+}
+
+int HardLink(const std::u16string& newName, const std::u16string& existing) {
+  if (!win::CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr)) {
+    return Fail("CreateHardLinkW", newName);
+  }
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: corvane_probe dosdevice X: | links PATH | fileid PATH | exists PATH |"
+               " write PATH TEXT | hardlink NEW OLD | read PATH\n");
+  return 2;
+}
+
+}  // namespace
+
+// A wide entry, so paths arrive as UTF-16 unchanged; wchar_t is UTF-16 on Windows.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+  if (args.size() < 2) return Usage();
+  const std::u16string& command = args[0];
+  if (args.size() == 2) {
+    if (command == u"dosdevice") return DosDevice(args[1]);
+    if (command == u"links") return Info(args[1], false);
+    if (command == u"fileid") return Info(args[1], true);
+    if (command == u"exists") return Exists(args[1]);
+    if (command == u"read") return Read(args[1]);
+  }
+  if (args.size() == 3 && command == u"write") return Write(args[1], args[2]);
+  if (args.size() == 3 && command == u"hardlink") return HardLink(args[1], args[2]);
+  return Usage();
+}

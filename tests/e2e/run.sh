@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# End-to-end tests: the shipped CorvaneService.exe, installed by hand as a service in a
+# throwaway Wine prefix, carries out link requests given as `sc start` arguments. Each scenario
+# reads the service's exit code from `sc query` and checks the effects with corvane_probe.
+#
+#   tests/e2e/run.sh                 uses build/windows/bin (cmake --build --preset windows)
+#   CORVANE_WINDOWS_BIN=DIR ...      takes the programs from DIR instead
+#   CORVANE_KEEP_PREFIX=1 ...        leaves the prefix in place and prints where it is
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+bin=${CORVANE_WINDOWS_BIN:-$root/build/windows/bin}
+source "$root/tests/e2e/service.sh"
+# The service's event log texts, as Wine traces them.
+service_log=$(mktemp)
+export CORVANE_SERVICE_LOG=$service_log
+install_service || exit 2
+trap 'remove_prefix; rm -f "$service_log"' EXIT
+mkdir -p "$drive_c/e2e/data"
+
+passed=0
+failed=0
+scenario=
+problems=()
+
+begin() {
+  scenario=$1
+  problems=()
+}
+# expect WHAT EXPECTED ACTUAL
+expect() {
+  [[ $2 == "$3" ]] || problems+=("expected $1 $2 got ${3:-(nothing)}")
+}
+finish() {
+  if ((${#problems[@]} == 0)); then
+    echo "PASS $scenario"
+    passed=$((passed + 1))
+  else
+    local joined
+    joined=$(printf '%s; ' "${problems[@]}")
+    echo "FAIL $scenario: ${joined%; }"
+    failed=$((failed + 1))
+  fi
+}
+
+# ---- Scenarios ----
+E='C:\e2e'
+
+begin file-create-makes-a-hard-link
+probe write "$E\\a.txt" alpha
+start_service File Create "$E\\a.txt" "$E\\b.txt"
+expect "exit code" 0 "$exit_code"
+expect "links of a.txt" 2 "$(probe links "$E\\a.txt")"
+expect "links of b.txt" 2 "$(probe links "$E\\b.txt")"
+expect "fileid of b.txt" "$(probe fileid "$E\\a.txt")" "$(probe fileid "$E\\b.txt")"
+expect "content of b.txt" alpha "$(probe read "$E\\b.txt")"
+finish
+
+begin file-create-replaces-another-file-at-the-link
+probe write "$E\\c.txt" charlie
+probe write "$E\\d.txt" delta
+probe hardlink "$E\\d-kept.txt" "$E\\d.txt"
+start_service File Create "$E\\c.txt" "$E\\d.txt"
+expect "exit code" 0 "$exit_code"
+expect "fileid of d.txt" "$(probe fileid "$E\\c.txt")" "$(probe fileid "$E\\d.txt")"
+expect "content of d.txt" charlie "$(probe read "$E\\d.txt")"
+expect "links of c.txt" 2 "$(probe links "$E\\c.txt")"
+expect "content of d-kept.txt" delta "$(probe read "$E\\d-kept.txt")"
+expect "links of d-kept.txt" 1 "$(probe links "$E\\d-kept.txt")"
+expect "temporary names left" "" "$(cd "$drive_c/e2e" && ls -a | grep -i corvane)"
+finish
+
+begin file-create-onto-itself-changes-nothing
+before_id=$(probe fileid "$E\\a.txt")
+start_service File Create "$E\\a.txt" 'C:\E2E\A.TXT'
+expect "exit code" 0 "$exit_code"
+expect "links of a.txt" 2 "$(probe links "$E\\a.txt")"
+expect "fileid of a.txt" "$before_id" "$(probe fileid "$E\\a.txt")"
+expect "content of a.txt" alpha "$(probe read "$E\\a.txt")"
+finish
+
+begin file-create-with-missing-target-is-file-not-found
+probe write "$E\\kept.txt" keep
+start_service File Create "$E\\missing.txt" "$E\\kept.txt"
+expect "exit code" 2 "$exit_code"
+expect "content of kept.txt" keep "$(probe read "$E\\kept.txt")"
+expect "links of kept.txt" 1 "$(probe links "$E\\kept.txt")"
+finish
+
+begin file-delete-removes-the-link
+start_service File Delete - "$E\\b.txt"
+expect "exit code" 0 "$exit_code"
+expect "b.txt" missing "$(probe exists "$E\\b.txt")"
+expect "links of a.txt" 1 "$(probe links "$E\\a.txt")"
+expect "content of a.txt" alpha "$(probe read "$E\\a.txt")"
+finish
+
+begin file-delete-of-a-missing-path-succeeds
+start_service File Delete - "$E\\nothing.txt"
+expect "exit code" 0 "$exit_code"
+finish
+
+begin drive-create-maps-the-letter
+start_service Drive Create "$E\\data" Q:
+expect "exit code" 0 "$exit_code"
+expect "Q: mapping" '\??\C:\e2e\data' "$(probe dosdevice Q:)"
+finish
+
+begin drive-delete-removes-the-mapping
+start_service Drive Delete - Q:
+expect "exit code" 0 "$exit_code"
+probe dosdevice Q: >/dev/null
+expect "probe status for Q: (no mapping)" 1 "$?"
+finish
+
+begin drive-delete-of-an-unmapped-letter-is-file-not-found
+start_service Drive Delete - R:
+expect "exit code" 2 "$exit_code"
+finish
+
+begin malformed-kind-is-invalid-parameter
+start_service Bogus Create "$E\\a.txt" "$E\\e.txt"
+expect "exit code" 87 "$exit_code"
+expect "e.txt" missing "$(probe exists "$E\\e.txt")"
+expect "links of a.txt" 1 "$(probe links "$E\\a.txt")"
+finish
+
+begin malformed-action-is-invalid-parameter
+start_service File Bogus "$E\\a.txt" "$E\\e.txt"
+expect "exit code" 87 "$exit_code"
+expect "e.txt" missing "$(probe exists "$E\\e.txt")"
+expect "links of a.txt" 1 "$(probe links "$E\\a.txt")"
+finish
+
+begin three-arguments-are-invalid-parameter
+start_service File Create "$E\\a.txt"
+expect "exit code" 87 "$exit_code"
+expect "links of a.txt" 1 "$(probe links "$E\\a.txt")"
+finish
+
+begin five-arguments-are-invalid-parameter
+start_service File Create "$E\\a.txt" "$E\\e.txt" extra
+expect "exit code" 87 "$exit_code"
+expect "e.txt" missing "$(probe exists "$E\\e.txt")"
+expect "links of a.txt" 1 "$(probe links "$E\\a.txt")"
+finish
+
+begin words-are-case-insensitive
+start_service file CREATE "$E\\a.txt" "$E\\g.txt"
+expect "exit code" 0 "$exit_code"
+expect "links of a.txt" 2 "$(probe links "$E\\a.txt")"
+expect "fileid of g.txt" "$(probe fileid "$E\\a.txt")" "$(probe fileid "$E\\g.txt")"
+finish
+
+begin folder-create-is-not-supported-yet
+start_service Folder Create "$E\\j\\target" "$E\\j\\link"
+expect "exit code" 50 "$exit_code"
+expect "j\\target" directory "$(probe exists "$E\\j\\target")"
+expect "j\\link" directory "$(probe exists "$E\\j\\link")"
+finish
+
+begin no-arguments-without-a-link-list-is-file-not-found
+rm -f "$drive_c/Corvane/Corvane.dat"
+start_service
+expect "exit code" 2 "$exit_code"
+expect "Corvane.dat" missing "$(probe exists 'C:\Corvane\Corvane.dat')"
+finish
+
+# The service logs this after its last status report, so the trace of the last run may trail
+# the STOPPED state that start_service waited for: give it a few seconds.
+begin every-run-logs-service-stopped
+stopped_events() { grep -ac 'trace:eventlog:ReportEventW L"Service stopped"' "$service_log"; }
+for _ in $(seq 25); do
+  (($(stopped_events) >= service_starts)) && break
+  sleep 0.2
+done
+expect "\"Service stopped\" events" "$service_starts" "$(stopped_events)"
+finish
+
+echo "$passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,68 @@
+# Shared by tests/e2e/run.sh and script/demo (source it): a throwaway Wine prefix with
+# CorvaneService.exe installed by hand, and the calls to start the service and look inside.
+#
+# Needs: root (the project root), bin (where CorvaneService.exe and corvane_probe.exe are).
+# Sets: prefix, drive_c, WINEPREFIX, service_starts (counts start_service calls); removes the prefix on exit unless CORVANE_KEEP_PREFIX is set.
+
+service=CorvaneService
+service_appid='{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}'
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+
+# Makes the prefix and installs the service into C:\Corvane. Returns non-zero on failure.
+install_service() {
+  local program
+  for program in "$bin/CorvaneService.exe" "$bin/corvane_probe.exe"; do
+    if [[ ! -f $program ]]; then
+      echo "missing $program: build the windows preset first" >&2
+      return 1
+    fi
+  done
+  prefix=$("$root/script/wine-prefix" create) || { echo "cannot make a Wine prefix" >&2; return 1; }
+  export WINEPREFIX=$prefix
+  trap remove_prefix EXIT
+  drive_c=$prefix/drive_c
+  mkdir -p "$drive_c/Corvane"
+  cp "$bin/CorvaneService.exe" "$drive_c/Corvane/CorvaneService.exe"
+  wine sc create "$service" binpath= "\"C:\\Corvane\\CorvaneService.exe\"" >/dev/null 2>&1 ||
+    { echo "sc create failed" >&2; return 1; }
+  # The program runs under the service control dispatcher only when this value exists.
+  wine reg add "HKCR\\AppID\\$service_appid" /v LocalService /t REG_SZ /d "$service" /f \
+    >/dev/null 2>&1 || { echo "reg add failed" >&2; return 1; }
+}
+
+remove_prefix() {
+  [[ -n ${prefix:-} ]] || return 0
+  if [[ -n ${CORVANE_KEEP_PREFIX:-} ]]; then
+    echo "prefix kept: WINEPREFIX=$prefix (remove with script/wine-prefix destroy $prefix)"
+  else
+    "$root/script/wine-prefix" destroy "$prefix"
+  fi
+  prefix=
+}
+
+# Runs the probe; prints its output without Windows line ends and returns its exit status.
+probe() { wine "$bin/corvane_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# Starts the service with the given start arguments and waits (30 s at most) until it has
+# stopped; sets exit_code to its WIN32_EXIT_CODE, or to a description of what went wrong.
+# Under Wine an empty start argument ends the list, so callers pass a placeholder instead.
+service_starts=0
+start_service() {
+  local output query deadline=$((SECONDS + 30))
+  service_starts=$((service_starts + 1))
+  if ! output=$(wine sc start "$service" "$@" 2>&1); then
+    exit_code="(sc start failed: $(tr -d '\r' <<<"$output" | head -n 1))"
+    return
+  fi
+  while ((SECONDS < deadline)); do
+    query=$(wine sc query "$service" 2>/dev/null | tr -d '\r')
+    if grep -qE 'STATE +: 1 +STOPPED' <<<"$query"; then
+      exit_code=$(sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$query")
+      return
+    fi
+    sleep 0.2
+  done
+  exit_code="(still running after 30 s)"
+}
