@@ -91,6 +91,7 @@ win::DWORD LinkServiceModule::Start() {
                                                {nullptr, nullptr}};
     const bool dispatched = win::StartServiceCtrlDispatcherW(table) != win::FALSE;
     const win::DWORD dispatchError = dispatched ? 0 : win::GetLastError();
+    if (dispatched) WaitForServiceMainToReturn();
     std::lock_guard lock(statusLock_);
     if (!dispatched) status.dwWin32ExitCode = dispatchError;
     return status.dwWin32ExitCode;
@@ -116,7 +117,27 @@ bool LinkServiceModule::ReadLocalServiceValue(win::HKEY appIdKey) const {
 }
 
 void LinkServiceModule::ServiceMainEntry(win::DWORD argc, win::LPWSTR* argv) {
-  if (LinkServiceModule* module = Instance()) module->ServiceMain(argc, argv);
+  LinkServiceModule* module = Instance();
+  if (module == nullptr) return;
+  {
+    std::lock_guard lock(module->serviceMainLock_);
+    module->serviceMainRunning_ = true;
+  }
+  module->ServiceMain(argc, argv);
+  {
+    std::lock_guard lock(module->serviceMainLock_);
+    module->serviceMainRunning_ = false;
+  }
+  module->serviceMainReturned_.notify_all();
+}
+
+// The dispatcher returns as soon as the stopped state is reported, but the service thread still
+// logs "Service stopped" after that report; ending the process at once could lose the event.
+// The wait is bounded so that a stuck service thread cannot keep the process alive.
+void LinkServiceModule::WaitForServiceMainToReturn() {
+  std::unique_lock lock(serviceMainLock_);
+  serviceMainReturned_.wait_for(lock, std::chrono::seconds(5),
+                                [this] { return !serviceMainRunning_; });
 }
 
 void LinkServiceModule::ControlHandlerEntry(win::DWORD code) {

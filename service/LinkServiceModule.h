@@ -2,6 +2,7 @@
 // service control manager, and the one request of this start.
 #pragma once
 
+#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -76,10 +77,14 @@ class LinkServiceModule {
   win::DWORD RunGuarded();
   win::DWORD RestoreDriveMappings();
   void ReportStopped(win::DWORD exitCode);
+  void WaitForServiceMainToReturn();
   void WriteEvent(const std::u16string& text) const;
 
   bool initFailed_ = false;
   bool comInitialized_ = false;
   bool argumentsLost_ = false;  // the start arguments could not be held (no memory)
   mutable std::mutex statusLock_;  // guards `status` and each report made from it
+  std::mutex serviceMainLock_;
+  std::condition_variable serviceMainReturned_;
+  bool serviceMainRunning_ = false;
 };

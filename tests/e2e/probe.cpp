@@ -8,13 +8,19 @@
 //   corvane_probe write PATH TEXT   replaces the file's content with TEXT (UTF-8)
 //   corvane_probe hardlink NEW OLD  makes NEW another name of the file OLD
 //   corvane_probe read PATH         prints the file's content
+//   corvane_probe writelist PATH ACTION,KIND,LINK,TARGET...
+//                                   writes a link list with the project's own writer
+//   corvane_probe hold PATH SECONDS opens PATH without sharing and keeps it open a while
 //
 // Failures print the call and its last-error code to stderr and exit 1; usage errors exit 2.
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <vector>
 
+#include "engine/LinkList.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
@@ -136,10 +142,55 @@ int HardLink(const std::u16string& newName, const std::u16string& existing) {
   return 0;
 }
 
+// Each record is ACTION,KIND,LINK,TARGET with ACTION and KIND as numbers, as the list stores
+// them; the target is everything after the third comma.
+int WriteList(const std::u16string& path, const std::vector<std::u16string>& specs) {
+  HardLinkArray array;
+  for (const auto& spec : specs) {
+    std::vector<std::u16string> fields;
+    std::size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+      const auto comma = spec.find(u',', start);
+      if (comma == std::u16string::npos) return 2;
+      fields.push_back(spec.substr(start, comma - start));
+      start = comma + 1;
+    }
+    fields.push_back(spec.substr(start));
+    CHardLink record;
+    record.action = static_cast<LinkAction>(std::stol(Utf8(fields[0])));
+    record.kind = static_cast<LinkKind>(std::stol(Utf8(fields[1])));
+    record.link = fields[2];
+    record.target = fields[3];
+    array.records.push_back(record);
+  }
+  win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_WRITE, 0, nullptr,
+                                        win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Fail("CreateFileW", path);
+  try {
+    LinkArchive archive(file.Get(), LinkArchive::Mode::store);
+    array.Serialize(archive);
+    archive.Close();
+  } catch (const ArchiveError&) {
+    return Fail("WriteFile", path);
+  }
+  return 0;
+}
+
+int Hold(const std::u16string& path, const std::u16string& seconds) {
+  win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_READ, 0, nullptr,
+                                        win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Fail("CreateFileW", path);
+  std::printf("held\n");
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(std::stol(Utf8(seconds))));
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: corvane_probe dosdevice X: | links PATH | fileid PATH | exists PATH |"
-               " write PATH TEXT | hardlink NEW OLD | read PATH\n");
+               " write PATH TEXT | hardlink NEW OLD | read PATH |"
+               " writelist PATH ACTION,KIND,LINK,TARGET... | hold PATH SECONDS\n");
   return 2;
 }
 
@@ -160,5 +211,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (args.size() == 3 && command == u"write") return Write(args[1], args[2]);
   if (args.size() == 3 && command == u"hardlink") return HardLink(args[1], args[2]);
+  if (args.size() == 3 && command == u"hold") return Hold(args[1], args[2]);
+  if (command == u"writelist") {
+    return WriteList(args[1], std::vector<std::u16string>(args.begin() + 2, args.end()));
+  }
   return Usage();
 }

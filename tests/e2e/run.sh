@@ -152,11 +152,28 @@ expect "links of a.txt" 2 "$(probe links "$E\\a.txt")"
 expect "fileid of g.txt" "$(probe fileid "$E\\a.txt")" "$(probe fileid "$E\\g.txt")"
 finish
 
-begin folder-create-is-not-supported-yet
+# Wine's file system refuses the reparse-point control codes with ERROR_NOT_SUPPORTED, so
+# junctions are made and removed only on the simulated machine; here the request must fail
+# with that code and leave everything else as it was.
+begin folder-create-fails-with-not-supported-and-keeps-both-chains
 start_service Folder Create "$E\\j\\target" "$E\\j\\link"
 expect "exit code" 50 "$exit_code"
 expect "j\\target" directory "$(probe exists "$E\\j\\target")"
 expect "j\\link" directory "$(probe exists "$E\\j\\link")"
+finish
+
+begin folder-delete-of-a-plain-directory-keeps-it
+mkdir -p "$drive_c/e2e/plain"
+probe write "$E\\plain\\keep.txt" kept
+start_service Folder Delete - "$E\\plain"
+expect "exit code" 50 "$exit_code"
+expect "plain" directory "$(probe exists "$E\\plain")"
+expect "content of plain\\keep.txt" kept "$(probe read "$E\\plain\\keep.txt")"
+finish
+
+begin folder-delete-of-a-missing-path-is-path-not-found
+start_service Folder Delete - "$E\\nowhere"
+expect "exit code" 3 "$exit_code"
 finish
 
 begin no-arguments-without-a-link-list-is-file-not-found
@@ -164,6 +181,79 @@ rm -f "$drive_c/Corvane/Corvane.dat"
 start_service
 expect "exit code" 2 "$exit_code"
 expect "Corvane.dat" missing "$(probe exists 'C:\Corvane\Corvane.dat')"
+finish
+
+# ---- The restore pass: a start without arguments reads C:\Corvane\Corvane.dat ----
+L='C:\Corvane\Corvane.dat'
+
+begin restore-maps-stored-drives-and-skips-the-rest
+probe writelist "$L" "1,0,S:,$E\\data" "0,0,T:,$E\\data" "1,2,$E\\restored.txt,$E\\a.txt" \
+  "1,1,$E\\restored-dir,$E\\data" "7,0,U:,$E\\data"
+list_sum=$(md5sum <"$drive_c/Corvane/Corvane.dat")
+start_service
+expect "exit code" 0 "$exit_code"
+expect "S: mapping" '\??\C:\e2e\data' "$(probe dosdevice S:)"
+expect "U: mapping" '\??\C:\e2e\data' "$(probe dosdevice U:)"
+probe dosdevice T: >/dev/null
+expect "probe status for T: (skipped Delete record)" 1 "$?"
+expect "restored.txt (skipped File record)" missing "$(probe exists "$E\\restored.txt")"
+expect "restored-dir (skipped Folder record)" missing "$(probe exists "$E\\restored-dir")"
+expect "list unchanged by the service" "$list_sum" "$(md5sum <"$drive_c/Corvane/Corvane.dat")"
+start_service Drive Delete - S:
+start_service Drive Delete - U:
+finish
+
+begin restore-of-the-written-example-bytes
+# The one-record list mapping X: onto D:\Data, byte for byte as the writer produces it.
+printf '\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00\xff\xfe\xff\x02X\x00:\x00\xff\xfe\xff\x07D\x00:\x00\\\x00D\x00a\x00t\x00a\x00' \
+  >"$drive_c/Corvane/Corvane.dat"
+start_service
+expect "exit code" 0 "$exit_code"
+expect "X: mapping" '\??\D:\Data' "$(probe dosdevice X:)"
+start_service Drive Delete - X:
+finish
+
+begin restore-of-a-failing-record-goes-on
+# V: is mapped first, so the second record for V: fails; the third is still made.
+probe writelist "$L" "1,0,V:,$E\\data" "1,0,V:,$E\\other" "1,0,W:,$E\\data"
+start_service
+expect "exit code" 0 "$exit_code"
+expect "V: mapping" '\??\C:\e2e\data' "$(probe dosdevice V:)"
+expect "W: mapping" '\??\C:\e2e\data' "$(probe dosdevice W:)"
+start_service Drive Delete - V:
+start_service Drive Delete - W:
+finish
+
+begin restore-of-a-short-list-executes-nothing
+# The count promises two records; the file holds one.
+printf '\x02\x00\x01\x00\x00\x00\x00\x00\x00\x00\x02Y:\x07C:\\data' >"$drive_c/Corvane/Corvane.dat"
+start_service
+expect "exit code" 0 "$exit_code"
+probe dosdevice Y: >/dev/null
+expect "probe status for Y: (nothing executed)" 1 "$?"
+finish
+
+begin restore-of-a-hostile-count-executes-nothing
+printf '\xff\xff\xff\xff\xff\xff\x01\x00\x00\x00\x00\x00\x00\x00\x02Y:\x07C:\\data' \
+  >"$drive_c/Corvane/Corvane.dat"
+start_service
+expect "exit code" 0 "$exit_code"
+probe dosdevice Y: >/dev/null
+expect "probe status for Y: (nothing executed)" 1 "$?"
+finish
+
+begin restore-of-a-list-held-open-elsewhere-is-file-not-found
+probe writelist "$L" "1,0,Y:,$E\\data"
+hold_output=$(mktemp)
+wine "$bin/corvane_probe.exe" hold "$L" 8 >"$hold_output" 2>/dev/null &
+holder=$!
+for _ in $(seq 50); do grep -q held "$hold_output" && break; sleep 0.2; done
+start_service
+expect "exit code" 2 "$exit_code"
+wait "$holder"
+rm -f "$hold_output"
+probe dosdevice Y: >/dev/null
+expect "probe status for Y: (nothing executed)" 1 "$?"
 finish
 
 # The service logs this after its last status report, so the trace of the last run may trail
