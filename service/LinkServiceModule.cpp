@@ -25,6 +25,19 @@ bool IsWord(const char16_t* text, std::u16string_view word) {
 
 std::u16string Argument(const char16_t* text) { return text != nullptr ? text : u""; }
 
+// Runs `work` for an exit code; running out of memory on the way ends it with
+// ERROR_OUTOFMEMORY instead of an exception leaving the program.
+template <typename Work>
+win::DWORD ExitCodeOf(Work&& work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    return win::ERROR_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return win::ERROR_OUTOFMEMORY;
+  }
+}
+
 }  // namespace
 
 LinkServiceModule::LinkServiceModule() {
@@ -57,15 +70,11 @@ LinkServiceModule* LinkServiceModule::Instance() { return processModule; }
 
 win::DWORD LinkServiceModule::ProcessEntry() {
   if (initFailed_) return 0xFFFFFFFF;
-  try {
+  return ExitCodeOf([this] {
     win::HRESULT result = win::S_OK;
     if (!HandleCommandLine(win::GetCommandLineW(), result)) return static_cast<win::DWORD>(result);
     return Start();
-  } catch (const std::bad_alloc&) {
-    return win::ERROR_OUTOFMEMORY;
-  } catch (const std::length_error&) {
-    return win::ERROR_OUTOFMEMORY;
-  }
+  });
 }
 
 win::DWORD LinkServiceModule::Start() {
@@ -165,14 +174,12 @@ void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
     } else {
       requestInvalid = true;
     }
-    try {
-      request.target = Argument(argv[3]);
-      request.link = Argument(argv[4]);
-    } catch (const std::bad_alloc&) {
-      argumentsLost_ = true;  // reported as out of memory once the service can report
-    } catch (const std::length_error&) {
-      argumentsLost_ = true;
-    }
+    // Paths that cannot be held are reported as out of memory once the service can report.
+    argumentsLost_ = ExitCodeOf([&] {
+                       request.target = Argument(argv[3]);
+                       request.link = Argument(argv[4]);
+                       return win::DWORD{0};
+                     }) != 0;
   } else if (argc == 1) {
     restoreMode = true;
   } else {
@@ -204,13 +211,7 @@ void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
 
 win::DWORD LinkServiceModule::RunGuarded() {
   if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
-  try {
-    return Run();
-  } catch (const std::bad_alloc&) {
-    return win::ERROR_OUTOFMEMORY;
-  } catch (const std::length_error&) {
-    return win::ERROR_OUTOFMEMORY;
-  }
+  return ExitCodeOf([this] { return Run(); });
 }
 
 win::DWORD LinkServiceModule::Run() {

@@ -279,6 +279,16 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
   return TRUE;
 }
 
+BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
+  if (sim::Intercept("GetFileSizeEx")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  *size = static_cast<std::int64_t>(open->node->Size());
+  return TRUE;
+}
+
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                      DWORD* returned, void* /*overlapped*/) {
   if (sim::Intercept("DeviceIoControl")) return FALSE;

@@ -14,7 +14,9 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
+// Without MB_ERR_INVALID_CHARS, Windows turns each malformed sequence into U+FFFD.
+void DecodeUtf8(std::string_view bytes, std::u16string& out) {
+  constexpr char16_t replacement = 0xFFFD;
   for (std::size_t i = 0; i < bytes.size();) {
     const auto lead = static_cast<unsigned char>(bytes[i]);
     std::uint32_t code = 0;
@@ -28,13 +30,20 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
     } else if ((lead & 0xF8) == 0xF0) {
       code = lead & 0x07, extra = 3;
     } else {
-      return false;
+      out.push_back(replacement);
+      ++i;
+      continue;
     }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if (i + k >= bytes.size()) return false;
+    std::size_t k = 1;
+    for (; k <= extra && i + k < bytes.size(); ++k) {
       const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
+      if ((next & 0xC0) != 0x80) break;
       code = (code << 6) | (next & 0x3F);
+    }
+    if (k <= extra) {
+      out.push_back(replacement);
+      i += k;
+      continue;
     }
     i += extra + 1;
     if (code >= 0x10000) {
@@ -45,7 +54,6 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
       out.push_back(static_cast<char16_t>(code));
     }
   }
-  return true;
 }
 
 }  // namespace
@@ -81,10 +89,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWST
       for (char byte : bytes) converted.push_back(static_cast<unsigned char>(byte));
       break;
     case CP_UTF8:
-      if (!sim::DecodeUtf8(bytes, converted)) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-      }
+      sim::DecodeUtf8(bytes, converted);
       break;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);

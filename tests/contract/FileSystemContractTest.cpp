@@ -363,6 +363,23 @@ TEST_F(ContractTest, ReadAndWriteMoveTheFilePosition) {
   EXPECT_EQ(Info(In(u"f")).nFileSizeLow, 5u);
 }
 
+// The link list reader bounds every count and length by the size of the open file.
+TEST_F(ContractTest, FileSizeIsTheBytesWrittenWhateverThePosition) {
+  ASSERT_TRUE(MakeFile(In(u"sized"), "twelve bytes"));
+  auto file = Open(In(u"sized"), win::GENERIC_READ, 0, win::OPEN_EXISTING);
+  ASSERT_TRUE(file);
+  char buffer[4];
+  win::DWORD read = 0;
+  ASSERT_TRUE(win::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr));
+  std::int64_t size = -1;
+  EXPECT_TRUE(win::GetFileSizeEx(file.Get(), &size));
+  EXPECT_EQ(size, 12);
+
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::GetFileSizeEx(win::INVALID_HANDLE_VALUE, &size));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
+}
+
 TEST_F(ContractTest, ReadWithoutReadAccessAndWriteWithoutWriteAccessAreDenied) {
   ASSERT_TRUE(MakeFile(In(u"f"), "abc"));
   char buffer[4];

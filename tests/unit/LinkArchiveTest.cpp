@@ -106,9 +106,9 @@ TEST_F(LinkArchiveTest, AnsiBodiesUseTheThreadsAnsiCodePage) {
   });
 }
 
-TEST_F(LinkArchiveTest, FailedAnsiConversionGivesTheEmptyString) {
-  machine.SetAnsiCodePage(win::CP_UTF8);
-  Load(Bytes({0x02, 0xC3, 0x28, 0x01, 0x41}), [](LinkArchive& archive) {
+TEST_F(LinkArchiveTest, FailedAnsiConversionGivesTheEmptyStringAndReadingGoesOn) {
+  machine.FailNext("MultiByteToWideChar", win::ERROR_INVALID_PARAMETER);
+  Load(Bytes({0x02, 0x58, 0x3A, 0x01, 0x41}), [](LinkArchive& archive) {
     EXPECT_EQ(archive.ReadString(), u"");
     EXPECT_EQ(archive.ReadString(), u"A");
   });
