@@ -64,7 +64,9 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   process.imagePath = std::u16string(imagePath);
   process.commandLine = std::u16string(commandLine);
   process.strings = program->strings;
-  return RunAsProcess(*program, process);
+  const win::DWORD exitCode = RunAsProcess(*program, process);
+  process.ended = true;
+  return exitCode;
 }
 
 void Machine::SetAnsiCodePage(win::UINT codePage) {
@@ -174,6 +176,8 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
   process.strings = program->strings;
   process.session = session;
   run.processExitCode = RunAsProcess(*program, process);
+  process.ended = true;
+  if (session->serviceThread.joinable()) session->serviceThread.join();
 
   {
     std::lock_guard lock(session->mutex);

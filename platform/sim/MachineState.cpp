@@ -48,6 +48,10 @@ std::optional<win::DWORD> Intercept(std::string_view function) {
   }
   for (auto& hook : hooks) hook();
 
+  if (CurrentProcess().ended) {
+    lastError = win::ERROR_PROCESS_ABORTED;
+    return lastError;
+  }
   Guard guard(Lock());
   auto& faults = State().faults;
   auto it = faults.find(function);

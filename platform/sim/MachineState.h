@@ -2,6 +2,7 @@
 // guards it, the per-thread context (last error, process) and the fault-injection gate.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,6 +37,10 @@ struct Process {
   std::u16string currentDirectory = u"C:\\";
   std::map<win::UINT, std::u16string> strings;
   std::shared_ptr<ServiceSession> session;  // null unless started by the service manager
+  // Set when the program's entry has returned. Windows ends a process's other threads then;
+  // the simulation cannot stop a thread, so whatever such a thread still calls fails and
+  // changes nothing.
+  std::atomic<bool> ended{false};
 };
 
 struct Fault {
@@ -80,7 +85,8 @@ void SetThreadProcess(Process* process);
 void RegisterCurrent(MachineState* state);
 
 // Called first by every simulated function: runs the hooks registered for it (outside the
-// lock), then, when a failure was injected, sets the last-error code and returns it.
+// lock), then, when a failure was injected or the calling process has ended, sets the
+// last-error code and returns it.
 std::optional<win::DWORD> Intercept(std::string_view function);
 
 // Handle table.

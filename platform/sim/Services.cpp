@@ -41,18 +41,20 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     session->dispatcherStarted = true;
   }
 
-  // argv[0] is the service's name, then the start arguments; the strings live until the
-  // dispatcher returns, which is after the service main has returned.
-  std::vector<std::u16string> strings{session->serviceName};
-  strings.insert(strings.end(), session->arguments.begin(), session->arguments.end());
-  std::vector<LPWSTR> argv;
-  for (auto& s : strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  // argv[0] is the service's name, then the start arguments; the strings live as long as the
+  // session, which outlives the service thread.
+  session->argumentStrings = {session->serviceName};
+  session->argumentStrings.insert(session->argumentStrings.end(), session->arguments.begin(),
+                                  session->arguments.end());
+  for (auto& s : session->argumentStrings) session->argv.push_back(s.data());
+  session->argv.push_back(nullptr);
 
   const LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
-  std::thread serviceThread([&] {
+  const auto argc = static_cast<DWORD>(session->argumentStrings.size());
+  LPWSTR* argv = session->argv.data();
+  session->serviceThread = std::thread([process, session, serviceMain, argc, argv] {
     sim::SetThreadProcess(process);
-    serviceMain(static_cast<DWORD>(strings.size()), argv.data());
+    serviceMain(argc, argv);
     std::lock_guard lock(session->mutex);
     session->mainReturned = true;
     session->changed.notify_all();
@@ -75,11 +77,8 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     control->handled = true;
     session->changed.notify_all();
   }
-  lock.unlock();
-  // On Windows the process may end as soon as the dispatcher returns; the simulation waits for
-  // the service thread so that what it does after its last report is still recorded.
-  serviceThread.join();
-  lock.lock();
+  // As on Windows, the dispatcher returns once the service has stopped, whether or not the
+  // service thread has returned yet.
   for (auto& control : session->controls) control->done = true;
   session->controls.clear();
   session->changed.notify_all();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/WinApi.h"
@@ -35,6 +36,12 @@ struct ServiceSession {
   win::LPHANDLER_FUNCTION handler = nullptr;
   std::deque<std::shared_ptr<PendingControl>> controls;
   std::vector<win::SERVICE_STATUS> reports;
+
+  // The service main's thread and its argument strings. The dispatcher returns once the
+  // service has stopped, possibly before that thread has; the process joins it when it ends.
+  std::thread serviceThread;
+  std::vector<std::u16string> argumentStrings;
+  std::vector<win::LPWSTR> argv;
 };
 
 struct ServiceRecord {

@@ -144,18 +144,18 @@ int HardLink(const std::u16string& newName, const std::u16string& existing) {
 
 // Each record is ACTION,KIND,LINK,TARGET with ACTION and KIND as numbers, as the list stores
 // them; the target is everything after the third comma.
-int WriteList(const std::u16string& path, const std::vector<std::u16string>& specs) {
+int WriteList(const std::u16string& path, const std::vector<std::u16string>& records) {
   HardLinkArray array;
-  for (const auto& spec : specs) {
+  for (const auto& text : records) {
     std::vector<std::u16string> fields;
     std::size_t start = 0;
     for (int i = 0; i < 3; ++i) {
-      const auto comma = spec.find(u',', start);
+      const auto comma = text.find(u',', start);
       if (comma == std::u16string::npos) return 2;
-      fields.push_back(spec.substr(start, comma - start));
+      fields.push_back(text.substr(start, comma - start));
       start = comma + 1;
     }
-    fields.push_back(spec.substr(start));
+    fields.push_back(text.substr(start));
     CHardLink record;
     record.action = static_cast<LinkAction>(std::stol(Utf8(fields[0])));
     record.kind = static_cast<LinkKind>(std::stol(Utf8(fields[1])));

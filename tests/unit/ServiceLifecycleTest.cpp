@@ -1,6 +1,8 @@
 // The service's life cycle as the service control manager sees it: reports, exit codes, controls
 // and the event log.
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <new>
 
 #include "tests/unit/ServiceHarness.h"
@@ -49,6 +51,16 @@ TEST_F(ServiceLifecycle, EveryCompletedStartLogsServiceStopped) {
     EXPECT_EQ(event.eventId, 0u);
     EXPECT_EQ(event.strings, std::vector<std::u16string>{u"Service stopped"});
   }
+}
+
+// Windows may end the process as soon as the dispatcher returns, which is right after the
+// stopped report; the event written after that report must still be written.
+TEST_F(ServiceLifecycle, ServiceStoppedIsLoggedEvenWhenLoggingIsSlow) {
+  machine.OnCall("RegisterEventSourceW",
+                 [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
+  const auto run = StartService({u"Bogus", u"Create", u"x", u"y"});
+  EXPECT_EQ(run.exitCode, win::ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Service stopped"});
 }
 
 struct ControlCase {
