@@ -78,38 +78,30 @@ win::DWORD LinkServiceModule::ProcessEntry() {
 }
 
 win::DWORD LinkServiceModule::Start() {
+  // The exit-code field carries the outcome of every path back out of here.
+  auto endWith = [this](win::DWORD exitCode) {
+    std::lock_guard lock(statusLock_);
+    status.dwWin32ExitCode = exitCode;
+    return exitCode;
+  };
+
   win::UniqueKey appIds;
   win::LSTATUS opened =
       win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_READ, appIds.Put());
-  if (opened != win::ERROR_SUCCESS) {
-    std::lock_guard lock(statusLock_);
-    status.dwWin32ExitCode = static_cast<win::DWORD>(opened);
-    return status.dwWin32ExitCode;
-  }
+  if (opened != win::ERROR_SUCCESS) return endWith(static_cast<win::DWORD>(opened));
   win::UniqueKey appId;
   opened = win::RegOpenKeyExW(appIds.Get(), kAppId, 0, win::KEY_READ, appId.Put());
-  if (opened != win::ERROR_SUCCESS) {
-    std::lock_guard lock(statusLock_);
-    status.dwWin32ExitCode = static_cast<win::DWORD>(opened);
-    return status.dwWin32ExitCode;
-  }
+  if (opened != win::ERROR_SUCCESS) return endWith(static_cast<win::DWORD>(opened));
 
   runsAsService = ReadLocalServiceValue(appId.Get()) ? win::TRUE : win::FALSE;
-  if (runsAsService) {
-    const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry},
-                                               {nullptr, nullptr}};
-    const bool dispatched = win::StartServiceCtrlDispatcherW(table) != win::FALSE;
-    const win::DWORD dispatchError = dispatched ? 0 : win::GetLastError();
-    if (dispatched) WaitForServiceMainToReturn();
-    std::lock_guard lock(statusLock_);
-    if (!dispatched) status.dwWin32ExitCode = dispatchError;
-    return status.dwWin32ExitCode;
-  }
+  if (!runsAsService) return endWith(RunGuarded());
 
-  const win::DWORD result = RunGuarded();
+  const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry},
+                                             {nullptr, nullptr}};
+  if (!win::StartServiceCtrlDispatcherW(table)) return endWith(win::GetLastError());
+  WaitForServiceMainToReturn();
   std::lock_guard lock(statusLock_);
-  status.dwWin32ExitCode = result;
-  return result;
+  return status.dwWin32ExitCode;  // what ServiceMain stored: Run's result, or still 0
 }
 
 bool LinkServiceModule::ReadLocalServiceValue(win::HKEY appIdKey) const {
@@ -210,12 +202,12 @@ void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
 }
 
 win::DWORD LinkServiceModule::RunGuarded() {
-  if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
   return ExitCodeOf([this] { return Run(); });
 }
 
 win::DWORD LinkServiceModule::Run() {
   if (requestInvalid) return win::ERROR_INVALID_PARAMETER;
+  if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
   if (!restoreMode) {
     if (request.Execute()) return 0;
     return win::GetLastError();
