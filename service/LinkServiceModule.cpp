@@ -125,10 +125,10 @@ void LinkServiceModule::ServiceMainEntry(win::DWORD argc, win::LPWSTR* argv) {
     module->serviceMainRunning_ = true;
   }
   module->ServiceMain(argc, argv);
-  {
-    std::lock_guard lock(module->serviceMainLock_);
-    module->serviceMainRunning_ = false;
-  }
+  // Notified under the lock: once the waiting thread sees the flag it may end the process and
+  // destroy the module, condition variable included.
+  std::lock_guard lock(module->serviceMainLock_);
+  module->serviceMainRunning_ = false;
   module->serviceMainReturned_.notify_all();
 }
 
