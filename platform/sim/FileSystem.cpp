@@ -378,13 +378,29 @@ win::DWORD FileSystem::Walk(std::shared_ptr<Node> directory,
   return 0;
 }
 
+// A share's path (server\share\rest) as the local path it serves; the only shares are those a
+// test made, since this machine has no network.
+win::DWORD FileSystem::MapShare(std::u16string_view unc, std::u16string& local) const {
+  const auto serverEnd = unc.find(u'\\');
+  if (serverEnd == std::u16string_view::npos) return win::ERROR_BAD_NETPATH;
+  const auto shareEnd = unc.find(u'\\', serverEnd + 1);
+  const std::u16string_view share = unc.substr(0, shareEnd);
+  auto it = shares.find(Upper(share));
+  if (it == shares.end()) return win::ERROR_BAD_NETPATH;
+  local = it->second;
+  if (shareEnd != std::u16string_view::npos) local += unc.substr(shareEnd);
+  return 0;
+}
+
 win::DWORD FileSystem::Resolve(std::u16string_view path, std::u16string_view currentDirectory,
                                bool followLast, Location& out, bool wildcardsInLast) {
   if (path.empty()) return win::ERROR_PATH_NOT_FOUND;
   std::u16string full;
   if (path.size() >= 4 && path.substr(0, 4) == u"\\\\?\\") {
     full = std::u16string(path.substr(4));
-    if (StartsWithIgnoreCase(full, u"UNC\\")) return win::ERROR_BAD_NETPATH;
+    if (StartsWithIgnoreCase(full, u"UNC\\")) {
+      if (auto error = MapShare(std::u16string_view(full).substr(4), full)) return error;
+    }
   } else {
     full = FullPathName(path, currentDirectory);
     // Without long-path support, Windows refuses a full path of MAX_PATH or more.
@@ -392,7 +408,8 @@ win::DWORD FileSystem::Resolve(std::u16string_view path, std::u16string_view cur
     if (full.size() >= 4 && full.substr(0, 4) == u"\\\\.\\") {
       full = full.substr(4);
     } else if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') {
-      return win::ERROR_BAD_NETPATH;  // no network shares on this machine
+      const std::u16string unc = full.substr(2);
+      if (auto error = MapShare(unc, full)) return error;
     }
   }
   if (full.size() < 2 || !IsLetter(full[0]) || full[1] != u':') return win::ERROR_PATH_NOT_FOUND;

@@ -140,6 +140,10 @@ class FileSystem {
   // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last.
   std::map<std::u16string, std::vector<std::u16string>> devices;
 
+  // Network shares, upper-cased "SERVER\SHARE" to the local directory they serve.
+  std::map<std::u16string, std::u16string> shares;
+  win::DWORD MapShare(std::u16string_view unc, std::u16string& local) const;
+
  private:
   win::DWORD Walk(std::shared_ptr<Node> directory, const std::vector<std::u16string>& names,
                   bool followLast, int depth, Location& out);

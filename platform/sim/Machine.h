@@ -60,6 +60,8 @@ class Machine {
   win::DWORD LinkCount(std::u16string_view path) const;  // 0 when missing
   // The names in a directory (no "." or ".."), in sorted order; empty when missing.
   std::vector<std::u16string> List(std::u16string_view directory) const;
+  // Serves a local directory as \\server\share (the name given without the leading "\\").
+  void AddShare(std::u16string_view serverAndShare, std::u16string_view localDirectory);
   // The MS-DOS device definitions of a name such as X:, the one in force first.
   std::vector<std::u16string> DosDevice(std::u16string_view name) const;
 

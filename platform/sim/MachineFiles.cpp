@@ -108,6 +108,11 @@ std::vector<std::u16string> Machine::List(std::u16string_view directory) const {
   return names;
 }
 
+void Machine::AddShare(std::u16string_view serverAndShare, std::u16string_view localDirectory) {
+  Guard guard(Lock());
+  state_->files->shares[Upper(serverAndShare)] = FullPathName(localDirectory, kBase);
+}
+
 std::vector<std::u16string> Machine::DosDevice(std::u16string_view name) const {
   Guard guard(Lock());
   const auto& devices = state_->files->devices;

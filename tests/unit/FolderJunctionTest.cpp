@@ -162,10 +162,21 @@ TEST_F(FolderJunction, NonEmptyLinkDirectoryIsRefusedAndKept) {
   EXPECT_EQ(machine.FileContent(u"C:\\j\\link\\mine.txt"), "mine");
 }
 
-TEST_F(FolderJunction, UncTargetFailsAtTheExistenceTest) {
-  EXPECT_EQ(CreateFolder(u"C:\\j\\link", u"\\\\server\\share\\dir"), win::ERROR_BAD_NETPATH);
-  EXPECT_TRUE(machine.IsDirectory(u"C:\\j\\link"));
-  EXPECT_FALSE(StoredRecord(u"C:\\j\\link"));
+// A UNC target gets the prefix in front of the UNC path as it is; it must exist like any other.
+TEST_F(FolderJunction, UncTargetIsPrefixedUnchanged) {
+  machine.AddShare(u"server\\share", u"D:\\Data");
+  ASSERT_EQ(CreateFolder(u"C:\\j\\link", u"\\\\server\\share"), 0u);
+  const auto record = StoredRecord(u"C:\\j\\link");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->substituteName, u"\\??\\\\\\server\\share");
+
+  // The target chain is made through the share like any other path.
+  EXPECT_EQ(CreateFolder(u"C:\\j\\other", u"\\\\server\\share\\made"), 0u);
+  EXPECT_TRUE(machine.IsDirectory(u"D:\\Data\\made"));
+  EXPECT_EQ(CreateFolder(u"C:\\j\\third", u"\\\\elsewhere\\share\\dir"),
+            win::ERROR_BAD_NETPATH);
+  EXPECT_TRUE(machine.IsDirectory(u"C:\\j\\third"));
+  EXPECT_FALSE(StoredRecord(u"C:\\j\\third"));
 }
 
 TEST_F(FolderJunction, LinkHeldOpenElsewhereGivesSharingViolation) {

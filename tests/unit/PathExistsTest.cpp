@@ -17,6 +17,7 @@ class PathExistsTest : public ::testing::Test {
     machine.AddVolume(u'E', 0xE0E0, kFlagsWithUnicode);
     machine.PutFile(u"C:\\d\\file.txt", "x");
     machine.MakeDirectories(u"C:\\d\\sub");
+    machine.AddShare(u"server\\d", u"C:\\d");
   }
   sim::Machine machine;
 };
@@ -50,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"QuestionMarkMatching", u"C:\\d\\fil?.txt", true},
                       PathCase{"WildcardNotMatching", u"C:\\d\\*.doc", false},
                       PathCase{"VolumeMissing", u"Q:\\d\\file.txt", false},
-                      PathCase{"UncWithoutServer", u"\\\\server\\share\\file.txt", false}),
+                      PathCase{"UncWithoutServer", u"\\\\server\\share\\file.txt", false},
+                      PathCase{"UncShare", u"\\\\server\\d\\file.txt", true},
+                      PathCase{"UncShareMissing", u"\\\\server\\d\\none.txt", false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A path of 259 units is tested normally; one of 260 counts as missing.
