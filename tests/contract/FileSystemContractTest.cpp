@@ -501,11 +501,29 @@ std::vector<std::uint8_t> MountPointRecord(const std::u16string& target) {
 }
 
 TEST_F(ContractTest, JunctionSetGetAndDelete) {
-  if (OnWine()) GTEST_SKIP() << "Wine 8: FSCTL_SET/DELETE_REPARSE_POINT fail with ERROR_NOT_SUPPORTED";
   ASSERT_TRUE(win::CreateDirectoryW(In(u"target").c_str(), nullptr));
   ASSERT_TRUE(MakeFile(In(u"target\\inside"), "reached"));
   ASSERT_TRUE(win::CreateDirectoryW(In(u"link").c_str(), nullptr));
   const auto record = MountPointRecord(u"\\??\\" + In(u"target"));
+  if (OnWine()) {
+    // The measured gap: both control codes are refused, and the directory stays plain.
+    auto dir = Open(In(u"link"), W, 0, win::OPEN_EXISTING,
+                    win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_TRUE(dir);
+    win::DWORD returned = 0;
+    std::uint8_t header[24] = {0x03, 0x00, 0x00, 0xA0};
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_SET_REPARSE_POINT,
+                                      const_cast<std::uint8_t*>(record.data()),
+                                      static_cast<win::DWORD>(record.size()), nullptr, 0,
+                                      &returned, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SUPPORTED);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header,
+                                      sizeof header, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SUPPORTED);
+    GTEST_SKIP() << "Wine 8: FSCTL_SET/DELETE_REPARSE_POINT fail with ERROR_NOT_SUPPORTED";
+  }
   {
     auto dir = Open(In(u"link"), W, 0, win::OPEN_EXISTING,
                     win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
