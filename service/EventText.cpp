@@ -3,7 +3,7 @@
 #include <string>
 
 std::u16string FormatEventText(std::u16string_view format,
-                               std::initializer_list<EventArgument> arguments) {
+                               std::span<const EventArgument> arguments) {
   constexpr std::size_t limit = kEventTextSize - 1;
   std::u16string text;
   auto next = arguments.begin();

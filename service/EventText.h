@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,4 +15,4 @@ using EventArgument = std::variant<std::u16string_view, std::int64_t>;
 // %s takes a text, %d and %u an integer, %% is a percent sign; anything else is copied as is.
 // The result holds at most kEventTextSize - 1 units.
 std::u16string FormatEventText(std::u16string_view format,
-                               std::initializer_list<EventArgument> arguments);
+                               std::span<const EventArgument> arguments = {});

@@ -2,6 +2,7 @@
 // service control manager, and the one request of this start.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -48,7 +49,8 @@ class LinkServiceModule {
   template <typename... Args>
   void LogEvent(std::u16string_view format, const Args&... args) noexcept {
     try {
-      WriteEvent(FormatEventText(format, {EventArgument(args)...}));
+      const std::array<EventArgument, sizeof...(Args)> arguments{EventArgument(args)...};
+      WriteEvent(FormatEventText(format, arguments));
     } catch (const std::exception&) {
     }
   }
