@@ -5,7 +5,9 @@
 
 namespace {
 
-std::unique_ptr<CObject> CreateDefaultHardLink() { return std::make_unique<CHardLink>(); }
+std::unique_ptr<CObject> CreateDefaultHardLink() {
+  return std::make_unique<CHardLink>();
+}
 
 bool IsDirectory(const std::u16string& path) {
   const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
@@ -26,8 +28,8 @@ bool NameSameFile(const std::u16string& first, const std::u16string& second) {
   win::BY_HANDLE_FILE_INFORMATION a{};
   win::BY_HANDLE_FILE_INFORMATION b{};
   return identify(first, a) && identify(second, b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 using CreateHardLinkFunction = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
@@ -120,7 +122,9 @@ win::BOOL DeleteFileLink(const std::u16string& link) {
 
 const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
 
-const CRuntimeClass* CHardLink::GetRuntimeClass() const { return &classCHardLink; }
+const CRuntimeClass* CHardLink::GetRuntimeClass() const {
+  return &classCHardLink;
+}
 
 bool CHardLink::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;
@@ -169,8 +173,8 @@ bool PathExists(const std::u16string& path) {
 
   char16_t full[win::MAX_PATH];
   char16_t* lastComponent = nullptr;
-  const win::DWORD fullLength = win::GetFullPathNameW(path.c_str(), win::MAX_PATH, full,
-                                                      &lastComponent);
+  const win::DWORD fullLength =
+      win::GetFullPathNameW(path.c_str(), win::MAX_PATH, full, &lastComponent);
   if (fullLength == 0 || fullLength >= win::MAX_PATH) return false;
 
   char16_t root[win::MAX_PATH];
@@ -178,8 +182,8 @@ bool PathExists(const std::u16string& path) {
   win::PathStripToRootW(root);
   const bool isUnc = win::PathIsUNCW(root) != win::FALSE;
   win::DWORD volumeFlags = 0;
-  if (!isUnc && !win::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                            nullptr, 0)) {
+  if (!isUnc &&
+      !win::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0)) {
     return false;
   }
 

@@ -63,11 +63,9 @@ class MountPointBuffer {
 class ReparsePointHandle {
  public:
   void Open(const std::u16string& path) {
-    handle_.Reset(win::CreateFileW(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                   nullptr, win::OPEN_EXISTING,
-                                   win::FILE_FLAG_BACKUP_SEMANTICS |
-                                       win::FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
+    handle_.Reset(win::CreateFileW(
+        path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr, win::OPEN_EXISTING,
+        win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   }
 
   bool SetReparsePoint(MountPointBuffer& buffer) {
@@ -98,8 +96,8 @@ class ReparsePointHandle {
 // The substitute name for `target` in `name`: the target unchanged when it is already in the
 // \??\ form, else \??\ and its full path, which must exist. False when it cannot be formed or
 // does not fit the buffer (then nothing is written past it).
-bool FormSubstituteName(const std::u16string& target,
-                        std::array<char16_t, kNameBufferUnits>& name, std::size_t& length) {
+bool FormSubstituteName(const std::u16string& target, std::array<char16_t, kNameBufferUnits>& name,
+                        std::size_t& length) {
   if (target.size() >= 2 && target[0] == u'\\' && target[1] == u'?') {
     if (target.size() > kNameBufferUnits - 1) {
       win::SetLastError(win::ERROR_FILENAME_EXCED_RANGE);

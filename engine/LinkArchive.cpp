@@ -24,12 +24,14 @@ LinkArchive::LinkArchive(win::HANDLE file, Mode mode, std::size_t bufferSize)
     // The file cannot change under us (it is open without sharing), so its size bounds every
     // count and length it may claim. A file whose size cannot be read is not trusted at all.
     std::int64_t size = 0;
-    unreadInFile_ = win::GetFileSizeEx(file_, &size) && size > 0 ? static_cast<std::uint64_t>(size)
-                                                                  : 0;
+    unreadInFile_ =
+        win::GetFileSizeEx(file_, &size) && size > 0 ? static_cast<std::uint64_t>(size) : 0;
   }
 }
 
-std::uint64_t LinkArchive::BytesLeft() const { return unreadInFile_ + (filled_ - position_); }
+std::uint64_t LinkArchive::BytesLeft() const {
+  return unreadInFile_ + (filled_ - position_);
+}
 
 void LinkArchive::Fill() {
   win::DWORD read = 0;

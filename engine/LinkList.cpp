@@ -37,7 +37,8 @@ std::u16string LinkListPath() {
   if (length == 0 || length >= win::MAX_PATH) return {};
   const std::u16string_view path(program, length);
   const auto cut = path.find_last_of(u'\\');
-  std::u16string directory(cut == std::u16string_view::npos ? std::u16string_view() : path.substr(0, cut));
+  std::u16string directory(cut == std::u16string_view::npos ? std::u16string_view()
+                                                            : path.substr(0, cut));
   return directory + u"\\Corvane.dat";
 }
 

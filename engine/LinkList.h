@@ -37,4 +37,6 @@ struct LoadedLinkList {
 // Opens the list at `path` and reads it whole. After `malformed` nothing of it is kept and the
 // file is closed; after `loaded` the file is still open in `list`.
 LoadOutcome LoadLinkList(const std::u16string& path, LoadedLinkList& list);
-inline LoadOutcome LoadLinkList(LoadedLinkList& list) { return LoadLinkList(LinkListPath(), list); }
+inline LoadOutcome LoadLinkList(LoadedLinkList& list) {
+  return LoadLinkList(LinkListPath(), list);
+}

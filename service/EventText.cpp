@@ -13,8 +13,8 @@ std::u16string FormatEventText(std::u16string_view format,
   for (std::size_t i = 0; i < format.size() && text.size() < limit; ++i) {
     const char16_t c = format[i];
     const char16_t conversion = i + 1 < format.size() ? format[i + 1] : u'\0';
-    if (c != u'%' || (conversion != u's' && conversion != u'd' && conversion != u'u' &&
-                      conversion != u'%')) {
+    if (c != u'%' ||
+        (conversion != u's' && conversion != u'd' && conversion != u'u' && conversion != u'%')) {
       text.push_back(c);
       continue;
     }

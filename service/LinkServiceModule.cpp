@@ -23,7 +23,9 @@ bool IsWord(const char16_t* text, std::u16string_view word) {
   return true;
 }
 
-std::u16string Argument(const char16_t* text) { return text != nullptr ? text : u""; }
+std::u16string Argument(const char16_t* text) {
+  return text != nullptr ? text : u"";
+}
 
 // Runs `work` for an exit code; running out of memory on the way ends it with
 // ERROR_OUTOFMEMORY instead of an exception leaving the program.
@@ -66,7 +68,9 @@ LinkServiceModule::~LinkServiceModule() {
   if (processModule == this) processModule = nullptr;
 }
 
-LinkServiceModule* LinkServiceModule::Instance() { return processModule; }
+LinkServiceModule* LinkServiceModule::Instance() {
+  return processModule;
+}
 
 win::DWORD LinkServiceModule::ProcessEntry() {
   if (initFailed_) return 0xFFFFFFFF;
@@ -96,8 +100,7 @@ win::DWORD LinkServiceModule::Start() {
   runsAsService = ReadLocalServiceValue(appId.Get()) ? win::TRUE : win::FALSE;
   if (!runsAsService) return endWith(RunGuarded());
 
-  const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry},
-                                             {nullptr, nullptr}};
+  const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry}, {nullptr, nullptr}};
   if (!win::StartServiceCtrlDispatcherW(table)) return endWith(win::GetLastError());
   WaitForServiceMainToReturn();
   std::lock_guard lock(statusLock_);

@@ -84,7 +84,7 @@ class LinkServiceModule {
 
   bool initFailed_ = false;
   bool comInitialized_ = false;
-  bool argumentsLost_ = false;  // the start arguments could not be held (no memory)
+  bool argumentsLost_ = false;     // the start arguments could not be held (no memory)
   mutable std::mutex statusLock_;  // guards `status` and each report made from it
   std::mutex serviceMainLock_;
   std::condition_variable serviceMainReturned_;

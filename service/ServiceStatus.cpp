@@ -36,7 +36,9 @@ void LinkServiceModule::HandleControl(win::DWORD code) {
 
 // The running request is not interrupted: a stop only changes what the service control manager
 // sees until the request is done.
-void LinkServiceModule::OnStop() { ReportStatus(win::SERVICE_STOP_PENDING); }
+void LinkServiceModule::OnStop() {
+  ReportStatus(win::SERVICE_STOP_PENDING);
+}
 
 void LinkServiceModule::WriteEvent(const std::u16string& text) const {
   win::UniqueEventSource source(win::RegisterEventSourceW(nullptr, serviceName));

@@ -12,18 +12,24 @@ using sim::FileSystem;
 using sim::Location;
 using sim::Node;
 
-constexpr win::DWORD kMaxLinks = 1024;  // NTFS: one name plus 1023 made by CreateHardLinkW
+constexpr win::DWORD kMaxLinks = 1024;          // NTFS: one name plus 1023 made by CreateHardLinkW
 constexpr std::size_t kReparseHeader = 8;       // tag, data length, reserved
 constexpr std::size_t kReparseGuidHeader = 24;  // the same plus a GUID
 constexpr std::size_t kMountPointFixed = 8;     // four name offsets and lengths
-constexpr win::DWORD kCreatableAttributes = win::FILE_ATTRIBUTE_READONLY |
-                                            win::FILE_ATTRIBUTE_HIDDEN |
-                                            win::FILE_ATTRIBUTE_SYSTEM | win::FILE_ATTRIBUTE_ARCHIVE;
+constexpr win::DWORD kCreatableAttributes =
+    win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM |
+    win::FILE_ATTRIBUTE_ARCHIVE;
 
-bool IsLetterForShell(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool IsLetterForShell(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
 
-FileSystem& Files() { return *sim::State().files; }
-const std::u16string& CurrentDirectory() { return sim::CurrentProcess().currentDirectory; }
+FileSystem& Files() {
+  return *sim::State().files;
+}
+const std::u16string& CurrentDirectory() {
+  return sim::CurrentProcess().currentDirectory;
+}
 
 std::u16string_view View(win::LPCWSTR text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text);
@@ -150,8 +156,8 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/,
-                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/, DWORD disposition,
+                   DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
   if (name == nullptr || *name == u'\0') {
@@ -545,8 +551,8 @@ DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart
   sim::CopyOut(full, buffer, size);
   if (filePart != nullptr) {
     const std::size_t slash = full.rfind(u'\\');
-    const bool named = !full.empty() && full.back() != u'\\' && slash != std::u16string::npos &&
-                       slash >= 2;
+    const bool named =
+        !full.empty() && full.back() != u'\\' && slash != std::u16string::npos && slash >= 2;
     *filePart = named ? buffer + slash + 1 : nullptr;
   }
   return static_cast<DWORD>(full.size());
@@ -612,12 +618,12 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
   } else {
     // The newest definition that matches: all of it, or its beginning without exact matching.
     for (auto candidate = stack.rbegin(); candidate != stack.rend(); ++candidate) {
-      const bool same = (flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
-                            ? sim::EqualsIgnoreCase(*candidate, target)
-                            : candidate->size() >= target.size() &&
-                                  sim::EqualsIgnoreCase(
-                                      std::u16string_view(*candidate).substr(0, target.size()),
-                                      target);
+      const bool same =
+          (flags & DDD_EXACT_MATCH_ON_REMOVE) != 0
+              ? sim::EqualsIgnoreCase(*candidate, target)
+              : candidate->size() >= target.size() &&
+                    sim::EqualsIgnoreCase(std::u16string_view(*candidate).substr(0, target.size()),
+                                          target);
       if (same) {
         match = std::next(candidate).base();
         break;

@@ -8,8 +8,9 @@ namespace {
 // Reparse points chained deeper than this are refused, as NTFS refuses loops.
 constexpr int kMaxReparseDepth = 31;
 
-
-bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool IsLetter(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
 
 bool StartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
@@ -179,10 +180,10 @@ std::u16string FullPathName(std::u16string_view input, std::u16string_view curre
     } else {
       // Drive-relative: the current directory when it is on that drive, else the drive's root.
       const bool sameDrive =
-          currentDirectory.size() >= 2 && EqualsIgnoreCase(currentDirectory.substr(0, 1),
-                                                            std::u16string_view(path).substr(0, 1));
-      std::u16string base = sameDrive ? std::u16string(currentDirectory)
-                                      : path.substr(0, 2) + u"\\";
+          currentDirectory.size() >= 2 &&
+          EqualsIgnoreCase(currentDirectory.substr(0, 1), std::u16string_view(path).substr(0, 1));
+      std::u16string base =
+          sameDrive ? std::u16string(currentDirectory) : path.substr(0, 2) + u"\\";
       return FullPathName(base + u"\\" + path.substr(2), currentDirectory);
     }
   } else if (path[0] == u'\\') {
@@ -296,8 +297,8 @@ void FileSystem::Unlink(const std::shared_ptr<Node>& directory, std::u16string_v
 win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
                                  std::shared_ptr<Node>& out) {
   if (depth > kMaxReparseDepth) return win::ERROR_CANT_RESOLVE_FILENAME;
-  for (std::u16string_view prefix : {std::u16string_view(u"\\??\\"),
-                                     std::u16string_view(u"\\DosDevices\\")}) {
+  for (std::u16string_view prefix :
+       {std::u16string_view(u"\\??\\"), std::u16string_view(u"\\DosDevices\\")}) {
     if (!StartsWithIgnoreCase(target, prefix)) continue;
     const std::u16string_view path = target.substr(prefix.size());
     if (path.size() < 2 || !IsLetter(path[0]) || path[1] != u':') return win::ERROR_PATH_NOT_FOUND;

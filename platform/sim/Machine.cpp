@@ -20,7 +20,9 @@ MachineState::MachineState()
 
 MachineState::~MachineState() = default;
 
-Machine::Machine() : state_(std::make_unique<MachineState>()) { RegisterCurrent(state_.get()); }
+Machine::Machine() : state_(std::make_unique<MachineState>()) {
+  RegisterCurrent(state_.get());
+}
 
 Machine::~Machine() {
   Guard guard(Lock());
@@ -103,7 +105,8 @@ void Machine::SetRegistryString(win::HKEY root, std::u16string_view key, std::u1
 void Machine::SetRegistryDword(win::HKEY root, std::u16string_view key, std::u16string_view name,
                                win::DWORD value) {
   std::vector<std::uint8_t> data;
-  for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    data.push_back(static_cast<std::uint8_t>(value >> shift));
   SetRegistryValue(root, key, name, win::REG_DWORD, std::move(data));
 }
 
@@ -188,8 +191,8 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
     run.reports = session->reports;
     // What a starter reads: the exit code of the stopped report, or, when the process ended
     // without one, that it ended unexpectedly.
-    run.exitCode = session->stopped ? session->reports.back().dwWin32ExitCode
-                                    : win::ERROR_PROCESS_ABORTED;
+    run.exitCode =
+        session->stopped ? session->reports.back().dwWin32ExitCode : win::ERROR_PROCESS_ABORTED;
   }
   Guard guard(Lock());
   state_->services->records[Upper(name)].running.reset();

@@ -33,8 +33,8 @@ struct EventRecord {
 
 // What one service start left behind, as the service control manager saw it.
 struct ServiceRun {
-  win::DWORD exitCode = 0;         // the Win32 exit code a starter reads
-  win::DWORD processExitCode = 0;  // what the program's entry returned
+  win::DWORD exitCode = 0;                   // the Win32 exit code a starter reads
+  win::DWORD processExitCode = 0;            // what the program's entry returned
   std::vector<win::SERVICE_STATUS> reports;  // every SetServiceStatus, in order
 };
 

@@ -40,7 +40,8 @@ std::shared_ptr<Node> EnsureDirectory(FileSystem& files, const std::u16string& p
 bool MakeParents(FileSystem& files, std::u16string_view path, Location& at) {
   const std::u16string full = FullPathName(path, kBase);
   const std::size_t slash = full.find_last_of(u'\\');
-  if (slash != std::u16string::npos && slash > 2 && !EnsureDirectory(files, full.substr(0, slash))) {
+  if (slash != std::u16string::npos && slash > 2 &&
+      !EnsureDirectory(files, full.substr(0, slash))) {
     return false;
   }
   return files.Resolve(full, kBase, true, at) == 0;

@@ -37,7 +37,9 @@ Process& CurrentProcess() {
   return threadProcess != nullptr ? *threadProcess : State().testProcess;
 }
 
-void SetThreadProcess(Process* process) { threadProcess = process; }
+void SetThreadProcess(Process* process) {
+  threadProcess = process;
+}
 
 std::optional<win::DWORD> Intercept(std::string_view function) {
   std::vector<std::function<void()>> hooks;
@@ -101,7 +103,9 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && Upper(a) == Upper(b);
 }
 
-std::u16string ToU16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string ToU16(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 std::string ToNarrow(std::u16string_view text) {
   std::string result;
@@ -120,8 +124,12 @@ bool CopyOut(std::u16string_view text, win::LPWSTR buffer, std::size_t size) {
 
 namespace win {
 
-void SetLastError(DWORD code) { sim::lastError = code; }
-DWORD GetLastError() { return sim::lastError; }
+void SetLastError(DWORD code) {
+  sim::lastError = code;
+}
+DWORD GetLastError() {
+  return sim::lastError;
+}
 
 BOOL CloseHandle(HANDLE handle) {
   if (sim::Intercept("CloseHandle")) return FALSE;

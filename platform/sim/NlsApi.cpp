@@ -74,15 +74,15 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWST
     return 0;
   }
   if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = GetACP();
-  const std::string_view bytes(text, size < 0 ? std::char_traits<char>::length(text) + 1
-                                              : static_cast<std::size_t>(size));
+  const std::string_view bytes(
+      text, size < 0 ? std::char_traits<char>::length(text) + 1 : static_cast<std::size_t>(size));
   std::u16string converted;
   switch (codePage) {
     case 1252:
       for (char byte : bytes) {
         const auto b = static_cast<unsigned char>(byte);
         converted.push_back(b >= 0x80 && b < 0xA0 ? sim::kWindows1252High[b - 0x80]
-                                                   : static_cast<char16_t>(b));
+                                                  : static_cast<char16_t>(b));
       }
       break;
     case 28591:

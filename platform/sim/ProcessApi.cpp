@@ -114,7 +114,8 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return 0;
   }
-  const std::size_t copied = std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(size) - 1);
+  const std::size_t copied =
+      std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(size) - 1);
   it->second.copy(buffer, copied);
   buffer[copied] = u'\0';
   return static_cast<int>(copied);

@@ -46,7 +46,9 @@ win::HKEY AddKeyHandle(std::shared_ptr<RegistryKey> key, win::REGSAM access) {
   return reinterpret_cast<win::HKEY>(AddHandle(std::move(open)));
 }
 
-std::u16string_view Text(win::LPCWSTR text) { return text != nullptr ? text : u""; }
+std::u16string_view Text(win::LPCWSTR text) {
+  return text != nullptr ? text : u"";
+}
 
 }  // namespace
 
@@ -129,7 +131,8 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM a
     return ERROR_ACCESS_DENIED;
   }
   auto made = sim::Registry::Create(from.key, sim::Text(subKey), created);
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = sim::AddKeyHandle(std::move(made), access);
   return ERROR_SUCCESS;
 }
@@ -178,7 +181,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
   if (!open.key) return ERROR_INVALID_HANDLE;
   if ((open.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   return open.key->values.erase(sim::Upper(sim::Text(name))) > 0 ? ERROR_SUCCESS
-                                                                  : ERROR_FILE_NOT_FOUND;
+                                                                 : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {

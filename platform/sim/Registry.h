@@ -24,7 +24,7 @@ struct RegistryKey {
   RegistryKey* parent = nullptr;
   bool deleted = false;
   std::map<std::u16string, std::shared_ptr<RegistryKey>> subkeys;  // by upper-cased name
-  std::map<std::u16string, RegistryValue> values;                   // by upper-cased name
+  std::map<std::u16string, RegistryValue> values;                  // by upper-cased name
 };
 
 class Registry {

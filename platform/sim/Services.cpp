@@ -9,9 +9,8 @@ namespace sim {
 std::u16string ProgramPathOf(std::u16string_view commandLine) {
   if (!commandLine.empty() && commandLine.front() == u'"') {
     const auto close = commandLine.find(u'"', 1);
-    return std::u16string(commandLine.substr(1, close == std::u16string_view::npos
-                                                     ? std::u16string_view::npos
-                                                     : close - 1));
+    return std::u16string(commandLine.substr(
+        1, close == std::u16string_view::npos ? std::u16string_view::npos : close - 1));
   }
   return std::u16string(commandLine.substr(0, commandLine.find(u' ')));
 }

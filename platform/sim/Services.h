@@ -17,7 +17,7 @@ namespace sim {
 
 struct PendingControl {
   win::DWORD code = 0;
-  bool done = false;     // handled, or dropped because the service has ended
+  bool done = false;  // handled, or dropped because the service has ended
   bool handled = false;
 };
 

@@ -1,12 +1,12 @@
 // Decoding speed of the link list, beside memcpy of the same bytes, and the memory a hostile
 // count can make the reader take.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <malloc.h>
 #include <memory>
 #include <new>
 #include <string>
@@ -40,7 +40,9 @@ void operator delete(void* pointer) noexcept {
   std::free(block);
 }
 
-void operator delete(void* pointer, std::size_t) noexcept { operator delete(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept {
+  operator delete(pointer);
+}
 
 namespace {
 
@@ -83,8 +85,8 @@ void BM_DecodeList(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * records));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
   state.counters["ns_per_record"] = benchmark::Counter(
-      static_cast<double>(records), benchmark::Counter::kIsIterationInvariantRate |
-                                        benchmark::Counter::kInvert);
+      static_cast<double>(records),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_DecodeList)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
@@ -98,7 +100,11 @@ void BM_MemcpySameBytes(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
-BENCHMARK(BM_MemcpySameBytes)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpySameBytes)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond);
 
 // A file of 36 bytes that claims 0xFFFFFFFF records: the peak is what reading it allocates.
 void BM_HostileCountPeakMemory(benchmark::State& state) {

@@ -3,8 +3,12 @@
 
 namespace contract {
 
-Backend CurrentBackend() { return Backend::Simulation; }
+Backend CurrentBackend() {
+  return Backend::Simulation;
+}
 
-std::shared_ptr<void> MakeBackendState() { return std::make_shared<sim::Machine>(); }
+std::shared_ptr<void> MakeBackendState() {
+  return std::make_shared<sim::Machine>();
+}
 
 }  // namespace contract

@@ -10,6 +10,8 @@ Backend CurrentBackend() {
              : Backend::Windows;
 }
 
-std::shared_ptr<void> MakeBackendState() { return nullptr; }
+std::shared_ptr<void> MakeBackendState() {
+  return nullptr;
+}
 
 }  // namespace contract

@@ -77,10 +77,10 @@ std::string ContractTest::ReadAll(std::u16string_view path) {
 
 win::BY_HANDLE_FILE_INFORMATION ContractTest::Info(std::u16string_view path) {
   win::BY_HANDLE_FILE_INFORMATION info{};
-  win::UniqueFile file(win::CreateFileW(
-      std::u16string(path).c_str(), 0,
-      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
-      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  win::UniqueFile file(
+      win::CreateFileW(std::u16string(path).c_str(), 0,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (file) win::GetFileInformationByHandle(file.Get(), &info);
   return info;
 }

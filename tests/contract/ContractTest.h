@@ -29,7 +29,7 @@ class ContractTest : public ::testing::Test {
 
   // Small file helpers built on the seam itself.
   bool MakeFile(std::u16string_view path, std::string_view content = "data");
-  std::string ReadAll(std::u16string_view path);  // empty when it cannot be opened
+  std::string ReadAll(std::u16string_view path);                   // empty when it cannot be opened
   win::BY_HANDLE_FILE_INFORMATION Info(std::u16string_view path);  // zeroed when missing
   bool Exists(std::u16string_view path);
 

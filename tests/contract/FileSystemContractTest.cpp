@@ -26,7 +26,9 @@ struct LabelOf {
   }
 };
 
-bool OnWine() { return CurrentBackend() == Backend::Wine; }
+bool OnWine() {
+  return CurrentBackend() == Backend::Wine;
+}
 
 win::UniqueFile Open(const std::u16string& path, win::DWORD access, win::DWORD share,
                      win::DWORD disposition = win::OPEN_EXISTING, win::DWORD flags = 0) {
@@ -178,8 +180,8 @@ TEST_P(DirectoryFailureTest, FailsWithTheWindowsCode) {
   ASSERT_TRUE(MakeFile(In(u"file")));
   const std::u16string path = In(c.name);
   win::SetLastError(kUnset);
-  const win::BOOL ok = c.create ? win::CreateDirectoryW(path.c_str(), nullptr)
-                                : win::RemoveDirectoryW(path.c_str());
+  const win::BOOL ok =
+      c.create ? win::CreateDirectoryW(path.c_str(), nullptr) : win::RemoveDirectoryW(path.c_str());
   EXPECT_FALSE(ok);
   EXPECT_EQ(win::GetLastError(), c.error);
   EXPECT_TRUE(Exists(In(u"full\\inside")));
@@ -219,8 +221,8 @@ TEST_F(ContractTest, MoveReplacingANameKeepsTheMovedFileAndDropsALinkOfTheReplac
   EXPECT_EQ(ReadAll(In(u"dst")), "target");
 
   win::SetLastError(kUnset);
-  ASSERT_TRUE(win::MoveFileExW(In(u"src").c_str(), In(u"dst").c_str(),
-                               win::MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(
+      win::MoveFileExW(In(u"src").c_str(), In(u"dst").c_str(), win::MOVEFILE_REPLACE_EXISTING));
   EXPECT_FALSE(Exists(In(u"src")));
   EXPECT_EQ(ReadAll(In(u"dst")), "source");
   const auto after = Info(In(u"dst"));
@@ -300,7 +302,7 @@ struct Disposition {
   win::DWORD disposition;
   bool exists;
   bool opens;
-  win::DWORD error;  // after the call, success or not
+  win::DWORD error;          // after the call, success or not
   const char* contentAfter;  // nullptr: no file afterwards
 };
 
@@ -326,23 +328,23 @@ TEST_P(DispositionTest, OpensCreatesOrFailsAsWindowsDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DispositionTest,
-    ::testing::Values(
-        Disposition{"CreateNewFresh", win::CREATE_NEW, false, true, 0, ""},
-        Disposition{"CreateNewExisting", win::CREATE_NEW, true, false, win::ERROR_FILE_EXISTS,
-                    "old"},
-        Disposition{"CreateAlwaysFresh", win::CREATE_ALWAYS, false, true, 0, ""},
-        Disposition{"CreateAlwaysExisting", win::CREATE_ALWAYS, true, true,
-                    win::ERROR_ALREADY_EXISTS, ""},
-        Disposition{"OpenExistingFresh", win::OPEN_EXISTING, false, false,
-                    win::ERROR_FILE_NOT_FOUND, nullptr},
-        Disposition{"OpenExistingExisting", win::OPEN_EXISTING, true, true, 0, "old"},
-        Disposition{"OpenAlwaysFresh", win::OPEN_ALWAYS, false, true, 0, ""},
-        Disposition{"OpenAlwaysExisting", win::OPEN_ALWAYS, true, true,
-                    win::ERROR_ALREADY_EXISTS, "old"},
-        Disposition{"TruncateFresh", win::TRUNCATE_EXISTING, false, false,
-                    win::ERROR_FILE_NOT_FOUND, nullptr},
-        Disposition{"TruncateExisting", win::TRUNCATE_EXISTING, true, true, 0, ""},
-        Disposition{"InvalidDisposition", 9, true, false, win::ERROR_INVALID_PARAMETER, "old"}),
+    ::testing::Values(Disposition{"CreateNewFresh", win::CREATE_NEW, false, true, 0, ""},
+                      Disposition{"CreateNewExisting", win::CREATE_NEW, true, false,
+                                  win::ERROR_FILE_EXISTS, "old"},
+                      Disposition{"CreateAlwaysFresh", win::CREATE_ALWAYS, false, true, 0, ""},
+                      Disposition{"CreateAlwaysExisting", win::CREATE_ALWAYS, true, true,
+                                  win::ERROR_ALREADY_EXISTS, ""},
+                      Disposition{"OpenExistingFresh", win::OPEN_EXISTING, false, false,
+                                  win::ERROR_FILE_NOT_FOUND, nullptr},
+                      Disposition{"OpenExistingExisting", win::OPEN_EXISTING, true, true, 0, "old"},
+                      Disposition{"OpenAlwaysFresh", win::OPEN_ALWAYS, false, true, 0, ""},
+                      Disposition{"OpenAlwaysExisting", win::OPEN_ALWAYS, true, true,
+                                  win::ERROR_ALREADY_EXISTS, "old"},
+                      Disposition{"TruncateFresh", win::TRUNCATE_EXISTING, false, false,
+                                  win::ERROR_FILE_NOT_FOUND, nullptr},
+                      Disposition{"TruncateExisting", win::TRUNCATE_EXISTING, true, true, 0, ""},
+                      Disposition{"InvalidDisposition", 9, true, false,
+                                  win::ERROR_INVALID_PARAMETER, "old"}),
     LabelOf());
 
 TEST_F(ContractTest, ReadAndWriteMoveTheFilePosition) {
@@ -428,20 +430,19 @@ constexpr win::DWORD SW = win::FILE_SHARE_WRITE;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ShareModeTest,
-    ::testing::Values(ShareCase{"ExclusiveBlocksRead", R, 0, R, kShareAll, false},
-                      ShareCase{"ExclusiveBlocksWrite", W, 0, W, kShareAll, false},
-                      ShareCase{"SharedReadAdmitsRead", R, SR, R, SR, true},
-                      ShareCase{"SharedReadRefusesWrite", R, SR, W, kShareAll, false},
-                      ShareCase{"SecondMustShareTheFirstsRead", R, SR, R, SW, false},
-                      ShareCase{"WriterNeedsShareWrite", W, SR, R, SR, false},
-                      ShareCase{"WriterWithShareWrite", W, SR, R, SR | SW, true},
-                      ShareCase{"DeleteNeedsShareDelete", R, SR | SW, win::DELETE, kShareAll,
-                                false},
-                      ShareCase{"DeleteShared", R, kShareAll, win::DELETE, kShareAll, true},
-                      ShareCase{"AttributeOnlyOpenPassesAnExclusiveOne", R, 0,
-                                win::FILE_READ_ATTRIBUTES, 0, true},
-                      ShareCase{"AttributeOnlyOpenClaimsNothing", win::FILE_READ_ATTRIBUTES, 0,
-                                R, 0, true}),
+    ::testing::Values(
+        ShareCase{"ExclusiveBlocksRead", R, 0, R, kShareAll, false},
+        ShareCase{"ExclusiveBlocksWrite", W, 0, W, kShareAll, false},
+        ShareCase{"SharedReadAdmitsRead", R, SR, R, SR, true},
+        ShareCase{"SharedReadRefusesWrite", R, SR, W, kShareAll, false},
+        ShareCase{"SecondMustShareTheFirstsRead", R, SR, R, SW, false},
+        ShareCase{"WriterNeedsShareWrite", W, SR, R, SR, false},
+        ShareCase{"WriterWithShareWrite", W, SR, R, SR | SW, true},
+        ShareCase{"DeleteNeedsShareDelete", R, SR | SW, win::DELETE, kShareAll, false},
+        ShareCase{"DeleteShared", R, kShareAll, win::DELETE, kShareAll, true},
+        ShareCase{"AttributeOnlyOpenPassesAnExclusiveOne", R, 0, win::FILE_READ_ATTRIBUTES, 0,
+                  true},
+        ShareCase{"AttributeOnlyOpenClaimsNothing", win::FILE_READ_ATTRIBUTES, 0, R, 0, true}),
     LabelOf());
 
 TEST_F(ContractTest, DirectoryOpensNeedBackupSemantics) {
@@ -513,10 +514,9 @@ TEST_F(ContractTest, JunctionSetGetAndDelete) {
     win::DWORD returned = 0;
     std::uint8_t header[24] = {0x03, 0x00, 0x00, 0xA0};
     win::SetLastError(kUnset);
-    EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_SET_REPARSE_POINT,
-                                      const_cast<std::uint8_t*>(record.data()),
-                                      static_cast<win::DWORD>(record.size()), nullptr, 0,
-                                      &returned, nullptr));
+    EXPECT_FALSE(win::DeviceIoControl(
+        dir.Get(), win::FSCTL_SET_REPARSE_POINT, const_cast<std::uint8_t*>(record.data()),
+        static_cast<win::DWORD>(record.size()), nullptr, 0, &returned, nullptr));
     EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SUPPORTED);
     win::SetLastError(kUnset);
     EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header,
@@ -529,10 +529,9 @@ TEST_F(ContractTest, JunctionSetGetAndDelete) {
                     win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
     ASSERT_TRUE(dir);
     win::DWORD returned = 0;
-    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_SET_REPARSE_POINT,
-                                     const_cast<std::uint8_t*>(record.data()),
-                                     static_cast<win::DWORD>(record.size()), nullptr, 0,
-                                     &returned, nullptr));
+    ASSERT_TRUE(win::DeviceIoControl(
+        dir.Get(), win::FSCTL_SET_REPARSE_POINT, const_cast<std::uint8_t*>(record.data()),
+        static_cast<win::DWORD>(record.size()), nullptr, 0, &returned, nullptr));
     std::vector<std::uint8_t> back(win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
     ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_GET_REPARSE_POINT, nullptr, 0,
                                      back.data(), static_cast<win::DWORD>(back.size()), &returned,
@@ -597,21 +596,28 @@ TEST_P(FindTest, FindsWhatWindowsFinds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FindTest,
-    ::testing::Values(
-        FindCase{"Star", u"*", {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
-                 win::ERROR_NO_MORE_FILES},
-        FindCase{"StarDotStar", u"*.*", {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
-                 win::ERROR_NO_MORE_FILES},
-        FindCase{"ExtensionIgnoresCase", u"*.txt", {u"Alpha.txt", u"beta.TXT"},
-                 win::ERROR_NO_MORE_FILES},
-        FindCase{"QuestionMark", u"?eta.*", {u"beta.TXT"}, win::ERROR_NO_MORE_FILES},
-        FindCase{"PlainNameGivesStoredCase", u"ALPHA.TXT", {u"Alpha.txt"},
-                 win::ERROR_NO_MORE_FILES},
-        FindCase{"PlainDirectoryName", u"sub", {u"Sub"}, win::ERROR_NO_MORE_FILES},
-        FindCase{"NoMatch", u"zzz*", {}, win::ERROR_FILE_NOT_FOUND},
-        FindCase{"MissingName", u"missing", {}, win::ERROR_FILE_NOT_FOUND},
-        FindCase{"TrailingSeparator", u"Sub\\", {}, win::ERROR_FILE_NOT_FOUND},
-        FindCase{"MissingDirectory", u"nodir\\*", {}, win::ERROR_PATH_NOT_FOUND}),
+    ::testing::Values(FindCase{"Star",
+                               u"*",
+                               {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
+                               win::ERROR_NO_MORE_FILES},
+                      FindCase{"StarDotStar",
+                               u"*.*",
+                               {u".", u"..", u"Alpha.txt", u"Sub", u"beta.TXT", u"gamma"},
+                               win::ERROR_NO_MORE_FILES},
+                      FindCase{"ExtensionIgnoresCase",
+                               u"*.txt",
+                               {u"Alpha.txt", u"beta.TXT"},
+                               win::ERROR_NO_MORE_FILES},
+                      FindCase{"QuestionMark", u"?eta.*", {u"beta.TXT"}, win::ERROR_NO_MORE_FILES},
+                      FindCase{"PlainNameGivesStoredCase",
+                               u"ALPHA.TXT",
+                               {u"Alpha.txt"},
+                               win::ERROR_NO_MORE_FILES},
+                      FindCase{"PlainDirectoryName", u"sub", {u"Sub"}, win::ERROR_NO_MORE_FILES},
+                      FindCase{"NoMatch", u"zzz*", {}, win::ERROR_FILE_NOT_FOUND},
+                      FindCase{"MissingName", u"missing", {}, win::ERROR_FILE_NOT_FOUND},
+                      FindCase{"TrailingSeparator", u"Sub\\", {}, win::ERROR_FILE_NOT_FOUND},
+                      FindCase{"MissingDirectory", u"nodir\\*", {}, win::ERROR_PATH_NOT_FOUND}),
     LabelOf());
 
 TEST_F(ContractTest, FindOfADriveRootFindsNothing) {
@@ -776,8 +782,9 @@ TEST_F(ContractTest, PathsOfMaxPathOrMoreAreRefused) {
 }
 
 TEST_F(ContractTest, UncPathsWithoutAShareFailAsBadNetPath) {
-  if (OnWine()) GTEST_SKIP() << "Wine 8: gives ERROR_PATH_NOT_FOUND (CreateFileW) and "
-                                "ERROR_BAD_DEV_TYPE (GetFileAttributesW)";
+  if (OnWine())
+    GTEST_SKIP() << "Wine 8: gives ERROR_PATH_NOT_FOUND (CreateFileW) and "
+                    "ERROR_BAD_DEV_TYPE (GetFileAttributesW)";
   win::SetLastError(kUnset);
   EXPECT_FALSE(Open(u"\\\\server\\share\\x", R, 0));
   EXPECT_EQ(win::GetLastError(), win::ERROR_BAD_NETPATH);
@@ -901,15 +908,16 @@ TEST_F(DosDeviceTest, DefineQueryAndRemove) {
 }
 
 TEST_F(DosDeviceTest, DefinitionsStackAndPopNewestFirst) {
-  if (OnWine()) GTEST_SKIP() << "Wine 8: a second definition of a name fails with "
-                                "ERROR_PATH_NOT_FOUND (no stacking)";
+  if (OnWine())
+    GTEST_SKIP() << "Wine 8: a second definition of a name fails with "
+                    "ERROR_PATH_NOT_FOUND (no stacking)";
   ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\first"));
   ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\second"));
   ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, kName, u"\\??\\C:\\third"));
   win::DWORD result = 0;
-  EXPECT_EQ(Query(kName, result),
-            (std::vector<std::u16string>{u"\\??\\C:\\third", u"\\??\\C:\\second",
-                                         u"\\??\\C:\\first"}));
+  EXPECT_EQ(
+      Query(kName, result),
+      (std::vector<std::u16string>{u"\\??\\C:\\third", u"\\??\\C:\\second", u"\\??\\C:\\first"}));
   ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE,
                                     kName, u"C:\\second"));
   EXPECT_EQ(Query(kName, result),
@@ -1001,17 +1009,13 @@ TEST_P(StripToRootTest, MatchesShlwapi) {
   EXPECT_EQ(std::u16string(buffer), GetParam().root);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, StripToRootTest,
-                         ::testing::Values(StripCase{u"C:\\a\\b", u"C:\\", true},
-                                           StripCase{u"C:\\", u"C:\\", true},
-                                           StripCase{u"C:", u"C:", false},
-                                           StripCase{u"C:a", u"C:", false},
-                                           StripCase{u"\\\\server\\share\\x", u"\\\\server\\share",
-                                                     true},
-                                           StripCase{u"\\\\server\\share", u"\\\\server\\share",
-                                                     true},
-                                           StripCase{u"\\a\\b", u"\\", true},
-                                           StripCase{u"a\\b", u"", false},
-                                           StripCase{u"", u"", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StripToRootTest,
+    ::testing::Values(StripCase{u"C:\\a\\b", u"C:\\", true}, StripCase{u"C:\\", u"C:\\", true},
+                      StripCase{u"C:", u"C:", false}, StripCase{u"C:a", u"C:", false},
+                      StripCase{u"\\\\server\\share\\x", u"\\\\server\\share", true},
+                      StripCase{u"\\\\server\\share", u"\\\\server\\share", true},
+                      StripCase{u"\\a\\b", u"\\", true}, StripCase{u"a\\b", u"", false},
+                      StripCase{u"", u"", false}));
 
 }  // namespace

@@ -8,7 +8,9 @@ constexpr win::DWORD kUnset = 0xdeadbeef;
 
 TEST_F(ContractTest, ThreadAnsiCodePage1252ConvertsTheHighBytes) {
   if (win::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << win::GetACP();
-  const char text[] = "\x80\xE9\x9F" "a";
+  const char text[] =
+      "\x80\xE9\x9F"
+      "a";
   EXPECT_EQ(win::MultiByteToWideChar(win::CP_THREAD_ACP, 0, text, 4, nullptr, 0), 4);
   char16_t wide[8] = {};
   ASSERT_EQ(win::MultiByteToWideChar(win::CP_THREAD_ACP, 0, text, 4, wide, 8), 4);

@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "engine/LinkList.h"

@@ -24,7 +24,8 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, EventTextCases,
     ::testing::Values(
         TextCase{"Plain", u"Service stopped", {}, u"Service stopped"},
-        TextCase{"Text", u"Bad %s request", {std::u16string_view(u"service")}, u"Bad service request"},
+        TextCase{
+            "Text", u"Bad %s request", {std::u16string_view(u"service")}, u"Bad service request"},
         TextCase{"Integers", u"%d/%u", {std::int64_t{-5}, std::int64_t{87}}, u"-5/87"},
         TextCase{"Percent", u"100%% done", {}, u"100% done"},
         TextCase{"UnknownConversionIsCopied", u"%x%", {}, u"%x%"},

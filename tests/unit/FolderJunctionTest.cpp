@@ -57,7 +57,8 @@ class FolderJunction : public ::testing::Test {
     record.printOffset = u16(12);
     record.printLength = u16(14);
     for (std::size_t i = 0; i < record.substituteLength / 2u; ++i) {
-      record.substituteName.push_back(static_cast<char16_t>(u16(16 + record.substituteOffset + 2 * i)));
+      record.substituteName.push_back(
+          static_cast<char16_t>(u16(16 + record.substituteOffset + 2 * i)));
     }
     record.size = returned;
     record.bytes.assign(buffer.begin(), buffer.begin() + returned);
@@ -173,8 +174,7 @@ TEST_F(FolderJunction, UncTargetIsPrefixedUnchanged) {
   // The target chain is made through the share like any other path.
   EXPECT_EQ(CreateFolder(u"C:\\j\\other", u"\\\\server\\share\\made"), 0u);
   EXPECT_TRUE(machine.IsDirectory(u"D:\\Data\\made"));
-  EXPECT_EQ(CreateFolder(u"C:\\j\\third", u"\\\\elsewhere\\share\\dir"),
-            win::ERROR_BAD_NETPATH);
+  EXPECT_EQ(CreateFolder(u"C:\\j\\third", u"\\\\elsewhere\\share\\dir"), win::ERROR_BAD_NETPATH);
   EXPECT_TRUE(machine.IsDirectory(u"C:\\j\\third"));
   EXPECT_FALSE(StoredRecord(u"C:\\j\\third"));
 }

@@ -9,7 +9,8 @@ namespace {
 
 using win::DWORD;
 
-CHardLink Request(LinkAction action, LinkKind kind, std::u16string link, std::u16string target = {}) {
+CHardLink Request(LinkAction action, LinkKind kind, std::u16string link,
+                  std::u16string target = {}) {
   CHardLink request;
   request.action = action;
   request.kind = kind;
@@ -60,9 +61,8 @@ TEST_F(HardLinkTest, DriveFailuresCarryDefineDosDeviceCode) {
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
 
   win::SetLastError(0xdeadbeef);
-  const DWORD direct = win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr)
-                           ? 0
-                           : win::GetLastError();
+  const DWORD direct =
+      win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr) ? 0 : win::GetLastError();
   ASSERT_NE(direct, 0u) << "removing an undefined name must fail";
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:")), direct);
 }
@@ -105,11 +105,12 @@ TEST_P(FolderDelete, KeepsThePlainDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FolderDelete,
-    ::testing::Values(FolderDeleteCase{"Missing", u"C:\\Nowhere", win::ERROR_PATH_NOT_FOUND},
-                      FolderDeleteCase{"Empty", u"", win::ERROR_PATH_NOT_FOUND},
-                      FolderDeleteCase{"TrailingBackslash", u"C:\\Plain\\", win::ERROR_PATH_NOT_FOUND},
-                      FolderDeleteCase{"DriveRoot", u"C:\\", win::ERROR_PATH_NOT_FOUND},
-                      FolderDeleteCase{"PlainDirectory", u"C:\\Plain", win::ERROR_NOT_A_REPARSE_POINT}),
+    ::testing::Values(
+        FolderDeleteCase{"Missing", u"C:\\Nowhere", win::ERROR_PATH_NOT_FOUND},
+        FolderDeleteCase{"Empty", u"", win::ERROR_PATH_NOT_FOUND},
+        FolderDeleteCase{"TrailingBackslash", u"C:\\Plain\\", win::ERROR_PATH_NOT_FOUND},
+        FolderDeleteCase{"DriveRoot", u"C:\\", win::ERROR_PATH_NOT_FOUND},
+        FolderDeleteCase{"PlainDirectory", u"C:\\Plain", win::ERROR_NOT_A_REPARSE_POINT}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- File ----
@@ -138,9 +139,9 @@ TEST_F(HardLinkTest, FileCreateReplacesAnExistingLinkFile) {
 // The existing file is never lost: it stays until its replacement exists.
 TEST_F(HardLinkTest, FileCreateThatCannotLinkKeepsTheExistingFile) {
   machine.PutFile(u"C:\\d\\b.txt", "precious");
-  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt",
-                            u"C:\\d\\missing.txt")),
-            win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt", u"C:\\d\\missing.txt")),
+      win::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(machine.FileContent(u"C:\\d\\b.txt"), "precious");
   EXPECT_EQ(machine.List(u"C:\\d"), std::vector<std::u16string>{u"b.txt"});
 }
@@ -178,9 +179,9 @@ class FileCreateOntoItself : public HardLinkTest,
 TEST_P(FileCreateOntoItself, ChangesNothingAndSucceeds) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   machine.PutFile(u"C:\\d\\other.txt", "other");
-  ASSERT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\second.txt",
-                            u"C:\\d\\a.txt")),
-            0u);
+  ASSERT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\second.txt", u"C:\\d\\a.txt")),
+      0u);
   machine.SetCurrentDirectory(u"C:\\d");
 
   EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, GetParam().link, u"C:\\d\\a.txt")),
@@ -254,12 +255,12 @@ TEST_P(FileDeleteOfNothing, SucceedsWithCodeZeroAndDeletesNothing) {
   EXPECT_EQ(machine.FileContent(u"C:\\d\\keep.txt"), "kept");
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FileDeleteOfNothing,
-                         ::testing::Values(MissingFileCase{"Missing", u"C:\\d\\gone.txt"},
-                                           MissingFileCase{"Empty", u""},
-                                           MissingFileCase{"TrailingBackslash", u"C:\\d\\keep.txt\\"},
-                                           MissingFileCase{"DriveRoot", u"C:\\"}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FileDeleteOfNothing,
+    ::testing::Values(MissingFileCase{"Missing", u"C:\\d\\gone.txt"}, MissingFileCase{"Empty", u""},
+                      MissingFileCase{"TrailingBackslash", u"C:\\d\\keep.txt\\"},
+                      MissingFileCase{"DriveRoot", u"C:\\"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(HardLinkTest, FileDeleteFailureCarriesDeleteFileCode) {
   machine.PutFile(u"C:\\d\\sub\\inner.txt", "inner");
@@ -284,15 +285,15 @@ TEST_F(HardLinkTest, AnyNonZeroActionCreates) {
 TEST_F(HardLinkTest, UnknownKindFailsWithNotSupportedAndTouchesNothing) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   int platformCalls = 0;
-  for (const char* function : {"DefineDosDeviceW", "DeleteFileW", "CreateDirectoryW",
-                               "FindFirstFileW", "LoadLibraryW"}) {
+  for (const char* function :
+       {"DefineDosDeviceW", "DeleteFileW", "CreateDirectoryW", "FindFirstFileW", "LoadLibraryW"}) {
     machine.OnCall(function, [&] { ++platformCalls; });
   }
   for (auto kind : {3, 5, -1}) {
     for (auto action : {LinkAction::Create, LinkAction::Delete}) {
-      EXPECT_EQ(Outcome(Request(action, static_cast<LinkKind>(kind), u"C:\\d\\a.txt",
-                                u"C:\\d\\a.txt")),
-                win::ERROR_NOT_SUPPORTED);
+      EXPECT_EQ(
+          Outcome(Request(action, static_cast<LinkKind>(kind), u"C:\\d\\a.txt", u"C:\\d\\a.txt")),
+          win::ERROR_NOT_SUPPORTED);
     }
   }
   EXPECT_EQ(platformCalls, 0);

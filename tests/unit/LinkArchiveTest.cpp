@@ -77,18 +77,20 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{"Ansi8Byte",
                    Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 0, 0, 0, 0}) + "ok",
                    u"ok"},
-        StringCase{"Unicode2Byte", Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0x00, 0x01}) +
-                                       Utf16Bytes(std::u16string(256, u'c')),
-                   std::u16string(256, u'c')},
-        StringCase{"UnicodeFFFEIsALength", Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF}) +
-                                               Utf16Bytes(std::u16string(0xFFFE, u'd')),
-                   std::u16string(0xFFFE, u'd')},
+        StringCase{
+            "Unicode2Byte",
+            Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0x00, 0x01}) + Utf16Bytes(std::u16string(256, u'c')),
+            std::u16string(256, u'c')},
+        StringCase{
+            "UnicodeFFFEIsALength",
+            Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF}) + Utf16Bytes(std::u16string(0xFFFE, u'd')),
+            std::u16string(0xFFFE, u'd')},
         StringCase{"Unicode4Byte",
                    Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}) + Utf16Bytes(u"\u00e9z"),
                    u"\u00e9z"},
         StringCase{"Unicode8Byte",
-                   Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0,
-                          0, 0, 0, 0}) +
+                   Bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0,
+                          0, 0, 0}) +
                        Utf16Bytes(u"q"),
                    u"q"},
         StringCase{"UnicodeCutAtNul",
@@ -101,9 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LinkArchiveTest, AnsiBodiesUseTheThreadsAnsiCodePage) {
   machine.SetAnsiCodePage(28591);
-  Load(Bytes({0x02, 0x80, 0xE9}), [](LinkArchive& archive) {
-    EXPECT_EQ(archive.ReadString(), u"\u0080\u00E9");
-  });
+  Load(Bytes({0x02, 0x80, 0xE9}),
+       [](LinkArchive& archive) { EXPECT_EQ(archive.ReadString(), u"\u0080\u00E9"); });
 }
 
 TEST_F(LinkArchiveTest, FailedAnsiConversionGivesTheEmptyStringAndReadingGoesOn) {
@@ -131,7 +132,8 @@ struct PrefixCase {
   std::string prefix;  // the bytes after the Unicode marker
 };
 
-class WriteStringPrefix : public LinkArchiveTest, public ::testing::WithParamInterface<PrefixCase> {};
+class WriteStringPrefix : public LinkArchiveTest,
+                          public ::testing::WithParamInterface<PrefixCase> {};
 
 TEST_P(WriteStringPrefix, IsTheShortestTheRuleAllowsAndReadsBack) {
   const std::u16string text(GetParam().length, u'w');
@@ -162,18 +164,16 @@ class CountEncoding : public LinkArchiveTest, public ::testing::WithParamInterfa
 TEST_P(CountEncoding, WritesAndReadsBothForms) {
   EXPECT_EQ(Store([&](LinkArchive& archive) { archive.WriteCount(GetParam().count); }),
             GetParam().bytes);
-  Load(GetParam().bytes, [&](LinkArchive& archive) {
-    EXPECT_EQ(archive.ReadCount(), GetParam().count);
-  });
+  Load(GetParam().bytes,
+       [&](LinkArchive& archive) { EXPECT_EQ(archive.ReadCount(), GetParam().count); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, CountEncoding,
-                         ::testing::Values(CountCase{0, Bytes({0, 0})},
-                                           CountCase{2, Bytes({2, 0})},
+                         ::testing::Values(CountCase{0, Bytes({0, 0})}, CountCase{2, Bytes({2, 0})},
                                            CountCase{0xFFFE, Bytes({0xFE, 0xFF})},
                                            CountCase{0xFFFF, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 0})},
-                                           CountCase{0x12345678, Bytes({0xFF, 0xFF, 0x78, 0x56,
-                                                                        0x34, 0x12})}),
+                                           CountCase{0x12345678,
+                                                     Bytes({0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12})}),
                          [](const auto& p) { return "Count" + std::to_string(p.param.count); });
 
 TEST_F(LinkArchiveTest, IntegersAreLittleEndianTwosComplement) {
@@ -215,9 +215,9 @@ TEST_F(LinkArchiveTest, RandomArraysRoundTrip) {
     std::u16string text;
     for (std::size_t i = 0; i < length; ++i) {
       const int pick = std::uniform_int_distribution<int>(0, 40)(random);
-      text.push_back(pick == 0 ? u'\0'
-                               : static_cast<char16_t>(
-                                     std::uniform_int_distribution<int>(1, 0xFFFF)(random)));
+      text.push_back(
+          pick == 0 ? u'\0'
+                    : static_cast<char16_t>(std::uniform_int_distribution<int>(1, 0xFFFF)(random)));
     }
     return text;
   };

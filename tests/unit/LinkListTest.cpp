@@ -51,26 +51,24 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"HugeCount", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) + kRecord,
                  LoadOutcome::malformed, 0},
         ListCase{"HugeStringLength",
-                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0x7F}),
+                 Bytes({1,    0,    1,    0,    0,    0,    0,    0,    0,    0,
+                        0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}),
                  LoadOutcome::malformed, 0},
         ListCase{"Huge8ByteLength",
-                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}),
+                 Bytes({1,    0,    1,    0,    0,    0,    0,    0,    0, 0, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0,    0}),
                  LoadOutcome::malformed, 0},
         ListCase{"StringLongerThanFile", Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x05, 'a', 'b'}),
                  LoadOutcome::malformed, 0},
-        ListCase{"AnsiRecord",
-                 Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 'X', ':', 7, 'D', ':', '\\', 'D', 'a',
-                        't', 'a'}),
+        ListCase{"AnsiRecord", Bytes({1,   0,   1, 0,   0,   0,    0,   0,   0,   0,  2,
+                                      'X', ':', 7, 'D', ':', '\\', 'D', 'a', 't', 'a'}),
                  LoadOutcome::loaded, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(LinkListTest, AnsiAndUnicodeRecordsLoadTheSameValue) {
   HardLinkArray ansi;
-  ASSERT_EQ(LoadBytes(machine,
-                      Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 'X', ':', 7, 'D', ':', '\\', 'D',
-                             'a', 't', 'a'}),
+  ASSERT_EQ(LoadBytes(machine, Bytes({1,   0,   1, 0,   0,   0,    0,   0,   0,   0,  2,
+                                      'X', ':', 7, 'D', ':', '\\', 'D', 'a', 't', 'a'}),
                       ansi),
             LoadOutcome::loaded);
   HardLinkArray unicode;
@@ -130,12 +128,13 @@ TEST_F(LinkListTest, LoadedListKeepsTheFileOpenAndUnshared) {
 }
 
 TEST_F(LinkListTest, ListIsBesideTheProgramWhateverTheCurrentDirectory) {
-  machine.InstallProgram(u"C:\\Program Files\\Corvane\\CorvaneService.exe",
-                         sim::Program{[] {
-                           const std::u16string path = LinkListPath();
-                           return path == u"C:\\Program Files\\Corvane\\Corvane.dat" ? 0u : 1u;
-                         },
-                                      {}});
+  machine.InstallProgram(
+      u"C:\\Program Files\\Corvane\\CorvaneService.exe",
+      sim::Program{[] {
+                     const std::u16string path = LinkListPath();
+                     return path == u"C:\\Program Files\\Corvane\\Corvane.dat" ? 0u : 1u;
+                   },
+                   {}});
   machine.SetCurrentDirectory(u"C:\\");
   EXPECT_EQ(machine.RunProgram(u"C:\\Program Files\\Corvane\\CorvaneService.exe", u"x"), 0u);
 }

@@ -7,7 +7,8 @@
 namespace {
 
 // Wine's C: reports these flags: no FILE_UNICODE_ON_DISK.
-constexpr win::DWORD kFlagsWithoutUnicode = win::FILE_CASE_PRESERVED_NAMES | win::FILE_PERSISTENT_ACLS;
+constexpr win::DWORD kFlagsWithoutUnicode =
+    win::FILE_CASE_PRESERVED_NAMES | win::FILE_PERSISTENT_ACLS;
 constexpr win::DWORD kFlagsWithUnicode = kFlagsWithoutUnicode | win::FILE_UNICODE_ON_DISK;
 
 class PathExistsTest : public ::testing::Test {
@@ -37,29 +38,27 @@ TEST_P(PathExistsCases, AnswersWhetherAnEntryIsThere) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, PathExistsCases,
-    ::testing::Values(PathCase{"File", u"C:\\d\\file.txt", true},
-                      PathCase{"Directory", u"C:\\d\\sub", true},
-                      PathCase{"OtherCase", u"c:\\D\\FILE.TXT", true},
-                      PathCase{"Relative", u"file.txt", true},
-                      PathCase{"RelativeParent", u"..\\d\\sub", true},
-                      PathCase{"Missing", u"C:\\d\\none.txt", false},
-                      PathCase{"MissingParent", u"C:\\none\\file.txt", false},
-                      PathCase{"Empty", u"", false},
-                      PathCase{"TrailingBackslash", u"C:\\d\\sub\\", false},
-                      PathCase{"DriveRoot", u"C:\\", false},
-                      PathCase{"WildcardMatching", u"C:\\d\\*.txt", true},
-                      PathCase{"QuestionMarkMatching", u"C:\\d\\fil?.txt", true},
-                      PathCase{"WildcardNotMatching", u"C:\\d\\*.doc", false},
-                      PathCase{"VolumeMissing", u"Q:\\d\\file.txt", false},
-                      PathCase{"UncWithoutServer", u"\\\\server\\share\\file.txt", false},
-                      PathCase{"UncShare", u"\\\\server\\d\\file.txt", true},
-                      PathCase{"UncShareMissing", u"\\\\server\\d\\none.txt", false}),
+    ::testing::Values(
+        PathCase{"File", u"C:\\d\\file.txt", true}, PathCase{"Directory", u"C:\\d\\sub", true},
+        PathCase{"OtherCase", u"c:\\D\\FILE.TXT", true}, PathCase{"Relative", u"file.txt", true},
+        PathCase{"RelativeParent", u"..\\d\\sub", true},
+        PathCase{"Missing", u"C:\\d\\none.txt", false},
+        PathCase{"MissingParent", u"C:\\none\\file.txt", false}, PathCase{"Empty", u"", false},
+        PathCase{"TrailingBackslash", u"C:\\d\\sub\\", false},
+        PathCase{"DriveRoot", u"C:\\", false}, PathCase{"WildcardMatching", u"C:\\d\\*.txt", true},
+        PathCase{"QuestionMarkMatching", u"C:\\d\\fil?.txt", true},
+        PathCase{"WildcardNotMatching", u"C:\\d\\*.doc", false},
+        PathCase{"VolumeMissing", u"Q:\\d\\file.txt", false},
+        PathCase{"UncWithoutServer", u"\\\\server\\share\\file.txt", false},
+        PathCase{"UncShare", u"\\\\server\\d\\file.txt", true},
+        PathCase{"UncShareMissing", u"\\\\server\\d\\none.txt", false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A path of 259 units is tested normally; one of 260 counts as missing.
 TEST_F(PathExistsTest, LengthLimitIs259) {
   const std::u16string directory = u"E:\\" + std::u16string(200, u'a');
-  const std::u16string name259 = directory + u"\\" + std::u16string(259 - directory.size() - 1, u'b');
+  const std::u16string name259 =
+      directory + u"\\" + std::u16string(259 - directory.size() - 1, u'b');
   ASSERT_EQ(name259.size(), 259u);
   machine.PutFile(name259, "x");
   EXPECT_TRUE(PathExists(name259));

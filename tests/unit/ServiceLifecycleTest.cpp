@@ -2,8 +2,8 @@
 // and the event log.
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <new>
+#include <thread>
 
 #include "tests/unit/ServiceHarness.h"
 
@@ -137,7 +137,7 @@ TEST_F(ServiceLifecycle, HandlerNotInstalledLogsAndReportsNothing) {
 
   EXPECT_TRUE(run.reports.empty());
   EXPECT_FALSE(executed);
-  EXPECT_EQ(run.processExitCode, 0u);  // the exit-code field still holds 0
+  EXPECT_EQ(run.processExitCode, 0u);                   // the exit-code field still holds 0
   EXPECT_EQ(run.exitCode, win::ERROR_PROCESS_ABORTED);  // what the manager makes of it
   EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Handler not installed"});
 }

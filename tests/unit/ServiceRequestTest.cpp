@@ -87,7 +87,8 @@ TEST_P(LocalServiceValue, DecidesBetweenDispatcherAndDirectRun) {
   const LocalServiceCase& c = GetParam();
   machine.DeleteRegistryTree(win::HKEY_CLASSES_ROOT, kAppIdKey);
   machine.CreateRegistryKey(win::HKEY_CLASSES_ROOT, kAppIdKey);
-  if (c.type) machine.SetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService", *c.type, c.data);
+  if (c.type)
+    machine.SetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService", *c.type, c.data);
   std::vector<std::u16string> removed;
   machine.OnCall("DefineDosDeviceW", [&] { removed.push_back(u"called"); });
 

@@ -126,7 +126,8 @@ TEST_F(SimFileSystemTest, SecondVolumeReportsItsOwnSerialAndFlags) {
   EXPECT_EQ(serial, 0x0BADF00Du);
   EXPECT_EQ(flags, kWineFlags);
   EXPECT_EQ(flags & win::FILE_UNICODE_ON_DISK, 0u);
-  ASSERT_TRUE(win::GetVolumeInformationW(u"C:\\", nullptr, 0, &serial, nullptr, &flags, nullptr, 0));
+  ASSERT_TRUE(
+      win::GetVolumeInformationW(u"C:\\", nullptr, 0, &serial, nullptr, &flags, nullptr, 0));
   EXPECT_EQ(serial, 0x1234ABCDu);
   EXPECT_NE(flags & win::FILE_UNICODE_ON_DISK, 0u);
   EXPECT_NE(flags & win::FILE_SUPPORTS_REPARSE_POINTS, 0u);
@@ -172,8 +173,8 @@ TEST_F(SimFileSystemTest, SubstDriveReachesItsTarget) {
   EXPECT_EQ(win::GetFileAttributesW(u"X:\\") & win::FILE_ATTRIBUTE_DIRECTORY,
             win::FILE_ATTRIBUTE_DIRECTORY);
   win::DWORD serial = 0;
-  ASSERT_TRUE(win::GetVolumeInformationW(u"X:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr,
-                                         0));
+  ASSERT_TRUE(
+      win::GetVolumeInformationW(u"X:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
   EXPECT_EQ(serial, 0x0BADF00Du);
 
   ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr));
@@ -230,8 +231,8 @@ class SimJunctionTest : public SimFileSystemTest {
     machine.MakeDirectories(u"C:\\links\\link");
     auto link = OpenLink(u"C:\\links\\link");
     ASSERT_TRUE(link);
-    ASSERT_EQ(Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\D:\\Data")),
-              0u);
+    ASSERT_EQ(
+        Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\D:\\Data")), 0u);
   }
 };
 
@@ -344,8 +345,7 @@ class SetReparseFailureTest : public SimFileSystemTest,
 TEST_P(SetReparseFailureTest, MalformedRecordsAreRefused) {
   machine.MakeDirectories(u"C:\\link");
   auto link = OpenLink(u"C:\\link");
-  EXPECT_EQ(Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, GetParam().record),
-            GetParam().error);
+  EXPECT_EQ(Control(link.Get(), win::FSCTL_SET_REPARSE_POINT, GetParam().record), GetParam().error);
   EXPECT_EQ(win::GetFileAttributesW(u"C:\\link"), win::FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -368,9 +368,8 @@ TEST_F(SimFileSystemTest, SetReparsePointNeedsAnEmptyDirectoryAndWriteAccess) {
             win::ERROR_DIR_NOT_EMPTY);
   machine.MakeDirectories(u"C:\\empty");
   auto readOnly = OpenLink(u"C:\\empty", win::GENERIC_READ);
-  EXPECT_EQ(
-      Control(readOnly.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\C:\\x")),
-      win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Control(readOnly.Get(), win::FSCTL_SET_REPARSE_POINT, MountPointRecord(u"\\??\\C:\\x")),
+            win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Control(readOnly.Get(), 0x00090000, {}), win::ERROR_INVALID_FUNCTION);
   EXPECT_EQ(Control(win::INVALID_HANDLE_VALUE, win::FSCTL_GET_REPARSE_POINT, {}),
             win::ERROR_INVALID_HANDLE);
@@ -381,8 +380,8 @@ TEST_F(SimFileSystemTest, SetReparsePointNeedsAnEmptyDirectoryAndWriteAccess) {
 TEST_F(SimFileSystemTest, ReadOnlyFilesRefuseDeleteWriteAndReplace) {
   machine.MakeDirectories(u"C:\\w");
   {
-    auto file = Open(u"C:\\w\\ro", win::GENERIC_WRITE, win::CREATE_NEW,
-                     win::FILE_ATTRIBUTE_READONLY);
+    auto file =
+        Open(u"C:\\w\\ro", win::GENERIC_WRITE, win::CREATE_NEW, win::FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(file);
   }
   EXPECT_NE(win::GetFileAttributesW(u"C:\\w\\ro") & win::FILE_ATTRIBUTE_READONLY, 0u);
