@@ -107,12 +107,6 @@ std::u16string ToU16(std::string_view ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-std::string ToNarrow(std::u16string_view text) {
-  std::string result;
-  for (char16_t c : text) result.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return result;
-}
-
 bool CopyOut(std::u16string_view text, win::LPWSTR buffer, std::size_t size) {
   if (buffer == nullptr || text.size() + 1 > size) return false;
   text.copy(buffer, text.size());

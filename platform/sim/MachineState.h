@@ -102,7 +102,6 @@ bool RemoveHandle(win::HANDLE handle);
 std::u16string Upper(std::u16string_view text);  // ASCII letters only, as the file system folds
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 std::u16string ToU16(std::string_view ascii);
-std::string ToNarrow(std::u16string_view text);  // for diagnostics; non-ASCII becomes '?'
 // Copies text and a terminating NUL into a caller's buffer of `size` units, if it fits.
 bool CopyOut(std::u16string_view text, win::LPWSTR buffer, std::size_t size);
 

@@ -47,7 +47,6 @@ struct ServiceSession {
 struct ServiceRecord {
   std::u16string name;
   std::u16string imagePath;
-  win::DWORD startType = win::SERVICE_DEMAND_START;
   std::shared_ptr<ServiceSession> running;
 };
 
