@@ -16,13 +16,15 @@ bool IsDirectory(const std::u16string& path) {
 }
 
 // Two names of one file share the volume serial number and the file index, whatever their
-// spelling. Either name failing to open means they are not known to be the same.
+// spelling. Either name failing to open means they are not known to be the same. Only files
+// count: a directory can never be hard-linked, so it must reach CreateHardLinkW and its refusal.
 bool NameSameFile(const std::u16string& first, const std::u16string& second) {
   auto identify = [](const std::u16string& path, win::BY_HANDLE_FILE_INFORMATION& info) {
     win::UniqueFile file(win::CreateFileW(
         path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
         nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && win::GetFileInformationByHandle(file.Get(), &info) != 0;
+    return file && win::GetFileInformationByHandle(file.Get(), &info) != 0 &&
+           (info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
   };
   if (first.empty() || second.empty()) return false;
   win::BY_HANDLE_FILE_INFORMATION a{};
@@ -34,23 +36,43 @@ bool NameSameFile(const std::u16string& first, const std::u16string& second) {
 
 using CreateHardLinkFunction = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
 
-// A fresh name in the directory of `link` for the new link to be made under before it is moved
+// The folder of `link` as a full path ending in a backslash, in the \\?\ long form when a name
+// of `extra` units in it would not fit in MAX_PATH: a link that fits must never fail because
+// the temporary name beside it is longer. Empty when the full path cannot be formed.
+std::u16string FolderOfFullPath(const std::u16string& link, std::size_t extra) {
+  const win::DWORD needed = win::GetFullPathNameW(link.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::u16string full(needed, u'\0');
+  char16_t* lastComponent = nullptr;
+  const win::DWORD length =
+      win::GetFullPathNameW(link.c_str(), needed, full.data(), &lastComponent);
+  if (length == 0 || length >= needed || lastComponent == nullptr) return {};
+  full.resize(static_cast<std::size_t>(lastComponent - full.data()));
+  if (full.size() + extra < win::MAX_PATH) return full;
+  if (full.starts_with(u"\\\\?\\")) return full;
+  if (full.starts_with(u"\\\\.\\")) return u"\\\\?\\" + full.substr(4);
+  if (full.starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
+  return u"\\\\?\\" + full;
+}
+
+// A fresh name in the folder of `link` for the new link to be made under before it is moved
 // over `link`, so the existing file stays until its replacement exists.
-std::u16string TemporaryNameBeside(const std::u16string& link, unsigned attempt) {
-  const auto cut = link.find_last_of(u"\\/:");
-  std::u16string name = cut == std::u16string::npos ? std::u16string() : link.substr(0, cut + 1);
-  name += u"~corvane";
+std::u16string TemporaryName(const std::u16string& folder, unsigned attempt) {
+  std::u16string name = folder + u"~corvane";
   constexpr char16_t digits[] = u"0123456789abcdef";
   for (int shift = 12; shift >= 0; shift -= 4) name += digits[(attempt >> shift) & 0xF];
   name += u".tmp";
   return name;
 }
+constexpr std::size_t kTemporaryNameLength = 16;  // ~corvaneNNNN.tmp
 
 win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::u16string& link,
                               const std::u16string& target) {
+  const std::u16string folder = FolderOfFullPath(link, kTemporaryNameLength);
+  if (folder.empty()) return win::FALSE;
   constexpr unsigned attempts = 64;
   for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-    const std::u16string temporary = TemporaryNameBeside(link, attempt);
+    const std::u16string temporary = TemporaryName(folder, attempt);
     if (!createHardLink(temporary.c_str(), target.c_str(), nullptr)) {
       const win::DWORD error = win::GetLastError();
       if (error == win::ERROR_ALREADY_EXISTS || error == win::ERROR_FILE_EXISTS) continue;
@@ -118,6 +140,13 @@ win::BOOL DeleteFileLink(const std::u16string& link) {
   return win::DeleteFileW(link.c_str());
 }
 
+// A device name must name something: removing the empty one would, under Wine, break every
+// later drive mapping until the machine restarts.
+win::BOOL RefuseEmptyDeviceName() {
+  win::SetLastError(win::ERROR_INVALID_NAME);
+  return win::FALSE;
+}
+
 }  // namespace
 
 const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
@@ -133,6 +162,7 @@ bool CHardLink::Execute() const {
 win::BOOL CHardLink::CreateLink() const {
   switch (kind) {
     case LinkKind::Drive:
+      if (link.empty()) return RefuseEmptyDeviceName();
       return win::DefineDosDeviceW(0, link.c_str(), target.c_str());
     case LinkKind::Folder:
       return CreateFolderLink(link, target);
@@ -146,6 +176,7 @@ win::BOOL CHardLink::CreateLink() const {
 win::BOOL CHardLink::DeleteLink() const {
   switch (kind) {
     case LinkKind::Drive:
+      if (link.empty()) return RefuseEmptyDeviceName();
       return win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, link.c_str(), nullptr);
     case LinkKind::Folder:
       return DeleteFolderLink(link);

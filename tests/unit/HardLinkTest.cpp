@@ -67,6 +67,17 @@ TEST_F(HardLinkTest, DriveFailuresCarryDefineDosDeviceCode) {
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:")), direct);
 }
 
+// Removing the empty device name would break every later mapping under Wine: an empty link is
+// refused before the platform is asked.
+TEST_F(HardLinkTest, DriveRequestWithAnEmptyLinkIsAnInvalidName) {
+  int calls = 0;
+  machine.OnCall("DefineDosDeviceW", [&] { ++calls; });
+  for (auto action : {LinkAction::Create, LinkAction::Delete}) {
+    EXPECT_EQ(Outcome(Request(action, LinkKind::Drive, u"", u"C:\\Data")), win::ERROR_INVALID_NAME);
+  }
+  EXPECT_EQ(calls, 0);
+}
+
 // ---- Folder (the junction itself is in JunctionTest) ----
 
 // The directories made along the way stay when the junction cannot be set.
@@ -201,6 +212,30 @@ INSTANTIATE_TEST_SUITE_P(Spellings, FileCreateOntoItself,
                                            SameFileCase{"OtherName", u"C:\\d\\second.txt"}),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// The temporary name beside a link near MAX_PATH is longer than the link; it must not make a
+// link that fits fail.
+class FileCreateNearMaxPath : public HardLinkTest,
+                              public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(FileCreateNearMaxPath, ReplacesTheExistingLink) {
+  const std::size_t linkLength = GetParam();
+  std::u16string folder = u"C:\\";
+  while (folder.size() + 1 + 5 < linkLength) folder += folder.size() % 100 == 99 ? u'\\' : u'f';
+  const std::u16string link = folder + u"\\b.txt";
+  ASSERT_EQ(link.size(), linkLength);
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  machine.PutFile(link, "old");
+
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, link, u"C:\\d\\a.txt")), 0u);
+
+  EXPECT_EQ(machine.FileContent(link), "alpha");
+  EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 2u);
+  EXPECT_EQ(machine.List(folder), std::vector<std::u16string>{u"b.txt"});
+}
+
+// Folders of 243 and 250 characters, and the longest link there is.
+INSTANTIATE_TEST_SUITE_P(Lengths, FileCreateNearMaxPath, ::testing::Values(249, 256, 259));
+
 TEST_F(HardLinkTest, FileCreateOntoADirectoryFailsAndKeepsIt) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   machine.PutFile(u"C:\\d\\sub\\inner.txt", "inner");
@@ -267,6 +302,14 @@ TEST_F(HardLinkTest, FileDeleteFailureCarriesDeleteFileCode) {
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, u"C:\\d\\sub")),
             win::ERROR_ACCESS_DENIED);
   EXPECT_TRUE(machine.IsDirectory(u"C:\\d\\sub"));
+}
+
+// A directory is never "the same file" as itself: it cannot be hard-linked.
+TEST_F(HardLinkTest, FileCreateOfADirectoryOntoItselfFails) {
+  machine.PutFile(u"C:\\d\\sub\\inner.txt", "inner");
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\sub", u"C:\\d\\sub")),
+            win::ERROR_ACCESS_DENIED);  // CreateHardLinkW's answer for a directory
+  EXPECT_EQ(machine.FileContent(u"C:\\d\\sub\\inner.txt"), "inner");
 }
 
 // ---- Actions and kinds outside the named values ----
