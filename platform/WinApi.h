@@ -206,6 +206,7 @@ constexpr DWORD SERVICE_CONTINUE_PENDING = 5;
 constexpr DWORD SERVICE_PAUSE_PENDING = 6;
 constexpr DWORD SERVICE_PAUSED = 7;
 constexpr DWORD SERVICE_ACCEPT_STOP = 1;
+constexpr DWORD SERVICE_ACCEPT_PAUSE_CONTINUE = 2;
 constexpr DWORD SERVICE_CONTROL_STOP = 1;
 constexpr DWORD SERVICE_CONTROL_PAUSE = 2;
 constexpr DWORD SERVICE_CONTROL_CONTINUE = 3;
@@ -287,6 +288,7 @@ struct SERVICE_TABLE_ENTRYW {
 void SetLastError(DWORD code);
 DWORD GetLastError();
 LPWSTR GetCommandLineW();
+[[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HMODULE LoadLibraryW(LPCWSTR name);

@@ -184,21 +184,31 @@ void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
 
 void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
   ReadStartArguments(argc, argv);
+  bool registered = false;
+  win::DWORD registrationError = 0;
   {
+    // The handler may be called on the dispatcher thread as soon as it is registered. Holding the
+    // status lock until the handle is stored and the first report made means a stop that comes
+    // that early is reported through the handle, after start-pending, never lost or overtaken.
+    // The registration never waits for the dispatcher, so holding the lock cannot deadlock.
     std::lock_guard lock(statusLock_);
     status.dwCurrentState = win::SERVICE_START_PENDING;
+    statusHandle = win::RegisterServiceCtrlHandlerW(serviceName, &ControlHandlerEntry);
+    registered = statusHandle != nullptr;
+    if (!registered) {
+      registrationError = win::GetLastError();
+    } else {
+      ReportLocked(win::SERVICE_START_PENDING);
+      status.dwWin32ExitCode = 0;
+      status.dwCheckPoint = 0;
+      status.dwWaitHint = 0;
+    }
   }
-  statusHandle = win::RegisterServiceCtrlHandlerW(serviceName, &ControlHandlerEntry);
-  if (statusHandle == nullptr) {
+  if (!registered) {
+    // Without a handle the stopped state can never be reported, and the dispatcher would wait
+    // for it for good: the process ends here, with the registration's reason.
     LogEvent(u"Handler not installed");
-    return;
-  }
-  ReportStatus(win::SERVICE_START_PENDING);
-  {
-    std::lock_guard lock(statusLock_);
-    status.dwWin32ExitCode = 0;
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
+    win::ExitProcess(registrationError);
   }
   ReportStopped(RunGuarded());
   LogEvent(u"Service stopped");

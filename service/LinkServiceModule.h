@@ -79,6 +79,8 @@ class LinkServiceModule {
   win::DWORD RunGuarded();
   win::DWORD RestoreDriveMappings();
   void ReportStopped(win::DWORD exitCode);
+  // ReportStatus with the status lock already held.
+  void ReportLocked(win::DWORD state);
   void WaitForServiceMainToReturn();
   void WriteEvent(const std::u16string& text) const;
 

@@ -4,6 +4,10 @@
 
 void LinkServiceModule::ReportStatus(win::DWORD state) {
   std::lock_guard lock(statusLock_);
+  ReportLocked(state);
+}
+
+void LinkServiceModule::ReportLocked(win::DWORD state) {
   // Once stopped is reported it is final; a stop request that arrives late must not make the
   // service look as if it were stopping again.
   if (status.dwCurrentState == win::SERVICE_STOPPED && state == win::SERVICE_STOP_PENDING) return;

@@ -44,7 +44,11 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
   win::DWORD exitCode = 0;
   std::thread mainThread([&] {
     SetThreadProcess(&process);
-    exitCode = program.main();
+    try {
+      exitCode = program.main();
+    } catch (const ProcessExit& exit) {
+      exitCode = exit.code;
+    }
   });
   mainThread.join();
   return exitCode;
@@ -189,6 +193,7 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
     session->controls.clear();
     session->changed.notify_all();
     run.reports = session->reports;
+    run.hung = session->hung;
     // What a starter reads: the exit code of the stopped report, or, when the process ended
     // without one, that it ended unexpectedly.
     run.exitCode =
@@ -199,26 +204,28 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
   return run;
 }
 
-bool Machine::DeliverControl(std::u16string_view name, win::DWORD control) {
+win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control) {
   std::shared_ptr<ServiceSession> session;
   {
     Guard guard(Lock());
     auto it = state_->services->records.find(Upper(name));
-    if (it == state_->services->records.end()) return false;
+    if (it == state_->services->records.end()) return win::ERROR_SERVICE_DOES_NOT_EXIST;
     session = it->second.running;
   }
-  if (!session) return false;
+  if (!session) {
+    // Not started: the code is checked first, as for a running service.
+    ServiceSession stopped;
+    stopped.processEnded = true;
+    return ControlRefusal(stopped, control);
+  }
+  std::unique_lock lock(session->mutex);
+  if (const win::DWORD refusal = ControlRefusal(*session, control)) return refusal;
   auto pending = std::make_shared<PendingControl>();
   pending->code = control;
-  std::unique_lock lock(session->mutex);
-  if (session->handler == nullptr || session->stopped || session->processEnded ||
-      !session->dispatcherStarted) {
-    return false;
-  }
   session->controls.push_back(pending);
   session->changed.notify_all();
   session->changed.wait(lock, [&] { return pending->done; });
-  return pending->handled;
+  return pending->handled ? 0 : win::ERROR_SERVICE_NOT_ACTIVE;
 }
 
 // ---- Event log ----

@@ -36,6 +36,9 @@ struct ServiceRun {
   win::DWORD exitCode = 0;                   // the Win32 exit code a starter reads
   win::DWORD processExitCode = 0;            // what the program's entry returned
   std::vector<win::SERVICE_STATUS> reports;  // every SetServiceStatus, in order
+  // The process would never have ended: its service main returned without reporting
+  // SERVICE_STOPPED, so the dispatcher kept waiting. The simulation ended it after a while.
+  bool hung = false;
 };
 
 class Machine {
@@ -93,9 +96,10 @@ class Machine {
   void CreateService(std::u16string name, std::u16string imagePath);
   // Starts the service with these start arguments and waits until its process has ended.
   ServiceRun StartService(std::u16string_view name, std::vector<std::u16string> args);
-  // Delivers a control code to a running service's handler, as the service control manager
-  // does, and returns once the handler has returned. False when no handler is registered.
-  bool DeliverControl(std::u16string_view name, win::DWORD control);
+  // Sends a control code as ControlService does: refused with its documented error code, or
+  // delivered to the service's handler on its dispatcher thread; returns 0 once the handler has
+  // returned.
+  win::DWORD ControlService(std::u16string_view name, win::DWORD control);
 
   // ---- Event log ----
   std::vector<EventRecord> Events() const;
@@ -111,7 +115,6 @@ class Machine {
   int LoadedModuleReferences() const;
   // Handles and registry keys open right now (files, finds, keys, event sources).
   std::size_t OpenHandles() const;
-
 
  private:
   std::unique_ptr<MachineState> state_;

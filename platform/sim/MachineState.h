@@ -43,6 +43,13 @@ struct Process {
   std::atomic<bool> ended{false};
 };
 
+// ExitProcess in the simulation: thrown on the calling thread and caught where the simulation
+// started that thread, since a simulated process cannot stop its threads any other way. Every
+// other thread of the process learns of it at its next wait on the service control manager.
+struct ProcessExit {
+  win::DWORD code = 0;
+};
+
 struct Fault {
   win::DWORD code = 0;
   int times = 0;

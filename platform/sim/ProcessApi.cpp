@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/sim/MachineState.h"
+#include "platform/sim/Services.h"
 
 namespace sim {
 namespace {
@@ -119,6 +120,18 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
   it->second.copy(buffer, copied);
   buffer[copied] = u'\0';
   return static_cast<int>(copied);
+}
+
+void ExitProcess(UINT exitCode) {
+  sim::Intercept("ExitProcess");
+  sim::Process& process = sim::CurrentProcess();
+  process.ended = true;
+  if (const auto session = process.session) {
+    std::lock_guard lock(session->mutex);
+    session->exitingWith = exitCode;
+    session->changed.notify_all();
+  }
+  throw sim::ProcessExit{exitCode};
 }
 
 HRESULT CoInitialize(LPVOID) {

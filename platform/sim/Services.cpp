@@ -1,5 +1,6 @@
 #include "platform/sim/Services.h"
 
+#include <chrono>
 #include <thread>
 
 #include "platform/sim/MachineState.h"
@@ -13,6 +14,50 @@ std::u16string ProgramPathOf(std::u16string_view commandLine) {
         1, close == std::u16string_view::npos ? std::u16string_view::npos : close - 1));
   }
   return std::u16string(commandLine.substr(0, commandLine.find(u' ')));
+}
+
+win::DWORD CurrentState(const ServiceSession& session) {
+  return session.reports.empty() ? win::SERVICE_START_PENDING
+                                 : session.reports.back().dwCurrentState;
+}
+
+// ControlService's documented answers: an undefined code is an invalid parameter; a service in
+// a pending or stopped state cannot accept any control; otherwise the code must be one the
+// service said it accepts (interrogate and the user-defined codes always are).
+win::DWORD ControlRefusal(const ServiceSession& session, win::DWORD control) {
+  using namespace win;
+  DWORD needed = 0;
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+      needed = SERVICE_ACCEPT_STOP;
+      break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+      needed = SERVICE_ACCEPT_PAUSE_CONTINUE;
+      break;
+    case SERVICE_CONTROL_INTERROGATE:
+      break;
+    case 6:  // SERVICE_CONTROL_PARAMCHANGE
+      needed = 0x8;
+      break;
+    case 7:  // SERVICE_CONTROL_NETBINDADD, ...REMOVE, ...ENABLE, ...DISABLE
+    case 8:
+    case 9:
+    case 10:
+      needed = 0x10;
+      break;
+    default:
+      if (control < 128 || control > 255) return ERROR_INVALID_PARAMETER;
+  }
+  if (session.processEnded) return ERROR_SERVICE_NOT_ACTIVE;
+  const DWORD state = CurrentState(session);
+  if (state == SERVICE_STOPPED || state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+    return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  }
+  if (needed != 0 && (session.reports.back().dwControlsAccepted & needed) == 0) {
+    return ERROR_INVALID_SERVICE_CONTROL;
+  }
+  return 0;
 }
 
 }  // namespace sim
@@ -53,19 +98,40 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
   LPWSTR* argv = session->argv.data();
   session->serviceThread = std::thread([process, session, serviceMain, argc, argv] {
     sim::SetThreadProcess(process);
-    serviceMain(argc, argv);
+    try {
+      serviceMain(argc, argv);
+    } catch (const sim::ProcessExit&) {
+      // ExitProcess on this thread; the dispatcher ends the main thread the same way.
+    }
     std::lock_guard lock(session->mutex);
     session->mainReturned = true;
     session->changed.notify_all();
   });
 
-  // The dispatcher: controls are handled on this thread until the service has stopped.
+  // The dispatcher: controls are handled on this thread until the service has reported
+  // SERVICE_STOPPED. A service main that returns without that report leaves Windows' dispatcher
+  // waiting for good; the simulation waits a while, records the hang and ends the process.
+  constexpr auto kHangLimit = std::chrono::seconds(2);
   std::unique_lock lock(session->mutex);
   for (;;) {
-    session->changed.wait(lock, [&] {
-      return !session->controls.empty() || session->stopped || session->mainReturned;
-    });
-    if (session->stopped || session->mainReturned) break;
+    auto ready = [&] {
+      return !session->controls.empty() || session->stopped || session->exitingWith;
+    };
+    if (session->mainReturned) {
+      if (!session->changed.wait_for(lock, kHangLimit, ready)) {
+        session->hung = true;
+        session->exitingWith = ERROR_PROCESS_ABORTED;
+      }
+    } else {
+      session->changed.wait(lock, [&] { return ready() || session->mainReturned; });
+    }
+    if (session->exitingWith) {
+      const DWORD code = *session->exitingWith;
+      lock.unlock();
+      throw sim::ProcessExit{code};
+    }
+    if (session->stopped) break;
+    if (session->controls.empty()) continue;
     auto control = session->controls.front();
     session->controls.pop_front();
     const LPHANDLER_FUNCTION handler = session->handler;
@@ -84,11 +150,13 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
   return TRUE;
 }
 
-SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler) {
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR /*serviceName*/,
+                                                  LPHANDLER_FUNCTION handler) {
   if (sim::Intercept("RegisterServiceCtrlHandlerW")) return nullptr;
+  // Every service the simulation starts runs in a process of its own, and for such a service
+  // Windows does not check the name: there is only one service in the process.
   std::shared_ptr<sim::ServiceSession> session = sim::CurrentProcess().session;
-  if (!session || serviceName == nullptr ||
-      !sim::EqualsIgnoreCase(serviceName, session->serviceName)) {
+  if (!session) {
     SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,8 @@ struct ServiceSession {
   bool mainReturned = false;
   bool stopped = false;  // SERVICE_STOPPED was reported
   bool processEnded = false;
+  std::optional<win::DWORD> exitingWith;  // a thread of the process called ExitProcess
+  bool hung = false;  // the service main returned without reporting SERVICE_STOPPED
   win::LPHANDLER_FUNCTION handler = nullptr;
   std::deque<std::shared_ptr<PendingControl>> controls;
   std::vector<win::SERVICE_STATUS> reports;
@@ -56,6 +59,15 @@ class ServiceManager {
   std::map<std::uintptr_t, std::shared_ptr<ServiceSession>> statusHandles;
   std::uintptr_t nextStatusHandle = 0x5000;
 };
+
+// The state the service control manager holds for a running service: the last one reported,
+// or SERVICE_START_PENDING until the first report. Call with the session's mutex held.
+win::DWORD CurrentState(const ServiceSession& session);
+
+// What ControlService answers for `control` sent to this session (0 when it is delivered), as
+// the service control manager decides before the service sees anything. Call with the session's
+// mutex held.
+win::DWORD ControlRefusal(const ServiceSession& session, win::DWORD control);
 
 // The program path of a service's command line: the quoted part, or up to the first blank.
 std::u16string ProgramPathOf(std::u16string_view commandLine);

@@ -47,6 +47,9 @@ DWORD GetLastError() {
 LPWSTR GetCommandLineW() {
   return reinterpret_cast<LPWSTR>(::GetCommandLineW());
 }
+void ExitProcess(UINT exitCode) {
+  ::ExitProcess(exitCode);
+}
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   return ::GetModuleFileNameW(M(module), W(buffer), size);
 }

@@ -63,25 +63,38 @@ TEST_F(ServiceLifecycle, ServiceStoppedIsLoggedEvenWhenLoggingIsSlow) {
   EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Service stopped"});
 }
 
+// The service never reports SERVICE_RUNNING, so Windows refuses every control while it works:
+// a pending service accepts none (1061), and codes ControlService does not define are invalid
+// (87). Wine still delivers a stop in start-pending, so the handler's reactions are pinned too,
+// with the code handed to it on a thread of its own as a dispatcher would.
+void CallHandlerAsDispatcher(DWORD code) {
+  std::thread([code] {
+    if (LinkServiceModule* module = LinkServiceModule::Instance()) module->HandleControl(code);
+  }).join();
+}
+
 struct ControlCase {
   DWORD code;
+  DWORD refusal;
   bool logsBadRequest;
 };
 
 class ControlCodes : public ServiceHarness, public ::testing::WithParamInterface<ControlCase> {};
 
 // Each control arrives while the request runs (inside its first platform call).
-TEST_P(ControlCodes, OnlyStopReportsAndOnlyUnknownCodesAreLogged) {
+TEST_P(ControlCodes, AreRefusedWhilePendingAndOnlyStopReports) {
   const ControlCase c = GetParam();
-  bool delivered = false;
+  DWORD refusal = 0;
   std::atomic<bool> once{false};
   machine.OnCall("DefineDosDeviceW", [&] {
-    if (!once.exchange(true)) delivered = machine.DeliverControl(u"CorvaneService", c.code);
+    if (once.exchange(true)) return;
+    refusal = machine.ControlService(u"CorvaneService", c.code);
+    CallHandlerAsDispatcher(c.code);
   });
 
   const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
 
-  ASSERT_TRUE(delivered);
+  EXPECT_EQ(refusal, c.refusal);
   const std::vector<DWORD> expected =
       c.code == win::SERVICE_CONTROL_STOP
           ? std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOP_PENDING,
@@ -96,23 +109,44 @@ TEST_P(ControlCodes, OnlyStopReportsAndOnlyUnknownCodesAreLogged) {
   EXPECT_EQ(EventTexts(), expectedEvents);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, ControlCodes,
-                         ::testing::Values(ControlCase{win::SERVICE_CONTROL_STOP, false},
-                                           ControlCase{win::SERVICE_CONTROL_PAUSE, false},
-                                           ControlCase{win::SERVICE_CONTROL_CONTINUE, false},
-                                           ControlCase{win::SERVICE_CONTROL_INTERROGATE, false},
-                                           ControlCase{win::SERVICE_CONTROL_SHUTDOWN, false},
-                                           ControlCase{0, true}, ControlCase{6, true},
-                                           ControlCase{128, true}, ControlCase{255, true}));
+constexpr DWORD kPending = win::ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ControlCodes,
+    ::testing::Values(ControlCase{win::SERVICE_CONTROL_STOP, kPending, false},
+                      ControlCase{win::SERVICE_CONTROL_PAUSE, kPending, false},
+                      ControlCase{win::SERVICE_CONTROL_CONTINUE, kPending, false},
+                      ControlCase{win::SERVICE_CONTROL_INTERROGATE, kPending, false},
+                      ControlCase{win::SERVICE_CONTROL_SHUTDOWN, win::ERROR_INVALID_PARAMETER,
+                                  false},
+                      ControlCase{0, win::ERROR_INVALID_PARAMETER, true},
+                      ControlCase{6, kPending, true}, ControlCase{128, kPending, true},
+                      ControlCase{255, kPending, true}));
 
 TEST_F(ServiceLifecycle, StopPendingCarriesTheRunningExitCodeZero) {
-  machine.OnCall("DefineDosDeviceW", [&] { machine.DeliverControl(u"CorvaneService", 1); });
+  machine.OnCall("DefineDosDeviceW", [&] { CallHandlerAsDispatcher(win::SERVICE_CONTROL_STOP); });
   const auto run = StartService({u"Drive", u"Delete", u"x", u"Q:"});
   ASSERT_EQ(run.reports.size(), 3u);
   EXPECT_EQ(run.reports[1].dwCurrentState, win::SERVICE_STOP_PENDING);
   EXPECT_EQ(run.reports[1].dwWin32ExitCode, 0u);
   EXPECT_EQ(run.reports[2].dwWin32ExitCode, run.exitCode);
   EXPECT_NE(run.exitCode, 0u);
+}
+
+// A stop may reach the handler before the registration has even returned; it must still be
+// reported through the handle, after start-pending.
+TEST_F(ServiceLifecycle, StopDuringHandlerRegistrationIsReportedAfterStartPending) {
+  std::thread dispatcher;
+  machine.OnCall("RegisterServiceCtrlHandlerW", [&] {
+    dispatcher = std::thread([] {
+      while (LinkServiceModule::Instance() == nullptr) std::this_thread::yield();
+      LinkServiceModule::Instance()->HandleControl(win::SERVICE_CONTROL_STOP);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  machine.OnCall("DefineDosDeviceW", [&] { dispatcher.join(); });
+  const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
+  EXPECT_EQ(States(run), (std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOP_PENDING,
+                                             win::SERVICE_STOPPED}));
 }
 
 // A stop that arrives after the final report must not turn the stopped service back into a
@@ -128,16 +162,19 @@ TEST_F(ServiceLifecycle, LateStopAfterStoppedReportsNothing) {
   EXPECT_EQ(States(run), (std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOPPED}));
 }
 
-TEST_F(ServiceLifecycle, HandlerNotInstalledLogsAndReportsNothing) {
+// Without a handler the service can never report that it stopped, and the dispatcher would wait
+// for good; the process ends instead, with the registration's error code.
+TEST_F(ServiceLifecycle, HandlerNotInstalledLogsAndEndsTheProcess) {
   machine.FailNext("RegisterServiceCtrlHandlerW", win::ERROR_SERVICE_DOES_NOT_EXIST);
   bool executed = false;
   machine.OnCall("DefineDosDeviceW", [&] { executed = true; });
 
   const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
 
+  EXPECT_FALSE(run.hung);
   EXPECT_TRUE(run.reports.empty());
   EXPECT_FALSE(executed);
-  EXPECT_EQ(run.processExitCode, 0u);                   // the exit-code field still holds 0
+  EXPECT_EQ(run.processExitCode, win::ERROR_SERVICE_DOES_NOT_EXIST);
   EXPECT_EQ(run.exitCode, win::ERROR_PROCESS_ABORTED);  // what the manager makes of it
   EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Handler not installed"});
 }
@@ -180,13 +217,13 @@ TEST_F(ServiceLifecycle, ServiceNameComesFromStringResource100) {
   machine.InstallProgram(kServiceImage,
                          sim::Program{ServiceProgram().main,
                                       {{LinkServiceModule::kServiceNameResource, u"OtherName"}}});
-  // The handler is registered under the resource's name, which this service record does not
-  // carry, so the registration fails and is logged under that name.
-  StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
+  // An own-process service's handler is registered whatever the name; the events carry it.
+  const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
+  EXPECT_EQ(run.exitCode, 0u);
   const auto events = machine.Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].source, u"OtherName");
-  EXPECT_EQ(events[0].strings, std::vector<std::u16string>{u"Handler not installed"});
+  EXPECT_EQ(events[0].strings, std::vector<std::u16string>{u"Service stopped"});
 }
 
 }  // namespace
