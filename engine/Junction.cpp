@@ -5,58 +5,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/MountPointBuffer.h"
+#include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 
 namespace {
 
-// Both working buffers hold this many UTF-16 units, the terminator included.
-constexpr std::size_t kNameBufferUnits = 1024;
+constexpr std::size_t kNameBufferUnits = kJunctionNameBufferUnits;
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
-
-// One mount-point reparse record in the platform's published layout, in a zero-filled buffer
-// of the largest reparse data size. The print name is left empty.
-class MountPointBuffer {
- public:
-  static constexpr std::size_t kSize = win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE;
-  static constexpr std::size_t kHeaderSize = 8;
-  static constexpr std::size_t kPathOffset = 16;
-
-  MountPointBuffer() { bytes_.fill(0); }
-
-  // Fills the record from a substitute name of n units (n at most kNameBufferUnits - 1).
-  void Fill(std::u16string_view substituteName) {
-    bytes_.fill(0);
-    const auto nameBytes = static_cast<std::uint16_t>(2 * substituteName.size());
-    Put32(0, win::IO_REPARSE_TAG_MOUNT_POINT);
-    Put16(4, static_cast<std::uint16_t>(nameBytes + 12));  // ReparseDataLength
-    Put16(8, 0);                                           // SubstituteNameOffset
-    Put16(10, nameBytes);                                  // SubstituteNameLength
-    Put16(12, static_cast<std::uint16_t>(nameBytes + 2));  // PrintNameOffset
-    Put16(14, 0);                                          // PrintNameLength
-    for (std::size_t i = 0; i < substituteName.size(); ++i) {
-      Put16(kPathOffset + 2 * i, static_cast<std::uint16_t>(substituteName[i]));
-    }
-  }
-
-  void* Data() { return bytes_.data(); }
-
-  // What is sent: the data length plus the eight-byte header.
-  win::DWORD SizeToSend() const {
-    return static_cast<win::DWORD>(bytes_[4] | (bytes_[5] << 8)) + kHeaderSize;
-  }
-
- private:
-  void Put16(std::size_t offset, std::uint16_t value) {
-    bytes_[offset] = static_cast<std::uint8_t>(value);
-    bytes_[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-  }
-  void Put32(std::size_t offset, std::uint32_t value) {
-    Put16(offset, static_cast<std::uint16_t>(value));
-    Put16(offset + 2, static_cast<std::uint16_t>(value >> 16));
-  }
-
-  std::array<std::uint8_t, kSize> bytes_;
-};
 
 // The link directory itself, opened exclusively and without following a reparse point already
 // on it; closed on every path.
@@ -78,9 +34,7 @@ class ReparsePointHandle {
   // Removal sends the reparse GUID header alone: the tag, then twenty zero bytes.
   bool DeleteReparsePoint() {
     if (!handle_) return false;
-    std::array<std::uint8_t, 24> header{};
-    const std::uint32_t tag = win::IO_REPARSE_TAG_MOUNT_POINT;
-    for (int i = 0; i < 4; ++i) header[i] = static_cast<std::uint8_t>(tag >> (8 * i));
+    auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
     win::DWORD returned = 0;
     return win::DeviceIoControl(handle_.Get(), win::FSCTL_DELETE_REPARSE_POINT, header.data(),
                                 static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
@@ -134,7 +88,10 @@ bool CreateJunction(const std::u16string& link, const std::u16string& target) {
   if (!FormSubstituteName(target, substituteName, length)) return false;
 
   MountPointBuffer buffer;
-  buffer.Fill(std::u16string_view(substituteName.data(), length));
+  if (!buffer.Fill(std::u16string_view(substituteName.data(), length))) {
+    win::SetLastError(win::ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
   ReparsePointHandle directory;
   directory.Open(link);
   const bool set = directory.SetReparsePoint(buffer);

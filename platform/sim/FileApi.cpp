@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ReparseRecord.h"
 #include "platform/WinApi.h"
 #include "platform/sim/FileSystem.h"
 #include "platform/sim/MachineState.h"
@@ -12,10 +13,7 @@ using sim::FileSystem;
 using sim::Location;
 using sim::Node;
 
-constexpr win::DWORD kMaxLinks = 1024;          // NTFS: one name plus 1023 made by CreateHardLinkW
-constexpr std::size_t kReparseHeader = 8;       // tag, data length, reserved
-constexpr std::size_t kReparseGuidHeader = 24;  // the same plus a GUID
-constexpr std::size_t kMountPointFixed = 8;     // four name offsets and lengths
+constexpr win::DWORD kMaxLinks = 1024;  // NTFS: one name plus 1023 made by CreateHardLinkW
 constexpr win::DWORD kCreatableAttributes =
     win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM |
     win::FILE_ATTRIBUTE_ARCHIVE;
@@ -109,40 +107,27 @@ bool NameMatches(std::u16string_view pattern, std::u16string_view name) {
   return false;
 }
 
-std::uint16_t ReadU16(const std::uint8_t* bytes) {
-  std::uint16_t value = 0;
-  std::memcpy(&value, bytes, 2);
-  return value;
-}
-
-win::DWORD ReadU32(const std::uint8_t* bytes) {
-  win::DWORD value = 0;
-  std::memcpy(&value, bytes, 4);
-  return value;
-}
-
 // Checks a reparse record as the file system does before storing it.
 win::DWORD ValidateReparseRecord(const std::uint8_t* record, win::DWORD size) {
-  if (record == nullptr || size < kReparseHeader) return win::ERROR_INSUFFICIENT_BUFFER;
+  using namespace reparse;
+  if (record == nullptr || size < kHeaderSize) return win::ERROR_INSUFFICIENT_BUFFER;
   if (size > win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE) return win::ERROR_INVALID_REPARSE_DATA;
-  const win::DWORD tag = ReadU32(record);
+  const win::DWORD tag = Get32(record, kTagAt);
   if (tag == 0 || tag == 1) return win::ERROR_REPARSE_TAG_INVALID;
   const bool microsoft = (tag & 0x80000000u) != 0;
-  const std::size_t header = microsoft ? kReparseHeader : kReparseGuidHeader;
+  const std::size_t header = microsoft ? kHeaderSize : kGuidHeaderSize;
   if (size < header) return win::ERROR_INVALID_REPARSE_DATA;
-  if (header + ReadU16(record + 4) != size) return win::ERROR_INVALID_REPARSE_DATA;
+  const std::size_t dataLength = Get16(record, kDataLengthAt);
+  if (header + dataLength != size) return win::ERROR_INVALID_REPARSE_DATA;
   if (tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
-    const std::size_t dataLength = ReadU16(record + 4);
-    if (dataLength < kMountPointFixed) return win::ERROR_INVALID_REPARSE_DATA;
-    const std::size_t names = dataLength - kMountPointFixed;
-    const std::size_t substituteEnd =
-        static_cast<std::size_t>(ReadU16(record + 8)) + ReadU16(record + 10);
-    const std::size_t printEnd =
-        static_cast<std::size_t>(ReadU16(record + 12)) + ReadU16(record + 14);
+    if (dataLength < kMountPointFieldsSize) return win::ERROR_INVALID_REPARSE_DATA;
+    const std::size_t names = dataLength - kMountPointFieldsSize;
+    const std::size_t substituteLength = Get16(record, kSubstituteNameLengthAt);
+    const std::size_t substituteEnd = Get16(record, kSubstituteNameOffsetAt) + substituteLength;
+    const std::size_t printEnd = static_cast<std::size_t>(Get16(record, kPrintNameOffsetAt)) +
+                                 Get16(record, kPrintNameLengthAt);
     if (substituteEnd > names || printEnd > names) return win::ERROR_INVALID_REPARSE_DATA;
-    if (ReadU16(record + 10) == 0 || ReadU16(record + 10) % 2 != 0) {
-      return win::ERROR_INVALID_REPARSE_DATA;
-    }
+    if (substituteLength == 0 || substituteLength % 2 != 0) return win::ERROR_INVALID_REPARSE_DATA;
   }
   return 0;
 }
@@ -308,7 +293,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
     case FSCTL_SET_REPARSE_POINT: {
       if (!CanWrite(*open)) return Fail(ERROR_ACCESS_DENIED);
       if (auto error = ValidateReparseRecord(input, inSize)) return Fail(error);
-      const DWORD tag = ReadU32(input);
+      const DWORD tag = reparse::Get32(input, reparse::kTagAt);
       if (!node.reparse.empty() && node.ReparseTag() != tag) {
         return Fail(ERROR_REPARSE_TAG_MISMATCH);
       }
@@ -321,7 +306,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
     }
     case FSCTL_GET_REPARSE_POINT: {
       if (node.reparse.empty()) return Fail(ERROR_NOT_A_REPARSE_POINT);
-      if (out == nullptr || outSize < kReparseHeader) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      if (out == nullptr || outSize < reparse::kHeaderSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
       const std::size_t count = std::min<std::size_t>(outSize, node.reparse.size());
       std::memcpy(out, node.reparse.data(), count);
       if (returned != nullptr) *returned = static_cast<DWORD>(count);
@@ -331,12 +316,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
     }
     case FSCTL_DELETE_REPARSE_POINT: {
       if (!CanWrite(*open)) return Fail(ERROR_ACCESS_DENIED);
-      if (input == nullptr || inSize < kReparseHeader) return Fail(ERROR_INSUFFICIENT_BUFFER);
-      if ((inSize != kReparseHeader && inSize != kReparseGuidHeader) || ReadU16(input + 4) != 0) {
+      if (input == nullptr || inSize < reparse::kHeaderSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      if ((inSize != reparse::kHeaderSize && inSize != reparse::kGuidHeaderSize) ||
+          reparse::Get16(input, reparse::kDataLengthAt) != 0) {
         return Fail(ERROR_INVALID_REPARSE_DATA);
       }
       if (node.reparse.empty()) return Fail(ERROR_NOT_A_REPARSE_POINT);
-      if (node.ReparseTag() != ReadU32(input)) return Fail(ERROR_REPARSE_TAG_MISMATCH);
+      if (node.ReparseTag() != reparse::Get32(input, reparse::kTagAt))
+        return Fail(ERROR_REPARSE_TAG_MISMATCH);
       node.reparse.clear();
       return TRUE;
     }

@@ -1,6 +1,6 @@
 #include "platform/sim/FileSystem.h"
 
-#include <cstring>
+#include "platform/ReparseRecord.h"
 
 namespace sim {
 namespace {
@@ -57,22 +57,6 @@ std::u16string RootOf(std::u16string_view currentDirectory) {
   return u"C:\\";
 }
 
-// The substitute name of a mount-point record, or empty when the record is not one.
-std::u16string SubstituteName(const std::vector<std::uint8_t>& record) {
-  if (record.size() < 16) return {};
-  win::DWORD tag = 0;
-  std::memcpy(&tag, record.data(), 4);
-  if (tag != win::IO_REPARSE_TAG_MOUNT_POINT) return {};
-  std::uint16_t offset = 0;
-  std::uint16_t length = 0;
-  std::memcpy(&offset, record.data() + 8, 2);
-  std::memcpy(&length, record.data() + 10, 2);
-  if (16u + offset + length > record.size()) return {};
-  std::u16string name(length / 2, u'\0');
-  std::memcpy(name.data(), record.data() + 16 + offset, name.size() * 2);
-  return name;
-}
-
 }  // namespace
 
 DataAccess ToDataAccess(win::DWORD access) {
@@ -94,10 +78,8 @@ win::DWORD Node::Attributes() const {
 }
 
 win::DWORD Node::ReparseTag() const {
-  if (reparse.size() < 4) return 0;
-  win::DWORD tag = 0;
-  std::memcpy(&tag, reparse.data(), 4);
-  return tag;
+  if (reparse.size() < reparse::kHeaderSize) return 0;
+  return reparse::Get32(reparse.data(), reparse::kTagAt);
 }
 
 bool ShareAllows(const ShareState& share, DataAccess access, win::DWORD shareMode) {
@@ -332,7 +314,7 @@ win::DWORD FileSystem::DriveRoot(char16_t letter, std::shared_ptr<Node>& out, in
 }
 
 win::DWORD FileSystem::FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out) {
-  const std::u16string target = SubstituteName(link.reparse);
+  const std::u16string target = reparse::SubstituteName(link.reparse.data(), link.reparse.size());
   if (target.empty()) return win::ERROR_PATH_NOT_FOUND;
   return MapNtPath(target, depth + 1, out);
 }

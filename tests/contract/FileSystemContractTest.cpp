@@ -1,9 +1,9 @@
 // The file-system calls Corvane relies on, pinned on the simulation and on Win32 alike.
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "tests/contract/ContractTest.h"
 
@@ -486,18 +486,8 @@ TEST_F(ContractTest, ExclusiveDirectoryOpenForReparseWorkRefusesOtherDataOpens) 
 
 // A mount-point record for `target` (an NT path such as \??\C:\x).
 std::vector<std::uint8_t> MountPointRecord(const std::u16string& target) {
-  const std::u16string names = target + u'\0' + u'\0';
-  const auto nameBytes = static_cast<std::uint16_t>(target.size() * 2);
-  std::vector<std::uint8_t> record(16 + names.size() * 2);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(record.data() + at, &v, 2); };
-  const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
-  std::memcpy(record.data(), &tag, 4);
-  put16(4, static_cast<std::uint16_t>(record.size() - 8));
-  put16(8, 0);
-  put16(10, nameBytes);
-  put16(12, static_cast<std::uint16_t>(nameBytes + 2));
-  put16(14, 0);
-  std::memcpy(record.data() + 16, names.data(), names.size() * 2);
+  std::vector<std::uint8_t> record(reparse::MountPointSize(target.size()));
+  reparse::WriteMountPoint(record.data(), target);
   return record;
 }
 
@@ -512,15 +502,16 @@ TEST_F(ContractTest, JunctionSetGetAndDelete) {
                     win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
     ASSERT_TRUE(dir);
     win::DWORD returned = 0;
-    std::uint8_t header[24] = {0x03, 0x00, 0x00, 0xA0};
+    auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
     win::SetLastError(kUnset);
     EXPECT_FALSE(win::DeviceIoControl(
         dir.Get(), win::FSCTL_SET_REPARSE_POINT, const_cast<std::uint8_t*>(record.data()),
         static_cast<win::DWORD>(record.size()), nullptr, 0, &returned, nullptr));
     EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SUPPORTED);
     win::SetLastError(kUnset);
-    EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header,
-                                      sizeof header, nullptr, 0, &returned, nullptr));
+    EXPECT_FALSE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header.data(),
+                                      static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
+                                      nullptr));
     EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SUPPORTED);
     GTEST_SKIP() << "Wine 8: FSCTL_SET/DELETE_REPARSE_POINT fail with ERROR_NOT_SUPPORTED";
   }
@@ -546,12 +537,11 @@ TEST_F(ContractTest, JunctionSetGetAndDelete) {
     auto dir = Open(In(u"link"), W, 0, win::OPEN_EXISTING,
                     win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
     ASSERT_TRUE(dir);
-    std::uint8_t header[24] = {};
-    const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
-    std::memcpy(header, &tag, 4);
+    auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
     win::DWORD returned = 0;
-    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header,
-                                     sizeof header, nullptr, 0, &returned, nullptr));
+    ASSERT_TRUE(win::DeviceIoControl(dir.Get(), win::FSCTL_DELETE_REPARSE_POINT, header.data(),
+                                     static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
+                                     nullptr));
   }
   EXPECT_EQ(win::GetFileAttributesW(In(u"link").c_str()), win::FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_FALSE(Exists(In(u"link\\inside")));

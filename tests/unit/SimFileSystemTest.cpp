@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 #include "platform/sim/Machine.h"
@@ -44,15 +45,8 @@ bool Write(std::u16string_view path, std::string_view content) {
 }
 
 std::vector<std::uint8_t> MountPointRecord(std::u16string_view target) {
-  const auto bytes = static_cast<std::uint16_t>(target.size() * 2);
-  std::vector<std::uint8_t> record(16 + bytes + 2 + 2);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(record.data() + at, &v, 2); };
-  const win::DWORD tag = win::IO_REPARSE_TAG_MOUNT_POINT;
-  std::memcpy(record.data(), &tag, 4);
-  put16(4, static_cast<std::uint16_t>(record.size() - 8));
-  put16(10, bytes);
-  put16(12, static_cast<std::uint16_t>(bytes + 2));
-  std::memcpy(record.data() + 16, target.data(), bytes);
+  std::vector<std::uint8_t> record(reparse::MountPointSize(target.size()));
+  reparse::WriteMountPoint(record.data(), target);
   return record;
 }
 
