@@ -44,9 +44,7 @@ win::DWORD ExitCodeOf(Work&& work) {
 
 LinkServiceModule::LinkServiceModule() {
   processModule = this;
-  const win::HRESULT com = win::CoInitialize(nullptr);
-  comInitialized_ = com >= 0;
-  initFailed_ = !comInitialized_;
+  initFailed_ = !com_.Succeeded();
   runsAsService = win::TRUE;
   win::LoadStringW(win::GetModuleHandleW(nullptr), kServiceNameResource, serviceName,
                    static_cast<int>(kServiceNameSize));
@@ -63,8 +61,6 @@ LinkServiceModule::LinkServiceModule() {
 LinkServiceModule::~LinkServiceModule() {
   request.link.clear();
   request.target.clear();
-  // Only a successful initialisation is balanced; an unbalanced call would undo someone else's.
-  if (comInitialized_) win::CoUninitialize();
   if (processModule == this) processModule = nullptr;
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/HardLink.h"
+#include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
 #include "service/EventText.h"
 
@@ -17,6 +18,10 @@
 inline constexpr char16_t kAppId[] = u"{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}";
 
 class LinkServiceModule {
+  // First of all members: COM is initialised before anything else is set up and uninitialised
+  // after everything else, the request included, is gone.
+  win::ComInitialization com_;
+
  public:
   static constexpr std::size_t kServiceNameSize = 256;
   static constexpr win::UINT kServiceNameResource = 100;
@@ -85,7 +90,6 @@ class LinkServiceModule {
   void WriteEvent(const std::u16string& text) const;
 
   bool initFailed_ = false;
-  bool comInitialized_ = false;
   bool argumentsLost_ = false;     // the start arguments could not be held (no memory)
   mutable std::mutex statusLock_;  // guards `status` and each report made from it
   std::mutex serviceMainLock_;

@@ -256,6 +256,45 @@ probe dosdevice Y: >/dev/null
 expect "probe status for Y: (nothing executed)" 1 "$?"
 finish
 
+# Run by hand with no LocalService value, the program carries out its default request, a Drive
+# Delete of the empty device name. It must refuse that name (123) instead of asking Wine, which
+# would remove it and then fail every later mapping of this wineserver session with 3.
+begin direct-run-refuses-the-empty-device-name
+wine reg delete "HKCR\\AppID\\$service_appid" /v LocalService /f >/dev/null 2>&1
+wine 'C:\Corvane\CorvaneService.exe' >/dev/null 2>&1
+expect "direct run exit code" 123 "$?"
+wine reg add "HKCR\\AppID\\$service_appid" /v LocalService /t REG_SZ /d "$service" /f >/dev/null 2>&1
+start_service Drive Create "$E\\data" R:
+expect "exit code of a later mapping" 0 "$exit_code"
+expect "R: after the direct run" '\??\C:\e2e\data' "$(probe dosdevice R:)"
+start_service Drive Delete - R:
+finish
+
+# How Wine's service control manager treats a service in start-pending, measured with a probe
+# service that stays there. Wine delivers a stop (Windows refuses it with 1061, and the
+# simulation does as Windows does); and it registers an own-process service's handler under any
+# name. Wine's sc has no pause, continue or interrogate.
+begin wine-delivers-a-stop-to-a-start-pending-service
+probe_log="$drive_c/probe.log"
+cp "$bin/corvane_service_probe.exe" "$drive_c/Corvane/"
+wine sc create CorvaneServiceProbe binpath= '"C:\Corvane\corvane_service_probe.exe"' >/dev/null 2>&1
+wine sc start CorvaneServiceProbe 'C:\probe.log' >/dev/null 2>&1
+for _ in $(seq 50); do grep -q registered "$probe_log" 2>/dev/null && break; sleep 0.2; done
+probe_lines() { tr -d '\r' <"$probe_log" 2>/dev/null; }
+expect "handler under another name" registered "$(probe_lines | head -n 1)"
+wine sc stop CorvaneServiceProbe >/dev/null 2>&1
+for _ in $(seq 25); do grep -q control "$probe_log" 2>/dev/null && break; sleep 0.2; done
+expect "controls the handler received" "control 1" "$(probe_lines | grep control)"
+touch "$probe_log.release"
+probe_state=
+for _ in $(seq 50); do
+  probe_state=$(wine sc query CorvaneServiceProbe 2>/dev/null | tr -d '\r' | sed -nE 's/^ *STATE +: ([0-9]+).*/\1/p')
+  [[ $probe_state == 1 ]] && break
+  sleep 0.2
+done
+expect "probe state after release" 1 "$probe_state"
+finish
+
 # The service logs this after its last status report, so the trace of the last run may trail
 # the STOPPED state that start_service waited for: give it a few seconds.
 begin every-run-logs-service-stopped

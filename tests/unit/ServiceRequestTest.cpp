@@ -1,6 +1,8 @@
 // From start arguments to exit code: which words form a request, which start path is taken, and
 // what the process and the service control manager are told.
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 #include "tests/unit/ServiceHarness.h"
 
@@ -142,8 +144,26 @@ TEST_F(ServiceHarness, ComInitialisationFailureEndsWithMinusOneBeforeTheCommandL
   machine.FailCoInitialize(win::E_FAIL);
   bool commandLineRead = false;
   machine.OnCall("GetCommandLineW", [&] { commandLineRead = true; });
+  int uninitialisations = 0;
+  machine.OnCall("CoUninitialize", [&] { ++uninitialisations; });
   EXPECT_EQ(RunDirectly(), 0xFFFFFFFFu);
   EXPECT_FALSE(commandLineRead);
+  EXPECT_EQ(uninitialisations, 0) << "a failed initialisation is not balanced";
+}
+
+TEST_F(ServiceHarness, ComIsUninitialisedOnceAfterARun) {
+  int uninitialisations = 0;
+  machine.OnCall("CoUninitialize", [&] { ++uninitialisations; });
+  RunDirectly();
+  EXPECT_EQ(uninitialisations, 1);
+}
+
+// The shell harness installs the service with its own copy of the AppID.
+TEST(AppId, TheShellHarnessUsesTheProgramsAppId) {
+  std::ifstream script(CORVANE_SOURCE_DIR "/tests/e2e/service.sh");
+  const std::string text((std::istreambuf_iterator<char>(script)),
+                         std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("service_appid='" + Narrow(kAppId) + "'"), std::string::npos);
 }
 
 TEST_F(ServiceHarness, ServiceRunLeavesNoModuleReferenceOrOpenKey) {
