@@ -52,10 +52,17 @@ service_starts=0
 start_service() {
   local output query deadline=$((SECONDS + 30))
   service_starts=$((service_starts + 1))
-  if ! output=$(wine sc start "$service" "$@" 2>&1); then
-    exit_code="(sc start failed: $(tr -d '\r' <<<"$output" | head -n 1))"
-    return
-  fi
+  # The previous start's process may still be ending when its STOPPED state is already seen;
+  # a start refused meanwhile is tried again.
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    output=$(wine sc start "$service" "$@" 2>&1) && break
+    if ((attempt == 5)); then
+      exit_code="(sc start failed: $(tr -d '\r' <<<"$output" | head -n 1))"
+      return
+    fi
+    sleep 1
+  done
   while ((SECONDS < deadline)); do
     query=$(wine sc query "$service" 2>/dev/null | tr -d '\r')
     if grep -qE 'STATE +: 1 +STOPPED' <<<"$query"; then
