@@ -112,7 +112,6 @@ class Machine {
   // Handles and registry keys open right now (files, finds, keys, event sources).
   std::size_t OpenHandles() const;
 
-
  private:
   std::unique_ptr<MachineState> state_;
 };
