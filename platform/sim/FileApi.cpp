@@ -13,7 +13,8 @@ using sim::FileSystem;
 using sim::Location;
 using sim::Node;
 
-constexpr win::DWORD kMaxLinks = 1024;  // NTFS: one name plus 1023 made by CreateHardLinkW
+constexpr win::DWORD kMaxLinks = 1024;      // NTFS: one name plus 1023 made by CreateHardLinkW
+constexpr std::size_t kShortNameRoom = 12;  // "\\" and an 8.3 name
 constexpr win::DWORD kCreatableAttributes =
     win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM |
     win::FILE_ATTRIBUTE_ARCHIVE;
@@ -159,6 +160,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/, 
   }
   std::shared_ptr<Node> node = at.node;
   DWORD successCode = ERROR_SUCCESS;
+  if (node && at.deletePending) {
+    // STATUS_DELETE_PENDING, whatever the disposition: the name cannot be opened or reused
+    // until the last handle closes.
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (node) {
     if (disposition == CREATE_NEW) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -341,6 +348,11 @@ DWORD GetFileAttributesW(LPCWSTR name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
+  // Windows opens the file to read its attributes, which a delete-pending file refuses.
+  if (at.deletePending) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   if (at.trailingSeparator && !at.node->directory) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_FILE_ATTRIBUTES;
@@ -356,12 +368,14 @@ BOOL DeleteFileW(LPCWSTR name) {
   if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
   if (at.node->directory) return Fail(ERROR_ACCESS_DENIED);
   if (at.trailingSeparator) return Fail(ERROR_INVALID_NAME);
+  if (at.deletePending) return Fail(ERROR_ACCESS_DENIED);
   if ((at.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
   if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     return Fail(ERROR_SHARING_VIOLATION);
   }
-  // The name goes at once; open handles keep the file itself until they close.
-  FileSystem::Unlink(at.parent, at.name);
+  // Before Windows 10's POSIX semantics, a name deleted while the file is open stays (delete
+  // pending) until the last handle closes.
+  FileSystem::DeleteName(at.parent, at.name);
   return TRUE;
 }
 
@@ -370,6 +384,12 @@ BOOL CreateDirectoryW(LPCWSTR name, void* /*security*/) {
   sim::Guard guard(sim::Lock());
   Location at;
   if (!ResolveOrFail(name, true, at)) return FALSE;
+  // A directory must leave room for an 8.3 name below it: MAX_PATH - 12 with the NUL, so a
+  // full path of 248 characters or more is refused, unless given as \\?\.
+  if (!at.verbatim &&
+      sim::FullPathName(View(name), CurrentDirectory()).size() + 1 > MAX_PATH - kShortNameRoom) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  }
   if (at.node) return Fail(ERROR_ALREADY_EXISTS);
   FileSystem::Link(at.parent, at.name, Files().NewDirectory(*at.volume, at.parent));
   return TRUE;
@@ -399,7 +419,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   Location from;
   if (!ResolveOrFail(existing, false, from)) return FALSE;
   if (!from.node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (!from.parent) return Fail(ERROR_ACCESS_DENIED);
+  if (!from.parent || from.deletePending) return Fail(ERROR_ACCESS_DENIED);
   Location to;
   if (!ResolveOrFail(newName, false, to)) return FALSE;
   if (!to.parent) return Fail(ERROR_ACCESS_DENIED);
@@ -421,7 +441,9 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     // Only a file replaces a file.
     if (to.node->directory || moving->directory) return Fail(ERROR_ACCESS_DENIED);
     if ((to.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
-    if (to.node->share.openCount > 0) return Fail(ERROR_ACCESS_DENIED);
+    // The file system will not replace a file anyone has open, whatever the share mode or
+    // access of that open.
+    if (to.node->handles > 0) return Fail(ERROR_ACCESS_DENIED);
   }
   if (moving->directory && IsAncestor(*moving, to.parent)) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -447,10 +469,13 @@ BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* /*security*/) {
   Location source;
   if (!ResolveOrFail(existing, false, source)) return FALSE;
   if (!source.node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (source.node->directory) return Fail(ERROR_ACCESS_DENIED);
+  if (source.node->directory || source.deletePending) return Fail(ERROR_ACCESS_DENIED);
+  if (source.trailingSeparator) return Fail(ERROR_INVALID_NAME);
   Location target;
   if (!ResolveOrFail(newName, false, target)) return FALSE;
   if (target.node) return Fail(ERROR_ALREADY_EXISTS);
+  // A new name ending in a separator names a directory to look in, which is not there.
+  if (target.trailingSeparator) return Fail(ERROR_FILE_NOT_FOUND);
   if (target.volume != source.node->volume) return Fail(ERROR_NOT_SAME_DEVICE);
   if (source.node->links >= kMaxLinks) return Fail(ERROR_TOO_MANY_LINKS);
   FileSystem::Link(target.parent, target.name, source.node);
@@ -553,6 +578,13 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
   std::u16string path =
       root == nullptr ? CurrentDirectory().substr(0, 2) + u"\\" : std::u16string(root);
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  // A verbatim drive root (\\?\C:\) names the same volume; anything longer is no root.
+  if (path.rfind(u"\\\\?\\", 0) == 0) {
+    path.erase(0, 4);
+    if (path.size() < 3 || path[1] != u':' || path[2] != u'\\' || path.size() > 3) {
+      return Fail(ERROR_DIR_NOT_ROOT);
+    }
+  }
   if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return Fail(ERROR_BAD_NETPATH);
   if (path.back() != u'\\') return Fail(ERROR_INVALID_NAME);
   if (path.size() != 3 || path[1] != u':') return Fail(ERROR_DIR_NOT_ROOT);
@@ -578,6 +610,10 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
   // A null name would be dereferenced by Windows; refuse it instead.
   if (deviceName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   const std::u16string_view device(deviceName);
+  // Windows and Wine refuse to define the empty name (ERROR_INVALID_NAME). Removing it is not
+  // documented; Wine 8 reports success and then fails every later definition of the session
+  // with ERROR_PATH_NOT_FOUND. The simulation refuses both, so a program that sends it is
+  // seen failing here rather than trusted.
   if (device.empty()) return Fail(ERROR_INVALID_NAME);
   if (device.find_first_of(u"\\/") != std::u16string_view::npos) {
     return Fail(ERROR_PATH_NOT_FOUND);
@@ -585,9 +621,10 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
   const bool hasTarget = targetPath != nullptr && *targetPath != u'\0';
   std::u16string target;
   if (hasTarget) {
-    target = (flags & DDD_RAW_TARGET_PATH) != 0
-                 ? std::u16string(targetPath)
-                 : u"\\??\\" + sim::FullPathName(targetPath, CurrentDirectory());
+    // Stored as the NT path Windows makes of it: C:\x, \\?\C:\x and \??\C:\x as \??\C:\x,
+    // \\server\share as \??\UNC\server\share.
+    target = (flags & DDD_RAW_TARGET_PATH) != 0 ? std::u16string(targetPath)
+                                                : sim::NtPathName(targetPath, CurrentDirectory());
   }
   const std::u16string key = sim::Upper(device);
   auto& devices = Files().devices;

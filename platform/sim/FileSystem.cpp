@@ -103,6 +103,7 @@ OpenFile::OpenFile(std::shared_ptr<Node> opened, win::DWORD desiredAccess, win::
       flags(openFlags),
       claimed_(ToDataAccess(desiredAccess)),
       share_(share) {
+  ++node->handles;
   if (!claimed_.Any()) return;
   ShareState& state = node->share;
   ++state.openCount;
@@ -115,9 +116,22 @@ OpenFile::OpenFile(std::shared_ptr<Node> opened, win::DWORD desiredAccess, win::
 }
 
 OpenFile::~OpenFile() {
-  if (!claimed_.Any()) return;
   // CloseHandle releases the object outside the lock; the claim is machine state.
   Guard guard(Lock());
+  if (--node->handles == 0) {
+    // The last handle is gone: names deleted meanwhile go now.
+    auto pending = std::move(node->pendingNames);
+    node->pendingNames.clear();
+    for (const auto& [directory, key] : pending) {
+      auto parent = directory.lock();
+      if (!parent) continue;
+      auto it = parent->children.find(key);
+      if (it != parent->children.end() && it->second.node == node && it->second.deletePending) {
+        FileSystem::Unlink(parent, key);
+      }
+    }
+  }
+  if (!claimed_.Any()) return;
   ShareState& state = node->share;
   --state.openCount;
   state.readers -= claimed_.read;
@@ -126,6 +140,30 @@ OpenFile::~OpenFile() {
   state.sharedRead -= (share_ & win::FILE_SHARE_READ) != 0;
   state.sharedWrite -= (share_ & win::FILE_SHARE_WRITE) != 0;
   state.sharedDelete -= (share_ & win::FILE_SHARE_DELETE) != 0;
+}
+
+namespace {
+
+bool IsVerbatim(std::u16string_view path) {
+  return path.substr(0, 4) == u"\\??\\" || path.substr(0, 4) == u"\\\\?\\";
+}
+
+std::u16string NtPathOfFullPath(const std::u16string& full) {
+  if (full.rfind(u"\\\\.\\", 0) == 0 || full.rfind(u"\\\\?\\", 0) == 0) {
+    return u"\\??\\" + full.substr(4);
+  }
+  if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') {
+    return u"\\??\\UNC\\" + full.substr(2);
+  }
+  return u"\\??\\" + full;
+}
+
+}  // namespace
+
+std::u16string NtPathName(std::u16string_view path, std::u16string_view currentDirectory) {
+  if (path.substr(0, 4) == u"\\??\\") return std::u16string(path);
+  if (path.substr(0, 4) == u"\\\\?\\") return u"\\??\\" + std::u16string(path.substr(4));
+  return NtPathOfFullPath(FullPathName(path, currentDirectory));
 }
 
 std::u16string FullPathName(std::u16string_view input, std::u16string_view currentDirectory) {
@@ -276,6 +314,18 @@ void FileSystem::Unlink(const std::shared_ptr<Node>& directory, std::u16string_v
   directory->children.erase(it);
 }
 
+void FileSystem::DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name) {
+  auto it = directory->children.find(Upper(name));
+  if (it == directory->children.end()) return;
+  Node& node = *it->second.node;
+  if (node.handles == 0) {
+    Unlink(directory, name);
+    return;
+  }
+  it->second.deletePending = true;
+  node.pendingNames.emplace_back(directory, it->first);
+}
+
 win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
                                  std::shared_ptr<Node>& out) {
   if (depth > kMaxReparseDepth) return win::ERROR_CANT_RESOLVE_FILENAME;
@@ -349,6 +399,7 @@ win::DWORD FileSystem::Walk(std::shared_ptr<Node> directory,
     }
     out.parent = directory;
     out.name = names[i];
+    out.deletePending = it->second.deletePending;
     if (junction && followLast) {
       std::shared_ptr<Node> target;
       if (auto error = FollowJunction(*node, depth, target)) return error;
@@ -378,22 +429,21 @@ win::DWORD FileSystem::MapShare(std::u16string_view unc, std::u16string& local) 
 win::DWORD FileSystem::Resolve(std::u16string_view path, std::u16string_view currentDirectory,
                                bool followLast, Location& out, bool wildcardsInLast) {
   if (path.empty()) return win::ERROR_PATH_NOT_FOUND;
-  std::u16string full;
-  if (path.size() >= 4 && path.substr(0, 4) == u"\\\\?\\") {
-    full = std::u16string(path.substr(4));
-    if (StartsWithIgnoreCase(full, u"UNC\\")) {
-      if (auto error = MapShare(std::u16string_view(full).substr(4), full)) return error;
-    }
+  // \\?\ and \??\ paths go to the object manager as they are; others are made full first.
+  const bool verbatim = IsVerbatim(path);
+  std::u16string nt;
+  if (verbatim) {
+    nt = NtPathName(path, currentDirectory);
   } else {
-    full = FullPathName(path, currentDirectory);
+    const std::u16string fullPath = FullPathName(path, currentDirectory);
     // Without long-path support, Windows refuses a full path of MAX_PATH or more.
-    if (full.size() >= win::MAX_PATH) return win::ERROR_PATH_NOT_FOUND;
-    if (full.size() >= 4 && full.substr(0, 4) == u"\\\\.\\") {
-      full = full.substr(4);
-    } else if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') {
-      const std::u16string unc = full.substr(2);
-      if (auto error = MapShare(unc, full)) return error;
-    }
+    if (fullPath.size() >= win::MAX_PATH) return win::ERROR_PATH_NOT_FOUND;
+    nt = NtPathOfFullPath(fullPath);
+  }
+  std::u16string full = nt.substr(4);
+  if (StartsWithIgnoreCase(full, u"UNC\\")) {
+    const std::u16string unc = full.substr(4);
+    if (auto error = MapShare(unc, full)) return error;
   }
   if (full.size() < 2 || !IsLetter(full[0]) || full[1] != u':') return win::ERROR_PATH_NOT_FOUND;
   if (full.size() > 2 && full[2] != u'\\') return win::ERROR_INVALID_NAME;
@@ -408,6 +458,7 @@ win::DWORD FileSystem::Resolve(std::u16string_view path, std::u16string_view cur
   if (auto error = DriveRoot(full[0], root)) return error;
   if (auto error = Walk(root, names, followLast, 0, out)) return error;
   out.trailingSeparator = full.size() > 3 && full.back() == u'\\';
+  out.verbatim = verbatim;
   return 0;
 }
 

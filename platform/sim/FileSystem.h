@@ -52,10 +52,14 @@ struct Node {
   struct Entry {
     std::u16string name;  // as created (names are case-preserving)
     std::shared_ptr<Node> node;
+    bool deletePending = false;
   };
   std::map<std::u16string, Entry> children;  // keyed by the upper-cased name
   std::weak_ptr<Node> parent;                // directories only
   ShareState share;
+  int handles = 0;  // every open, data access or not
+  // Names deleted while handles were open: they stay, delete pending, until the last closes.
+  std::vector<std::pair<std::weak_ptr<Node>, std::u16string>> pendingNames;
 
   win::DWORD Attributes() const;
   win::DWORD ReparseTag() const;  // 0 when none
@@ -80,6 +84,8 @@ struct Location {
   std::u16string name;           // the last name as written
   std::shared_ptr<Node> node;    // null when the last name does not exist
   bool trailingSeparator = false;
+  bool deletePending = false;  // the last name was deleted while the file is still open
+  bool verbatim = false;       // given as \\?\ or \??\ (no MAX_PATH limit, no normalising)
 };
 
 // An open file or directory: what it may do, where it reads and writes, and its share claim.
@@ -110,6 +116,10 @@ class FindSearch : public HandleObject {
 // True when an open with this access and share mode is compatible with the opens in `share`.
 bool ShareAllows(const ShareState& share, DataAccess access, win::DWORD shareMode);
 
+// The NT path a Win32 path names, as RtlDosPathNameToNtPathName_U makes it: \??\ paths pass
+// through, \\?\ and \\.\ become \??\, UNC paths \??\UNC\..., others \??\ and their full path.
+std::u16string NtPathName(std::u16string_view path, std::u16string_view currentDirectory);
+
 // GetFullPathNameW's rules: separators, "." and "..", drive- and root-relative forms, UNC,
 // trailing dots and spaces. Returns an empty string for empty input.
 std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory);
@@ -136,6 +146,8 @@ class FileSystem {
   static void Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
                    const std::shared_ptr<Node>& node);
   static void Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name);
+  // DeleteFileW's effect: the name goes at once, or once the last handle closes.
+  static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name);
 
   // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last.
   std::map<std::u16string, std::vector<std::u16string>> devices;

@@ -37,6 +37,11 @@ void Machine::InstallProgram(std::u16string imagePath, Program program) {
   state_->programs[Upper(imagePath)] = std::move(program);
 }
 
+void Machine::SetOwnStrings(std::map<win::UINT, std::u16string> strings) {
+  Guard guard(Lock());
+  state_->testProcess.strings = std::move(strings);
+}
+
 namespace {
 
 // Runs a program's entry on a thread of its own, as the main thread of `process`.

@@ -72,6 +72,8 @@ class Machine {
   // The current directory of the test's own process (the one tests call win:: from).
   void SetCurrentDirectory(std::u16string_view path);
   void InstallProgram(std::u16string imagePath, Program program);
+  // The string table of the test's own process (LoadStringW with its module handle).
+  void SetOwnStrings(std::map<win::UINT, std::u16string> strings);
   // Runs an installed program as a process with this command line, on a thread of its own,
   // and returns its exit code once it ends.
   win::DWORD RunProgram(std::u16string_view imagePath, std::u16string_view commandLine);

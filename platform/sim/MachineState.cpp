@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 namespace sim {
 namespace {
@@ -91,11 +92,48 @@ bool RemoveHandle(win::HANDLE handle) {
   return true;
 }
 
+char16_t UpperChar(char16_t c) {
+  // Pairs laid out upper then lower, each upper at an even (or odd) code point.
+  auto pair = [c](char16_t first, char16_t last, bool upperEven) -> char16_t {
+    if (c < first || c > last) return 0;
+    const bool even = (c & 1) == 0;
+    return even == upperEven ? c : static_cast<char16_t>(c - 1);
+  };
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+  // Latin-1 Supplement: U+00B5 and U+00DF have no uppercase in the file system's table.
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+  if (c == 0xFF) return 0x178;
+  // Latin Extended-A; U+0131 (dotless i) and U+017F (long s) stay as they are.
+  if (c == 0x131 || c == 0x17F) return c;
+  for (auto [first, last, upperEven] : {std::tuple{char16_t{0x100}, char16_t{0x137}, true},
+                                        std::tuple{char16_t{0x139}, char16_t{0x148}, false},
+                                        std::tuple{char16_t{0x14A}, char16_t{0x177}, true},
+                                        std::tuple{char16_t{0x179}, char16_t{0x17E}, false}}) {
+    if (char16_t upper = pair(first, last, upperEven)) return upper;
+  }
+  // Greek; the final sigma U+03C2 stays as it is.
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return static_cast<char16_t>(c - 0x25);
+  if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB)) {
+    return static_cast<char16_t>(c - 0x20);
+  }
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return static_cast<char16_t>(c - 0x3F);
+  // Cyrillic.
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  for (auto [first, last, upperEven] : {std::tuple{char16_t{0x460}, char16_t{0x481}, true},
+                                        std::tuple{char16_t{0x48A}, char16_t{0x4BF}, true},
+                                        std::tuple{char16_t{0x4C1}, char16_t{0x4CE}, false},
+                                        std::tuple{char16_t{0x4D0}, char16_t{0x52F}, true}}) {
+    if (char16_t upper = pair(first, last, upperEven)) return upper;
+  }
+  return c;
+}
+
 std::u16string Upper(std::u16string_view text) {
   std::u16string result(text);
-  for (auto& c : result) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
+  for (auto& c : result) c = UpperChar(c);
   return result;
 }
 

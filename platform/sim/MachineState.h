@@ -106,7 +106,11 @@ std::shared_ptr<T> FindHandleAs(win::HANDLE handle) {
 bool RemoveHandle(win::HANDLE handle);
 
 // Text helpers shared by the simulation.
-std::u16string Upper(std::u16string_view text);  // ASCII letters only, as the file system folds
+// Case folding as Windows' upcase table does it for file, registry and device names: a simple
+// one-to-one mapping, the same in every locale (Latin-1, Latin Extended-A, Greek, Cyrillic;
+// other characters are left as they are).
+char16_t UpperChar(char16_t c);
+std::u16string Upper(std::u16string_view text);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 std::u16string ToU16(std::string_view ascii);
 // Copies text and a terminating NUL into a caller's buffer of `size` units, if it fits.

@@ -14,33 +14,51 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Without MB_ERR_INVALID_CHARS, Windows turns each malformed sequence into U+FFFD.
+bool IsContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
+// Without MB_ERR_INVALID_CHARS, Windows (Vista on) turns each malformed sequence into U+FFFD:
+// overlong forms, encoded surrogates and code points past U+10FFFF included, so no character
+// comes out of a form that does not encode it. A sequence is known bad once its lead and first
+// continuation byte are seen; those two make one U+FFFD, and what follows is read afresh.
 void DecodeUtf8(std::string_view bytes, std::u16string& out) {
   constexpr char16_t replacement = 0xFFFD;
+  auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    std::uint32_t code = 0;
-    std::size_t extra = 0;
+    const unsigned char lead = at(i);
     if (lead < 0x80) {
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      code = lead & 0x1F, extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      code = lead & 0x0F, extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      code = lead & 0x07, extra = 3;
-    } else {
+      out.push_back(lead);
+      ++i;
+      continue;
+    }
+    std::size_t extra = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+    } else {  // a continuation byte, C0/C1 (always overlong) or F5..FF
       out.push_back(replacement);
       ++i;
       continue;
     }
-    std::size_t k = 1;
-    for (; k <= extra && i + k < bytes.size(); ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) break;
-      code = (code << 6) | (next & 0x3F);
+    if (i + 1 >= bytes.size() || !IsContinuation(at(i + 1))) {
+      out.push_back(replacement);
+      ++i;
+      continue;
     }
-    if (k <= extra) {
+    std::uint32_t code = (lead & (0x3F >> extra)) << 6 | (at(i + 1) & 0x3F);
+    const bool bad = (extra == 2 && (code < 0x20 || (code >= 0x360 && code < 0x380))) ||
+                     (extra == 3 && (code < 0x10 || code > 0x10F));
+    std::size_t k = 2;
+    if (!bad) {
+      for (; k <= extra && i + k < bytes.size() && IsContinuation(at(i + k)); ++k) {
+        code = code << 6 | (at(i + k) & 0x3F);
+      }
+    }
+    if (bad || k <= extra) {
       out.push_back(replacement);
       i += k;
       continue;

@@ -1,4 +1,5 @@
 #include "platform/sim/Machine.h"
+#include "tests/contract/ContractStrings.h"
 #include "tests/contract/ContractTest.h"
 
 namespace contract {
@@ -8,7 +9,10 @@ Backend CurrentBackend() {
 }
 
 std::shared_ptr<void> MakeBackendState() {
-  return std::make_shared<sim::Machine>();
+  auto machine = std::make_shared<sim::Machine>();
+  // The same string table the Windows build compiles into the test program.
+  machine->SetOwnStrings({{CORVANE_CONTRACT_STRING_ID, u"" CORVANE_CONTRACT_STRING}});
+  return machine;
 }
 
 }  // namespace contract

@@ -1,4 +1,6 @@
 // ANSI text from a link list is converted with the thread's ANSI code page.
+#include <string>
+
 #include "tests/contract/ContractTest.h"
 
 namespace contract {
@@ -24,11 +26,41 @@ TEST_F(ContractTest, ConversionIntoTooSmallABufferFails) {
   EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
 }
 
-TEST_F(ContractTest, MalformedUtf8BecomesReplacementCharacters) {
-  char16_t wide[8] = {};
-  const int units = win::MultiByteToWideChar(win::CP_UTF8, 0, "a\xC3(b", 4, wide, 8);
-  EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(units)), u"a\uFFFD(b");
+struct Utf8Case {
+  const char* label;
+  const char* bytes;
+  const char16_t* text;
+};
+
+class Utf8Test : public ContractTest, public ::testing::WithParamInterface<Utf8Case> {};
+
+// No character comes out of a form that does not encode it.
+TEST_P(Utf8Test, DecodesOrReplaces) {
+  const std::string bytes = GetParam().bytes;
+  char16_t wide[16] = {};
+  win::SetLastError(kUnset);
+  const int units = win::MultiByteToWideChar(win::CP_UTF8, 0, bytes.data(),
+                                             static_cast<int>(bytes.size()), wide, 16);
+  EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(units > 0 ? units : 0)), GetParam().text);
+  EXPECT_EQ(win::GetLastError(), kUnset);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf8Test,
+    ::testing::Values(Utf8Case{"Truncated", "a\xC3(b", u"a\uFFFD(b"},
+                      Utf8Case{"TruncatedAtTheEnd", "a\xE2\x82", u"a\uFFFD"},
+                      Utf8Case{"OverlongTwoBytes", "\xC0\xAF", u"\uFFFD\uFFFD"},
+                      Utf8Case{"OverlongThreeBytes", "\xE0\x80\xAF", u"\uFFFD\uFFFD"},
+                      Utf8Case{"OverlongFourBytes", "\xF0\x80\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+                      Utf8Case{"EncodedHighSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD"},
+                      Utf8Case{"EncodedLowSurrogate", "\xED\xBF\xBF", u"\uFFFD\uFFFD"},
+                      Utf8Case{"PastTheLastCodePoint", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+                      Utf8Case{"FiveByteForm", "\xF8\x88\x80\x80\x80",
+                               u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+                      Utf8Case{"LastBeforeSurrogates", "\xED\x9F\xBF", u"\uD7FF"},
+                      Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", u"\uFFFF"},
+                      Utf8Case{"Supplementary", "\xF0\x9F\x98\x80", u"\U0001F600"}),
+    [](const ::testing::TestParamInfo<Utf8Case>& c) { return std::string(c.param.label); });
 
 }  // namespace
 }  // namespace contract

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/UniqueHandle.h"
+#include "tests/contract/ContractStrings.h"
 #include "tests/contract/ContractTest.h"
 
 namespace contract {
@@ -110,6 +111,28 @@ TEST_F(ProcessContractTest, ModuleFileNameTruncatesToTheBuffer) {
     GTEST_SKIP() << "Wine 8 does not NUL-terminate a truncated module name";
   }
   EXPECT_EQ(small[4], u'\0');
+}
+
+// The program's own string table (tests/contract/ContractStrings.rc).
+TEST_F(ProcessContractTest, LoadStringReadsTheProgramsStringTable) {
+  const std::u16string expected = u"" CORVANE_CONTRACT_STRING;
+  const win::HINSTANCE self = win::GetModuleHandleW(nullptr);
+  char16_t buffer[64];
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::LoadStringW(self, CORVANE_CONTRACT_STRING_ID, buffer, 64),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(std::u16string(buffer), expected);
+
+  // Too short a buffer: as much as fits, then a NUL; the count excludes the NUL.
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  EXPECT_EQ(win::LoadStringW(self, CORVANE_CONTRACT_STRING_ID, buffer, 8), 7);
+  EXPECT_EQ(std::u16string(buffer), expected.substr(0, 7));
+  EXPECT_EQ(buffer[8], u'#');
+
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::LoadStringW(self, CORVANE_CONTRACT_MISSING_ID, buffer, 64), 0);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_RESOURCE_NAME_NOT_FOUND);
 }
 
 TEST_F(ProcessContractTest, CommandLineIsNotEmpty) {

@@ -28,6 +28,7 @@ class RegistryContractTest : public ContractTest {
 
   static void RemoveKeys() {
     win::RegDeleteKeyW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\Values\\Child");
+    win::RegDeleteKeyW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\\u00C9t\u00E9");
     win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kKey);
     win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kParent);
   }
@@ -151,6 +152,32 @@ TEST_F(RegistryContractTest, KeyWithSubkeysIsNotDeleted) {
   EXPECT_EQ(win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kKey), Status(win::ERROR_ACCESS_DENIED));
   win::UniqueKey opened;
   EXPECT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_USER, kKey, 0, win::KEY_READ, opened.Put()), 0);
+}
+
+// Key and value names fold through the same upcase table as file names.
+TEST_F(RegistryContractTest, NamesFoldBeyondAscii) {
+  {
+    auto key = Create(u"Software\\CorvaneContract\\\u00C9t\u00E9");
+    const win::DWORD value = 7;
+    ASSERT_EQ(win::RegSetValueExW(key.Get(), u"\u00C0\u0434\u03C3", 0, win::REG_DWORD,
+                                  reinterpret_cast<const win::BYTE*>(&value), sizeof value),
+              0);
+  }
+  win::UniqueKey opened;
+  ASSERT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\\u00E9T\u00C9",
+                               0, win::KEY_READ, opened.Put()),
+            0);
+  win::DWORD value = 0;
+  win::DWORD size = sizeof value;
+  win::DWORD type = 0;
+  EXPECT_EQ(win::RegQueryValueExW(opened.Get(), u"\u00E0\u0414\u03A3", nullptr, &type,
+                                  reinterpret_cast<win::BYTE*>(&value), &size),
+            0);
+  EXPECT_EQ(value, 7u);
+  win::UniqueKey other;
+  EXPECT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\Ete", 0,
+                               win::KEY_READ, other.Put()),
+            Status(win::ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(RegistryContractTest, InformationEventIsReported) {

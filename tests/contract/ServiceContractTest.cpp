@@ -33,5 +33,16 @@ TEST_F(ServiceContractTest, HandlerForAServiceNotInThisProcessIsRefused) {
   EXPECT_EQ(win::GetLastError(), win::ERROR_SERVICE_DOES_NOT_EXIST);
 }
 
+// A status is reported through the handle RegisterServiceCtrlHandlerW gave; null is none.
+// (A null status pointer, or a made-up handle, crashes Wine 8 rather than fail.)
+TEST_F(ServiceContractTest, StatusThroughANullHandleIsRefused) {
+  win::SERVICE_STATUS status{};
+  status.dwServiceType = win::SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = win::SERVICE_RUNNING;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::SetServiceStatus(nullptr, &status), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
+}
+
 }  // namespace
 }  // namespace contract
