@@ -34,6 +34,14 @@ bool NameSameFile(const std::u16string& first, const std::u16string& second) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// PathExists answers false for any path of MAX_PATH or more, which a \\?\ name may well be
+// since that is what the form is for. For such a name the file system itself is asked, so that a
+// File Delete never reports success while the file stays, and a File Create replaces it.
+bool LinkNameExists(const std::u16string& link) {
+  if (link.size() < win::MAX_PATH) return PathExists(link);
+  return win::GetFileAttributesW(link.c_str()) != win::INVALID_FILE_ATTRIBUTES;
+}
+
 using CreateHardLinkFunction = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
 
 // The folder of `link` as a full path ending in a backslash, in the \\?\ long form when a name
@@ -105,7 +113,7 @@ win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& targe
       reinterpret_cast<void (*)()>(win::GetProcAddress(kernel32.Get(), "CreateHardLinkW")));
   if (createHardLink == nullptr) return win::FALSE;
 
-  if (PathExists(link) && !IsDirectory(link)) {
+  if (LinkNameExists(link) && !IsDirectory(link)) {
     return ReplaceWithHardLink(createHardLink, link, target);
   }
   return createHardLink(link.c_str(), target.c_str(), nullptr);
@@ -133,7 +141,7 @@ win::BOOL DeleteFolderLink(const std::u16string& link) {
 }
 
 win::BOOL DeleteFileLink(const std::u16string& link) {
-  if (!PathExists(link)) {
+  if (!LinkNameExists(link)) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }

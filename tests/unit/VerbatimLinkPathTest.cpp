@@ -43,29 +43,41 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, VerbatimLinkPathTest,
                            return std::string(c.param.label);
                          });
 
-// Product fault, left for engine/HardLink.cpp: past MAX_PATH only a \\?\ path can name a file
-// (that is what the form is for), but PathExists answers false for any path of MAX_PATH or
-// more, so DeleteFileLink reports success and the file stays.
-TEST(VerbatimLinkPathFaultTest, DISABLED_FileDeleteOfALongVerbatimLinkRemovesTheFile) {
-  sim::Machine machine;
-  std::u16string directory = u"\\\\?\\C:\\" + std::u16string(150, u'a');
-  ASSERT_TRUE(win::CreateDirectoryW(directory.c_str(), nullptr));
-  directory += u"\\" + std::u16string(150, u'b');
-  ASSERT_TRUE(win::CreateDirectoryW(directory.c_str(), nullptr));
-  const std::u16string link = directory + u"\\f.txt";
-  {
+// Past MAX_PATH only a \\?\ path can name a file, and the existence test refuses every path
+// that long: a File Delete must still remove the file, and a File Create still replace it.
+class LongVerbatimLinkTest : public ::testing::Test {
+ protected:
+  LongVerbatimLinkTest() {
+    std::u16string directory = u"\\\\?\\C:\\" + std::u16string(150, u'a');
+    win::CreateDirectoryW(directory.c_str(), nullptr);
+    directory += u"\\" + std::u16string(150, u'b');
+    win::CreateDirectoryW(directory.c_str(), nullptr);
+    link = directory + u"\\f.txt";
     win::UniqueFile file(win::CreateFileW(link.c_str(), win::GENERIC_WRITE, 0, nullptr,
                                           win::CREATE_NEW, win::FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file);
   }
-  ASSERT_GT(link.size(), win::MAX_PATH);
+  bool LinkExists() const {
+    return win::GetFileAttributesW(link.c_str()) != win::INVALID_FILE_ATTRIBUTES;
+  }
 
-  win::SetLastError(0xdeadbeef);
-  const bool reported = FileDelete(link).Execute();
-  const win::DWORD error = win::GetLastError();
-  const bool gone = win::GetFileAttributesW(link.c_str()) == win::INVALID_FILE_ATTRIBUTES;
-  EXPECT_TRUE(reported) << "failed with " << error;
-  EXPECT_TRUE(gone) << (reported ? "reported success, but the file is still there" : "");
+  sim::Machine machine;
+  std::u16string link;
+};
+
+TEST_F(LongVerbatimLinkTest, FileDeleteRemovesTheFile) {
+  ASSERT_TRUE(LinkExists());
+  EXPECT_TRUE(FileDelete(link).Execute()) << win::GetLastError();
+  EXPECT_FALSE(LinkExists());
+  EXPECT_TRUE(FileDelete(link).Execute()) << "a missing link is still no failure";
+}
+
+TEST_F(LongVerbatimLinkTest, FileCreateReplacesTheFile) {
+  machine.PutFile(u"C:\\a.txt", "alpha");
+  CHardLink request = FileDelete(link);
+  request.action = LinkAction::Create;
+  request.target = u"C:\\a.txt";
+  EXPECT_TRUE(request.Execute()) << win::GetLastError();
+  EXPECT_EQ(machine.LinkCount(u"C:\\a.txt"), 2u);
 }
 
 }  // namespace
