@@ -32,7 +32,6 @@ class LinkArchive {
   LinkArchive(const LinkArchive&) = delete;
   LinkArchive& operator=(const LinkArchive&) = delete;
 
-  bool IsLoading() const { return mode_ == Mode::load; }
   bool IsStoring() const { return mode_ == Mode::store; }
 
   std::int32_t ReadInt32();

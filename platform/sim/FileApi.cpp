@@ -142,7 +142,7 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/, DWORD disposition,
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
@@ -214,7 +214,10 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* /*security*/, 
     node = Files().NewFile(*at.volume, (flags & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     FileSystem::Link(at.parent, at.name, node);
   }
-  HANDLE handle = sim::AddHandle(std::make_shared<sim::OpenFile>(node, access, share, flags));
+  auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
+  open->inheritable =
+      security != nullptr && static_cast<SECURITY_ATTRIBUTES*>(security)->bInheritHandle != FALSE;
+  HANDLE handle = sim::AddHandle(std::move(open));
   SetLastError(successCode);
   return handle;
 }

@@ -267,4 +267,11 @@ std::size_t Machine::OpenHandles() const {
   return state_->handles.size();
 }
 
+std::size_t Machine::InheritableHandles() const {
+  Guard guard(Lock());
+  std::size_t count = 0;
+  for (const auto& [id, object] : state_->handles) count += object->inheritable ? 1 : 0;
+  return count;
+}
+
 }  // namespace sim

@@ -117,6 +117,8 @@ class Machine {
   int LoadedModuleReferences() const;
   // Handles and registry keys open right now (files, finds, keys, event sources).
   std::size_t OpenHandles() const;
+  // Of those, the ones a child process would inherit.
+  std::size_t InheritableHandles() const;
 
  private:
   std::unique_ptr<MachineState> state_;

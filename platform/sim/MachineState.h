@@ -26,6 +26,7 @@ class ServiceManager;
 // the open held (share claims, for instance).
 struct HandleObject {
   virtual ~HandleObject() = default;
+  bool inheritable = false;  // a child process started now would get the handle too
 };
 
 // One simulated process: its program, command line, current directory and, when the service

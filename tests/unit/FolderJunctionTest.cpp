@@ -130,6 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"Relative", u"store", u"\\??\\C:\\base\\store"},
                       TargetCase{"RelativeParent", u"..\\base\\store", u"\\??\\C:\\base\\store"},
                       TargetCase{"NtFormUnchanged", u"\\??\\Q:\\Nowhere", u"\\??\\Q:\\Nowhere"},
+                      TargetCase{"ShortestNtForm", u"\\?", u"\\?"},
                       TargetCase{"Win32FileNamespace", u"\\\\?\\D:\\Data",
                                  u"\\??\\\\\\?\\D:\\Data"},
                       TargetCase{"FileTarget", u"C:\\base\\file.txt", u"\\??\\C:\\base\\file.txt"},

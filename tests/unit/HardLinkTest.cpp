@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/HardLink.h"
+#include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
 
 namespace {
@@ -236,6 +237,17 @@ TEST_P(FileCreateNearMaxPath, ReplacesTheExistingLink) {
 // Folders of 243 and 250 characters, and the longest link there is.
 INSTANTIATE_TEST_SUITE_P(Lengths, FileCreateNearMaxPath, ::testing::Values(249, 256, 259));
 
+// The identity check asks for no access, so a file in use without sharing is still known.
+TEST_F(HardLinkTest, FileCreateOntoItselfWhileHeldExclusivelyChangesNothing) {
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  win::UniqueFile held(win::CreateFileW(u"C:\\d\\a.txt", win::GENERIC_READ, 0, nullptr,
+                                        win::OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\a.txt", u"C:\\d\\a.txt")),
+            0u);
+  EXPECT_EQ(machine.List(u"C:\\d"), std::vector<std::u16string>{u"a.txt"});
+}
+
 TEST_F(HardLinkTest, FileCreateOntoADirectoryFailsAndKeepsIt) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   machine.PutFile(u"C:\\d\\sub\\inner.txt", "inner");
@@ -286,7 +298,9 @@ class FileDeleteOfNothing : public HardLinkTest,
 
 TEST_P(FileDeleteOfNothing, SucceedsWithCodeZeroAndDeletesNothing) {
   machine.PutFile(u"C:\\d\\keep.txt", "kept");
-  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, GetParam().link)), 0u);
+  win::SetLastError(0xdeadbeef);
+  EXPECT_TRUE(Request(LinkAction::Delete, LinkKind::File, GetParam().link).Execute());
+  EXPECT_EQ(win::GetLastError(), 0u);
   EXPECT_EQ(machine.FileContent(u"C:\\d\\keep.txt"), "kept");
 }
 

@@ -122,9 +122,18 @@ TEST_F(LinkListTest, LoadedListKeepsTheFileOpenAndUnshared) {
                                            win::OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(other);
     EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(machine.InheritableHandles(), 1u);
   }
   EXPECT_EQ(machine.OpenHandles(), 0u);
   EXPECT_EQ(machine.FileContent(u"C:\\list.dat"), kWorkedExample) << "the service never writes";
+}
+
+// A program path cut off inside a directory name would name another directory (here C:\).
+TEST_F(LinkListTest, ProgramPathTooLongForTheBufferGivesNoList) {
+  const std::u16string program = u"C:\\" + std::u16string(300, u'd') + u"\\CorvaneService.exe";
+  machine.InstallProgram(program,
+                         sim::Program{[] { return LinkListPath().empty() ? 0u : 1u; }, {}});
+  EXPECT_EQ(machine.RunProgram(program, u"x"), 0u);
 }
 
 TEST_F(LinkListTest, ListIsBesideTheProgramWhateverTheCurrentDirectory) {

@@ -34,6 +34,8 @@ TEST_F(ServiceLifecycle, NormalStartReportsStartPendingThenStoppedWithTheExitCod
   const auto& stopped = run.reports[1];
   EXPECT_NE(stopped.dwWin32ExitCode, 0u);
   EXPECT_EQ(stopped.dwServiceSpecificExitCode, 0u);
+  EXPECT_EQ(stopped.dwCheckPoint, 0u);
+  EXPECT_EQ(stopped.dwWaitHint, 0u);
   EXPECT_EQ(run.exitCode, stopped.dwWin32ExitCode);
   EXPECT_EQ(run.processExitCode, stopped.dwWin32ExitCode);
 }
@@ -214,15 +216,16 @@ TEST_F(ServiceLifecycle, OutOfMemoryDuringTheRequestStopsWithExitCode14) {
 }
 
 TEST_F(ServiceLifecycle, ServiceNameComesFromStringResource100) {
-  machine.InstallProgram(kServiceImage,
-                         sim::Program{ServiceProgram().main,
-                                      {{LinkServiceModule::kServiceNameResource, u"OtherName"}}});
+  machine.InstallProgram(kServiceImage, sim::Program{ServiceProgram().main,
+                                                     {{LinkServiceModule::kServiceNameResource,
+                                                       u"OtherName" + std::u16string(300, u'x')}}});
   // An own-process service's handler is registered whatever the name; the events carry it.
   const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
   EXPECT_EQ(run.exitCode, 0u);
   const auto events = machine.Events();
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].source, u"OtherName");
+  // The name buffer holds 256 units, its NUL included.
+  EXPECT_EQ(events[0].source, u"OtherName" + std::u16string(246, u'x'));
   EXPECT_EQ(events[0].strings, std::vector<std::u16string>{u"Service stopped"});
 }
 

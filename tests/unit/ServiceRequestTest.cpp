@@ -43,6 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WordsCase{"Exact", {u"Drive", u"Create", u"C:\\Data", u"Q:"}, 0, true},
         WordsCase{"AnyCase", {u"dRIVE", u"CREATE", u"C:\\Data", u"Q:"}, 0, true},
+        WordsCase{"FolderDelete", {u"folder", u"DELETE", u"x", u"C:\\Missing"}, 3, false},
+        WordsCase{"FileDelete", {u"FILE", u"delete", u"x", u"C:\\Missing.txt"}, 0, false},
         WordsCase{"TrailingBlankKind", {u"Drive ", u"Create", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"LeadingBlankAction", {u"Drive", u" Create", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"UnknownKind", {u"Disk", u"Create", u"C:\\Data", u"Q:"}, 87, false},
@@ -172,6 +174,7 @@ TEST_F(ServiceHarness, ServiceRunLeavesNoModuleReferenceOrOpenKey) {
   EXPECT_EQ(machine.LinkCount(u"C:\\a.txt"), 2u);
   EXPECT_EQ(machine.LoadedModuleReferences(), 0);
   EXPECT_EQ(machine.OpenHandles(), 0u);
+  EXPECT_EQ(LinkServiceModule::Instance(), nullptr) << "the module is gone with its process";
 }
 
 }  // namespace
