@@ -65,22 +65,28 @@ class FolderJunction : public ::testing::Test {
     return record;
   }
 
+  // 0 on success, else the last-error code; a failure that leaves no code is not taken for one.
+  static DWORD Outcome(const CHardLink& request) {
+    win::SetLastError(0xdeadbeef);
+    if (request.Execute()) return 0;
+    const DWORD error = win::GetLastError();
+    return error != 0 ? error : 0xFFFFFFFF;
+  }
+
   DWORD CreateFolder(const std::u16string& link, const std::u16string& target) {
     CHardLink request;
     request.action = LinkAction::Create;
     request.kind = LinkKind::Folder;
     request.link = link;
     request.target = target;
-    win::SetLastError(0xdeadbeef);
-    return request.Execute() ? 0 : win::GetLastError();
+    return Outcome(request);
   }
 
   DWORD DeleteFolder(const std::u16string& link) {
     CHardLink request;
     request.kind = LinkKind::Folder;
     request.link = link;
-    win::SetLastError(0xdeadbeef);
-    return request.Execute() ? 0 : win::GetLastError();
+    return Outcome(request);
   }
 
   sim::Machine machine;
@@ -189,6 +195,25 @@ TEST_F(FolderJunction, LinkHeldOpenElsewhereGivesSharingViolation) {
   EXPECT_EQ(CreateFolder(u"C:\\j\\link", u"D:\\Data"), win::ERROR_SHARING_VIOLATION);
   holder.Reset();
   EXPECT_FALSE(StoredRecord(u"C:\\j\\link"));
+}
+
+TEST_F(FolderJunction, TargetWithoutAFullPathFailsWithThatCode) {
+  machine.MakeDirectories(u"C:\\j\\link");
+  machine.FailNext("GetFullPathNameW", win::ERROR_NOT_ENOUGH_MEMORY);
+  win::SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CreateJunction(u"C:\\j\\link", u"D:\\Data"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_ENOUGH_MEMORY);
+}
+
+TEST_F(FolderJunction, JunctionHeldOpenElsewhereIsNotRemoved) {
+  ASSERT_EQ(CreateFolder(u"C:\\j\\link", u"D:\\Data"), 0u);
+  win::UniqueFile holder(win::CreateFileW(
+      u"C:\\j\\link", win::GENERIC_READ, win::FILE_SHARE_READ, nullptr, win::OPEN_EXISTING,
+      win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(DeleteFolder(u"C:\\j\\link"), win::ERROR_SHARING_VIOLATION);
+  holder.Reset();
+  EXPECT_TRUE(StoredRecord(u"C:\\j\\link"));
 }
 
 TEST_F(FolderJunction, EmptyArgumentsLeaveTheLastErrorAlone) {

@@ -76,6 +76,13 @@ TEST_F(LinkListTest, AnsiAndUnicodeRecordsLoadTheSameValue) {
   EXPECT_EQ(ansi.records, unicode.records);
 }
 
+TEST_F(LinkListTest, MalformedListIsClosedAtOnce) {
+  machine.PutFile(u"C:\\list.dat", kWorkedExample.substr(0, 10));
+  LoadedLinkList list;
+  EXPECT_EQ(LoadLinkList(u"C:\\list.dat", list), LoadOutcome::malformed);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
 TEST_F(LinkListTest, ReadErrorIsMalformed) {
   machine.FailNext("ReadFile", win::ERROR_READ_FAULT);
   HardLinkArray read;
@@ -128,12 +135,18 @@ TEST_F(LinkListTest, LoadedListKeepsTheFileOpenAndUnshared) {
   EXPECT_EQ(machine.FileContent(u"C:\\list.dat"), kWorkedExample) << "the service never writes";
 }
 
-// A program path cut off inside a directory name would name another directory (here C:\).
-TEST_F(LinkListTest, ProgramPathTooLongForTheBufferGivesNoList) {
-  const std::u16string program = u"C:\\" + std::u16string(300, u'd') + u"\\CorvaneService.exe";
-  machine.InstallProgram(program,
-                         sim::Program{[] { return LinkListPath().empty() ? 0u : 1u; }, {}});
-  EXPECT_EQ(machine.RunProgram(program, u"x"), 0u);
+// Without its own path the program has no list: a path cut off inside a directory name, or none
+// at all, would name another directory (here C:\).
+TEST_F(LinkListTest, ProgramPathNotReadGivesNoList) {
+  const std::u16string longPath = u"C:\\" + std::u16string(300, u'd') + u"\\CorvaneService.exe";
+  const std::u16string shortPath = u"C:\\Corvane\\CorvaneService.exe";
+  for (const auto& program : {longPath, shortPath}) {
+    machine.InstallProgram(program,
+                           sim::Program{[] { return LinkListPath().empty() ? 0u : 1u; }, {}});
+  }
+  EXPECT_EQ(machine.RunProgram(longPath, u"x"), 0u);
+  machine.FailNext("GetModuleFileNameW", win::ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(machine.RunProgram(shortPath, u"x"), 0u);
 }
 
 TEST_F(LinkListTest, ListIsBesideTheProgramWhateverTheCurrentDirectory) {

@@ -69,6 +69,16 @@ TEST_F(PathExistsTest, LengthLimitIs259) {
   EXPECT_FALSE(PathExists(name260));
 }
 
+// The limit is on the path as given, not on what it resolves to.
+TEST_F(PathExistsTest, PathOf260CountsAsMissingEvenWhenItResolvesShorter) {
+  std::u16string path = u"C:\\d\\xxx\\..\\";
+  while (path.size() < 252) path += u"x\\..\\";
+  path += u"file.txt";
+  ASSERT_EQ(path.size(), 260u);
+  EXPECT_FALSE(PathExists(path));
+  EXPECT_TRUE(PathExists(path.substr(2)));  // 258 units, from the current drive's root
+}
+
 // Without Unicode names on disk, the stored name the find reports must still fit in place of
 // the last component; with them, the check is not made.
 TEST_F(PathExistsTest, StoredNameMustFitOnlyWithoutUnicodeOnDisk) {
@@ -80,6 +90,10 @@ TEST_F(PathExistsTest, StoredNameMustFitOnlyWithoutUnicodeOnDisk) {
     EXPECT_EQ(PathExists(pattern), drive == u'E') << "drive " << static_cast<char>(drive);
     EXPECT_TRUE(PathExists(directory));  // short names fit on both
   }
+  // Exactly 259 units with the stored name in place still fit.
+  const std::u16string directory = u"D:\\" + std::u16string(150, u'b');
+  machine.PutFile(u"\\\\?\\" + directory + u"\\" + std::u16string(105, u'n'), "x");
+  EXPECT_TRUE(PathExists(directory + u"\\n*"));
 }
 
 struct FailingCallCase {

@@ -45,12 +45,13 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, VerbatimLinkPathTest,
 
 // Past MAX_PATH only a \\?\ path can name a file, and the existence test refuses every path
 // that long: a File Delete must still remove the file, and a File Create still replace it.
-class LongVerbatimLinkTest : public ::testing::Test {
+class LongVerbatimLinkTest : public ::testing::TestWithParam<std::size_t> {
  protected:
+  // A link of GetParam() units: \\?\C:\a...a\b...b\f.txt
   LongVerbatimLinkTest() {
     std::u16string directory = u"\\\\?\\C:\\" + std::u16string(150, u'a');
     win::CreateDirectoryW(directory.c_str(), nullptr);
-    directory += u"\\" + std::u16string(150, u'b');
+    directory += u"\\" + std::u16string(GetParam() - 164, u'b');
     win::CreateDirectoryW(directory.c_str(), nullptr);
     link = directory + u"\\f.txt";
     win::UniqueFile file(win::CreateFileW(link.c_str(), win::GENERIC_WRITE, 0, nullptr,
@@ -64,14 +65,15 @@ class LongVerbatimLinkTest : public ::testing::Test {
   std::u16string link;
 };
 
-TEST_F(LongVerbatimLinkTest, FileDeleteRemovesTheFile) {
+TEST_P(LongVerbatimLinkTest, FileDeleteRemovesTheFile) {
   ASSERT_TRUE(LinkExists());
   EXPECT_TRUE(FileDelete(link).Execute()) << win::GetLastError();
   EXPECT_FALSE(LinkExists());
   EXPECT_TRUE(FileDelete(link).Execute()) << "a missing link is still no failure";
 }
 
-TEST_F(LongVerbatimLinkTest, FileCreateReplacesTheFile) {
+TEST_P(LongVerbatimLinkTest, FileCreateReplacesTheFile) {
+  ASSERT_EQ(link.size(), GetParam());
   machine.PutFile(u"C:\\a.txt", "alpha");
   CHardLink request = FileDelete(link);
   request.action = LinkAction::Create;
@@ -79,5 +81,8 @@ TEST_F(LongVerbatimLinkTest, FileCreateReplacesTheFile) {
   EXPECT_TRUE(request.Execute()) << win::GetLastError();
   EXPECT_EQ(machine.LinkCount(u"C:\\a.txt"), 2u);
 }
+
+// MAX_PATH exactly, and well past it.
+INSTANTIATE_TEST_SUITE_P(Lengths, LongVerbatimLinkTest, ::testing::Values(260, 310));
 
 }  // namespace
