@@ -169,6 +169,22 @@ TEST_F(HardLinkTest, FileCreateWhoseMoveFailsRemovesTheTemporaryName) {
   EXPECT_EQ(machine.List(u"C:\\d"), (std::vector<std::u16string>{u"a.txt", u"b.txt"}));
 }
 
+// A link file in use cannot be replaced: both files stay as they were, and the move's refusal
+// is the reason.
+TEST_F(HardLinkTest, FileCreateOverALinkInUseKeepsBothFiles) {
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  machine.PutFile(u"C:\\d\\b.txt", "in use");
+  win::UniqueFile held(win::CreateFileW(u"C:\\d\\b.txt", win::GENERIC_READ,
+                                        win::FILE_SHARE_READ | win::FILE_SHARE_DELETE, nullptr,
+                                        win::OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt", u"C:\\d\\a.txt")),
+            win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(machine.FileContent(u"C:\\d\\b.txt"), "in use");
+  EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 1u);
+  EXPECT_EQ(machine.List(u"C:\\d"), (std::vector<std::u16string>{u"a.txt", u"b.txt"}));
+}
+
 TEST_F(HardLinkTest, FileCreateSkipsTemporaryNamesInUse) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   machine.PutFile(u"C:\\d\\b.txt", "old");
