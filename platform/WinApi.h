@@ -29,6 +29,8 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using REGSAM = DWORD;
 using PSID = void*;
+using ULONG = std::uint32_t;
+using LCID = DWORD;
 
 using HANDLE = void*;
 struct HKEY__;
@@ -36,6 +38,9 @@ using HKEY = HKEY__*;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+using HGLOBAL = void*;
 struct SC_HANDLE__;
 using SC_HANDLE = SC_HANDLE__*;
 struct SC_LOCK__;
@@ -84,6 +89,7 @@ constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_INVALID_SERVICE_CONTROL = 1052;
@@ -111,6 +117,10 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
+constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009);
+constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
+constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000A);
 
 // Files.
 constexpr DWORD GENERIC_READ = 0x80000000;
@@ -169,6 +179,13 @@ constexpr DWORD FSCTL_DELETE_REPARSE_POINT = 0x000900AC;
 constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
 constexpr DWORD MAXIMUM_REPARSE_DATA_BUFFER_SIZE = 16 * 1024;
 
+// Modules and resources.
+constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x2;
+// A resource id as the resource functions take it in place of a name.
+inline LPCWSTR MAKEINTRESOURCEW(WORD id) {
+  return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(id));
+}
+
 // Registry.
 // The predefined roots are 32-bit values sign-extended to pointer width, as windows.h has them.
 inline HKEY const HKEY_CLASSES_ROOT =
@@ -179,6 +196,12 @@ inline HKEY const HKEY_LOCAL_MACHINE =
     reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000002u)));
 inline HKEY const HKEY_USERS =
     reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000003u)));
+inline HKEY const HKEY_PERFORMANCE_DATA =
+    reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000004u)));
+inline HKEY const HKEY_CURRENT_CONFIG =
+    reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000005u)));
+inline HKEY const HKEY_DYN_DATA =
+    reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000006u)));
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
 constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
@@ -292,6 +315,11 @@ LPWSTR GetCommandLineW();
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HMODULE LoadLibraryW(LPCWSTR name);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+LPVOID LockResource(HGLOBAL data);
+DWORD SizeofResource(HMODULE module, HRSRC resource);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
@@ -334,10 +362,15 @@ BOOL PathStripToRootW(LPWSTR path);
 
 // user32.
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
+LPWSTR CharNextW(LPCWSTR text);
+LPWSTR CharUpperW(LPWSTR text);  // a single character when the pointer's high bits are zero
 
 // ole32.
 HRESULT CoInitialize(LPVOID reserved);
 void CoUninitialize();
+
+// oleaut32.
+HRESULT VarUI4FromStr(LPCWSTR text, LCID locale, ULONG flags, ULONG* out);
 
 // advapi32: registry.
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
@@ -350,6 +383,8 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD* reserved,
+                      LPWSTR className, DWORD* classSize, FILETIME* lastWriteTime);
 
 // advapi32: service control manager.
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
