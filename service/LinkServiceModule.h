@@ -13,6 +13,7 @@
 #include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
 #include "service/EventText.h"
+#include "service/RegistryScript.h"
 
 // The service's AppID, also the registry script's "APPID" substitution.
 inline constexpr char16_t kAppId[] = u"{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}";
@@ -27,7 +28,7 @@ class LinkServiceModule {
   static constexpr win::UINT kServiceNameResource = 100;
 
   LinkServiceModule();
-  ~LinkServiceModule();
+  virtual ~LinkServiceModule();
   LinkServiceModule(const LinkServiceModule&) = delete;
   LinkServiceModule& operator=(const LinkServiceModule&) = delete;
 
@@ -59,6 +60,14 @@ class LinkServiceModule {
     } catch (const std::exception&) {
     }
   }
+
+  // The substitutions every registry script of this program may use: "APPID".
+  virtual win::HRESULT AddStandardSubstitutions(SubstitutionMap& map);
+  // Applies the program's registry script resource `resourceId` (type "REGISTRY") with the
+  // caller's substitutions (a list ended by an empty entry), the standard ones, "Module" and
+  // "Module_Raw".
+  win::HRESULT ApplyRegistryScript(win::UINT resourceId, RegistryScriptMode mode,
+                                   const ScriptSubstitution* substitutions);
 
   // False when a command-line switch was acted on (`result` then holds the outcome).
   bool HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result);
