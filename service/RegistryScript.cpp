@@ -13,6 +13,9 @@ constexpr std::size_t kLongestSubstitutionName = 31;
 constexpr std::size_t kLongestValueName = 259;
 constexpr std::size_t kRememberedKeyName = 259;  // what the unregister walk deletes by
 constexpr win::DWORD kSubkeyNameBuffer = 256;    // names of up to 255 characters
+// The registry holds keys at most 512 levels deep, so a deeper block can never be registered;
+// refusing it also keeps a hostile script from exhausting the stack.
+constexpr int kDeepestBlock = 512;
 
 struct RootKey {
   std::u16string_view name;
@@ -285,6 +288,12 @@ win::HRESULT RegistryScriptParser::RunScript(std::u16string_view text, RegistryS
 
 win::HRESULT RegistryScriptParser::WalkKeyBlock(std::u16string& token, win::HKEY parent,
                                                 RegistryScriptMode mode, bool recovering) {
+  if (depth_ >= kDeepestBlock) return win::DISP_E_EXCEPTION;
+  struct Level {
+    int& depth;
+    explicit Level(int& d) : depth(++d) {}
+    ~Level() { --depth; }
+  } level(depth_);
   const bool registering = mode == RegistryScriptMode::Register;
   // At most one key below `parent` is open at a time; opening another closes it.
   win::UniqueKey current;

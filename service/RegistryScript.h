@@ -74,6 +74,7 @@ class RegistryScriptParser {
 
   const SubstitutionMap& substitutions_;
   const char16_t* position_ = nullptr;  // in the expanded text, which ends with a NUL
+  int depth_ = 0;                       // blocks being walked, one inside the other
 };
 
 // Deletes `name` below `parent` with everything under it; the Win32 code of the outcome.

@@ -130,6 +130,31 @@ bool Machine::RegistryKeyExists(win::HKEY root, std::u16string_view key) const {
   return Registry::Find(state_->registry->Root(root), key) != nullptr;
 }
 
+namespace {
+
+void DumpKey(const RegistryKey& key, const std::string& path, std::string& out) {
+  for (const auto& [name, value] : key.values) {
+    out += path + "|" + std::to_string(value.type) + ":";
+    for (std::uint8_t byte : value.data) out += std::to_string(byte) + ",";
+    out += "\n";
+  }
+  for (const auto& [name, subkey] : key.subkeys) {
+    std::string child = path + "\\";
+    for (char16_t c : subkey->name) child += std::to_string(c) + ".";
+    out += child + "\n";
+    DumpKey(*subkey, child, out);
+  }
+}
+
+}  // namespace
+
+std::string Machine::RegistryDump(win::HKEY root) const {
+  Guard guard(Lock());
+  std::string out;
+  if (auto key = state_->registry->Root(root)) DumpKey(*key, "", out);
+  return out;
+}
+
 void Machine::DeleteRegistryTree(win::HKEY root, std::u16string_view key) {
   Guard guard(Lock());
   auto victim = Registry::Find(state_->registry->Root(root), key);

@@ -92,6 +92,8 @@ class Machine {
   void CreateRegistryKey(win::HKEY root, std::u16string_view key);
   bool RegistryKeyExists(win::HKEY root, std::u16string_view key) const;
   void DeleteRegistryTree(win::HKEY root, std::u16string_view key);
+  // Everything below a root as text, one line a key or value, for comparing states.
+  std::string RegistryDump(win::HKEY root) const;
 
   // ---- Service control manager ----
   // Adds a service record: own process, demand start, program path as given (may be quoted).

@@ -112,6 +112,20 @@ INSTANTIATE_TEST_SUITE_P(
                   {u"A"}, {u"B", u"C"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Blocks nest as deep as the registry's 512 levels, the root's own block included, and no deeper.
+TEST_F(RegistryScriptTest, BlocksNestAtMost512Deep) {
+  auto nested = [](int blocks) {
+    std::u16string script = u"HKCU {";
+    for (int i = 1; i < blocks; ++i) script += u" K {";
+    for (int i = 0; i < blocks; ++i) script += u" }";
+    return script;
+  };
+  EXPECT_EQ(Run(nested(512)), 0);
+  ASSERT_EQ(Run(nested(512), kUnregister), 0);
+  EXPECT_EQ(Run(nested(513)), win::DISP_E_EXCEPTION);
+  EXPECT_FALSE(Exists(u"K"));
+}
+
 // ---- Value data ----
 
 struct DataCase {
@@ -230,7 +244,9 @@ TEST_P(Expansions, ReplaceNamesBetweenPercents) {
   RegistryScriptParser parser(map);
   std::u16string expanded;
   EXPECT_EQ(parser.ExpandSubstitutions(GetParam().text, expanded), GetParam().result);
-  if (GetParam().result == 0) EXPECT_EQ(expanded, GetParam().expanded);
+  if (GetParam().result == 0) {
+    EXPECT_EQ(expanded, GetParam().expanded);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
