@@ -342,6 +342,16 @@ TEST_F(RegistryContractTest, ReadOnlyHandleRefusesChanges) {
   EXPECT_EQ(size, kTextBytes);
 }
 
+// No bytes behind a non-zero size: refused, nothing stored.
+TEST_F(RegistryContractTest, SizeWithoutDataIsNoAccess) {
+  win::UniqueKey key = Create(kKey);
+  EXPECT_EQ(win::RegSetValueExW(key.Get(), u"Number", 0, win::REG_DWORD, nullptr, 4),
+            Status(win::ERROR_NOACCESS));
+  win::DWORD size = 0;
+  EXPECT_EQ(win::RegQueryValueExW(key.Get(), u"Number", nullptr, nullptr, nullptr, &size),
+            Status(win::ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(RegistryContractTest, ClosingAClosedKeyIsInvalidHandle) {
   win::HKEY key = nullptr;
   ASSERT_EQ(win::RegCreateKeyExW(win::HKEY_CURRENT_USER, kKey, 0, nullptr, 0, win::KEY_ALL_ACCESS,
