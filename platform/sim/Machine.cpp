@@ -1,6 +1,7 @@
 #include "platform/sim/Machine.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/sim/FileSystem.h"
@@ -42,6 +43,11 @@ void Machine::SetOwnStrings(std::map<win::UINT, std::u16string> strings) {
   state_->testProcess.strings = std::move(strings);
 }
 
+void Machine::SetOwnResources(Resources resources) {
+  Guard guard(Lock());
+  state_->testProcess.resources = std::move(resources);
+}
+
 namespace {
 
 // Runs a program's entry on a thread of its own, as the main thread of `process`.
@@ -75,6 +81,7 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   process.imagePath = std::u16string(imagePath);
   process.commandLine = std::u16string(commandLine);
   process.strings = program->strings;
+  process.resources = program->resources;
   const win::DWORD exitCode = RunAsProcess(*program, process);
   process.ended = true;
   return exitCode;
@@ -130,37 +137,129 @@ bool Machine::RegistryKeyExists(win::HKEY root, std::u16string_view key) const {
   return Registry::Find(state_->registry->Root(root), key) != nullptr;
 }
 
+void Machine::DeleteRegistryTree(win::HKEY root, std::u16string_view key) {
+  Guard guard(Lock());
+  Registry::DeleteTree(Registry::Find(state_->registry->Root(root), key));
+}
+
+std::optional<RegistryData> Machine::GetRegistryValue(win::HKEY root, std::u16string_view key,
+                                                      std::u16string_view name) const {
+  Guard guard(Lock());
+  auto found = Registry::Find(state_->registry->Root(root), key);
+  if (!found) return std::nullopt;
+  auto it = found->values.find(Upper(name));
+  if (it == found->values.end()) return std::nullopt;
+  return RegistryData{it->second.type, it->second.data};
+}
+
 namespace {
 
-void DumpKey(const RegistryKey& key, const std::string& path, std::string& out) {
-  for (const auto& [name, value] : key.values) {
-    out += path + "|" + std::to_string(value.type) + ":";
-    for (std::uint8_t byte : value.data) out += std::to_string(byte) + ",";
-    out += "\n";
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | c >> 6));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | c >> 12));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | c >> 18));
+      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
   }
-  for (const auto& [name, subkey] : key.subkeys) {
-    std::string child = path + "\\";
-    for (char16_t c : subkey->name) child += std::to_string(c) + ".";
-    out += child + "\n";
-    DumpKey(*subkey, child, out);
+  return out;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (auto b : bytes) {
+    if (!out.empty()) out.push_back(' ');
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 15]);
+  }
+  return out;
+}
+
+// The UTF-16 strings of a string value; an odd trailing byte or a missing NUL is shown as is.
+std::vector<std::u16string> Strings(const std::vector<std::uint8_t>& data, bool multi) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+    text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  if (!multi) return {text.substr(0, text.find(u'\0'))};
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = text.find(u'\0', start);
+    if (end == start) break;  // the empty string that ends the list
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::u16string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string Describe(const sim::RegistryValue& value) {
+  std::string line = "[" + Utf8(value.name) + "] = ";
+  switch (value.type) {
+    case win::REG_SZ:
+    case win::REG_EXPAND_SZ:
+      line += value.type == win::REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ";
+      line += " \"" + Utf8(Strings(value.data, false).front()) + "\"";
+      return line;
+    case win::REG_MULTI_SZ:
+      line += "REG_MULTI_SZ";
+      for (const auto& part : Strings(value.data, true)) line += " \"" + Utf8(part) + "\"";
+      return line;
+    case win::REG_DWORD:
+      if (value.data.size() == 4) {
+        char buffer[16];
+        const std::uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                                     static_cast<std::uint32_t>(value.data[3]) << 24;
+        std::snprintf(buffer, sizeof buffer, "0x%08x", number);
+        return line + "REG_DWORD " + buffer;
+      }
+      return line + "REG_DWORD " + Hex(value.data);
+    case win::REG_BINARY:
+      return line + "REG_BINARY " + Hex(value.data);
+    default:
+      return line + "type " + std::to_string(value.type) + " " + Hex(value.data);
+  }
+}
+
+void Walk(const RegistryKey& key, const std::string& path, std::vector<std::string>& lines) {
+  lines.push_back(path);
+  for (const auto& [upper, value] : key.values) {
+    lines.push_back(path + (path.empty() ? "" : " ") + Describe(value));
+  }
+  for (const auto& [upper, child] : key.subkeys) {
+    Walk(*child, path.empty() ? Utf8(child->name) : path + "\\" + Utf8(child->name), lines);
   }
 }
 
 }  // namespace
 
-std::string Machine::RegistryDump(win::HKEY root) const {
+std::vector<std::string> Machine::RegistryTree(win::HKEY root, std::u16string_view key) const {
   Guard guard(Lock());
-  std::string out;
-  if (auto key = state_->registry->Root(root)) DumpKey(*key, "", out);
-  return out;
+  std::vector<std::string> lines;
+  if (auto found = Registry::Find(state_->registry->Root(root), key)) Walk(*found, "", lines);
+  return lines;
 }
 
-void Machine::DeleteRegistryTree(win::HKEY root, std::u16string_view key) {
+void Machine::SetAdministrator(bool administrator) {
   Guard guard(Lock());
-  auto victim = Registry::Find(state_->registry->Root(root), key);
-  if (!victim || victim->parent == nullptr) return;
-  victim->deleted = true;
-  victim->parent->subkeys.erase(Upper(victim->name));
+  state_->registry->administrator = administrator;
 }
 
 // ---- Service control manager ----
@@ -211,6 +310,7 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
   process.imagePath = programPath;
   process.commandLine = imagePath;
   process.strings = program->strings;
+  process.resources = program->resources;
   process.session = session;
   run.processExitCode = RunAsProcess(*program, process);
   process.ended = true;
@@ -284,12 +384,23 @@ void Machine::FailCoInitialize(win::HRESULT result) {
 
 int Machine::LoadedModuleReferences() const {
   Guard guard(Lock());
-  return state_->moduleReferences;
+  int total = 0;
+  for (const auto& [module, count] : state_->moduleReferences) total += count;
+  return total;
 }
 
 std::size_t Machine::OpenHandles() const {
   Guard guard(Lock());
   return state_->handles.size();
+}
+
+std::size_t Machine::OpenRegistryKeys() const {
+  Guard guard(Lock());
+  std::size_t count = 0;
+  for (const auto& [id, object] : state_->handles) {
+    count += dynamic_cast<const OpenKey*>(object.get()) != nullptr ? 1 : 0;
+  }
+  return count;
 }
 
 std::size_t Machine::InheritableHandles() const {

@@ -17,10 +17,24 @@ namespace sim {
 
 struct MachineState;
 
+// A resource of a program's image by type and integer id: a named type such as u"REGISTRY"
+// (matched without regard to case, as Windows stores names upper-cased), or a numbered type
+// written "#10".
+using ResourceName = std::pair<std::u16string, win::WORD>;
+using Resources = std::map<ResourceName, std::string>;
+
 // A program that can be started as a process: its entry and its resources.
 struct Program {
   std::function<win::DWORD()> main;             // runs on the process's main thread
   std::map<win::UINT, std::u16string> strings;  // the string table (LoadStringW)
+  Resources resources = {};                     // FindResourceW / LoadResource
+};
+
+// A registry value as stored: its type and bytes.
+struct RegistryData {
+  win::DWORD type = win::REG_NONE;
+  std::vector<std::uint8_t> data;
+  bool operator==(const RegistryData&) const = default;
 };
 
 struct EventRecord {
@@ -74,6 +88,9 @@ class Machine {
   void InstallProgram(std::u16string imagePath, Program program);
   // The string table of the test's own process (LoadStringW with its module handle).
   void SetOwnStrings(std::map<win::UINT, std::u16string> strings);
+  // The other resources of the test's own process (FindResourceW on its module handle, or on
+  // LoadLibraryExW of its own path as a data file).
+  void SetOwnResources(Resources resources);
   // Runs an installed program as a process with this command line, on a thread of its own,
   // and returns its exit code once it ends.
   win::DWORD RunProgram(std::u16string_view imagePath, std::u16string_view commandLine);
@@ -92,8 +109,18 @@ class Machine {
   void CreateRegistryKey(win::HKEY root, std::u16string_view key);
   bool RegistryKeyExists(win::HKEY root, std::u16string_view key) const;
   void DeleteRegistryTree(win::HKEY root, std::u16string_view key);
-  // Everything below a root as text, one line a key or value, for comparing states.
-  std::string RegistryDump(win::HKEY root) const;
+  std::optional<RegistryData> GetRegistryValue(win::HKEY root, std::u16string_view key,
+                                               std::u16string_view name) const;
+  // A key and everything below it, one line per key and value in enumeration order (UTF-8):
+  //   Sub\Key                   a key, its path relative to `key` ("" for `key` itself)
+  //   Sub\Key [Name] = REG_SZ "text"      (also REG_EXPAND_SZ; REG_MULTI_SZ as "a" "b")
+  //   Sub\Key [] = REG_DWORD 0x0000002a   ([] is the default value)
+  //   Sub\Key [Bin] = REG_BINARY 01 ff    (other types as "type N" and bytes)
+  // Empty when the key is missing.
+  std::vector<std::string> RegistryTree(win::HKEY root, std::u16string_view key) const;
+  // A standard user, when false: HKEY_LOCAL_MACHINE (and so HKEY_CLASSES_ROOT and
+  // HKEY_CURRENT_CONFIG) can be read but not changed, as Windows' default ACLs have it.
+  void SetAdministrator(bool administrator);
 
   // ---- Service control manager ----
   // Adds a service record: own process, demand start, program path as given (may be quoted).
@@ -115,10 +142,13 @@ class Machine {
   // the machine's lock (a hook may call win:: functions, block, or throw).
   void OnCall(std::string_view function, std::function<void()> hook);
   void FailCoInitialize(win::HRESULT result);
-  // How many references LoadLibraryW has handed out and FreeLibrary not yet given back.
+  // How many references LoadLibraryW and LoadLibraryExW have handed out and FreeLibrary not
+  // yet given back (data files included).
   int LoadedModuleReferences() const;
   // Handles and registry keys open right now (files, finds, keys, event sources).
   std::size_t OpenHandles() const;
+  // Of those, the registry keys.
+  std::size_t OpenRegistryKeys() const;
   // Of those, the ones a child process would inherit.
   std::size_t InheritableHandles() const;
 

@@ -37,6 +37,7 @@ struct Process {
   std::u16string commandLine;
   std::u16string currentDirectory = u"C:\\";
   std::map<win::UINT, std::u16string> strings;
+  Resources resources;
   std::shared_ptr<ServiceSession> session;  // null unless started by the service manager
   // Set when the program's entry has returned. Windows ends a process's other threads then;
   // the simulation cannot stop a thread, so whatever such a thread still calls fails and
@@ -75,7 +76,11 @@ struct MachineState {
   std::map<std::string, Fault, std::less<>> faults;
   std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;
   std::optional<win::HRESULT> coInitializeFailure;
-  int moduleReferences = 0;
+  // References handed out by LoadLibraryW/LoadLibraryExW, by module handle.
+  std::map<std::uintptr_t, int> moduleReferences;
+  // Images mapped as data files (LoadLibraryExW with LOAD_LIBRARY_AS_DATAFILE), by handle.
+  std::map<std::uintptr_t, Resources> dataModules;
+  std::uintptr_t nextDataModule = 0x10000001;
   win::UINT ansiCodePage = 1252;
 };
 

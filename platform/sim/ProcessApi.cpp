@@ -1,6 +1,8 @@
-// Processes and modules: command line, own path, string resources, run-time linking, COM.
+// Processes and modules: command line, own path, resources, run-time linking, COM.
 #include <cstring>
+#include <string>
 
+#include "platform/sim/FileSystem.h"
 #include "platform/sim/MachineState.h"
 #include "platform/sim/Services.h"
 
@@ -21,6 +23,30 @@ win::HMODULE SystemModule(std::u16string_view name) {
 }
 
 thread_local int comInitializations = 0;
+
+bool IsSystemModule(win::HMODULE module) {
+  return module == kernel32Module || module == ntdllModule;
+}
+
+std::uintptr_t Id(win::HMODULE module) {
+  return reinterpret_cast<std::uintptr_t>(module);
+}
+
+// A resource name or type as the resource functions take it: an integer id in a pointer with
+// the high bits zero, "#123" for the same id, or a name, compared upper-cased.
+std::u16string ResourceText(win::LPCWSTR text) {
+  const auto value = reinterpret_cast<std::uintptr_t>(text);
+  if (value <= 0xFFFF) return u"#" + ToU16(std::to_string(value));
+  return Upper(text);
+}
+
+// The resources of a module: the running program's own, or those of an image mapped as data.
+const Resources* ModuleResources(win::HMODULE module) {
+  if (module == nullptr || module == programModule) return &CurrentProcess().resources;
+  auto& data = State().dataModules;
+  auto it = data.find(Id(module));
+  return it == data.end() ? nullptr : &it->second;
+}
 
 }  // namespace
 }  // namespace sim
@@ -70,8 +96,119 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  ++sim::State().moduleReferences;
+  ++sim::State().moduleReferences[sim::Id(module)];
   return module;
+}
+
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+  if (sim::Intercept("LoadLibraryExW")) return nullptr;
+  if (flags == 0 && file == nullptr) return LoadLibraryW(name);
+  sim::Guard guard(sim::Lock());
+  if (name == nullptr || file != nullptr || flags != LOAD_LIBRARY_AS_DATAFILE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto& state = sim::State();
+  // A module already loaded is handed out again with one more reference, as the loader does.
+  if (sim::EqualsIgnoreCase(name, sim::CurrentProcess().imagePath)) {
+    ++state.moduleReferences[sim::Id(sim::programModule)];
+    return sim::programModule;
+  }
+  if (HMODULE module = sim::SystemModule(name)) {
+    ++state.moduleReferences[sim::Id(module)];
+    return module;
+  }
+  auto program = state.programs.find(sim::Upper(name));
+  if (program == state.programs.end()) {
+    // An installed program is an image; any other file that exists is not.
+    sim::Location at;
+    const DWORD error =
+        state.files->Resolve(name, sim::CurrentProcess().currentDirectory, true, at);
+    SetLastError(error != ERROR_SUCCESS ? error
+                 : at.node              ? ERROR_BAD_EXE_FORMAT
+                                        : ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  // Mapped as data: a handle of its own each time, with the low bit set as Windows marks one.
+  const std::uintptr_t id = state.nextDataModule;
+  state.nextDataModule += 0x10000;
+  state.dataModules[id] = program->second.resources;
+  state.moduleReferences[id] = 1;
+  return reinterpret_cast<HMODULE>(id);
+}
+
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  if (sim::Intercept("FindResourceW")) return nullptr;
+  sim::Guard guard(sim::Lock());
+  if (name == nullptr || type == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const sim::Resources* resources = sim::ModuleResources(module);
+  if (resources == nullptr) {
+    // The system modules carry no resource the programs look for; any other handle is none
+    // the simulation gave out (Windows may fault on it).
+    SetLastError(sim::IsSystemModule(module) ? ERROR_RESOURCE_TYPE_NOT_FOUND
+                                             : ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const std::u16string wantedType = sim::ResourceText(type);
+  const std::u16string wantedName = sim::ResourceText(name);
+  bool typeFound = false;
+  for (const auto& entry : *resources) {
+    if (sim::Upper(entry.first.first) != wantedType) continue;
+    typeFound = true;
+    if (u"#" + sim::ToU16(std::to_string(entry.first.second)) == wantedName) {
+      // The entry itself stands for the resource; it lives as long as the module.
+      return reinterpret_cast<HRSRC>(const_cast<sim::Resources::value_type*>(&entry));
+    }
+  }
+  SetLastError(typeFound ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+
+namespace {
+
+// The entry an HRSRC of `module` stands for, or null when it is none of that module's.
+const sim::Resources::value_type* ResourceEntry(HMODULE module, HRSRC resource) {
+  const sim::Resources* resources = sim::ModuleResources(module);
+  if (resources == nullptr || resource == nullptr) return nullptr;
+  for (const auto& entry : *resources) {
+    if (reinterpret_cast<const void*>(&entry) == reinterpret_cast<const void*>(resource)) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
+  if (sim::Intercept("LoadResource")) return nullptr;
+  sim::Guard guard(sim::Lock());
+  const auto* entry = ResourceEntry(module, resource);
+  if (entry == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  // The bytes stay where they are until the module is freed, as in a mapped image.
+  return const_cast<char*>(entry->second.data());
+}
+
+LPVOID LockResource(HGLOBAL data) {
+  if (sim::Intercept("LockResource")) return nullptr;
+  return data;
+}
+
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+  if (sim::Intercept("SizeofResource")) return 0;
+  sim::Guard guard(sim::Lock());
+  const auto* entry = ResourceEntry(module, resource);
+  if (entry == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return static_cast<DWORD>(entry->second.size());
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -91,12 +228,18 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 BOOL FreeLibrary(HMODULE module) {
   if (sim::Intercept("FreeLibrary")) return FALSE;
   sim::Guard guard(sim::Lock());
-  if (module != sim::kernel32Module && module != sim::ntdllModule) {
+  auto& state = sim::State();
+  const bool data = state.dataModules.count(sim::Id(module)) > 0;
+  if (!data && !sim::IsSystemModule(module) && module != sim::programModule) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return FALSE;
   }
-  if (module == sim::kernel32Module && sim::State().moduleReferences > 0) {
-    --sim::State().moduleReferences;
+  // Modules loaded with the process stay however often they are freed; a data file goes with
+  // its last reference.
+  auto count = state.moduleReferences.find(sim::Id(module));
+  if (count != state.moduleReferences.end() && --count->second <= 0) {
+    state.moduleReferences.erase(count);
+    if (data) state.dataModules.erase(sim::Id(module));
   }
   return TRUE;
 }

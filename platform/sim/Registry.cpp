@@ -7,11 +7,23 @@
 namespace sim {
 namespace {
 
-// An open key: the key itself and the access it was opened with.
-struct OpenKey : HandleObject {
-  std::shared_ptr<RegistryKey> key;
-  win::REGSAM access = 0;
-};
+// Standard rights as winnt.h has them; the seam declares only what the programs pass.
+constexpr win::REGSAM kWriteDac = 0x00040000;
+constexpr win::REGSAM kWriteOwner = 0x00080000;
+constexpr win::REGSAM kCreateLink = 0x0020;
+// What a standard user's token is refused on HKEY_LOCAL_MACHINE by the default ACLs.
+constexpr win::REGSAM kModifyingRights = win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY |
+                                         kCreateLink | win::DELETE | kWriteDac | kWriteOwner;
+
+// Generic rights as the key object type maps them.
+win::REGSAM MapGeneric(win::REGSAM access) {
+  win::REGSAM mapped =
+      access & ~(win::GENERIC_READ | win::GENERIC_WRITE | win::GENERIC_EXECUTE | win::GENERIC_ALL);
+  if (access & (win::GENERIC_READ | win::GENERIC_EXECUTE)) mapped |= win::KEY_READ;
+  if (access & win::GENERIC_WRITE) mapped |= win::KEY_WRITE;
+  if (access & win::GENERIC_ALL) mapped |= win::KEY_ALL_ACCESS;
+  return mapped;
+}
 
 std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
   std::vector<std::u16string_view> parts;
@@ -25,18 +37,37 @@ std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
   return parts;
 }
 
+// HKEY_PERFORMANCE_DATA stands for data gathered at query time, and HKEY_DYN_DATA exists on
+// Windows 9x only: neither holds keys.
+bool IsKeylessRoot(win::HKEY key) {
+  return key == win::HKEY_PERFORMANCE_DATA || key == win::HKEY_DYN_DATA;
+}
+
 struct ResolvedKey {
   std::shared_ptr<RegistryKey> key;
   win::REGSAM access = 0;
+  win::DWORD status = win::ERROR_SUCCESS;
 };
 
-// A predefined root is always open with full access; an open key carries its own access.
+// A predefined root is open with every right the caller's token has there; an open key carries
+// the access it was opened with. A handle to a key deleted since is still a handle, to a
+// deleted key.
 ResolvedKey Resolve(win::HKEY handle) {
-  if (auto root = State().registry->Root(handle)) return {root, win::KEY_ALL_ACCESS};
-  if (auto open = FindHandleAs<OpenKey>(reinterpret_cast<win::HANDLE>(handle))) {
-    if (!open->key->deleted) return {open->key, open->access};
+  auto& registry = *State().registry;
+  if (auto root = registry.Root(handle)) {
+    const bool readOnly = !registry.administrator && registry.IsMachineWide(*root);
+    return {root, readOnly ? win::KEY_READ : win::KEY_ALL_ACCESS};
   }
-  return {};
+  if (auto open = FindHandleAs<OpenKey>(reinterpret_cast<win::HANDLE>(handle))) {
+    if (open->key->deleted) return {nullptr, 0, win::ERROR_KEY_DELETED};
+    return {open->key, open->access};
+  }
+  return {nullptr, 0, win::ERROR_INVALID_HANDLE};
+}
+
+bool DeniedTo(const RegistryKey& key, win::REGSAM access) {
+  const auto& registry = *State().registry;
+  return !registry.administrator && (access & kModifyingRights) != 0 && registry.IsMachineWide(key);
 }
 
 win::HKEY AddKeyHandle(std::shared_ptr<RegistryKey> key, win::REGSAM access) {
@@ -58,6 +89,8 @@ Registry::Registry()
       users_(std::make_shared<RegistryKey>()) {
   bool created = false;
   classes_ = Create(localMachine_, u"Software\\Classes", created);
+  currentConfig_ =
+      Create(localMachine_, u"System\\CurrentControlSet\\Hardware Profiles\\Current", created);
   Create(localMachine_, u"System\\CurrentControlSet\\Services", created);
   Create(currentUser_, u"Software", created);
 }
@@ -67,11 +100,13 @@ std::shared_ptr<RegistryKey> Registry::Root(win::HKEY key) const {
   if (key == win::HKEY_LOCAL_MACHINE) return localMachine_;
   if (key == win::HKEY_CURRENT_USER) return currentUser_;
   if (key == win::HKEY_USERS) return users_;
+  if (key == win::HKEY_CURRENT_CONFIG) return currentConfig_;
   return nullptr;
 }
 
 std::shared_ptr<RegistryKey> Registry::Find(const std::shared_ptr<RegistryKey>& from,
                                             std::u16string_view path) {
+  if (!from) return nullptr;
   std::shared_ptr<RegistryKey> key = from;
   for (auto part : SplitPath(path)) {
     auto it = key->subkeys.find(Upper(part));
@@ -100,6 +135,24 @@ std::shared_ptr<RegistryKey> Registry::Create(const std::shared_ptr<RegistryKey>
   return key;
 }
 
+void Registry::DeleteTree(const std::shared_ptr<RegistryKey>& key) {
+  if (!key || key->parent == nullptr) return;
+  // Marks the whole subtree: a handle open below the removed key must not keep working on
+  // keys no longer reachable.
+  auto mark = [](auto& self, RegistryKey& node) -> void {
+    node.deleted = true;
+    for (auto& [name, child] : node.subkeys) self(self, *child);
+  };
+  mark(mark, *key);
+  key->parent->subkeys.erase(Upper(key->name));
+}
+
+bool Registry::IsMachineWide(const RegistryKey& key) const {
+  const RegistryKey* node = &key;
+  while (node->parent != nullptr) node = node->parent;
+  return node == localMachine_.get();
+}
+
 }  // namespace sim
 
 namespace win {
@@ -109,10 +162,17 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, HKEY* resu
   sim::Guard guard(sim::Lock());
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (sim::IsKeylessRoot(key)) {
+    if (!sim::Text(subKey).empty()) return ERROR_INVALID_HANDLE;
+    *result = key;  // the root itself, as Windows hands it back
+    return ERROR_SUCCESS;
+  }
   auto from = sim::Resolve(key);
-  if (!from.key) return ERROR_INVALID_HANDLE;
+  if (!from.key) return static_cast<LSTATUS>(from.status);
   auto found = sim::Registry::Find(from.key, sim::Text(subKey));
   if (!found) return ERROR_FILE_NOT_FOUND;
+  access = sim::MapGeneric(access);
+  if (sim::DeniedTo(*found, access)) return ERROR_ACCESS_DENIED;
   *result = sim::AddKeyHandle(std::move(found), access);
   return ERROR_SUCCESS;
 }
@@ -123,14 +183,19 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM a
   sim::Guard guard(sim::Lock());
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
   auto from = sim::Resolve(key);
-  if (!from.key) return ERROR_INVALID_HANDLE;
-  bool created = false;
-  if (!sim::Registry::Find(from.key, sim::Text(subKey)) &&
-      (from.access & KEY_CREATE_SUB_KEY) == 0) {
+  if (!from.key) return static_cast<LSTATUS>(from.status);
+  access = sim::MapGeneric(access);
+  auto existing = sim::Registry::Find(from.key, sim::Text(subKey));
+  if (existing) {
+    if (sim::DeniedTo(*existing, access)) return ERROR_ACCESS_DENIED;
+  } else if ((from.access & KEY_CREATE_SUB_KEY) == 0 ||
+             sim::DeniedTo(*from.key, KEY_CREATE_SUB_KEY)) {
     return ERROR_ACCESS_DENIED;
   }
-  auto made = sim::Registry::Create(from.key, sim::Text(subKey), created);
+  bool created = false;
+  auto made = existing ? existing : sim::Registry::Create(from.key, sim::Text(subKey), created);
   if (disposition != nullptr)
     *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = sim::AddKeyHandle(std::move(made), access);
@@ -141,7 +206,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data
   if (auto code = sim::Intercept("RegQueryValueExW")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
   auto open = sim::Resolve(key);
-  if (!open.key) return ERROR_INVALID_HANDLE;
+  if (!open.key) return static_cast<LSTATUS>(open.status);
   if ((open.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
   auto it = open.key->values.find(sim::Upper(sim::Text(name)));
@@ -162,10 +227,20 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (auto code = sim::Intercept("RegSetValueExW")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
   auto open = sim::Resolve(key);
-  if (!open.key) return ERROR_INVALID_HANDLE;
+  if (!open.key) return static_cast<LSTATUS>(open.status);
   if ((open.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if (data == nullptr && size != 0) return ERROR_NOACCESS;
+  // A string counted without its NUL gets it when the character after the count is one:
+  // Windows looks one character past the given size for it.
+  if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && size >= 2) {
+    const auto* text = reinterpret_cast<const char16_t*>(data);
+    char16_t last = 0, next = 0;
+    std::memcpy(&last, text + (size / 2 - 1), sizeof last);
+    std::memcpy(&next, text + size / 2, sizeof next);
+    if (last != 0 && next == 0) size += 2;
+  }
   sim::RegistryValue value;
   value.name = std::u16string(sim::Text(name));
   value.type = type;
@@ -178,7 +253,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
   if (auto code = sim::Intercept("RegDeleteValueW")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
   auto open = sim::Resolve(key);
-  if (!open.key) return ERROR_INVALID_HANDLE;
+  if (!open.key) return static_cast<LSTATUS>(open.status);
   if ((open.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   return open.key->values.erase(sim::Upper(sim::Text(name))) > 0 ? ERROR_SUCCESS
                                                                  : ERROR_FILE_NOT_FOUND;
@@ -187,21 +262,51 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (auto code = sim::Intercept("RegDeleteKeyW")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
   auto open = sim::Resolve(key);
-  if (!open.key) return ERROR_INVALID_HANDLE;
-  auto victim = sim::Registry::Find(open.key, sim::Text(subKey));
+  if (!open.key) return static_cast<LSTATUS>(open.status);
+  auto victim = sim::Registry::Find(open.key, subKey);
   if (!victim) return ERROR_FILE_NOT_FOUND;
-  if (victim == open.key || victim->parent == nullptr) return ERROR_ACCESS_DENIED;
+  // A hive's top key is not removable; nor is a key with subkeys (RegDeleteKeyW removes
+  // leaves), nor, for a standard user, a key of HKEY_LOCAL_MACHINE.
+  if (victim->parent == nullptr) return ERROR_ACCESS_DENIED;
   if (!victim->subkeys.empty()) return ERROR_ACCESS_DENIED;
-  victim->deleted = true;
-  victim->parent->subkeys.erase(sim::Upper(victim->name));
+  if (sim::DeniedTo(*victim, DELETE)) return ERROR_ACCESS_DENIED;
+  sim::Registry::DeleteTree(victim);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD*, LPWSTR className,
+                      DWORD* classSize, FILETIME* lastWriteTime) {
+  if (auto code = sim::Intercept("RegEnumKeyExW")) return static_cast<LSTATUS>(*code);
+  sim::Guard guard(sim::Lock());
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
+  auto open = sim::Resolve(key);
+  if (!open.key) return static_cast<LSTATUS>(open.status);
+  if ((open.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+  // Subkeys come in the order of their upper-cased names, as Windows keeps its key index.
+  if (index >= open.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = open.key->subkeys.begin();
+  std::advance(it, index);
+  const std::u16string& found = it->second->name;
+  // The size counts characters: the room given includes the NUL, the length returned does not.
+  if (!sim::CopyOut(found, name, *nameSize)) return ERROR_MORE_DATA;
+  *nameSize = static_cast<DWORD>(found.size());
+  // No key here has a class name.
+  if (classSize != nullptr) {
+    if (className != nullptr && *classSize > 0) className[0] = u'\0';
+    *classSize = 0;
+  }
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
   return ERROR_SUCCESS;
 }
 
 LSTATUS RegCloseKey(HKEY key) {
   if (auto code = sim::Intercept("RegCloseKey")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
-  if (sim::State().registry->Root(key)) return ERROR_SUCCESS;
+  if (sim::State().registry->Root(key) || sim::IsKeylessRoot(key)) return ERROR_SUCCESS;
   if (!sim::FindHandleAs<sim::OpenKey>(reinterpret_cast<HANDLE>(key))) return ERROR_INVALID_HANDLE;
   sim::RemoveHandle(reinterpret_cast<HANDLE>(key));
   return ERROR_SUCCESS;

@@ -61,6 +61,11 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 LSTATUS RegCloseKey(HKEY key) {
   return ::RegCloseKey(K(key));
 }
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD* reserved,
+                      LPWSTR className, DWORD* classSize, FILETIME* lastWriteTime) {
+  return ::RegEnumKeyExW(K(key), index, W(name), D(nameSize), D(reserved), W(className),
+                         D(classSize), reinterpret_cast<::PFILETIME>(lastWriteTime));
+}
 
 // Service control manager.
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {

@@ -59,6 +59,21 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
 HMODULE LoadLibraryW(LPCWSTR name) {
   return M(::LoadLibraryW(W(name)));
 }
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+  return M(::LoadLibraryExW(W(name), file, flags));
+}
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  return reinterpret_cast<HRSRC>(::FindResourceW(M(module), W(name), W(type)));
+}
+HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
+  return ::LoadResource(M(module), reinterpret_cast<::HRSRC>(resource));
+}
+LPVOID LockResource(HGLOBAL data) {
+  return ::LockResource(data);
+}
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+  return ::SizeofResource(M(module), reinterpret_cast<::HRSRC>(resource));
+}
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(::GetProcAddress(M(module), name));
 }

@@ -8,5 +8,11 @@ namespace win {
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
   return ::LoadStringW(reinterpret_cast<::HINSTANCE>(instance), id, W(buffer), size);
 }
+LPWSTR CharNextW(LPCWSTR text) {
+  return reinterpret_cast<LPWSTR>(::CharNextW(W(text)));
+}
+LPWSTR CharUpperW(LPWSTR text) {
+  return reinterpret_cast<LPWSTR>(::CharUpperW(W(text)));
+}
 
 }  // namespace win

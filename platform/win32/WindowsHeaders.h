@@ -21,6 +21,7 @@
 #include <windows.h>
 // Not pulled in by WIN32_LEAN_AND_MEAN.
 #include <objbase.h>
+#include <oleauto.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 #include <winsvc.h>

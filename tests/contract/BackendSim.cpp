@@ -10,8 +10,10 @@ Backend CurrentBackend() {
 
 std::shared_ptr<void> MakeBackendState() {
   auto machine = std::make_shared<sim::Machine>();
-  // The same string table the Windows build compiles into the test program.
+  // The same resources the Windows build compiles into the test program.
   machine->SetOwnStrings({{CORVANE_CONTRACT_STRING_ID, u"" CORVANE_CONTRACT_STRING}});
+  machine->SetOwnResources(
+      {{{u"REGISTRY", CORVANE_CONTRACT_RESOURCE_ID}, CORVANE_CONTRACT_RESOURCE}});
   return machine;
 }
 

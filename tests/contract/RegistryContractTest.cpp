@@ -1,6 +1,8 @@
 // The registry and event log calls the service relies on: keys under HKEY_CURRENT_USER (which
 // any user may write), typed values, the size protocol of RegQueryValueExW, and event sources.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,11 +28,25 @@ class RegistryContractTest : public ContractTest {
     ContractTest::TearDown();
   }
 
-  static void RemoveKeys() {
-    win::RegDeleteKeyW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\Values\\Child");
-    win::RegDeleteKeyW(win::HKEY_CURRENT_USER, u"Software\\CorvaneContract\\\u00C9t\u00E9");
-    win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kKey);
-    win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kParent);
+  static void RemoveKeys() { RemoveTree(win::HKEY_CURRENT_USER, kParent); }
+
+  // Leaves first, as RegDeleteKeyW removes only keys without subkeys.
+  static void RemoveTree(win::HKEY parent, const std::u16string& path) {
+    {
+      win::UniqueKey key;
+      if (win::RegOpenKeyExW(parent, path.c_str(), 0, win::KEY_READ, key.Put()) != 0) return;
+      char16_t name[256];
+      win::DWORD size = 256;
+      while (win::RegEnumKeyExW(key.Get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+             0) {
+        const std::u16string child = path + u"\\" + std::u16string(name, size);
+        RemoveTree(parent, child);
+        size = 256;
+        win::UniqueKey still;
+        if (win::RegOpenKeyExW(parent, child.c_str(), 0, win::KEY_READ, still.Put()) == 0) break;
+      }
+    }
+    win::RegDeleteKeyW(parent, path.c_str());
   }
 
   static win::UniqueKey Create(const char16_t* path, win::DWORD* disposition = nullptr) {
@@ -179,6 +195,244 @@ TEST_F(RegistryContractTest, NamesFoldBeyondAscii) {
                                win::KEY_READ, other.Put()),
             Status(win::ERROR_FILE_NOT_FOUND));
 }
+
+TEST_F(RegistryContractTest, SubkeysEnumerateInOrderThenNoMoreItems) {
+  win::UniqueKey key = Create(kKey);
+  for (const char16_t* name : {u"Values\\b", u"Values\\C", u"Values\\a"}) {
+    Create((std::u16string(kParent) + u"\\" + name).c_str());
+  }
+  std::u16string seen;
+  for (win::DWORD index = 0; index < 3; ++index) {
+    char16_t name[16] = {};
+    win::DWORD size = 16;
+    win::SetLastError(0xdeadbeef);
+    ASSERT_EQ(win::RegEnumKeyExW(key.Get(), index, name, &size, nullptr, nullptr, nullptr, nullptr),
+              0);
+    EXPECT_EQ(size, 1u);  // characters, without the NUL
+    EXPECT_EQ(name[1], u'\0');
+    seen += name;
+  }
+  EXPECT_EQ(seen, u"abC");
+  char16_t name[16] = {};
+  win::DWORD size = 16;
+  EXPECT_EQ(win::RegEnumKeyExW(key.Get(), 3, name, &size, nullptr, nullptr, nullptr, nullptr),
+            Status(win::ERROR_NO_MORE_ITEMS));
+  EXPECT_EQ(win::GetLastError(), 0xdeadbeefu);
+}
+
+struct NameRoom {
+  win::DWORD size;
+  win::LSTATUS status;
+};
+
+class EnumNameRoom : public RegistryContractTest, public ::testing::WithParamInterface<NameRoom> {};
+
+// "Child" needs six characters of room, its NUL included.
+TEST_P(EnumNameRoom, NameFitsOrIsMoreData) {
+  win::UniqueKey key = Create(kKey);
+  Create(u"Software\\CorvaneContract\\Values\\Child");
+  char16_t name[16];
+  std::fill(std::begin(name), std::end(name), u'#');
+  win::DWORD size = GetParam().size;
+  EXPECT_EQ(win::RegEnumKeyExW(key.Get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            GetParam().status);
+  if (GetParam().status == 0) {
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(std::u16string(name), u"Child");
+  }
+  EXPECT_EQ(name[GetParam().size], u'#');  // nothing past the room given
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EnumNameRoom,
+                         ::testing::Values(NameRoom{4, Status(win::ERROR_MORE_DATA)},
+                                           NameRoom{5, Status(win::ERROR_MORE_DATA)},
+                                           NameRoom{6, 0}, NameRoom{7, 0}));
+
+struct Typed {
+  const char* label;
+  win::DWORD type;
+  std::vector<win::BYTE> data;
+};
+
+class TypedValue : public RegistryContractTest, public ::testing::WithParamInterface<Typed> {};
+
+std::vector<win::BYTE> Bytes(std::u16string_view text) {
+  std::vector<win::BYTE> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<win::BYTE>(c & 0xFF));
+    bytes.push_back(static_cast<win::BYTE>(c >> 8));
+  }
+  return bytes;
+}
+
+// Each value reads back with its type and exactly the bytes and size it was given.
+TEST_P(TypedValue, ReadsBackAsWritten) {
+  win::UniqueKey key = Create(kKey);
+  const auto& data = GetParam().data;
+  ASSERT_EQ(win::RegSetValueExW(key.Get(), u"Typed", 0, GetParam().type, data.data(),
+                                static_cast<win::DWORD>(data.size())),
+            0);
+  win::DWORD type = 0xdeadbeef;
+  win::DWORD size = 0xdeadbeef;
+  ASSERT_EQ(win::RegQueryValueExW(key.Get(), u"Typed", nullptr, &type, nullptr, &size), 0);
+  EXPECT_EQ(type, GetParam().type);
+  EXPECT_EQ(size, data.size());
+  std::vector<win::BYTE> read(data.size() + 4, 0xbd);
+  size = static_cast<win::DWORD>(read.size());
+  ASSERT_EQ(win::RegQueryValueExW(key.Get(), u"Typed", nullptr, &type, read.data(), &size), 0);
+  EXPECT_EQ(size, data.size());
+  EXPECT_EQ(std::vector<win::BYTE>(read.begin(), read.begin() + size), data);
+  EXPECT_EQ(read[size], 0xbd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, TypedValue,
+    ::testing::Values(Typed{"String", win::REG_SZ, Bytes(std::u16string(u"abc", 4))},
+                      Typed{"EmptyString", win::REG_SZ, Bytes(std::u16string(1, u'\0'))},
+                      Typed{"Expand", win::REG_EXPAND_SZ, Bytes(std::u16string(u"%PATH%", 7))},
+                      Typed{"Dword", win::REG_DWORD, {0x78, 0x56, 0x34, 0x12}},
+                      Typed{"Binary", win::REG_BINARY, {0x00, 0xff, 0x10}},
+                      Typed{"EmptyBinary", win::REG_BINARY, {}},
+                      Typed{"MultiString", win::REG_MULTI_SZ,
+                            Bytes(std::u16string(u"one\0two\0\0", 9))}),
+    [](const ::testing::TestParamInfo<Typed>& c) { return std::string(c.param.label); });
+
+// A string whose size leaves out its NUL gets the NUL when the character after the counted
+// ones is one; a size that stops inside the text is kept.
+struct Counted {
+  const char* label;
+  const char16_t* text;
+  win::DWORD given;
+  win::DWORD stored;
+};
+
+class CountedString : public RegistryContractTest, public ::testing::WithParamInterface<Counted> {};
+
+TEST_P(CountedString, StoresItsSize) {
+  win::UniqueKey key = Create(kKey);
+  ASSERT_EQ(
+      win::RegSetValueExW(key.Get(), u"Text", 0, win::REG_SZ,
+                          reinterpret_cast<const win::BYTE*>(GetParam().text), GetParam().given),
+      0);
+  win::DWORD size = 0;
+  ASSERT_EQ(win::RegQueryValueExW(key.Get(), u"Text", nullptr, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(size, GetParam().stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, CountedString,
+    ::testing::Values(Counted{"WithNul", u"abc", 8, 8}, Counted{"NulLeftOut", u"abc", 6, 8},
+                      Counted{"InsideTheText", u"abcd", 6, 6}, Counted{"Empty", u"", 0, 0}),
+    [](const ::testing::TestParamInfo<Counted>& c) { return std::string(c.param.label); });
+
+// A handle opened for reading cannot change the key, whatever the caller's rights there.
+TEST_F(RegistryContractTest, ReadOnlyHandleRefusesChanges) {
+  SetText(Create(kKey).Get());
+  win::UniqueKey reader;
+  ASSERT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_USER, kKey, 0, win::KEY_READ, reader.Put()), 0);
+  const win::DWORD value = 1;
+  EXPECT_EQ(win::RegSetValueExW(reader.Get(), u"Text", 0, win::REG_DWORD,
+                                reinterpret_cast<const win::BYTE*>(&value), sizeof value),
+            Status(win::ERROR_ACCESS_DENIED));
+  EXPECT_EQ(win::RegDeleteValueW(reader.Get(), u"Text"), Status(win::ERROR_ACCESS_DENIED));
+  win::DWORD type = 0;
+  win::DWORD size = 0;
+  EXPECT_EQ(win::RegQueryValueExW(reader.Get(), u"Text", nullptr, &type, nullptr, &size), 0);
+  EXPECT_EQ(type, win::REG_SZ);
+  EXPECT_EQ(size, kTextBytes);
+}
+
+// No bytes behind a non-zero size: refused, nothing stored.
+TEST_F(RegistryContractTest, SizeWithoutDataIsNoAccess) {
+  win::UniqueKey key = Create(kKey);
+  EXPECT_EQ(win::RegSetValueExW(key.Get(), u"Number", 0, win::REG_DWORD, nullptr, 4),
+            Status(win::ERROR_NOACCESS));
+  win::DWORD size = 0;
+  EXPECT_EQ(win::RegQueryValueExW(key.Get(), u"Number", nullptr, nullptr, nullptr, &size),
+            Status(win::ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(RegistryContractTest, ClosingAClosedKeyIsInvalidHandle) {
+  win::HKEY key = nullptr;
+  ASSERT_EQ(win::RegCreateKeyExW(win::HKEY_CURRENT_USER, kKey, 0, nullptr, 0, win::KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr),
+            0);
+  EXPECT_EQ(win::RegCloseKey(key), 0);
+  EXPECT_EQ(win::RegCloseKey(key), Status(win::ERROR_INVALID_HANDLE));
+  EXPECT_EQ(win::RegCloseKey(nullptr), Status(win::ERROR_INVALID_HANDLE));
+}
+
+// A handle outlives the key it names: it still closes, and everything else says the key is gone.
+TEST_F(RegistryContractTest, HandleToADeletedKeySaysSo) {
+  win::UniqueKey key = Create(kKey);
+  ASSERT_EQ(win::RegDeleteKeyW(win::HKEY_CURRENT_USER, kKey), 0);
+  const win::DWORD value = 1;
+  EXPECT_EQ(win::RegSetValueExW(key.Get(), u"Number", 0, win::REG_DWORD,
+                                reinterpret_cast<const win::BYTE*>(&value), sizeof value),
+            Status(win::ERROR_KEY_DELETED));
+  win::DWORD size = 0;
+  EXPECT_EQ(win::RegQueryValueExW(key.Get(), u"Number", nullptr, nullptr, nullptr, &size),
+            Status(win::ERROR_KEY_DELETED));
+  win::UniqueKey child;
+  EXPECT_EQ(win::RegCreateKeyExW(key.Get(), u"Child", 0, nullptr, 0, win::KEY_ALL_ACCESS, nullptr,
+                                 child.Put(), nullptr),
+            Status(win::ERROR_KEY_DELETED));
+  EXPECT_EQ(win::RegCloseKey(key.Release()), 0);
+}
+
+TEST_F(RegistryContractTest, EmptyNameDeletesTheKeyItself) {
+  win::UniqueKey key = Create(kKey);
+  EXPECT_EQ(win::RegDeleteKeyW(key.Get(), u""), 0);
+  win::UniqueKey opened;
+  EXPECT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_USER, kKey, 0, win::KEY_READ, opened.Put()),
+            Status(win::ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(RegistryContractTest, CurrentConfigIsTheCurrentHardwareProfile) {
+  win::UniqueKey config;
+  EXPECT_EQ(win::RegOpenKeyExW(win::HKEY_CURRENT_CONFIG, nullptr, 0, win::KEY_READ, config.Put()),
+            0);
+  win::UniqueKey profile;
+  EXPECT_EQ(win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE,
+                               u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0,
+                               win::KEY_READ, profile.Put()),
+            0);
+}
+
+struct KeylessRoot {
+  const char* label;
+  win::HKEY root;
+};
+
+class Keyless : public RegistryContractTest, public ::testing::WithParamInterface<KeylessRoot> {};
+
+// HKEY_PERFORMANCE_DATA holds no keys, and HKEY_DYN_DATA is a Windows 9x root.
+TEST_P(Keyless, HoldsNoSubkeys) {
+  win::HKEY key = nullptr;
+  const win::LSTATUS opened =
+      win::RegOpenKeyExW(GetParam().root, u"Corvane", 0, win::KEY_READ, &key);
+  win::HKEY created = nullptr;
+  const win::LSTATUS made = win::RegCreateKeyExW(GetParam().root, u"Corvane", 0, nullptr, 0,
+                                                 win::KEY_ALL_ACCESS, nullptr, &created, nullptr);
+  if (key != nullptr) win::RegCloseKey(key);
+  if (created != nullptr) {
+    win::RegCloseKey(created);
+    win::RegDeleteKeyW(GetParam().root, u"Corvane");
+  }
+  if (CurrentBackend() == Backend::Wine && GetParam().root == win::HKEY_DYN_DATA) {
+    EXPECT_EQ(opened, Status(win::ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(made, 0);
+    GTEST_SKIP() << "Wine 8: HKEY_DYN_DATA is a hive of its own that takes keys";
+  }
+  EXPECT_EQ(opened, Status(win::ERROR_INVALID_HANDLE));
+  EXPECT_EQ(made, Status(win::ERROR_INVALID_HANDLE));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roots, Keyless,
+    ::testing::Values(KeylessRoot{"PerformanceData", win::HKEY_PERFORMANCE_DATA},
+                      KeylessRoot{"DynData", win::HKEY_DYN_DATA}),
+    [](const ::testing::TestParamInfo<KeylessRoot>& c) { return std::string(c.param.label); });
 
 TEST_F(RegistryContractTest, InformationEventIsReported) {
   win::SetLastError(0xdeadbeef);

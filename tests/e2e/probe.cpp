@@ -11,6 +11,8 @@
 //   corvane_probe writelist PATH ACTION,KIND,LINK,TARGET...
 //                                   writes a link list with the project's own writer
 //   corvane_probe hold PATH SECONDS opens PATH without sharing and keeps it open a while
+//   corvane_probe resource PATH TYPE ID
+//                                   the size of a resource of the image PATH, loaded as data
 //
 // Failures print the call and its last-error code to stderr and exit 1; usage errors exit 2.
 #include <chrono>
@@ -162,11 +164,24 @@ int Hold(const std::u16string& path, const std::u16string& seconds) {
   return 0;
 }
 
+int Resource(const std::u16string& path, const std::u16string& type, const std::u16string& id) {
+  win::UniqueModule image(
+      win::LoadLibraryExW(path.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE));
+  if (!image) return Fail("LoadLibraryExW", path);
+  const auto number = static_cast<win::WORD>(std::stoul(Utf8(id)));
+  const win::HRSRC found =
+      win::FindResourceW(image.Get(), win::MAKEINTRESOURCEW(number), type.c_str());
+  if (found == nullptr) return Fail("FindResourceW", type);
+  std::printf("%lu\n", static_cast<unsigned long>(win::SizeofResource(image.Get(), found)));
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: corvane_probe dosdevice X: | links PATH | fileid PATH | exists PATH |"
                " write PATH TEXT | hardlink NEW OLD | read PATH |"
-               " writelist PATH ACTION,KIND,LINK,TARGET... | hold PATH SECONDS\n");
+               " writelist PATH ACTION,KIND,LINK,TARGET... | hold PATH SECONDS |"
+               " resource PATH TYPE ID\n");
   return 2;
 }
 
@@ -188,6 +203,7 @@ int wmain(int argc, wchar_t** argv) {
   if (args.size() == 3 && command == u"write") return Write(args[1], args[2]);
   if (args.size() == 3 && command == u"hardlink") return HardLink(args[1], args[2]);
   if (args.size() == 3 && command == u"hold") return Hold(args[1], args[2]);
+  if (args.size() == 4 && command == u"resource") return Resource(args[1], args[2], args[3]);
   if (command == u"writelist") {
     return WriteList(args[1], std::vector<std::u16string>(args.begin() + 2, args.end()));
   }

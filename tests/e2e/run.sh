@@ -306,5 +306,13 @@ done
 expect "\"Service stopped\" events" "$service_starts" "$(stopped_events)"
 finish
 
+# The shipped program carries its registry script as resource "REGISTRY" 101, byte for byte.
+begin registry-script-resource-is-the-file
+expect "resource size" "$(wc -c <"$root/service/res/CorvaneService.rgs")" \
+  "$(probe resource 'C:\Corvane\CorvaneService.exe' REGISTRY 101)"
+expect "lower-case type" "$(wc -c <"$root/service/res/CorvaneService.rgs")" \
+  "$(probe resource 'C:\Corvane\CorvaneService.exe' registry 101)"
+finish
+
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/sim/Machine.h"
 #include "service/RegistryScript.h"
@@ -43,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   machine.CreateRegistryKey(win::HKEY_USERS, u".DEFAULT\\Software");
   const Root roots[] = {{win::HKEY_CURRENT_USER, u"HKCU", u"HKEY_CURRENT_USER"},
                         {win::HKEY_USERS, u"HKU", u"HKEY_USERS"}};
-  std::string before[2];
-  for (int i = 0; i < 2; ++i) before[i] = machine.RegistryDump(roots[i].key);
+  std::vector<std::string> before[2];
+  for (int i = 0; i < 2; ++i) before[i] = machine.RegistryTree(roots[i].key, u"");
 
   // The first byte picks the mode; the rest is the text, one character a byte.
   const auto mode = data[0] % 2 == 0 ? RegistryScriptMode::Register : RegistryScriptMode::Unregister;
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // HKCR is HKLM's view, so only roots with no view of each other are compared.
   for (int i = 0; i < 2; ++i) {
     if (!NamesRoot(text, roots[i].shortName, roots[i].longName) &&
-        machine.RegistryDump(roots[i].key) != before[i]) {
+        machine.RegistryTree(roots[i].key, u"") != before[i]) {
       std::abort();
     }
   }

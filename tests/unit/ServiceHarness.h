@@ -9,19 +9,23 @@
 
 #include "platform/sim/Machine.h"
 #include "service/LinkServiceModule.h"
+#include "service/res/RegistryScript.h"
 
 namespace corvane_test {
 
 inline constexpr char16_t kServiceImage[] = u"C:\\Program Files\\Corvane\\CorvaneService.exe";
 inline const std::u16string kAppIdKey = std::u16string(u"AppID\\") + kAppId;
 
-// The program as the process sees it: the module constructed first, then the entry.
+// The program as the process sees it: the module constructed first, then the entry; its
+// resources as CorvaneService.rc builds them.
 inline sim::Program ServiceProgram() {
-  return sim::Program{[] {
-                        LinkServiceModule module;
-                        return module.ProcessEntry();
-                      },
-                      {{LinkServiceModule::kServiceNameResource, u"CorvaneService"}}};
+  return sim::Program{
+      [] {
+        LinkServiceModule module;
+        return module.ProcessEntry();
+      },
+      {{LinkServiceModule::kServiceNameResource, u"CorvaneService"}},
+      {{{kRegistryScriptType, kRegistryScriptId}, std::string(kRegistryScriptResource)}}};
 }
 
 class ServiceHarness : public ::testing::Test {
