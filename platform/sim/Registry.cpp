@@ -238,7 +238,8 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* da
     const auto* text = reinterpret_cast<const char16_t*>(data);
     char16_t last = 0, next = 0;
     std::memcpy(&last, text + (size / 2 - 1), sizeof last);
-    std::memcpy(&next, text + size / 2, sizeof next);
+    // Only a string counted without its NUL is read past its size, as Windows does.
+    if (last != 0) std::memcpy(&next, text + size / 2, sizeof next);
     if (last != 0 && next == 0) size += 2;
   }
   sim::RegistryValue value;
