@@ -1,5 +1,7 @@
 // The program's own registry script, applied through its resource: what registering and
 // unregistering leave in HKEY_CLASSES_ROOT, and every way loading the script can fail.
+#include <new>
+
 #include "tests/unit/ServiceHarness.h"
 
 namespace corvane_test {
@@ -133,6 +135,13 @@ TEST_F(ApplyRegistryScriptTest, LongScriptsAreConvertedWhole) {
   EXPECT_EQ(Apply(RegistryScriptMode::Register, kServiceImage, {{{u"REGISTRY", 101}, script}}),
             win::S_OK);
   EXPECT_TRUE(machine.RegistryKeyExists(win::HKEY_CURRENT_USER, u"Last"));
+}
+
+TEST_F(ApplyRegistryScriptTest, OutOfMemoryOnTheWayIsEOutOfMemory) {
+  machine.OnCall("RegCreateKeyExW", [] { throw std::bad_alloc(); });
+  EXPECT_EQ(Apply(RegistryScriptMode::Register), win::E_OUTOFMEMORY);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+  EXPECT_EQ(machine.LoadedModuleReferences(), 0);
 }
 
 // A standard user cannot write HKEY_CLASSES_ROOT: the registration fails with the registry's
