@@ -104,6 +104,7 @@ constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
 constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
 constexpr DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
+constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
@@ -244,6 +245,13 @@ constexpr DWORD SERVICE_ERROR_NORMAL = 1;
 constexpr DWORD SERVICE_NO_CHANGE = 0xFFFFFFFF;
 constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
 constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
+constexpr DWORD SERVICE_QUERY_CONFIG = 0x0001;
+constexpr DWORD SERVICE_QUERY_STATUS = 0x0004;
+constexpr DWORD SERVICE_START = 0x0010;
+constexpr DWORD SERVICE_STOP = 0x0020;
+
+// Message boxes.
+constexpr UINT MB_OK = 0x0;
 
 // Event log.
 constexpr WORD EVENTLOG_ERROR_TYPE = 1;
@@ -315,6 +323,7 @@ void SetLastError(DWORD code);
 DWORD GetLastError();
 LPWSTR GetCommandLineW();
 [[noreturn]] void ExitProcess(UINT exitCode);
+void Sleep(DWORD milliseconds);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HMODULE LoadLibraryW(LPCWSTR name);
@@ -366,6 +375,7 @@ BOOL PathStripToRootW(LPWSTR path);
 // user32.
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
 LPWSTR CharNextW(LPCWSTR text);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 LPWSTR CharUpperW(LPWSTR text);  // a single character when the pointer's high bits are zero
 
 // ole32.
@@ -390,6 +400,15 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
                       LPWSTR className, DWORD* classSize, FILETIME* lastWriteTime);
 
 // advapi32: service control manager.
+SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
+                         DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                         LPCWSTR loadOrderGroup, DWORD* tagId, LPCWSTR dependencies,
+                         LPCWSTR account, LPCWSTR password);
+BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
+BOOL DeleteService(SC_HANDLE service);
+BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
