@@ -85,6 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Each error undoes what its root block made, as far as the undo walk, which reads the
         // block again, gets before the same error.
         ShapeCase{"UnknownRoot", uR"(HKXX { A })", win::DISP_E_EXCEPTION, {}, {u"A"}},
+        ShapeCase{"NearMissRoot", uR"(HKCT { A })", win::DISP_E_EXCEPTION, {}, {u"A"}},
         ShapeCase{"NoOpeningBrace", uR"(HKCU A })", win::DISP_E_EXCEPTION, {}, {u"A"}},
         // The undo walk meets these errors too, and stops before it deletes anything.
         ShapeCase{"EndOfText", uR"(HKCU { A { B )", win::DISP_E_EXCEPTION, {uR"(A\B)"}, {}},
@@ -148,6 +149,14 @@ TEST_F(RegistryScriptTest, BlocksNestAtMost512Deep) {
   EXPECT_EQ(Run(nested(512)), 0);
   ASSERT_EQ(Run(nested(512), kUnregister), 0);
   EXPECT_EQ(Run(nested(513)), win::DISP_E_EXCEPTION);
+}
+
+// A registry call's Win32 code comes back as its HRESULT, whatever the code.
+TEST_F(RegistryScriptTest, RegistryFailuresAreTheirHresults) {
+  for (win::DWORD code : {win::ERROR_INVALID_FUNCTION, win::ERROR_ACCESS_DENIED}) {
+    machine.FailNext("RegCreateKeyExW", code);
+    EXPECT_EQ(Run(uR"(HKCU { A })"), static_cast<HRESULT>(0x80070000u | code));
+  }
 }
 
 // ---- Value data ----
@@ -300,6 +309,8 @@ TEST(SubstitutionMapTest, RefusesMissingNamesAndValues) {
   EXPECT_EQ(map.AddSubstitution(u"n", nullptr), win::E_INVALIDARG);
   EXPECT_EQ(map.AddSubstitution(u"n", u"v"), win::S_OK);
   EXPECT_EQ(map.QueryInterface(nullptr, nullptr), win::E_NOTIMPL);
+  EXPECT_EQ(map.AddRef(), 1u);  // not counted: the map lives for one script run
+  EXPECT_EQ(map.Release(), 0u);
   EXPECT_EQ(map.ClearSubstitutions(), win::S_OK);
   EXPECT_EQ(map.FindSubstitution(u"n"), nullptr);
 }

@@ -24,7 +24,7 @@ inline sim::Program ServiceProgram() {
         LinkServiceModule module;
         return module.ProcessEntry();
       },
-      {{LinkServiceModule::kServiceNameResource, u"CorvaneService"}},
+      {{100, u"CorvaneService"}},  // the service name is string 100
       {{{kRegistryScriptType, kRegistryScriptId}, std::string(kRegistryScriptResource)}}};
 }
 

@@ -219,9 +219,9 @@ TEST_F(ServiceLifecycle, OutOfMemoryDuringTheRequestStopsWithExitCode14) {
 }
 
 TEST_F(ServiceLifecycle, ServiceNameComesFromStringResource100) {
-  machine.InstallProgram(kServiceImage, sim::Program{ServiceProgram().main,
-                                                     {{LinkServiceModule::kServiceNameResource,
-                                                       u"OtherName" + std::u16string(300, u'x')}}});
+  machine.InstallProgram(
+      kServiceImage,
+      sim::Program{ServiceProgram().main, {{100, u"OtherName" + std::u16string(300, u'x')}}});
   // An own-process service's handler is registered whatever the name; the events carry it.
   const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
   EXPECT_EQ(run.exitCode, 0u);

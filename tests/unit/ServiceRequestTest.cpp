@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         WordsCase{"TrailingBlankKind", {u"Drive ", u"Create", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"LeadingBlankAction", {u"Drive", u" Create", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"UnknownKind", {u"Disk", u"Create", u"C:\\Data", u"Q:"}, 87, false},
+        WordsCase{"WrongFirstLetter", {u"Xrive", u"Create", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"UnknownAction", {u"Drive", u"Make", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"BothUnknown", {u"Disk", u"Make", u"C:\\Data", u"Q:"}, 87, false},
         WordsCase{"NonAsciiFold", {u"Dr\u0130ve", u"Create", u"C:\\Data", u"Q:"}, 87, false},
