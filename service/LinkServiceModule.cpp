@@ -243,8 +243,3 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   return 0;
 }
 
-bool LinkServiceModule::HandleCommandLine(std::u16string_view, win::HRESULT& result) {
-  // No switches are recognised yet.
-  result = win::S_OK;
-  return true;
-}

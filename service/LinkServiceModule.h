@@ -72,6 +72,13 @@ class LinkServiceModule {
   // False when a command-line switch was acted on (`result` then holds the outcome).
   bool HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result);
 
+  // Registration: the AppID entries, LocalService, and with `asService` the service itself.
+  win::HRESULT RegisterEntries(bool asService);
+  win::HRESULT UnregisterEntries();
+  bool InstallService();
+  bool RemoveService();
+  bool IsServiceInstalled() const;
+
   // The process-wide pointer the platform's callbacks reach the module through.
   static LinkServiceModule* Instance();
 
@@ -97,6 +104,9 @@ class LinkServiceModule {
   void ReportLocked(win::DWORD state);
   void WaitForServiceMainToReturn();
   void WriteEvent(const std::u16string& text) const;
+  // Message `id` of the string table, or its fixed text, in a message box captioned with the
+  // service name.
+  void ShowMessage(win::UINT id) const;
 
   bool initFailed_ = false;
   bool argumentsLost_ = false;     // the start arguments could not be held (no memory)

@@ -1,0 +1,11 @@
+// Finding the registration switches ("-RegServer", "/Service", ...) in a command line.
+#pragma once
+
+#include <string_view>
+
+// The text just after the next character of `separators` at or after `text`, or null when the
+// text ends first. `text` ends with a NUL.
+const char16_t* FindSwitchStart(const char16_t* text, std::u16string_view separators);
+
+// Whether the word at `text` is `name`, ignoring case. A word ends at a NUL, a blank or a tab.
+bool SwitchEquals(const char16_t* text, std::u16string_view name);

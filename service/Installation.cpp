@@ -1,0 +1,217 @@
+// Registering and unregistering the program, installing and removing the service.
+#include <array>
+#include <string>
+
+#include "platform/UniqueHandle.h"
+#include "service/CommandLine.h"
+#include "service/LinkServiceModule.h"
+
+namespace {
+
+constexpr std::u16string_view kSwitchSeparators = u"-/";
+constexpr win::UINT kRegistryScriptResource = 101;
+constexpr std::size_t kMessageSize = 1024;
+// A record deleted while its service still runs stays, marked for deletion, until the service
+// has stopped; a new one cannot be created before then. How long, and how often, to look.
+constexpr win::DWORD kDeletionWaitMilliseconds = 5000;
+constexpr win::DWORD kDeletionPollMilliseconds = 100;
+
+enum Message : win::UINT {
+  kCannotOpenManager = 55306,
+  kCannotCreate = 55307,
+  kCannotOpenService = 55308,
+  kCannotDelete = 55309,
+  kCannotStop = 55310,
+};
+
+std::u16string_view FixedText(win::UINT id) {
+  switch (id) {
+    case kCannotOpenManager:
+      return u"Could not open Service Manager";
+    case kCannotCreate:
+      return u"Could not start service";
+    case kCannotOpenService:
+      return u"Could not open service";
+    case kCannotDelete:
+      return u"Could not delete service";
+    default:
+      return u"Could not stop service";
+  }
+}
+
+char16_t UpperCase(char16_t c) {
+  // CharUpperW converts one character when the pointer's high bits are zero.
+  return static_cast<char16_t>(reinterpret_cast<win::ULONG_PTR>(win::CharUpperW(
+                                   reinterpret_cast<win::LPWSTR>(static_cast<win::ULONG_PTR>(c)))) &
+                               0xFFFF);
+}
+
+bool EndsWord(char16_t c) {
+  return c == u'\0' || c == u' ' || c == u'\t';
+}
+
+const ScriptSubstitution kSubstitutions[] = {{u"APPID", kAppId}, {nullptr, nullptr}};
+
+}  // namespace
+
+const char16_t* FindSwitchStart(const char16_t* text, std::u16string_view separators) {
+  for (; *text != u'\0'; text = win::CharNextW(text)) {
+    if (separators.find(*text) != std::u16string_view::npos) return win::CharNextW(text);
+  }
+  return nullptr;
+}
+
+bool SwitchEquals(const char16_t* text, std::u16string_view name) {
+  std::size_t i = 0;
+  for (; i < name.size(); ++i) {
+    if (EndsWord(text[i]) || UpperCase(text[i]) != UpperCase(name[i])) return false;
+  }
+  return EndsWord(text[i]);
+}
+
+bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result) {
+  const std::u16string line(commandLine);
+  // "UnregServer" and "RegServer" come first wherever they stand; between the two, the first
+  // on the line wins. Only without them is "Service" looked for.
+  result = win::S_OK;
+  for (const char16_t* at = FindSwitchStart(line.c_str(), kSwitchSeparators); at != nullptr;
+       at = FindSwitchStart(at, kSwitchSeparators)) {
+    if (SwitchEquals(at, u"UnregServer")) {
+      result = UnregisterEntries();
+      return false;
+    }
+    if (SwitchEquals(at, u"RegServer")) {
+      result = RegisterEntries(false);
+      return false;
+    }
+  }
+  result = win::S_OK;
+  for (const char16_t* at = FindSwitchStart(line.c_str(), kSwitchSeparators); at != nullptr;
+       at = FindSwitchStart(at, kSwitchSeparators)) {
+    if (SwitchEquals(at, u"Service")) {
+      result = RegisterEntries(true);
+      return false;
+    }
+  }
+  return true;
+}
+
+win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
+  if (!RemoveService()) return win::E_FAIL;
+  if (const win::HRESULT result = ApplyRegistryScript(kRegistryScriptResource,
+                                                      RegistryScriptMode::Register, kSubstitutions);
+      result < 0) {
+    return result;
+  }
+  win::UniqueKey appIds;
+  win::LSTATUS opened =
+      win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_WRITE, appIds.Put());
+  if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
+  win::UniqueKey appId;
+  opened = win::RegCreateKeyExW(appIds.Get(), kAppId, 0, nullptr, win::REG_OPTION_NON_VOLATILE,
+                                win::KEY_READ | win::KEY_WRITE, nullptr, appId.Put(), nullptr);
+  if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
+  win::RegDeleteValueW(appId.Get(), u"LocalService");
+  if (asService) {
+    const std::u16string_view name(serviceName);
+    win::RegSetValueExW(appId.Get(), u"LocalService", 0, win::REG_SZ,
+                        reinterpret_cast<const win::BYTE*>(serviceName),
+                        static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
+    if (!InstallService()) return win::E_FAIL;
+  }
+  return win::S_OK;
+}
+
+win::HRESULT LinkServiceModule::UnregisterEntries() {
+  if (!RemoveService()) return win::E_FAIL;
+  win::UniqueKey appIds;
+  win::LSTATUS opened =
+      win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_WRITE, appIds.Put());
+  if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
+  win::UniqueKey appId;
+  opened = win::RegOpenKeyExW(appIds.Get(), kAppId, 0, win::KEY_WRITE, appId.Put());
+  if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
+  win::RegDeleteValueW(appId.Get(), u"LocalService");
+  return ApplyRegistryScript(kRegistryScriptResource, RegistryScriptMode::Unregister,
+                             kSubstitutions);
+}
+
+bool LinkServiceModule::IsServiceInstalled() const {
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  win::UniqueService service(
+      win::OpenServiceW(manager.Get(), serviceName, win::SERVICE_QUERY_CONFIG));
+  return static_cast<bool>(service);
+}
+
+bool LinkServiceModule::InstallService() {
+  // Only a record removed while its service still ran can be here: wait for it to go, so
+  // that a new record exists when this reports success.
+  for (win::DWORD waited = 0; IsServiceInstalled(); waited += kDeletionPollMilliseconds) {
+    if (waited >= kDeletionWaitMilliseconds) {
+      ShowMessage(kCannotCreate);
+      return false;
+    }
+    win::Sleep(kDeletionPollMilliseconds);
+  }
+  char16_t program[win::MAX_PATH];
+  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
+  if (length == 0 || length >= win::MAX_PATH) return false;
+  // Quoted, so that a path with a blank in it cannot start some other program.
+  const std::u16string binaryPath = u"\"" + std::u16string(program, length) + u"\"";
+
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    ShowMessage(kCannotOpenManager);
+    return false;
+  }
+  win::UniqueService service(win::CreateServiceW(
+      manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
+      win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,
+      binaryPath.c_str(), nullptr, nullptr, u"RPCSS\0", nullptr, nullptr));
+  if (!service) {
+    manager.Reset();
+    ShowMessage(kCannotCreate);
+    return false;
+  }
+  return true;
+}
+
+bool LinkServiceModule::RemoveService() {
+  if (!IsServiceInstalled()) return true;
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    ShowMessage(kCannotOpenManager);
+    return false;
+  }
+  win::UniqueService service(
+      win::OpenServiceW(manager.Get(), serviceName, win::DELETE | win::SERVICE_STOP));
+  if (!service) {
+    manager.Reset();
+    ShowMessage(kCannotOpenService);
+    return false;
+  }
+  win::SERVICE_STATUS stopStatus{};
+  if (!win::ControlService(service.Get(), win::SERVICE_CONTROL_STOP, &stopStatus)) {
+    const win::DWORD error = win::GetLastError();
+    const bool accepted = error == win::ERROR_SERVICE_NOT_ACTIVE ||
+                          (error == win::ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+                           stopStatus.dwCurrentState == win::SERVICE_STOP_PENDING);
+    if (!accepted) ShowMessage(kCannotStop);
+  }
+  const bool deleted = win::DeleteService(service.Get()) != win::FALSE;
+  service.Reset();
+  manager.Reset();
+  if (!deleted) ShowMessage(kCannotDelete);
+  return deleted;
+}
+
+void LinkServiceModule::ShowMessage(win::UINT id) const {
+  std::array<char16_t, kMessageSize> text{};
+  const int length = win::LoadStringW(win::GetModuleHandleW(nullptr), id, text.data(),
+                                      static_cast<int>(text.size()));
+  const std::u16string message = length > 0
+                                     ? std::u16string(text.data(), static_cast<std::size_t>(length))
+                                     : std::u16string(FixedText(id));
+  win::MessageBoxW(nullptr, message.c_str(), serviceName, win::MB_OK);
+}
