@@ -80,10 +80,17 @@ struct EventSourceTraits {
   static void Close(Value h) noexcept { DeregisterEventSource(h); }
 };
 
+struct ServiceHandleTraits {
+  using Value = SC_HANDLE;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value h) noexcept { CloseServiceHandle(h); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
 using UniqueKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
+using UniqueService = UniqueHandle<ServiceHandleTraits>;  // manager handles too
 
 }  // namespace win
