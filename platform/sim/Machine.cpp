@@ -26,6 +26,20 @@ Machine::Machine() : state_(std::make_unique<MachineState>()) {
 }
 
 Machine::~Machine() {
+  // A held service still running is ended as its process would be at shutdown; its run needs
+  // the machine lock to finish, so it is joined without it.
+  std::vector<std::thread> held;
+  {
+    Guard guard(Lock());
+    for (auto& [key, record] : state_->services->records) {
+      if (!record.running) continue;
+      std::lock_guard lock(record.running->mutex);
+      if (!record.running->exitingWith) record.running->exitingWith = 0;
+      record.running->changed.notify_all();
+    }
+    held.swap(state_->services->heldRuns);
+  }
+  for (auto& run : held) run.join();
   Guard guard(Lock());
   state_->handles.clear();
   RegisterCurrent(nullptr);
@@ -268,40 +282,68 @@ void Machine::CreateService(std::u16string name, std::u16string imagePath) {
   Guard guard(Lock());
   ServiceRecord record;
   record.name = name;
+  record.displayName = name;
   record.imagePath = imagePath;
-  state_->services->records[Upper(name)] = std::move(record);
-  // The record is also visible where Windows keeps it.
-  const std::u16string key = u"System\\CurrentControlSet\\Services\\" + name;
-  bool created = false;
-  Registry::Create(state_->registry->Root(win::HKEY_LOCAL_MACHINE), key, created);
+  WriteServiceKey(*state_, record);
+  // A record replaced under open handles or a run keeps them.
+  auto& slot = state_->services->records[Upper(name)];
+  record.running = slot.running;
+  record.openHandles = slot.openHandles;
+  slot = std::move(record);
 }
 
-ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16string> args) {
+std::optional<ServiceConfig> Machine::Service(std::u16string_view name) const {
+  Guard guard(Lock());
+  auto it = state_->services->records.find(Upper(name));
+  if (it == state_->services->records.end()) return std::nullopt;
+  return static_cast<const ServiceConfig&>(it->second);
+}
+
+namespace {
+
+// Claims a record for one start: 0 with the new session and the record's command line, or what
+// a starter would read instead.
+win::DWORD ClaimStart(MachineState& state, std::u16string_view name,
+                      std::vector<std::u16string> args, std::shared_ptr<ServiceSession>& session,
+                      std::u16string& imagePath) {
+  Guard guard(Lock());
+  auto it = state.services->records.find(Upper(name));
+  if (it == state.services->records.end()) return win::ERROR_SERVICE_DOES_NOT_EXIST;
+  if (it->second.markedForDeletion) return win::ERROR_SERVICE_MARKED_FOR_DELETE;
+  if (it->second.running) return win::ERROR_SERVICE_ALREADY_RUNNING;
+  session = std::make_shared<ServiceSession>();
+  session->serviceName = it->second.name;
+  session->arguments = std::move(args);
+  it->second.running = session;
+  imagePath = it->second.imagePath;
+  return 0;
+}
+
+// The record no longer runs; a record marked for deletion may go now.
+void EndRun(MachineState& state, const std::u16string& key, std::optional<win::DWORD> exitCode) {
+  Guard guard(Lock());
+  auto it = state.services->records.find(key);
+  if (it == state.services->records.end()) return;
+  it->second.running.reset();
+  if (exitCode) it->second.lastExitCode = *exitCode;
+  RemoveIfDeleted(state, key);
+}
+
+// Runs a claimed start to its end: the program the record's command line names, or `program`.
+ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
+                      const std::u16string& imagePath,
+                      const std::shared_ptr<ServiceSession>& session,
+                      std::optional<Program> program) {
   ServiceRun run;
-  std::shared_ptr<ServiceSession> session;
-  std::u16string imagePath;
-  {
-    Guard guard(Lock());
-    auto it = state_->services->records.find(Upper(name));
-    if (it == state_->services->records.end()) {
-      run.exitCode = win::ERROR_SERVICE_DOES_NOT_EXIST;
-      return run;
-    }
-    if (it->second.running) {
-      run.exitCode = win::ERROR_SERVICE_ALREADY_RUNNING;
-      return run;
-    }
-    session = std::make_shared<ServiceSession>();
-    session->serviceName = it->second.name;
-    session->arguments = std::move(args);
-    it->second.running = session;
-    imagePath = it->second.imagePath;
-  }
   const std::u16string programPath = ProgramPathOf(imagePath);
-  auto program = FindProgram(*state_, programPath);
+  if (!program) program = FindProgram(state, programPath);
   if (!program) {
-    Guard guard(Lock());
-    state_->services->records[Upper(name)].running.reset();
+    {
+      std::lock_guard lock(session->mutex);
+      session->processEnded = true;
+      session->changed.notify_all();
+    }
+    EndRun(state, key, std::nullopt);
     run.exitCode = win::ERROR_FILE_NOT_FOUND;
     return run;
   }
@@ -329,9 +371,69 @@ ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16s
     run.exitCode =
         session->stopped ? session->reports.back().dwWin32ExitCode : win::ERROR_PROCESS_ABORTED;
   }
-  Guard guard(Lock());
-  state_->services->records[Upper(name)].running.reset();
+  EndRun(state, key, run.exitCode);
   return run;
+}
+
+// The stand-in of HoldServiceRunning. It works on its session directly: the handler and the
+// service main have no context argument to find a status handle with.
+void HeldServiceHandler(win::DWORD control) {
+  if (control != win::SERVICE_CONTROL_STOP) return;
+  auto session = CurrentProcess().session;
+  std::lock_guard lock(session->mutex);
+  session->reports.push_back(
+      win::SERVICE_STATUS{win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_STOPPED, 0, 0, 0, 0, 0});
+  session->stopped = true;
+  session->changed.notify_all();
+}
+
+void HeldServiceMain(win::DWORD, win::LPWSTR*) {
+  auto session = CurrentProcess().session;
+  std::unique_lock lock(session->mutex);
+  session->handler = &HeldServiceHandler;
+  session->reports.push_back(win::SERVICE_STATUS{
+      win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_RUNNING, win::SERVICE_ACCEPT_STOP, 0, 0, 0, 0});
+  session->changed.notify_all();
+  session->changed.wait(lock, [&] { return session->stopped || session->exitingWith; });
+}
+
+Program HeldServiceProgram() {
+  return Program{
+      [] {
+        static char16_t name[] = u"Held";
+        const win::SERVICE_TABLE_ENTRYW table[] = {{name, &HeldServiceMain}, {nullptr, nullptr}};
+        return win::StartServiceCtrlDispatcherW(table) ? 0u : win::GetLastError();
+      },
+      {}};
+}
+
+}  // namespace
+
+ServiceRun Machine::StartService(std::u16string_view name, std::vector<std::u16string> args) {
+  std::shared_ptr<ServiceSession> session;
+  std::u16string imagePath;
+  if (const win::DWORD refused = ClaimStart(*state_, name, std::move(args), session, imagePath)) {
+    ServiceRun run;
+    run.exitCode = refused;
+    return run;
+  }
+  return RunClaimed(*state_, Upper(name), imagePath, session, std::nullopt);
+}
+
+win::DWORD Machine::HoldServiceRunning(std::u16string_view name) {
+  std::shared_ptr<ServiceSession> session;
+  std::u16string imagePath;
+  if (const win::DWORD refused = ClaimStart(*state_, name, {}, session, imagePath)) return refused;
+  {
+    Guard guard(Lock());
+    state_->services->heldRuns.emplace_back(
+        [state = state_.get(), key = Upper(name), imagePath, session] {
+          RunClaimed(*state, key, imagePath, session, HeldServiceProgram());
+        });
+  }
+  std::unique_lock lock(session->mutex);
+  session->changed.wait(lock, [&] { return !session->reports.empty() || session->processEnded; });
+  return session->reports.empty() ? win::ERROR_PROCESS_ABORTED : 0;
 }
 
 win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control) {
@@ -342,20 +444,7 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
     if (it == state_->services->records.end()) return win::ERROR_SERVICE_DOES_NOT_EXIST;
     session = it->second.running;
   }
-  if (!session) {
-    // Not started: the code is checked first, as for a running service.
-    ServiceSession stopped;
-    stopped.processEnded = true;
-    return ControlRefusal(stopped, control);
-  }
-  std::unique_lock lock(session->mutex);
-  if (const win::DWORD refusal = ControlRefusal(*session, control)) return refusal;
-  auto pending = std::make_shared<PendingControl>();
-  pending->code = control;
-  session->controls.push_back(pending);
-  session->changed.notify_all();
-  session->changed.wait(lock, [&] { return pending->done; });
-  return pending->handled ? 0 : win::ERROR_SERVICE_NOT_ACTIVE;
+  return DeliverControl(session, control);
 }
 
 // ---- Event log ----
@@ -363,6 +452,11 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
 std::vector<EventRecord> Machine::Events() const {
   Guard guard(Lock());
   return state_->events;
+}
+
+std::vector<MessageBoxRecord> Machine::MessageBoxes() const {
+  Guard guard(Lock());
+  return state_->messageBoxes;
 }
 
 // ---- Fault injection ----
@@ -391,7 +485,7 @@ int Machine::LoadedModuleReferences() const {
 
 std::size_t Machine::OpenHandles() const {
   Guard guard(Lock());
-  return state_->handles.size();
+  return state_->handles.size() + state_->services->handles.size();
 }
 
 std::size_t Machine::OpenRegistryKeys() const {

@@ -55,6 +55,31 @@ struct ServiceRun {
   bool hung = false;
 };
 
+// A service record as the service control manager holds it.
+struct ServiceConfig {
+  std::u16string name;
+  std::u16string displayName;  // the name itself when none was given
+  win::DWORD serviceType = win::SERVICE_WIN32_OWN_PROCESS;
+  win::DWORD startType = win::SERVICE_DEMAND_START;
+  win::DWORD errorControl = win::SERVICE_ERROR_NORMAL;
+  std::u16string imagePath;  // as given, quotes kept
+  std::u16string loadOrderGroup;
+  win::DWORD tagId = 0;
+  std::vector<std::u16string> dependencies;
+  std::u16string account = u"LocalSystem";
+  std::u16string password;
+  bool markedForDeletion = false;
+  bool operator==(const ServiceConfig&) const = default;
+};
+
+struct MessageBoxRecord {
+  win::HWND owner = nullptr;
+  std::u16string text;
+  std::u16string caption;
+  win::UINT type = 0;
+  bool operator==(const MessageBoxRecord&) const = default;
+};
+
 class Machine {
  public:
   // Builds a machine with volume C: (NTFS-like, FILE_UNICODE_ON_DISK set, serial 0x1234ABCD)
@@ -123,8 +148,16 @@ class Machine {
   void SetAdministrator(bool administrator);
 
   // ---- Service control manager ----
-  // Adds a service record: own process, demand start, program path as given (may be quoted).
+  // Adds a service record: own process, demand start, normal error control, LocalSystem, program
+  // path as given (may be quoted); its registry key is written as CreateServiceW writes it.
   void CreateService(std::u16string name, std::u16string imagePath);
+  // The record of a service (also one marked for deletion); none once it is gone.
+  std::optional<ServiceConfig> Service(std::u16string_view name) const;
+  // Starts the service with a stand-in program that reports SERVICE_RUNNING, accepting stop,
+  // and stays so until a stop control arrives (it then reports SERVICE_STOPPED, exit code 0).
+  // Returns once it runs: 0, or the code StartService would have read. The machine ends a
+  // held service that is still running when it goes.
+  win::DWORD HoldServiceRunning(std::u16string_view name);
   // Starts the service with these start arguments and waits until its process has ended.
   ServiceRun StartService(std::u16string_view name, std::vector<std::u16string> args);
   // Sends a control code as ControlService does: refused with its documented error code, or
@@ -132,11 +165,14 @@ class Machine {
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
 
-  // ---- Event log ----
+  // ---- Event log and message boxes ----
   std::vector<EventRecord> Events() const;
+  // Every MessageBoxW call, in order. None blocks: each is answered with its default button.
+  std::vector<MessageBoxRecord> MessageBoxes() const;
 
   // ---- Fault injection ----
-  // The next `times` calls of the named win:: function fail with `code`.
+  // The next `times` calls of the named win:: function fail with `code`. For Sleep, which
+  // cannot fail, an injected failure means the wait is skipped.
   void FailNext(std::string_view function, win::DWORD code, int times = 1);
   // Runs `hook` at the start of every call of the named function, before it acts and outside
   // the machine's lock (a hook may call win:: functions, block, or throw).
@@ -145,7 +181,8 @@ class Machine {
   // How many references LoadLibraryW and LoadLibraryExW have handed out and FreeLibrary not
   // yet given back (data files included).
   int LoadedModuleReferences() const;
-  // Handles and registry keys open right now (files, finds, keys, event sources).
+  // Handles and registry keys open right now (files, finds, keys, event sources, service
+  // control manager handles).
   std::size_t OpenHandles() const;
   // Of those, the registry keys.
   std::size_t OpenRegistryKeys() const;

@@ -72,6 +72,7 @@ struct MachineState {
   std::uintptr_t nextHandle = 0x1000;
 
   std::vector<EventRecord> events;
+  std::vector<MessageBoxRecord> messageBoxes;
 
   std::map<std::string, Fault, std::less<>> faults;
   std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;

@@ -1,6 +1,8 @@
 // Processes and modules: command line, own path, resources, run-time linking, COM.
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/sim/FileSystem.h"
 #include "platform/sim/MachineState.h"
@@ -263,6 +265,16 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
   it->second.copy(buffer, copied);
   buffer[copied] = u'\0';
   return static_cast<int>(copied);
+}
+
+void Sleep(DWORD milliseconds) {
+  // Sleep has no failure to report: an injected one, or a process that has ended, skips the
+  // wait, and the thread's last-error code stays as it was.
+  const DWORD saved = GetLastError();
+  const bool skip = sim::Intercept("Sleep").has_value();
+  SetLastError(saved);
+  if (skip) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void ExitProcess(UINT exitCode) {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/sim/MachineState.h"
+#include "platform/sim/Registry.h"
 
 namespace sim {
 
@@ -58,6 +59,118 @@ win::DWORD ControlRefusal(const ServiceSession& session, win::DWORD control) {
     return ERROR_INVALID_SERVICE_CONTROL;
   }
   return 0;
+}
+
+namespace {
+
+const std::u16string kServicesKey = u"System\\CurrentControlSet\\Services\\";
+
+std::vector<std::uint8_t> Bytes(std::u16string_view text) {
+  std::vector<std::uint8_t> data;
+  for (char16_t c : text) {
+    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return data;
+}
+
+void Put(RegistryKey& key, std::u16string_view name, win::DWORD type,
+         std::vector<std::uint8_t> data) {
+  RegistryValue value;
+  value.name = std::u16string(name);
+  value.type = type;
+  value.data = std::move(data);
+  key.values[Upper(name)] = std::move(value);
+}
+
+void PutString(RegistryKey& key, std::u16string_view name, std::u16string_view text,
+               win::DWORD type = win::REG_SZ) {
+  auto data = Bytes(text);
+  data.insert(data.end(), {0, 0});
+  Put(key, name, type, std::move(data));
+}
+
+void PutDword(RegistryKey& key, std::u16string_view name, win::DWORD number) {
+  std::vector<std::uint8_t> data;
+  for (int shift = 0; shift < 32; shift += 8)
+    data.push_back(static_cast<std::uint8_t>(number >> shift));
+  Put(key, name, win::REG_DWORD, std::move(data));
+}
+
+}  // namespace
+
+void WriteServiceKey(MachineState& state, const ServiceRecord& record) {
+  bool created = false;
+  auto key = Registry::Create(state.registry->Root(win::HKEY_LOCAL_MACHINE),
+                              kServicesKey + record.name, created);
+  PutDword(*key, u"Type", record.serviceType);
+  PutDword(*key, u"Start", record.startType);
+  PutDword(*key, u"ErrorControl", record.errorControl);
+  PutString(*key, u"ImagePath", record.imagePath, win::REG_EXPAND_SZ);
+  if (record.displayName != record.name) PutString(*key, u"DisplayName", record.displayName);
+  if (!record.loadOrderGroup.empty()) PutString(*key, u"Group", record.loadOrderGroup);
+  if (!record.dependencies.empty()) {
+    std::vector<std::uint8_t> list;
+    for (const auto& dependency : record.dependencies) {
+      auto bytes = Bytes(dependency);
+      list.insert(list.end(), bytes.begin(), bytes.end());
+      list.insert(list.end(), {0, 0});
+    }
+    list.insert(list.end(), {0, 0});
+    Put(*key, u"DependOnService", win::REG_MULTI_SZ, std::move(list));
+  }
+  // Drivers have no account; every other service runs as one.
+  if ((record.serviceType & (win::SERVICE_KERNEL_DRIVER | win::SERVICE_FILE_SYSTEM_DRIVER)) == 0) {
+    PutString(*key, u"ObjectName", record.account);
+  }
+}
+
+void RemoveIfDeleted(MachineState& state, const std::u16string& key) {
+  auto& records = state.services->records;
+  auto it = records.find(key);
+  if (it == records.end() || !it->second.markedForDeletion || it->second.openHandles > 0 ||
+      it->second.running) {
+    return;
+  }
+  Registry::DeleteTree(Registry::Find(state.registry->Root(win::HKEY_LOCAL_MACHINE),
+                                      kServicesKey + it->second.name));
+  records.erase(it);
+}
+
+win::SERVICE_STATUS StatusOf(const ServiceRecord& record) {
+  win::SERVICE_STATUS status{};
+  status.dwServiceType = record.serviceType;
+  status.dwCurrentState = win::SERVICE_STOPPED;
+  status.dwWin32ExitCode = record.lastExitCode;
+  if (record.running) {
+    std::lock_guard lock(record.running->mutex);
+    if (!record.running->processEnded) {
+      if (record.running->reports.empty()) {
+        status.dwCurrentState = win::SERVICE_START_PENDING;
+        status.dwWin32ExitCode = 0;
+      } else {
+        status = record.running->reports.back();
+      }
+    }
+  }
+  return status;
+}
+
+win::DWORD DeliverControl(const std::shared_ptr<ServiceSession>& session, win::DWORD control) {
+  if (!session) {
+    // Not started: the code is checked first, as for a running service.
+    ServiceSession stopped;
+    stopped.processEnded = true;
+    return ControlRefusal(stopped, control);
+  }
+  std::unique_lock lock(session->mutex);
+  if (const win::DWORD refusal = ControlRefusal(*session, control)) return refusal;
+  auto pending = std::make_shared<PendingControl>();
+  pending->code = control;
+  session->controls.push_back(pending);
+  session->changed.notify_all();
+  session->changed.wait(lock, [&] { return pending->done; });
+  return pending->handled ? 0 : win::ERROR_SERVICE_NOT_ACTIVE;
 }
 
 }  // namespace sim

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "platform/WinApi.h"
+#include "platform/sim/Machine.h"
 
 namespace sim {
+
+struct MachineState;
 
 struct PendingControl {
   win::DWORD code = 0;
@@ -47,10 +50,18 @@ struct ServiceSession {
   std::vector<win::LPWSTR> argv;
 };
 
-struct ServiceRecord {
-  std::u16string name;
-  std::u16string imagePath;
+struct ServiceRecord : ServiceConfig {
   std::shared_ptr<ServiceSession> running;
+  int openHandles = 0;  // service handles open on the record
+  // What a status query reads while the service is stopped.
+  win::DWORD lastExitCode = win::ERROR_SERVICE_NEVER_STARTED;
+};
+
+// A handle from OpenSCManagerW, OpenServiceW or CreateServiceW, with the access it was granted.
+struct ScHandle {
+  bool manager = false;
+  win::DWORD access = 0;
+  std::u16string key;  // a service handle's record, by upper-cased name
 };
 
 class ServiceManager {
@@ -58,7 +69,28 @@ class ServiceManager {
   std::map<std::u16string, ServiceRecord> records;  // by upper-cased name
   std::map<std::uintptr_t, std::shared_ptr<ServiceSession>> statusHandles;
   std::uintptr_t nextStatusHandle = 0x5000;
+  // A range of their own: an SC_HANDLE is no kernel handle, and CloseHandle refuses one.
+  std::map<std::uintptr_t, ScHandle> handles;
+  std::uintptr_t nextHandle = 0x20000000;
+  // Runs started by Machine::HoldServiceRunning; joined when the machine goes.
+  std::vector<std::thread> heldRuns;
 };
+
+// Writes a record's key under HKLM\System\CurrentControlSet\Services as Windows does.
+// Call with the machine lock held.
+void WriteServiceKey(MachineState& state, const ServiceRecord& record);
+
+// Removes a record marked for deletion, and its key, once no handle is open on it and it does
+// not run. Call with the machine lock held.
+void RemoveIfDeleted(MachineState& state, const std::u16string& key);
+
+// The status a query reads for a record: the running session's last report, or stopped with
+// the last exit code. Call with the machine lock held.
+win::SERVICE_STATUS StatusOf(const ServiceRecord& record);
+
+// Sends a control code to a service as ControlService does: its documented refusal, or 0 once
+// its handler has returned on the dispatcher thread. Call without the machine lock.
+win::DWORD DeliverControl(const std::shared_ptr<ServiceSession>& session, win::DWORD control);
 
 // The state the service control manager holds for a running service: the last one reported,
 // or SERVICE_START_PENDING until the first report. Call with the session's mutex held.

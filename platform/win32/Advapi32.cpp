@@ -68,6 +68,29 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
 }
 
 // Service control manager.
+SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {
+  return reinterpret_cast<SC_HANDLE>(::OpenSCManagerW(W(machine), W(database), access));
+}
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
+  return reinterpret_cast<SC_HANDLE>(::OpenServiceW(S(manager), W(name), access));
+}
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
+                         DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                         LPCWSTR loadOrderGroup, DWORD* tagId, LPCWSTR dependencies,
+                         LPCWSTR account, LPCWSTR password) {
+  return reinterpret_cast<SC_HANDLE>(::CreateServiceW(
+      S(manager), W(name), W(displayName), access, serviceType, startType, errorControl,
+      W(binaryPath), W(loadOrderGroup), D(tagId), W(dependencies), W(account), W(password)));
+}
+BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
+  return ::ControlService(S(service), control, reinterpret_cast<::LPSERVICE_STATUS>(status));
+}
+BOOL DeleteService(SC_HANDLE service) {
+  return ::DeleteService(S(service));
+}
+BOOL CloseServiceHandle(SC_HANDLE handle) {
+  return ::CloseServiceHandle(S(handle));
+}
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
   return ::StartServiceCtrlDispatcherW(reinterpret_cast<const ::SERVICE_TABLE_ENTRYW*>(table));
 }

@@ -50,6 +50,9 @@ LPWSTR GetCommandLineW() {
 void ExitProcess(UINT exitCode) {
   ::ExitProcess(exitCode);
 }
+void Sleep(DWORD milliseconds) {
+  ::Sleep(milliseconds);
+}
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   return ::GetModuleFileNameW(M(module), W(buffer), size);
 }

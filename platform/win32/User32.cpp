@@ -14,5 +14,8 @@ LPWSTR CharNextW(LPCWSTR text) {
 LPWSTR CharUpperW(LPWSTR text) {
   return reinterpret_cast<LPWSTR>(::CharUpperW(W(text)));
 }
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  return ::MessageBoxW(reinterpret_cast<::HWND>(owner), W(text), W(caption), type);
+}
 
 }  // namespace win

@@ -56,5 +56,8 @@ inline ::HMODULE M(win::HMODULE module) noexcept {
 inline win::HMODULE M(::HMODULE module) noexcept {
   return reinterpret_cast<win::HMODULE>(module);
 }
+inline ::SC_HANDLE S(win::SC_HANDLE handle) noexcept {
+  return reinterpret_cast<::SC_HANDLE>(handle);
+}
 
 }  // namespace win::native

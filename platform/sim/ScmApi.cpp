@@ -1,0 +1,291 @@
+// The service control manager's handle calls: opening the manager and services, installing and
+// removing records, and sending controls.
+#include "platform/sim/MachineState.h"
+#include "platform/sim/Registry.h"
+#include "platform/sim/Services.h"
+
+namespace sim {
+namespace {
+
+constexpr win::DWORD kReadControl = 0x00020000;
+constexpr win::DWORD kGenericRights =
+    win::GENERIC_READ | win::GENERIC_WRITE | win::GENERIC_EXECUTE | win::GENERIC_ALL;
+constexpr win::DWORD kModifyBootConfig = 0x0020;
+constexpr win::DWORD kChangeConfig = 0x0002;
+constexpr win::DWORD kEnumerateDependents = 0x0008;
+
+// The generic mappings Windows documents for the manager and for service objects.
+win::DWORD ManagerRights(win::DWORD access) {
+  using namespace win;
+  DWORD rights = access & ~kGenericRights;
+  if (access & GENERIC_READ)
+    rights |= kReadControl | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
+  if (access & GENERIC_WRITE)
+    rights |= kReadControl | SC_MANAGER_CREATE_SERVICE | kModifyBootConfig;
+  if (access & GENERIC_EXECUTE) rights |= kReadControl | SC_MANAGER_CONNECT | SC_MANAGER_LOCK;
+  if (access & GENERIC_ALL) rights |= SC_MANAGER_ALL_ACCESS;
+  // Opening the manager implies the right to connect.
+  return rights | SC_MANAGER_CONNECT;
+}
+
+win::DWORD ServiceRights(win::DWORD access) {
+  using namespace win;
+  DWORD rights = access & ~kGenericRights;
+  if (access & GENERIC_READ)
+    rights |= kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+              kEnumerateDependents;
+  if (access & GENERIC_WRITE) rights |= kReadControl | kChangeConfig;
+  if (access & GENERIC_EXECUTE)
+    rights |= kReadControl | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+              SERVICE_USER_DEFINED_CONTROL;
+  if (access & GENERIC_ALL) rights |= SERVICE_ALL_ACCESS;
+  return rights;
+}
+
+// What Windows' default security gives a standard user: connecting to the manager, listing and
+// querying; of a service, reading its configuration and status and user-defined controls.
+constexpr win::DWORD kUserManagerRights = kReadControl | win::SC_MANAGER_CONNECT |
+                                          win::SC_MANAGER_ENUMERATE_SERVICE |
+                                          win::SC_MANAGER_QUERY_LOCK_STATUS;
+constexpr win::DWORD kUserServiceRights = kReadControl | win::SERVICE_QUERY_CONFIG |
+                                          win::SERVICE_QUERY_STATUS | win::SERVICE_INTERROGATE |
+                                          kEnumerateDependents | win::SERVICE_USER_DEFINED_CONTROL;
+
+bool Administrator() {
+  return State().registry->administrator;
+}
+
+ScHandle* FindScHandle(win::SC_HANDLE handle) {
+  auto& handles = State().services->handles;
+  auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+  return it == handles.end() ? nullptr : &it->second;
+}
+
+win::SC_HANDLE AddScHandle(ScHandle handle) {
+  auto& services = *State().services;
+  const std::uintptr_t id = services.nextHandle;
+  services.nextHandle += 4;
+  if (!handle.manager) ++services.records.at(handle.key).openHandles;
+  services.handles.emplace(id, std::move(handle));
+  return reinterpret_cast<win::SC_HANDLE>(id);
+}
+
+// A service name as the manager accepts one: 1 to 256 characters, no slash or backslash.
+bool ValidServiceName(std::u16string_view name) {
+  return !name.empty() && name.size() <= 256 && name.find_first_of(u"/\\") == name.npos;
+}
+
+// A double-NUL-terminated list; an empty string alone is no entry.
+std::vector<std::u16string> SplitList(win::LPCWSTR list) {
+  std::vector<std::u16string> entries;
+  if (list == nullptr) return entries;
+  for (const char16_t* p = list; *p != u'\0';) {
+    std::u16string entry(p);
+    p += entry.size() + 1;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+// The parameter checks of CreateServiceW that Windows documents with ERROR_INVALID_PARAMETER.
+bool ValidKinds(win::DWORD type, win::DWORD start, win::DWORD errorControl, win::LPCWSTR account) {
+  using namespace win;
+  const DWORD base = type & ~SERVICE_INTERACTIVE_PROCESS;
+  const bool win32 = base == SERVICE_WIN32_OWN_PROCESS || base == SERVICE_WIN32_SHARE_PROCESS;
+  const bool driver = base == SERVICE_KERNEL_DRIVER || base == SERVICE_FILE_SYSTEM_DRIVER;
+  if (!win32 && !driver) return false;
+  if (type & SERVICE_INTERACTIVE_PROCESS) {
+    // Only a win32 service running as LocalSystem may interact with the desktop.
+    if (!win32) return false;
+    if (account != nullptr && !EqualsIgnoreCase(account, u"LocalSystem")) return false;
+  }
+  if (start > SERVICE_DISABLED) return false;
+  if ((start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START) && !driver) return false;
+  return errorControl <= SERVICE_ERROR_CRITICAL;
+}
+
+template <typename T>
+T Fail(win::DWORD code, T result) {
+  win::SetLastError(code);
+  return result;
+}
+
+}  // namespace
+}  // namespace sim
+
+namespace win {
+
+SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {
+  if (sim::Intercept("OpenSCManagerW")) return nullptr;
+  // No other machine is reachable from the simulation.
+  if (machine != nullptr && *machine != u'\0') {
+    return sim::Fail(RPC_S_SERVER_UNAVAILABLE, SC_HANDLE{});
+  }
+  if (database != nullptr && !sim::EqualsIgnoreCase(database, u"ServicesActive")) {
+    return sim::Fail(sim::EqualsIgnoreCase(database, u"ServicesFailed")
+                         ? ERROR_DATABASE_DOES_NOT_EXIST
+                         : ERROR_INVALID_NAME,
+                     SC_HANDLE{});
+  }
+  sim::Guard guard(sim::Lock());
+  const DWORD rights = sim::ManagerRights(access);
+  if (!sim::Administrator() && (rights & ~sim::kUserManagerRights) != 0) {
+    return sim::Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+  }
+  return sim::AddScHandle(sim::ScHandle{true, rights, {}});
+}
+
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
+  if (sim::Intercept("OpenServiceW")) return nullptr;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(manager);
+  if (handle == nullptr || !handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, SC_HANDLE{});
+  if (name == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, SC_HANDLE{});
+  if (!sim::ValidServiceName(name)) return sim::Fail(ERROR_INVALID_NAME, SC_HANDLE{});
+  const std::u16string key = sim::Upper(name);
+  // A record marked for deletion still opens; what it refuses is starting and deleting again.
+  if (!sim::State().services->records.contains(key)) {
+    return sim::Fail(ERROR_SERVICE_DOES_NOT_EXIST, SC_HANDLE{});
+  }
+  const DWORD rights = sim::ServiceRights(access);
+  if (!sim::Administrator() && (rights & ~sim::kUserServiceRights) != 0) {
+    return sim::Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+  }
+  return sim::AddScHandle(sim::ScHandle{false, rights, key});
+}
+
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
+                         DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                         LPCWSTR loadOrderGroup, DWORD* tagId, LPCWSTR dependencies,
+                         LPCWSTR account, LPCWSTR password) {
+  if (sim::Intercept("CreateServiceW")) return nullptr;
+  sim::Guard guard(sim::Lock());
+  // The order of the checks is the one Wine's conformance tests record for Windows.
+  const sim::ScHandle* handle = sim::FindScHandle(manager);
+  if (handle == nullptr || !handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, SC_HANDLE{});
+  if (name == nullptr || binaryPath == nullptr) {
+    return sim::Fail(ERROR_INVALID_ADDRESS, SC_HANDLE{});
+  }
+  if ((handle->access & SC_MANAGER_CREATE_SERVICE) == 0) {
+    return sim::Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+  }
+  if (!sim::ValidServiceName(name)) return sim::Fail(ERROR_INVALID_NAME, SC_HANDLE{});
+  if (*binaryPath == u'\0' || !sim::ValidKinds(serviceType, startType, errorControl, account)) {
+    return sim::Fail(ERROR_INVALID_PARAMETER, SC_HANDLE{});
+  }
+  if (displayName != nullptr && std::u16string_view(displayName).size() > 256) {
+    return sim::Fail(ERROR_INVALID_NAME, SC_HANDLE{});
+  }
+
+  sim::ServiceRecord record;
+  record.name = name;
+  record.displayName = displayName != nullptr && *displayName != u'\0' ? displayName : name;
+  auto& records = sim::State().services->records;
+  const std::u16string key = sim::Upper(name);
+  if (auto it = records.find(key); it != records.end()) {
+    return sim::Fail(
+        it->second.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS,
+        SC_HANDLE{});
+  }
+  // Key names and display names share one name space.
+  for (const auto& [otherKey, other] : records) {
+    if (sim::EqualsIgnoreCase(other.displayName, record.displayName) ||
+        sim::EqualsIgnoreCase(other.name, record.displayName) ||
+        sim::EqualsIgnoreCase(other.displayName, record.name)) {
+      return sim::Fail(ERROR_DUPLICATE_SERVICE_NAME, SC_HANDLE{});
+    }
+  }
+
+  record.serviceType = serviceType;
+  record.startType = startType;
+  record.errorControl = errorControl;
+  record.imagePath = binaryPath;
+  record.loadOrderGroup = loadOrderGroup != nullptr ? loadOrderGroup : u"";
+  record.dependencies = sim::SplitList(dependencies);
+  if (account != nullptr) record.account = account;
+  record.password = password != nullptr ? password : u"";
+  // Tags order drivers within a group; a service has none.
+  if (tagId != nullptr) *tagId = 0;
+  sim::WriteServiceKey(sim::State(), record);
+  records.emplace(key, std::move(record));
+  // The new record's access is granted whatever the caller's: it needed the right to create.
+  return sim::AddScHandle(sim::ScHandle{false, sim::ServiceRights(access), key});
+}
+
+BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
+  if (sim::Intercept("ControlService")) return FALSE;
+  std::shared_ptr<sim::ServiceSession> session;
+  std::u16string key;
+  {
+    sim::Guard guard(sim::Lock());
+    const sim::ScHandle* handle = sim::FindScHandle(service);
+    if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    DWORD needed = 0;
+    switch (control) {
+      case SERVICE_CONTROL_STOP:
+        needed = SERVICE_STOP;
+        break;
+      case SERVICE_CONTROL_PAUSE:
+      case SERVICE_CONTROL_CONTINUE:
+      case 6:  // SERVICE_CONTROL_PARAMCHANGE and the NETBIND codes
+      case 7:
+      case 8:
+      case 9:
+      case 10:
+        needed = SERVICE_PAUSE_CONTINUE;
+        break;
+      case SERVICE_CONTROL_INTERROGATE:
+        needed = SERVICE_INTERROGATE;
+        break;
+      default:
+        if (control < 128 || control > 255) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+        needed = SERVICE_USER_DEFINED_CONTROL;
+    }
+    if ((handle->access & needed) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (status == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, FALSE);
+    key = handle->key;
+    session = sim::State().services->records.at(key).running;
+  }
+  const DWORD refusal = sim::DeliverControl(session, control);
+  // The status is filled in on success and on the refusals that concern the service's state;
+  // a caller reads dwCurrentState after ERROR_SERVICE_CANNOT_ACCEPT_CTRL.
+  if (refusal == 0 || refusal == ERROR_INVALID_SERVICE_CONTROL ||
+      refusal == ERROR_SERVICE_CANNOT_ACCEPT_CTRL || refusal == ERROR_SERVICE_NOT_ACTIVE) {
+    sim::Guard guard(sim::Lock());
+    auto& records = sim::State().services->records;
+    if (auto it = records.find(key); it != records.end()) *status = sim::StatusOf(it->second);
+  }
+  if (refusal != 0) return sim::Fail(refusal, FALSE);
+  return TRUE;
+}
+
+BOOL DeleteService(SC_HANDLE service) {
+  if (sim::Intercept("DeleteService")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(service);
+  if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((handle->access & DELETE) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  auto& record = sim::State().services->records.at(handle->key);
+  if (record.markedForDeletion) return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+  // The record goes once the service has stopped and the last handle to it is closed; this
+  // handle is one, so nothing goes yet.
+  record.markedForDeletion = true;
+  return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE handle) {
+  if (sim::Intercept("CloseServiceHandle")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto& services = *sim::State().services;
+  auto it = services.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == services.handles.end()) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  const sim::ScHandle closed = std::move(it->second);
+  services.handles.erase(it);
+  if (!closed.manager) {
+    --services.records.at(closed.key).openHandles;
+    sim::RemoveIfDeleted(sim::State(), closed.key);
+  }
+  return TRUE;
+}
+
+}  // namespace win
