@@ -1,0 +1,313 @@
+// Registration by command-line switch: which switch a command line means, what each leaves in
+// the registry and the service control manager, the exit codes and the message boxes.
+#include <atomic>
+#include <thread>
+
+#include "platform/UniqueHandle.h"
+#include "tests/unit/ServiceHarness.h"
+
+namespace corvane_test {
+namespace {
+
+using win::HRESULT;
+
+// A machine with the program in place and nothing registered yet.
+class Installation : public ServiceHarness {
+ protected:
+  Installation() {
+    machine.DeleteRegistryTree(win::HKEY_CLASSES_ROOT, u"AppID");
+    win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+    win::UniqueService service(win::OpenServiceW(manager.Get(), u"CorvaneService", win::DELETE));
+    win::DeleteService(service.Get());
+  }
+
+  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage) {
+    machine.InstallProgram(image, ServiceProgram());
+    return static_cast<HRESULT>(
+        machine.RunProgram(image, u"\"" + image + u"\" " + std::move(switches)));
+  }
+  bool HasLocalService() const {
+    return machine.GetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService").has_value();
+  }
+  std::vector<std::u16string> Messages() const {
+    std::vector<std::u16string> texts;
+    for (const auto& box : machine.MessageBoxes()) texts.push_back(box.text);
+    return texts;
+  }
+};
+
+// What a command line did, as seen from outside.
+enum class Outcome { None, Register, Unregister, Service };
+
+struct SwitchCase {
+  const char* name;
+  std::u16string arguments;
+  std::u16string image;
+  Outcome outcome;
+};
+
+class Switches : public Installation, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(Switches, SelectTheRegistrationWork) {
+  const SwitchCase& c = GetParam();
+  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image);
+  switch (c.outcome) {
+    case Outcome::None:  // a plain start: the dispatcher refuses, since no manager started it
+      EXPECT_EQ(result, static_cast<HRESULT>(win::ERROR_FILE_NOT_FOUND));
+      break;
+    case Outcome::Unregister:  // nothing was ever registered
+      EXPECT_EQ(result, HresultFromWin32(win::ERROR_FILE_NOT_FOUND));
+      break;
+    case Outcome::Register:
+    case Outcome::Service:
+      EXPECT_EQ(result, win::S_OK);
+      break;
+  }
+  EXPECT_EQ(machine.RegistryKeyExists(win::HKEY_CLASSES_ROOT, kAppIdKey),
+            c.outcome == Outcome::Register || c.outcome == Outcome::Service);
+  EXPECT_EQ(HasLocalService(), c.outcome == Outcome::Service);
+  EXPECT_EQ(machine.Service(u"CorvaneService").has_value(), c.outcome == Outcome::Service);
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, Switches,
+    ::testing::Values(
+        SwitchCase{"NoSwitch", u"regserver service", u"", Outcome::None},
+        SwitchCase{"Slash", u"/regserver", u"", Outcome::Register},
+        SwitchCase{"Upper", u"-REGSERVER", u"", Outcome::Register},
+        SwitchCase{"DoubleDash", u"--RegServer", u"", Outcome::Register},
+        SwitchCase{"TabEndsTheWord", u"-RegServer\tx", u"", Outcome::Register},
+        SwitchCase{"LongerWord", u"-RegServer2", u"", Outcome::None},
+        SwitchCase{"WithArgument", u"-RegServer:x", u"", Outcome::None},
+        SwitchCase{"ShorterWord", u"-Reg", u"", Outcome::None},
+        SwitchCase{"Service", u"/service", u"", Outcome::Service},
+        SwitchCase{"UnregServer", u"-unregserver", u"", Outcome::Unregister},
+        SwitchCase{"UnregisterBeatsService", u"-Service -UnregServer", u"", Outcome::Unregister},
+        SwitchCase{"FirstOfTheTwoWins", u"-RegServer -UnregServer", u"", Outcome::Register},
+        SwitchCase{"FirstOfTheTwoWinsAgain", u"-UnregServer -RegServer", u"", Outcome::Unregister},
+        SwitchCase{"DashInTheProgramPath", u"", u"C:\\Tools\\x-RegServer x\\CorvaneService.exe",
+                   Outcome::Register}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
+  ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_EQ(machine.GetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService"),
+            (sim::RegistryData{win::REG_SZ,
+                               {'C', 0, 'o', 0, 'r', 0, 'v', 0, 'a', 0, 'n', 0, 'e', 0, 'S', 0,
+                                'e', 0, 'r', 0, 'v', 0, 'i', 0, 'c', 0, 'e', 0, 0,   0}}));
+  const auto record = machine.Service(u"CorvaneService");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->displayName, u"CorvaneService");
+  EXPECT_EQ(record->serviceType, win::SERVICE_WIN32_OWN_PROCESS);
+  EXPECT_EQ(record->startType, win::SERVICE_DEMAND_START);
+  EXPECT_EQ(record->errorControl, win::SERVICE_ERROR_NORMAL);
+  EXPECT_EQ(record->imagePath, u"\"" + std::u16string(kServiceImage) + u"\"");
+  EXPECT_EQ(record->dependencies, std::vector<std::u16string>{u"RPCSS"});
+  EXPECT_EQ(record->account, u"LocalSystem");
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+
+  // Installed, it runs requests through the manager.
+  machine.MakeDirectories(u"C:\\Data");
+  EXPECT_EQ(StartService({u"Drive", u"Create", u"C:\\Data", u"Q:"}).exitCode, 0u);
+
+  // Again over itself, then removed: only HKEY_CLASSES_ROOT\AppID stays.
+  EXPECT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_TRUE(machine.Service(u"CorvaneService"));
+  EXPECT_EQ(Run(u"-UnregServer"), win::S_OK);
+  EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_EQ(machine.RegistryTree(win::HKEY_CLASSES_ROOT, u"AppID"), std::vector<std::string>{""});
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+TEST_F(Installation, RegServerRemovesAnInstalledService) {
+  ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_EQ(Run(u"-RegServer"), win::S_OK);
+  EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_FALSE(HasLocalService());
+  EXPECT_TRUE(machine.RegistryKeyExists(win::HKEY_CLASSES_ROOT, kAppIdKey));
+}
+
+// ---- Failures: the exit code and the message shown ----
+
+struct FailureCase {
+  const char* name;
+  std::u16string arguments;
+  bool installedBefore;
+  const char* function;  // fails from its `call`th call on
+  int call;
+  win::DWORD code;
+  HRESULT result;
+  std::vector<std::u16string> messages;
+};
+
+class Failures : public Installation, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(Failures, GiveTheExitCodeAndTheMessage) {
+  const FailureCase& c = GetParam();
+  if (c.installedBefore) {
+    ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  }
+  int calls = 0;
+  machine.OnCall(c.function, [&] {
+    if (++calls >= c.call) machine.FailNext(c.function, c.code);
+  });
+  EXPECT_EQ(Run(c.arguments), c.result);
+  EXPECT_EQ(Messages(), c.messages);
+  for (const auto& box : machine.MessageBoxes()) {
+    EXPECT_EQ(box.caption, u"CorvaneService");
+    EXPECT_EQ(box.type, win::MB_OK);
+    EXPECT_EQ(box.owner, nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, Failures,
+    ::testing::Values(
+        // Installing: the existence test and the removal pass over a manager that cannot be
+        // opened; the install itself cannot.
+        FailureCase{"ManagerClosed",
+                    u"-Service",
+                    false,
+                    "OpenSCManagerW",
+                    1,
+                    5,
+                    win::E_FAIL,
+                    {u"Could not open Service Manager"}},
+        FailureCase{"CreateRefused",
+                    u"-Service",
+                    false,
+                    "CreateServiceW",
+                    1,
+                    5,
+                    win::E_FAIL,
+                    {u"Could not start service"}},
+        // Removing: the second OpenServiceW opens the service for stopping and deletion.
+        FailureCase{"ServiceNotOpened",
+                    u"-UnregServer",
+                    true,
+                    "OpenServiceW",
+                    2,
+                    5,
+                    win::E_FAIL,
+                    {u"Could not open service"}},
+        FailureCase{"DeleteRefused",
+                    u"-UnregServer",
+                    true,
+                    "DeleteService",
+                    1,
+                    5,
+                    win::E_FAIL,
+                    {u"Could not delete service"}},
+        FailureCase{"StopRefusedGoesOn",
+                    u"-UnregServer",
+                    true,
+                    "ControlService",
+                    1,
+                    5,
+                    win::S_OK,
+                    {u"Could not stop service"}},
+        FailureCase{"RegistryDenied",
+                    u"-RegServer",
+                    false,
+                    "RegOpenKeyExW",
+                    1,
+                    5,
+                    HresultFromWin32(win::ERROR_ACCESS_DENIED),
+                    {}},
+        FailureCase{"AppIdKeyNotMade",
+                    u"-Service",
+                    false,
+                    "RegCreateKeyExW",
+                    4,
+                    5,
+                    HresultFromWin32(win::ERROR_ACCESS_DENIED),
+                    {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Installation, UnregServerOfANeverRegisteredSystemRunsNoScript) {
+  bool scriptRun = false;
+  machine.OnCall("FindResourceW", [&] { scriptRun = true; });
+  EXPECT_EQ(Run(u"-UnregServer"), static_cast<HRESULT>(0x80070002));
+  EXPECT_FALSE(scriptRun);
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+TEST_F(Installation, StandardUserIsDeniedWithoutAMessage) {
+  machine.SetAdministrator(false);
+  EXPECT_EQ(Run(u"-Service"), HresultFromWin32(win::ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+TEST_F(Installation, ProgramPathOf260OrMoreFailsInTheScriptStep) {
+  const std::u16string image = u"C:\\" + std::u16string(300, u'p') + u"\\CorvaneService.exe";
+  EXPECT_EQ(Run(u"-Service", image), static_cast<HRESULT>(0x8007007A));
+  EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_TRUE(machine.MessageBoxes().empty());
+}
+
+TEST_F(Installation, MessageTextComesFromTheStringTableWhenPresent) {
+  sim::Program program = ServiceProgram();
+  program.strings[55307] = u"Dienst nicht angelegt";
+  machine.InstallProgram(kServiceImage, program);
+  machine.FailNext("CreateServiceW", 5);
+  EXPECT_EQ(static_cast<HRESULT>(machine.RunProgram(
+                kServiceImage, u"\"" + std::u16string(kServiceImage) + u"\" -Service")),
+            win::E_FAIL);
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Dienst nicht angelegt"});
+}
+
+// ---- Reinstalling over a running service ----
+
+// A request held inside its first platform call keeps the service running until released.
+class RunningService : public Installation {
+ protected:
+  void StartHeldRequest() {
+    ASSERT_EQ(Run(u"-Service"), win::S_OK);
+    machine.OnCall("DefineDosDeviceW", [this] {
+      held = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    runner = std::thread([this] { StartService({u"Drive", u"Delete", u"x", u"Q:"}); });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ~RunningService() override {
+    release = true;
+    if (runner.joinable()) runner.join();
+  }
+
+  std::atomic<bool> held{false};
+  std::atomic<bool> release{false};
+  std::thread runner;
+};
+
+// The record deleted under a running service stays until the service stops; -Service waits
+// for it, then creates the new one.
+TEST_F(RunningService, ServiceWaitsForTheOldRecordToGo) {
+  StartHeldRequest();
+  int sleeps = 0;
+  machine.OnCall("Sleep", [&] {
+    if (++sleeps == 3) release = true;
+  });
+  EXPECT_EQ(Run(u"-Service"), win::S_OK);
+  const auto record = machine.Service(u"CorvaneService");
+  ASSERT_TRUE(record);
+  EXPECT_FALSE(record->markedForDeletion);
+  // The stop was refused while the request ran, and said so.
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Could not stop service"});
+}
+
+TEST_F(RunningService, ServiceFailsWhenTheOldRecordDoesNotGo) {
+  StartHeldRequest();
+  machine.FailNext("Sleep", 0, 1000);  // every wait passes at once
+  EXPECT_EQ(Run(u"-Service"), win::E_FAIL);
+  EXPECT_EQ(Messages(),
+            (std::vector<std::u16string>{u"Could not stop service", u"Could not start service"}));
+  release = true;
+  runner.join();
+  EXPECT_FALSE(machine.Service(u"CorvaneService")) << "the marked record went with its service";
+}
+
+}  // namespace
+}  // namespace corvane_test
