@@ -46,6 +46,24 @@ finish() {
 # ---- Scenarios ----
 E='C:\e2e'
 
+# install_service ran CorvaneService.exe -Service (exit code 0x00000000). What it left:
+services_key='HKLM\System\CurrentControlSet\Services\CorvaneService'
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_[A-Z_]+ +//p"; }
+reg_default() { wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -nE 's/^ +\(Default\) +REG_[A-Z_]+ +//p'; }
+reg_key() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo absent; }
+begin service-switch-installs-the-record-and-the-entries
+expect "Type" 0x10 "$(reg_value "$services_key" Type)"
+expect "Start" 0x3 "$(reg_value "$services_key" Start)"
+expect "ErrorControl" 0x1 "$(reg_value "$services_key" ErrorControl)"
+expect "ImagePath" '"C:\Corvane\CorvaneService.exe"' "$(reg_value "$services_key" ImagePath)"
+expect "DependOnService" RPCSS "$(reg_value "$services_key" DependOnService)"
+expect "ObjectName" LocalSystem "$(reg_value "$services_key" ObjectName)"
+expect "DisplayName" CorvaneService "$(reg_value "$services_key" DisplayName)"
+expect "AppID default" CorvaneService "$(reg_default "HKCR\\AppID\\$service_appid")"
+expect "LocalService" CorvaneService "$(reg_value "HKCR\\AppID\\$service_appid" LocalService)"
+expect "CorvaneService.EXE AppID" "$service_appid" "$(reg_value 'HKCR\AppID\CorvaneService.EXE' AppID)"
+finish
+
 begin file-create-makes-a-hard-link
 probe write "$E\\a.txt" alpha
 start_service File Create "$E\\a.txt" "$E\\b.txt"
@@ -293,6 +311,22 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 expect "probe state after release" 1 "$probe_state"
+finish
+
+# Removal, last: -RegServer takes the record and LocalService and keeps the entries;
+# -UnregServer leaves HKCR\AppID alone; a second one finds nothing registered.
+begin regserver-removes-the-record-and-local-service
+expect "exit code" 0x00000000 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -RegServer)"
+expect "record" absent "$(reg_key "$services_key")"
+expect "LocalService" "" "$(reg_value "HKCR\\AppID\\$service_appid" LocalService)"
+expect "AppID default" CorvaneService "$(reg_default "HKCR\\AppID\\$service_appid")"
+finish
+
+begin unregserver-leaves-only-the-appid-key
+expect "exit code" 0x00000000 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -UnregServer)"
+expect "AppID key" present "$(reg_key 'HKCR\AppID')"
+expect "our keys" "" "$(wine reg query 'HKCR\AppID' 2>/dev/null | tr -d '\r' | grep -iE "CorvaneService|$service_appid")"
+expect "second exit code" 0x80070002 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -UnregServer)"
 finish
 
 # The service logs this after its last status report, so the trace of the last run may trail

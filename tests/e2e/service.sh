@@ -1,5 +1,6 @@
 # Shared by tests/e2e/run.sh and script/demo (source it): a throwaway Wine prefix with
-# CorvaneService.exe installed by hand, and the calls to start the service and look inside.
+# CorvaneService.exe installed with its own -Service switch, and the calls to start the service
+# and look inside.
 #
 # Needs: root (the project root), bin (where CorvaneService.exe and corvane_probe.exe are).
 # Sets: prefix, drive_c, WINEPREFIX, service_starts (counts start_service calls); removes the prefix on exit unless CORVANE_KEEP_PREFIX is set.
@@ -10,7 +11,8 @@ service_appid='{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}'
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
-# Makes the prefix and installs the service into C:\Corvane. Returns non-zero on failure.
+# Makes the prefix, copies the program into C:\Corvane and installs it with -Service. Returns
+# non-zero on failure.
 install_service() {
   local program
   for program in "$bin/CorvaneService.exe" "$bin/corvane_probe.exe"; do
@@ -25,11 +27,19 @@ install_service() {
   drive_c=$prefix/drive_c
   mkdir -p "$drive_c/Corvane"
   cp "$bin/CorvaneService.exe" "$drive_c/Corvane/CorvaneService.exe"
-  wine sc create "$service" binpath= "\"C:\\Corvane\\CorvaneService.exe\"" >/dev/null 2>&1 ||
-    { echo "sc create failed" >&2; return 1; }
-  # The program runs under the service control dispatcher only when this value exists.
-  wine reg add "HKCR\\AppID\\$service_appid" /v LocalService /t REG_SZ /d "$service" /f \
-    >/dev/null 2>&1 || { echo "reg add failed" >&2; return 1; }
+  # The program installs itself: the AppID entries, LocalService and the service record.
+  local code
+  code=$(exit_code_of 'C:\Corvane\CorvaneService.exe' -Service)
+  [[ $code == 0x00000000 ]] || { echo "CorvaneService.exe -Service exited with $code" >&2; return 1; }
+}
+
+# Runs a Windows command line in the prefix and prints its full 32-bit exit code in hex. A batch
+# file waits for a GUI program too, and ERRORLEVEL holds what GetExitCodeProcess gives.
+exit_code_of() {
+  printf '@%s\r\n@echo %%ERRORLEVEL%%\r\n' "$*" >"$drive_c/exit-code.bat"
+  local signed
+  signed=$(wine cmd /c 'C:\exit-code.bat' 2>/dev/null | tr -d '\r' | tail -n 1)
+  printf '0x%08X\n' "$((signed & 0xFFFFFFFF))"
 }
 
 remove_prefix() {
