@@ -29,7 +29,7 @@ HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
 }
 
 BOOL ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID, WORD numStrings,
-                  DWORD, LPCWSTR* strings, LPVOID) {
+                  DWORD dataSize, LPCWSTR* strings, LPVOID rawData) {
   if (sim::Intercept("ReportEventW")) return FALSE;
   auto source = sim::FindHandleAs<sim::EventSource>(eventLog);
   if (!source) {
@@ -43,6 +43,15 @@ BOOL ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID
   record.eventId = eventId;
   for (WORD i = 0; i < numStrings; ++i) {
     record.strings.emplace_back(strings[i] != nullptr ? strings[i] : u"");
+  }
+  if (dataSize != 0) {
+    // A size without the data it describes is refused.
+    if (rawData == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(rawData);
+    record.data.assign(bytes, bytes + dataSize);
   }
   sim::Guard guard(sim::Lock());
   sim::State().events.push_back(std::move(record));

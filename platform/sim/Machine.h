@@ -43,6 +43,7 @@ struct EventRecord {
   win::WORD category = 0;
   win::DWORD eventId = 0;
   std::vector<std::u16string> strings;
+  std::vector<std::uint8_t> data;  // the binary data, if any
 };
 
 // What one service start left behind, as the service control manager saw it.

@@ -69,7 +69,8 @@ TEST_F(ApplyRegistryScriptTest, CallersSubstitutionsComeFirstAndModuleIsThePath)
   program.resources = resources;
   program.main = [] {
     LinkServiceModule module;
-    const ScriptSubstitution pairs[] = {{u"APPID", u"mine"}, {nullptr, nullptr}};
+    // A half-empty pair is refused by the map but does not end the list.
+    const ScriptSubstitution pairs[] = {{u"X", nullptr}, {u"APPID", u"mine"}, {nullptr, nullptr}};
     return static_cast<win::DWORD>(
         module.ApplyRegistryScript(101, RegistryScriptMode::Register, pairs));
   };
@@ -142,6 +143,13 @@ TEST_F(ApplyRegistryScriptTest, OutOfMemoryOnTheWayIsEOutOfMemory) {
   EXPECT_EQ(Apply(RegistryScriptMode::Register), win::E_OUTOFMEMORY);
   EXPECT_EQ(machine.OpenHandles(), 0u);
   EXPECT_EQ(machine.LoadedModuleReferences(), 0);
+}
+
+TEST_F(ApplyRegistryScriptTest, ShortestScriptsRunAsWritten) {
+  EXPECT_EQ(Apply(RegistryScriptMode::Register, kServiceImage, {{{u"REGISTRY", 101}, ""}}),
+            win::S_OK);
+  EXPECT_EQ(Apply(RegistryScriptMode::Register, kServiceImage, {{{u"REGISTRY", 101}, "x"}}),
+            win::DISP_E_EXCEPTION);
 }
 
 // A standard user cannot write HKEY_CLASSES_ROOT: the registration fails with the registry's

@@ -182,7 +182,15 @@ INSTANTIATE_TEST_SUITE_P(
                     5,
                     win::E_FAIL,
                     {u"Could not start service"}},
-        // Removing: the second OpenServiceW opens the service for stopping and deletion.
+        // Removing: the existence test opens the manager and the service first.
+        FailureCase{"ManagerClosedForRemoval",
+                    u"-UnregServer",
+                    true,
+                    "OpenSCManagerW",
+                    2,
+                    5,
+                    win::E_FAIL,
+                    {u"Could not open Service Manager"}},
         FailureCase{"ServiceNotOpened",
                     u"-UnregServer",
                     true,
@@ -249,13 +257,13 @@ TEST_F(Installation, ProgramPathOf260OrMoreFailsInTheScriptStep) {
 
 TEST_F(Installation, MessageTextComesFromTheStringTableWhenPresent) {
   sim::Program program = ServiceProgram();
-  program.strings[55307] = u"Dienst nicht angelegt";
+  program.strings[55307] = u"!";  // any text there is taken, however short
   machine.InstallProgram(kServiceImage, program);
   machine.FailNext("CreateServiceW", 5);
   EXPECT_EQ(static_cast<HRESULT>(machine.RunProgram(
                 kServiceImage, u"\"" + std::u16string(kServiceImage) + u"\" -Service")),
             win::E_FAIL);
-  EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Dienst nicht angelegt"});
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{u"!"});
 }
 
 // ---- Reinstalling over a running service ----

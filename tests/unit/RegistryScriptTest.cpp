@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
         DataCase{"String", u"s 'a b'", win::REG_SZ, {'a', 0, ' ', 0, 'b', 0, 0, 0}},
         DataCase{"Dword", u"d 12", win::REG_DWORD, {12, 0, 0, 0}},
         DataCase{"DwordLargest", u"D 4294967295", win::REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}},
-        DataCase{"Binary", u"b 0aFF", win::REG_BINARY, {0x0A, 0xFF}},
+        DataCase{"Binary", u"b 0aFf", win::REG_BINARY, {0x0A, 0xFF}},
         DataCase{"BinaryNotHex", u"b xz", win::REG_BINARY, {0x00}},
         DataCase{"BinaryEmpty", u"b ''", win::REG_BINARY, {}},
         DataCase{"Multi", uR"(m a\0b)", win::REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}},
@@ -198,9 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
         DataCase{"MultiEmpty", u"m ''", win::REG_MULTI_SZ, {0, 0}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(RegistryScriptTest, DefaultValueIsTheKeysOwn) {
-  ASSERT_EQ(Run(uR"(HKCU { T = s 'default' })"), 0);
+TEST_F(RegistryScriptTest, DefaultValueIsTheKeysOwnAndValuesFollowEachOther) {
+  ASSERT_EQ(Run(uR"(HKCU { T = s 'default' { val a = d 1 val b = d 2 } })"), 0);
   EXPECT_EQ(Value(u"T", nullptr).second.size(), 16u);
+  EXPECT_EQ(Value(u"T", u"a").second, (std::vector<std::uint8_t>{1, 0, 0, 0}));
+  EXPECT_EQ(Value(u"T", u"b").second, (std::vector<std::uint8_t>{2, 0, 0, 0}));
 }
 
 // ---- ForceRemove, Delete and the names they never remove ----

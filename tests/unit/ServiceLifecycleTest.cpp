@@ -52,6 +52,7 @@ TEST_F(ServiceLifecycle, EveryCompletedStartLogsServiceStopped) {
     EXPECT_EQ(event.category, 0);
     EXPECT_EQ(event.eventId, 0u);
     EXPECT_EQ(event.strings, std::vector<std::u16string>{u"Service stopped"});
+    EXPECT_TRUE(event.data.empty());
   }
 }
 
