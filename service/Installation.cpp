@@ -39,13 +39,6 @@ std::u16string_view FixedText(win::UINT id) {
   }
 }
 
-char16_t UpperCase(char16_t c) {
-  // CharUpperW converts one character when the pointer's high bits are zero.
-  return static_cast<char16_t>(reinterpret_cast<win::ULONG_PTR>(win::CharUpperW(
-                                   reinterpret_cast<win::LPWSTR>(static_cast<win::ULONG_PTR>(c)))) &
-                               0xFFFF);
-}
-
 bool EndsWord(char16_t c) {
   return c == u'\0' || c == u' ' || c == u'\t';
 }

@@ -60,13 +60,6 @@ constexpr std::array<std::u16string_view, 12> kProtectedKeyNames{
     u"Mime",     u"SAM",       u"SECURITY",
     u"SYSTEM",   u"Software",  u"TypeLib"};
 
-char16_t UpperCase(char16_t c) {
-  // CharUpperW converts one character when the pointer's high bits are zero.
-  const auto converted = reinterpret_cast<win::ULONG_PTR>(
-      win::CharUpperW(reinterpret_cast<win::LPWSTR>(static_cast<win::ULONG_PTR>(c))));
-  return static_cast<char16_t>(converted & 0xFFFF);
-}
-
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -475,6 +468,13 @@ win::HRESULT RegistryScriptParser::SkipAssignedValue(std::u16string& token) {
   SkipBlanks();
   if (const win::HRESULT result = ReadToken(token); result < 0) return result;
   return ReadToken(token);
+}
+
+char16_t UpperCase(char16_t c) {
+  // CharUpperW converts one character when the pointer's high bits are zero.
+  const auto converted = reinterpret_cast<win::ULONG_PTR>(
+      win::CharUpperW(reinterpret_cast<win::LPWSTR>(static_cast<win::ULONG_PTR>(c))));
+  return static_cast<char16_t>(converted & 0xFFFF);
 }
 
 // ---- Keys ----

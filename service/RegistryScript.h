@@ -80,5 +80,8 @@ class RegistryScriptParser {
 // Deletes `name` below `parent` with everything under it; the Win32 code of the outcome.
 win::LSTATUS DeleteKeyTree(win::HKEY parent, const char16_t* name);
 
+// One character upper-cased as the platform does it (CharUpperW's single-character form).
+char16_t UpperCase(char16_t c);
+
 // Keys that ForceRemove and Delete never remove, whatever a script says.
 bool IsProtectedKeyName(std::u16string_view name);
