@@ -86,11 +86,25 @@ struct ServiceHandleTraits {
   static void Close(Value h) noexcept { CloseServiceHandle(h); }
 };
 
+struct ServiceLockTraits {
+  using Value = SC_LOCK;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value h) noexcept { UnlockServiceDatabase(h); }
+};
+
+struct LocalMemoryTraits {
+  using Value = HLOCAL;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value h) noexcept { LocalFree(h); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
 using UniqueKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
 using UniqueService = UniqueHandle<ServiceHandleTraits>;  // a manager or a service handle
+using UniqueServiceLock = UniqueHandle<ServiceLockTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace win

@@ -31,6 +31,7 @@ using REGSAM = DWORD;
 using PSID = void*;
 using ULONG = std::uint32_t;
 using LCID = DWORD;
+using SIZE_T = std::size_t;
 
 using HANDLE = void*;
 struct HKEY__;
@@ -41,6 +42,7 @@ using HMODULE = HINSTANCE;
 struct HRSRC__;
 using HRSRC = HRSRC__*;
 using HGLOBAL = void*;
+using HLOCAL = void*;
 struct SC_HANDLE__;
 using SC_HANDLE = SC_HANDLE__*;
 struct SC_LOCK__;
@@ -106,6 +108,7 @@ constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
 constexpr DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
 constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
+constexpr DWORD ERROR_INVALID_SERVICE_LOCK = 1071;
 constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 constexpr DWORD ERROR_SERVICE_NEVER_STARTED = 1077;
@@ -167,6 +170,20 @@ constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+constexpr DWORD FILE_TYPE_UNKNOWN = 0;
+constexpr DWORD FILE_TYPE_DISK = 1;
+constexpr DWORD FILE_TYPE_CHAR = 2;
+constexpr DWORD FILE_TYPE_PIPE = 3;
+
+// Standard handles.
+constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+
+// Local heap.
+constexpr UINT LMEM_FIXED = 0x0;
+constexpr UINT LMEM_ZEROINIT = 0x40;
+constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
 
 // Volume flags.
 constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
@@ -341,6 +358,13 @@ struct SERVICE_STATUS {
   DWORD dwWaitHint;
 };
 
+// The lock status record; the owner's name follows it in the caller's buffer.
+struct QUERY_SERVICE_LOCK_STATUSW {
+  DWORD fIsLocked;
+  LPWSTR lpLockOwner;
+  DWORD dwLockDuration;  // seconds
+};
+
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
 using LPHANDLER_FUNCTION = void (*)(DWORD control);
 
@@ -368,6 +392,12 @@ BOOL FreeLibrary(HMODULE module);
 DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 BOOL SetCurrentDirectoryW(LPCWSTR path);
 BOOL CloseHandle(HANDLE handle);
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL memory);  // null on success
+
+// kernel32: standard handles.
+HANDLE GetStdHandle(DWORD which);  // null when the process has none, INVALID_HANDLE_VALUE on error
+DWORD GetFileType(HANDLE file);
 
 // kernel32: files, directories, paths, volumes.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
@@ -439,6 +469,14 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
                          LPCWSTR account, LPCWSTR password);
 BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
 BOOL DeleteService(SC_HANDLE service);
+BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                          DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
+                          DWORD* tagId, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                          LPCWSTR displayName);
+SC_LOCK LockServiceDatabase(SC_HANDLE manager);
+BOOL UnlockServiceDatabase(SC_LOCK lock);
+BOOL QueryServiceLockStatusW(SC_HANDLE manager, QUERY_SERVICE_LOCK_STATUSW* status, DWORD size,
+                             DWORD* needed);
 BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);

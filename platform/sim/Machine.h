@@ -166,6 +166,25 @@ class Machine {
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
 
+  // The service database lock, as a process other than the programs holds it: `owner` is the
+  // account name a lock status query reports, held for `seconds` seconds at every query. While
+  // held, LockServiceDatabase fails with ERROR_SERVICE_DATABASE_LOCKED.
+  void HoldServiceDatabaseLock(std::u16string owner, win::DWORD seconds);
+  // Releases the lock, whoever holds it.
+  void ReleaseServiceDatabaseLock();
+  bool ServiceDatabaseLocked() const;
+
+  // ---- Console ----
+  // Where standard output goes for every process from now on: the console window (the default)
+  // or a pipe. Standard error always goes to the console.
+  void SetStandardOutputIsConsole(bool console);
+  // Every byte written to standard output and to standard error, each in the order written.
+  std::string StandardOutput() const;
+  std::string StandardError() const;
+  // What the console window shows: the bytes of both streams that went to it, in the order
+  // they arrived.
+  std::string ConsoleText() const;
+
   // ---- Event log and message boxes ----
   std::vector<EventRecord> Events() const;
   // Every MessageBoxW call, in order. None blocks: each is answered with its default button.
@@ -189,6 +208,8 @@ class Machine {
   std::size_t OpenRegistryKeys() const;
   // Of those, the ones a child process would inherit.
   std::size_t InheritableHandles() const;
+  // Blocks from LocalAlloc not yet given back with LocalFree.
+  std::size_t LocalAllocations() const;
 
  private:
   std::unique_ptr<MachineState> state_;
