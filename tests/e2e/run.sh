@@ -15,7 +15,7 @@ source "$root/tests/e2e/service.sh"
 service_log=$(mktemp)
 export CORVANE_SERVICE_LOG=$service_log
 install_service || exit 2
-trap 'remove_prefix; rm -f "$service_log"' EXIT
+trap 'remove_prefix; rm -f "$service_log" "${tool_output:-}" "${tool_error:-}"' EXIT
 mkdir -p "$drive_c/e2e/data"
 
 passed=0
@@ -189,6 +189,39 @@ expect "plain" directory "$(probe exists "$E\\plain")"
 expect "content of plain\\keep.txt" kept "$(probe read "$E\\plain\\keep.txt")"
 finish
 
+# ---- CorvaneAutoStart: the installed service switched to automatic start ----
+cp "$bin/CorvaneAutoStart.exe" "$drive_c/Corvane/CorvaneAutoStart.exe"
+tool_output=$(mktemp)
+tool_error=$(mktemp)
+# Runs the tool with these arguments; sets tool_status, and leaves its standard output and
+# standard error byte for byte in tool_output and tool_error (Wine's own warning about a missing
+# wine32 dropped).
+run_autostart() {
+  wine 'C:\Corvane\CorvaneAutoStart.exe' "$@" </dev/null >"$tool_output" 2>"$tool_error.all"
+  tool_status=$?
+  grep -av 'wine32' "$tool_error.all" >"$tool_error"
+  rm -f "$tool_error.all"
+}
+record_values() {
+  local name
+  for name in Type ErrorControl ImagePath DependOnService ObjectName DisplayName; do
+    printf '%s=%s;' "$name" "$(reg_value "$services_key" "$name")"
+  done
+}
+
+begin autostart-switches-the-service-to-automatic-start
+others_before=$(record_values)
+for run in first second; do
+  run_autostart extra arguments
+  expect "$run exit status" 0 "$tool_status"
+  expect "$run standard output" 'ChangeServiceConfig SUCCESS' "$(cat "$tool_output")"
+  expect "$run output size" 28 "$(wc -c <"$tool_output")"
+  expect "$run standard error" "" "$(cat "$tool_error")"
+done
+expect "Start" 0x2 "$(reg_value "$services_key" Start)"
+expect "every other value" "$others_before" "$(record_values)"
+finish
+
 begin folder-delete-of-a-missing-path-is-path-not-found
 start_service Folder Delete - "$E\\nowhere"
 expect "exit code" 3 "$exit_code"
@@ -313,6 +346,28 @@ done
 expect "probe state after release" 1 "$probe_state"
 finish
 
+# A reboot of the prefix starts the automatic services: the restore pass maps what the list
+# holds, without any start by hand.
+begin reboot-restores-the-stored-mapping
+probe writelist "$L" "1,0,R:,$E\\data"
+probe dosdevice R: >/dev/null
+expect "probe status for R: before the reboot" 1 "$?"
+"$root/script/wine-prefix" reboot "$prefix"
+service_starts=$((service_starts + 1))
+boot_mapping=
+for _ in $(seq 50); do
+  boot_mapping=$(probe dosdevice R:) && break
+  sleep 0.2
+done
+expect "R: mapping after the reboot" '\??\C:\e2e\data' "$boot_mapping"
+for _ in $(seq 50); do
+  wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 1 +STOPPED' && break
+  sleep 0.2
+done
+expect "boot start's exit code" 0 \
+  "$(wine sc query "$service" 2>/dev/null | tr -d '\r' | sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p')"
+finish
+
 # Removal, last: -RegServer takes the record and LocalService and keeps the entries;
 # -UnregServer leaves HKCR\AppID alone; a second one finds nothing registered.
 begin regserver-removes-the-record-and-local-service
@@ -327,6 +382,14 @@ expect "exit code" 0x00000000 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -U
 expect "AppID key" present "$(reg_key 'HKCR\AppID')"
 expect "our keys" "" "$(wine reg query 'HKCR\AppID' 2>/dev/null | tr -d '\r' | grep -iE "CorvaneService|$service_appid")"
 expect "second exit code" 0x80070002 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -UnregServer)"
+finish
+
+begin autostart-without-the-service-fails
+run_autostart
+expect "exit status" 1 "$tool_status"
+expect "standard output" "" "$(cat "$tool_output")"
+expect "standard error" $'OpenService\n: No error' "$(cat "$tool_error")"
+expect "error size" 23 "$(wc -c <"$tool_error")"
 finish
 
 # The service logs this after its last status report, so the trace of the last run may trail

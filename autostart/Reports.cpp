@@ -1,0 +1,98 @@
+#include "autostart/Reports.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace autostart {
+namespace {
+
+// What a C stream holds before it writes on its own.
+constexpr std::size_t kStreamBufferSize = 4096;
+
+void WriteAll(win::HANDLE stream, std::string_view bytes) {
+  // A process without the stream (or a closed one) loses the text, as the C library's would.
+  if (bytes.empty()) return;
+  win::DWORD written = 0;
+  win::WriteFile(stream, bytes.data(), static_cast<win::DWORD>(bytes.size()), &written, nullptr);
+}
+
+// The message the C library gives for an error number. The two C libraries word 0 differently;
+// the tool says "No error" on every build.
+std::string ErrorNumberText(int error) {
+  if (error == 0) return "No error";
+  return std::strerror(error);
+}
+
+}  // namespace
+
+std::u16string FormatReport(std::u16string_view format,
+                            std::span<const ReportArgument> arguments) {
+  std::u16string text;
+  auto next = arguments.begin();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const char16_t c = format[i];
+    const char16_t conversion = i + 1 < format.size() ? format[i + 1] : u'\0';
+    if (c != u'%') {
+      text.push_back(c);
+    } else if (conversion == u'%') {
+      text.push_back(u'%');
+      ++i;
+    } else if (conversion == u's' && next != arguments.end() &&
+               std::holds_alternative<std::u16string_view>(*next)) {
+      text += std::get<std::u16string_view>(*next++);
+      ++i;
+    } else if (conversion == u'd' && next != arguments.end() &&
+               std::holds_alternative<int>(*next)) {
+      const int value = std::get<int>(*next++);
+      for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));
+      ++i;
+    } else {
+      text.push_back(c);
+    }
+  }
+  return text;
+}
+
+Reports::Reports()
+    : output_(win::GetStdHandle(win::STD_OUTPUT_HANDLE)),
+      outputIsConsole_(win::GetFileType(output_) == win::FILE_TYPE_CHAR) {}
+
+Reports::~Reports() {
+  Flush();
+}
+
+void Reports::Report(std::u16string_view format, std::span<const ReportArgument> arguments) {
+  try {
+    for (char16_t c : FormatReport(format, arguments)) {
+      pending_.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+  } catch (const std::bad_alloc&) {
+    // Without memory the report is lost; what was already formatted still goes out.
+  }
+  if (outputIsConsole_ || pending_.size() >= kStreamBufferSize) Flush();
+}
+
+void Reports::ErrorReport(std::u16string_view text) {
+  const int error = errno;
+  try {
+    std::string line;
+    for (char16_t c : text) {
+      if (c > 0xFF) return;
+      line.push_back(static_cast<char>(c));
+    }
+    line += ": ";
+    line += ErrorNumberText(error);
+    line += '\n';
+    WriteAll(win::GetStdHandle(win::STD_ERROR_HANDLE), line);
+  } catch (const std::bad_alloc&) {
+    // Nothing is written when the conversion cannot be had.
+  }
+}
+
+void Reports::Flush() {
+  WriteAll(output_, pending_);
+  pending_.clear();
+}
+
+}  // namespace autostart
