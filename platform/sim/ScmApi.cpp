@@ -11,7 +11,6 @@ constexpr win::DWORD kReadControl = 0x00020000;
 constexpr win::DWORD kGenericRights =
     win::GENERIC_READ | win::GENERIC_WRITE | win::GENERIC_EXECUTE | win::GENERIC_ALL;
 constexpr win::DWORD kModifyBootConfig = 0x0020;
-constexpr win::DWORD kChangeConfig = 0x0002;
 constexpr win::DWORD kEnumerateDependents = 0x0008;
 
 // The generic mappings Windows documents for the manager and for service objects.
@@ -34,7 +33,7 @@ win::DWORD ServiceRights(win::DWORD access) {
   if (access & GENERIC_READ)
     rights |= kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
               kEnumerateDependents;
-  if (access & GENERIC_WRITE) rights |= kReadControl | kChangeConfig;
+  if (access & GENERIC_WRITE) rights |= kReadControl | win::SERVICE_CHANGE_CONFIG;
   if (access & GENERIC_EXECUTE)
     rights |= kReadControl | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
               SERVICE_USER_DEFINED_CONTROL;
