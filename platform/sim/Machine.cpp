@@ -79,6 +79,14 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
   return exitCode;
 }
 
+// What the machine does when a process has ended: whatever its threads still call fails, and
+// the service manager releases the database lock if the process held it.
+void EndProcess(MachineState& state, Process& process) {
+  process.ended = true;
+  Guard guard(Lock());
+  ReleaseLockOf(state, process);
+}
+
 std::optional<Program> FindProgram(MachineState& state, std::u16string_view imagePath) {
   Guard guard(Lock());
   auto it = state.programs.find(Upper(imagePath));
@@ -97,7 +105,7 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   process.strings = program->strings;
   process.resources = program->resources;
   const win::DWORD exitCode = RunAsProcess(*program, process);
-  process.ended = true;
+  EndProcess(*state_, process);
   return exitCode;
 }
 
@@ -357,6 +365,7 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
   run.processExitCode = RunAsProcess(*program, process);
   process.ended = true;
   if (session->serviceThread.joinable()) session->serviceThread.join();
+  EndProcess(state, process);
 
   {
     std::lock_guard lock(session->mutex);
@@ -445,6 +454,25 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
     session = it->second.running;
   }
   return DeliverControl(session, control);
+}
+
+void Machine::HoldServiceDatabaseLock(std::u16string owner, win::DWORD seconds) {
+  Guard guard(Lock());
+  DatabaseLock lock;
+  lock.owner = std::move(owner);
+  lock.since = std::chrono::steady_clock::now();
+  lock.heldFor = seconds;
+  state_->services->lock = std::move(lock);
+}
+
+void Machine::ReleaseServiceDatabaseLock() {
+  Guard guard(Lock());
+  state_->services->lock.reset();
+}
+
+bool Machine::ServiceDatabaseLocked() const {
+  Guard guard(Lock());
+  return state_->services->lock.has_value();
 }
 
 // ---- Event log ----
