@@ -475,6 +475,28 @@ bool Machine::ServiceDatabaseLocked() const {
   return state_->services->lock.has_value();
 }
 
+// ---- Console ----
+
+void Machine::SetStandardOutputIsConsole(bool console) {
+  Guard guard(Lock());
+  state_->standardOutputIsConsole = console;
+}
+
+std::string Machine::StandardOutput() const {
+  Guard guard(Lock());
+  return state_->standardOutput;
+}
+
+std::string Machine::StandardError() const {
+  Guard guard(Lock());
+  return state_->standardError;
+}
+
+std::string Machine::ConsoleText() const {
+  Guard guard(Lock());
+  return state_->consoleText;
+}
+
 // ---- Event log ----
 
 std::vector<EventRecord> Machine::Events() const {
@@ -523,6 +545,11 @@ std::size_t Machine::OpenRegistryKeys() const {
     count += dynamic_cast<const OpenKey*>(object.get()) != nullptr ? 1 : 0;
   }
   return count;
+}
+
+std::size_t Machine::LocalAllocations() const {
+  Guard guard(Lock());
+  return state_->localBlocks.size();
 }
 
 std::size_t Machine::InheritableHandles() const {
