@@ -297,8 +297,8 @@ BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
                           LPCWSTR displayName) {
   if (sim::Intercept("ChangeServiceConfigW")) return FALSE;
   sim::Guard guard(sim::Lock());
-  // The order of the checks is the one the service manager's own code keeps: the handle, the
-  // record's state, the name space, then the merged configuration as a whole.
+  // The checks in the order Wine's service manager makes them: the handle, the record's state,
+  // the name space, then the merged configuration as a whole, as CreateServiceW checks it.
   const sim::ScHandle* handle = sim::FindScHandle(service);
   if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
   if ((handle->access & SERVICE_CHANGE_CONFIG) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
