@@ -245,6 +245,16 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written,
                void* /*overlapped*/) {
   if (sim::Intercept("WriteFile")) return FALSE;
   sim::Guard guard(sim::Lock());
+  if (const auto stream = sim::StandardStreamOf(file);
+      stream == sim::StandardStream::Output || stream == sim::StandardStream::Error) {
+    if (written == nullptr || (buffer == nullptr && toWrite > 0)) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    sim::WriteStandardStream(sim::State(), stream,
+                             std::string_view(static_cast<const char*>(buffer), toWrite));
+    *written = toWrite;
+    return TRUE;
+  }
   auto open = sim::FindHandleAs<sim::OpenFile>(file);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   if (written == nullptr || (buffer == nullptr && toWrite > 0)) {

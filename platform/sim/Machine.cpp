@@ -79,6 +79,14 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
   return exitCode;
 }
 
+// What the machine does when a process has ended: whatever its threads still call fails, and
+// the service manager releases the database lock if the process held it.
+void EndProcess(MachineState& state, Process& process) {
+  process.ended = true;
+  Guard guard(Lock());
+  ReleaseLockOf(state, process);
+}
+
 std::optional<Program> FindProgram(MachineState& state, std::u16string_view imagePath) {
   Guard guard(Lock());
   auto it = state.programs.find(Upper(imagePath));
@@ -97,7 +105,7 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   process.strings = program->strings;
   process.resources = program->resources;
   const win::DWORD exitCode = RunAsProcess(*program, process);
-  process.ended = true;
+  EndProcess(*state_, process);
   return exitCode;
 }
 
@@ -357,6 +365,7 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
   run.processExitCode = RunAsProcess(*program, process);
   process.ended = true;
   if (session->serviceThread.joinable()) session->serviceThread.join();
+  EndProcess(state, process);
 
   {
     std::lock_guard lock(session->mutex);
@@ -447,6 +456,47 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
   return DeliverControl(session, control);
 }
 
+void Machine::HoldServiceDatabaseLock(std::u16string owner, win::DWORD seconds) {
+  Guard guard(Lock());
+  DatabaseLock lock;
+  lock.owner = std::move(owner);
+  lock.since = std::chrono::steady_clock::now();
+  lock.heldFor = seconds;
+  state_->services->lock = std::move(lock);
+}
+
+void Machine::ReleaseServiceDatabaseLock() {
+  Guard guard(Lock());
+  state_->services->lock.reset();
+}
+
+bool Machine::ServiceDatabaseLocked() const {
+  Guard guard(Lock());
+  return state_->services->lock.has_value();
+}
+
+// ---- Console ----
+
+void Machine::SetStandardOutputIsConsole(bool console) {
+  Guard guard(Lock());
+  state_->standardOutputIsConsole = console;
+}
+
+std::string Machine::StandardOutput() const {
+  Guard guard(Lock());
+  return state_->standardOutput;
+}
+
+std::string Machine::StandardError() const {
+  Guard guard(Lock());
+  return state_->standardError;
+}
+
+std::string Machine::ConsoleText() const {
+  Guard guard(Lock());
+  return state_->consoleText;
+}
+
 // ---- Event log ----
 
 std::vector<EventRecord> Machine::Events() const {
@@ -495,6 +545,11 @@ std::size_t Machine::OpenRegistryKeys() const {
     count += dynamic_cast<const OpenKey*>(object.get()) != nullptr ? 1 : 0;
   }
   return count;
+}
+
+std::size_t Machine::LocalAllocations() const {
+  Guard guard(Lock());
+  return state_->localBlocks.size();
 }
 
 std::size_t Machine::InheritableHandles() const {

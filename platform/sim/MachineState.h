@@ -83,6 +83,15 @@ struct MachineState {
   std::map<std::uintptr_t, Resources> dataModules;
   std::uintptr_t nextDataModule = 0x10000001;
   win::UINT ansiCodePage = 1252;
+
+  // Blocks handed out by LocalAlloc and not yet freed, by address.
+  std::map<std::uintptr_t, std::unique_ptr<unsigned char[]>> localBlocks;
+
+  // The one console every process writes to, and what each standard stream carried.
+  bool standardOutputIsConsole = true;
+  std::string standardOutput;
+  std::string standardError;
+  std::string consoleText;
 };
 
 // The lock every simulated call takes while it touches machine state.
@@ -111,6 +120,14 @@ std::shared_ptr<T> FindHandleAs(win::HANDLE handle) {
   return std::dynamic_pointer_cast<T>(FindHandle(handle));
 }
 bool RemoveHandle(win::HANDLE handle);
+
+// The standard handles: fixed values below the handle table's range, the same in every process,
+// so they are neither counted among open handles nor closed.
+enum class StandardStream { None, Input, Output, Error };
+StandardStream StandardStreamOf(win::HANDLE handle);
+// Records bytes written to standard output or standard error, and on the console where the
+// stream goes there. Call with the machine lock held.
+void WriteStandardStream(MachineState& state, StandardStream stream, std::string_view bytes);
 
 // Text helpers shared by the simulation.
 // Case folding as Windows' upcase table does it for file, registry and device names: a simple

@@ -1,5 +1,8 @@
-// The service control manager's handle calls: opening the manager and services, installing and
-// removing records, and sending controls.
+// The service control manager's handle calls: opening the manager and services, installing,
+// changing and removing records, sending controls, and the database lock.
+#include <chrono>
+#include <cstring>
+
 #include "platform/sim/MachineState.h"
 #include "platform/sim/Registry.h"
 #include "platform/sim/Services.h"
@@ -11,7 +14,6 @@ constexpr win::DWORD kReadControl = 0x00020000;
 constexpr win::DWORD kGenericRights =
     win::GENERIC_READ | win::GENERIC_WRITE | win::GENERIC_EXECUTE | win::GENERIC_ALL;
 constexpr win::DWORD kModifyBootConfig = 0x0020;
-constexpr win::DWORD kChangeConfig = 0x0002;
 constexpr win::DWORD kEnumerateDependents = 0x0008;
 
 // The generic mappings Windows documents for the manager and for service objects.
@@ -34,7 +36,7 @@ win::DWORD ServiceRights(win::DWORD access) {
   if (access & GENERIC_READ)
     rights |= kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
               kEnumerateDependents;
-  if (access & GENERIC_WRITE) rights |= kReadControl | kChangeConfig;
+  if (access & GENERIC_WRITE) rights |= kReadControl | win::SERVICE_CHANGE_CONFIG;
   if (access & GENERIC_EXECUTE)
     rights |= kReadControl | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
               SERVICE_USER_DEFINED_CONTROL;
@@ -103,6 +105,22 @@ bool ValidKinds(win::DWORD type, win::DWORD start, win::DWORD errorControl, win:
   if ((start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START) && !driver) return false;
   return errorControl <= SERVICE_ERROR_CRITICAL;
 }
+
+// Key names and display names share one name space: `displayName` for the record under `key`
+// must not be another record's name or display name.
+bool DisplayNameTaken(std::u16string_view displayName, const std::u16string& key) {
+  for (const auto& [otherKey, other] : State().services->records) {
+    if (otherKey != key && (EqualsIgnoreCase(other.displayName, displayName) ||
+                            EqualsIgnoreCase(other.name, displayName))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The account a lock the programs take is reported under. Only an administrator's manager
+// handle carries SC_MANAGER_LOCK, so that is who holds it.
+constexpr char16_t kLockOwner[] = u".\\Administrator";
 
 template <typename T>
 T Fail(win::DWORD code, T result) {
@@ -270,6 +288,113 @@ BOOL DeleteService(SC_HANDLE service) {
   // The record goes once the service has stopped and the last handle to it is closed; this
   // handle is one, so nothing goes yet.
   record.markedForDeletion = true;
+  return TRUE;
+}
+
+BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
+                          LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,
+                          LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                          LPCWSTR displayName) {
+  if (sim::Intercept("ChangeServiceConfigW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  // The checks in the order Wine's service manager makes them: the handle, the record's state,
+  // the name space, then the merged configuration as a whole, as CreateServiceW checks it.
+  const sim::ScHandle* handle = sim::FindScHandle(service);
+  if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((handle->access & SERVICE_CHANGE_CONFIG) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  auto& record = sim::State().services->records.at(handle->key);
+  if (record.markedForDeletion) return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+  if (displayName != nullptr && sim::DisplayNameTaken(displayName, handle->key)) {
+    return sim::Fail(ERROR_DUPLICATE_SERVICE_NAME, FALSE);
+  }
+
+  sim::ServiceConfig changed = record;
+  if (serviceType != SERVICE_NO_CHANGE) changed.serviceType = serviceType;
+  if (startType != SERVICE_NO_CHANGE) changed.startType = startType;
+  if (errorControl != SERVICE_NO_CHANGE) changed.errorControl = errorControl;
+  if (binaryPath != nullptr) changed.imagePath = binaryPath;
+  if (loadOrderGroup != nullptr) changed.loadOrderGroup = loadOrderGroup;
+  // An empty list is no dependency at all; no list keeps them.
+  if (dependencies != nullptr) changed.dependencies = sim::SplitList(dependencies);
+  if (account != nullptr) changed.account = account;
+  if (password != nullptr) changed.password = password;
+  if (displayName != nullptr)
+    changed.displayName = *displayName != u'\0' ? displayName : record.name;
+  if (changed.imagePath.empty() ||
+      !sim::ValidKinds(changed.serviceType, changed.startType, changed.errorControl,
+                       changed.account.c_str())) {
+    return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+
+  static_cast<sim::ServiceConfig&>(record) = std::move(changed);
+  // Tags order drivers within a group; a service has none.
+  if (tagId != nullptr) *tagId = 0;
+  sim::WriteServiceKey(sim::State(), record);
+  return TRUE;
+}
+
+SC_LOCK LockServiceDatabase(SC_HANDLE manager) {
+  if (sim::Intercept("LockServiceDatabase")) return nullptr;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(manager);
+  if (handle == nullptr || !handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, SC_LOCK{});
+  if ((handle->access & SC_MANAGER_LOCK) == 0) return sim::Fail(ERROR_ACCESS_DENIED, SC_LOCK{});
+  auto& services = *sim::State().services;
+  if (services.lock) return sim::Fail(ERROR_SERVICE_DATABASE_LOCKED, SC_LOCK{});
+  sim::DatabaseLock lock;
+  lock.value = services.nextLock;
+  services.nextLock += 4;
+  // A lock of the test's own process lasts until it is released; one of a simulated program
+  // goes with its process at the latest.
+  lock.process = &sim::CurrentProcess();
+  lock.owner = sim::kLockOwner;
+  lock.since = std::chrono::steady_clock::now();
+  services.lock = std::move(lock);
+  return reinterpret_cast<SC_LOCK>(services.lock->value);
+}
+
+BOOL UnlockServiceDatabase(SC_LOCK lock) {
+  if (sim::Intercept("UnlockServiceDatabase")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto& held = sim::State().services->lock;
+  // Only the lock in force is released; a lock held elsewhere has no value here.
+  if (lock == nullptr || !held || held->value != reinterpret_cast<std::uintptr_t>(lock)) {
+    return sim::Fail(ERROR_INVALID_SERVICE_LOCK, FALSE);
+  }
+  held.reset();
+  return TRUE;
+}
+
+BOOL QueryServiceLockStatusW(SC_HANDLE manager, QUERY_SERVICE_LOCK_STATUSW* status, DWORD size,
+                             DWORD* needed) {
+  if (sim::Intercept("QueryServiceLockStatusW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(manager);
+  if (handle == nullptr || !handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (needed == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, FALSE);
+  if ((handle->access & SC_MANAGER_QUERY_LOCK_STATUS) == 0) {
+    return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  }
+  const auto& lock = sim::State().services->lock;
+  const std::u16string owner = lock ? lock->owner : std::u16string();
+  // The owner's name follows the record in the caller's buffer.
+  const std::size_t bytes = sizeof(QUERY_SERVICE_LOCK_STATUSW) + (owner.size() + 1) * 2;
+  *needed = static_cast<DWORD>(bytes);
+  // A missing buffer holds nothing; either way nothing is written to it.
+  if (status == nullptr || size < bytes) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  auto* text = reinterpret_cast<char16_t*>(reinterpret_cast<unsigned char*>(status) +
+                                           sizeof(QUERY_SERVICE_LOCK_STATUSW));
+  std::memcpy(text, owner.c_str(), (owner.size() + 1) * 2);
+  status->fIsLocked = lock ? 1 : 0;
+  status->lpLockOwner = text;
+  status->dwLockDuration = 0;
+  if (lock) {
+    status->dwLockDuration =
+        lock->heldFor ? *lock->heldFor
+                      : static_cast<DWORD>(std::chrono::duration_cast<std::chrono::seconds>(
+                                               std::chrono::steady_clock::now() - lock->since)
+                                               .count());
+  }
   return TRUE;
 }
 

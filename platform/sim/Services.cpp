@@ -107,6 +107,10 @@ void WriteServiceKey(MachineState& state, const ServiceRecord& record) {
   PutDword(*key, u"Start", record.startType);
   PutDword(*key, u"ErrorControl", record.errorControl);
   PutString(*key, u"ImagePath", record.imagePath, win::REG_EXPAND_SZ);
+  // A changed record may lose its optional values.
+  for (const char16_t* optional : {u"DisplayName", u"Group", u"DependOnService"}) {
+    key->values.erase(Upper(optional));
+  }
   if (record.displayName != record.name) PutString(*key, u"DisplayName", record.displayName);
   if (!record.loadOrderGroup.empty()) PutString(*key, u"Group", record.loadOrderGroup);
   if (!record.dependencies.empty()) {
@@ -135,6 +139,11 @@ void RemoveIfDeleted(MachineState& state, const std::u16string& key) {
   Registry::DeleteTree(Registry::Find(state.registry->Root(win::HKEY_LOCAL_MACHINE),
                                       kServicesKey + it->second.name));
   records.erase(it);
+}
+
+void ReleaseLockOf(MachineState& state, const Process& process) {
+  auto& lock = state.services->lock;
+  if (lock && lock->process == &process) lock.reset();
 }
 
 win::SERVICE_STATUS StatusOf(const ServiceRecord& record) {

@@ -2,7 +2,9 @@
 // session between its process and the manager (start arguments, handler, status reports).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -64,6 +66,17 @@ struct ScHandle {
   std::u16string key;  // a service handle's record, by upper-cased name
 };
 
+struct Process;
+
+// The service database lock, while someone holds it.
+struct DatabaseLock {
+  std::uintptr_t value = 0;          // what LockServiceDatabase returned; 0 when held elsewhere
+  const Process* process = nullptr;  // the simulated process that took it, if any
+  std::u16string owner;              // the account name a status query reports
+  std::chrono::steady_clock::time_point since;
+  std::optional<win::DWORD> heldFor;  // a fixed duration in seconds, for a lock held elsewhere
+};
+
 class ServiceManager {
  public:
   std::map<std::u16string, ServiceRecord> records;  // by upper-cased name
@@ -74,6 +87,10 @@ class ServiceManager {
   std::uintptr_t nextHandle = 0x20000000;
   // Runs started by Machine::HoldServiceRunning; joined when the machine goes.
   std::vector<std::thread> heldRuns;
+  std::optional<DatabaseLock> lock;
+  // Lock values are never reused, so a stale one is refused; their range is their own, as an
+  // SC_LOCK is no handle either.
+  std::uintptr_t nextLock = 0x30000000;
 };
 
 // Writes a record's key under HKLM\System\CurrentControlSet\Services as Windows does.
@@ -83,6 +100,10 @@ void WriteServiceKey(MachineState& state, const ServiceRecord& record);
 // Removes a record marked for deletion, and its key, once no handle is open on it and it does
 // not run. Call with the machine lock held.
 void RemoveIfDeleted(MachineState& state, const std::u16string& key);
+
+// Releases the database lock if `process` took it: the manager cleans up after a process that
+// ends holding it. Call with the machine lock held.
+void ReleaseLockOf(MachineState& state, const Process& process);
 
 // The status a query reads for a record: the running session's last report, or stopped with
 // the last exit code. Call with the machine lock held.

@@ -26,6 +26,10 @@ CORVANE_SAME_FIELD(SERVICE_STATUS, dwWaitHint);
 static_assert(sizeof(win::SERVICE_TABLE_ENTRYW) == sizeof(::SERVICE_TABLE_ENTRYW));
 CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceName);
 CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceProc);
+static_assert(sizeof(win::QUERY_SERVICE_LOCK_STATUSW) == sizeof(::QUERY_SERVICE_LOCK_STATUSW));
+CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, fIsLocked);
+CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, lpLockOwner);
+CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, dwLockDuration);
 static_assert(sizeof(win::LPSERVICE_MAIN_FUNCTIONW) == sizeof(::LPSERVICE_MAIN_FUNCTIONW));
 static_assert(sizeof(win::LPHANDLER_FUNCTION) == sizeof(::LPHANDLER_FUNCTION));
 
@@ -87,6 +91,25 @@ BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
 }
 BOOL DeleteService(SC_HANDLE service) {
   return ::DeleteService(S(service));
+}
+BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
+                          LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,
+                          LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                          LPCWSTR displayName) {
+  return ::ChangeServiceConfigW(S(service), serviceType, startType, errorControl, W(binaryPath),
+                                W(loadOrderGroup), D(tagId), W(dependencies), W(account),
+                                W(password), W(displayName));
+}
+SC_LOCK LockServiceDatabase(SC_HANDLE manager) {
+  return reinterpret_cast<SC_LOCK>(::LockServiceDatabase(S(manager)));
+}
+BOOL UnlockServiceDatabase(SC_LOCK lock) {
+  return ::UnlockServiceDatabase(reinterpret_cast<::SC_LOCK>(lock));
+}
+BOOL QueryServiceLockStatusW(SC_HANDLE manager, QUERY_SERVICE_LOCK_STATUSW* status, DWORD size,
+                             DWORD* needed) {
+  return ::QueryServiceLockStatusW(
+      S(manager), reinterpret_cast<::LPQUERY_SERVICE_LOCK_STATUSW>(status), size, D(needed));
 }
 BOOL CloseServiceHandle(SC_HANDLE handle) {
   return ::CloseServiceHandle(S(handle));

@@ -92,6 +92,20 @@ BOOL SetCurrentDirectoryW(LPCWSTR path) {
 BOOL CloseHandle(HANDLE handle) {
   return ::CloseHandle(handle);
 }
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  return ::LocalAlloc(flags, bytes);
+}
+HLOCAL LocalFree(HLOCAL memory) {
+  return ::LocalFree(memory);
+}
+
+// Standard handles.
+HANDLE GetStdHandle(DWORD which) {
+  return ::GetStdHandle(which);
+}
+DWORD GetFileType(HANDLE file) {
+  return ::GetFileType(file);
+}
 
 // Files, directories, paths, volumes.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,

@@ -1,5 +1,6 @@
 // The process-level calls the programs rely on: the per-thread last-error code, run-time
-// linking, the program's own path and command line, and COM initialisation.
+// linking, the program's own path and command line, COM initialisation, the local heap, the
+// standard handles and file types.
 #include <algorithm>
 #include <atomic>
 #include <iterator>
@@ -157,6 +158,63 @@ TEST_F(ProcessContractTest, CoInitializeCountsPerThread) {
   EXPECT_EQ(second, win::S_FALSE);
   EXPECT_EQ(afterBalancedUninit, win::S_OK);
 }
+
+TEST_F(ProcessContractTest, LocalAllocZeroFillsAndLocalFreeGivesNull) {
+  win::SetLastError(0xdeadbeef);
+  const win::HLOCAL memory = win::LocalAlloc(win::LPTR, 268);
+  ASSERT_NE(memory, nullptr) << win::GetLastError();
+  const auto* bytes = static_cast<const unsigned char*>(memory);
+  EXPECT_TRUE(std::all_of(bytes, bytes + 268, [](unsigned char b) { return b == 0; }));
+  EXPECT_EQ(win::LocalFree(memory), nullptr) << win::GetLastError();
+  EXPECT_EQ(win::LocalFree(nullptr), nullptr);
+}
+
+TEST_F(ProcessContractTest, UndefinedStandardHandleIsAnInvalidHandle) {
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::GetStdHandle(static_cast<win::DWORD>(-13)), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
+}
+
+enum class TypedHandle { DiskFile, Directory, InvalidHandleValue, Null };
+
+struct FileTypeCase {
+  const char* label;
+  TypedHandle handle;
+  win::DWORD type;
+  win::DWORD error;  // 0xdeadbeef: left as it was
+};
+
+class FileTypeTest : public ContractTest, public ::testing::WithParamInterface<FileTypeCase> {};
+
+TEST_P(FileTypeTest, IsTheDevicesOrAnInvalidHandle) {
+  const FileTypeCase& c = GetParam();
+  win::UniqueFile file;
+  if (c.handle == TypedHandle::DiskFile || c.handle == TypedHandle::Directory) {
+    const bool directory = c.handle == TypedHandle::Directory;
+    ASSERT_TRUE(directory || MakeFile(In(u"typed.txt")));
+    file.Reset(win::CreateFileW(directory ? Dir().c_str() : In(u"typed.txt").c_str(),
+                                win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
+                                win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(file) << win::GetLastError();
+  }
+  const win::HANDLE handle = file ? file.Get()
+                             : c.handle == TypedHandle::InvalidHandleValue
+                                 ? win::INVALID_HANDLE_VALUE
+                                 : nullptr;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::GetFileType(handle), c.type);
+  EXPECT_EQ(win::GetLastError(), c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handles, FileTypeTest,
+    ::testing::Values(
+        FileTypeCase{"DiskFile", TypedHandle::DiskFile, win::FILE_TYPE_DISK, 0xdeadbeef},
+        FileTypeCase{"Directory", TypedHandle::Directory, win::FILE_TYPE_DISK, 0xdeadbeef},
+        FileTypeCase{"InvalidHandleValue", TypedHandle::InvalidHandleValue, win::FILE_TYPE_UNKNOWN,
+                     win::ERROR_INVALID_HANDLE},
+        FileTypeCase{"Null", TypedHandle::Null, win::FILE_TYPE_UNKNOWN, win::ERROR_INVALID_HANDLE}),
+    [](const ::testing::TestParamInfo<FileTypeCase>& c) { return std::string(c.param.label); });
 
 }  // namespace
 }  // namespace contract

@@ -1,5 +1,8 @@
 // The service control manager's database as installing and removing a service uses it: each
 // case works on a scratch record of its own, deleted at the end.
+#include <algorithm>
+#include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -353,6 +356,186 @@ INSTANTIATE_TEST_SUITE_P(
         CreateCase{"ErrorControl", u"*", kBinaryPath, kOwn, kDemand, 4,
                    win::ERROR_INVALID_PARAMETER}),
     Label<CreateCase>);
+
+struct ChangedValueCase {
+  const char* label;
+  const char16_t* value;
+  std::optional<std::vector<win::BYTE>> after;  // none: as it was before the change
+};
+
+class ScmChangeStartTest : public ScmContractTest,
+                           public ::testing::WithParamInterface<ChangedValueCase> {};
+
+// Switching a service to start automatically, with every other field left as it is.
+TEST_P(ScmChangeStartTest, ChangesOnlyTheStartType) {
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  const auto before = Value(GetParam().value);
+  win::SetLastError(0xdeadbeef);
+  ASSERT_NE(win::ChangeServiceConfigW(created.Get(), win::SERVICE_NO_CHANGE,
+                                      win::SERVICE_AUTO_START, win::SERVICE_NO_CHANGE, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            win::FALSE)
+      << win::GetLastError();
+  const auto after = Value(GetParam().value);
+  if (CurrentBackend() == Backend::Wine &&
+      std::u16string_view(GetParam().value) == u"DependOnService") {
+    EXPECT_EQ(after.first, win::REG_NONE);
+    GTEST_SKIP() << "Wine 8: ChangeServiceConfigW without a dependency list drops the dependencies";
+  }
+  if (GetParam().after) {
+    EXPECT_EQ(after.first, win::REG_DWORD);
+    EXPECT_EQ(after.second, *GetParam().after);
+  } else {
+    EXPECT_EQ(after, before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ScmChangeStartTest,
+    ::testing::Values(ChangedValueCase{"Start", u"Start", DwordBytes(win::SERVICE_AUTO_START)},
+                      ChangedValueCase{"Type", u"Type", std::nullopt},
+                      ChangedValueCase{"ErrorControl", u"ErrorControl", std::nullopt},
+                      ChangedValueCase{"ImagePath", u"ImagePath", std::nullopt},
+                      ChangedValueCase{"DependOnService", u"DependOnService", std::nullopt},
+                      ChangedValueCase{"ObjectName", u"ObjectName", std::nullopt},
+                      ChangedValueCase{"DisplayName", u"DisplayName", std::nullopt}),
+    Label<ChangedValueCase>);
+
+enum class ChangeSetup { ReadOnlyHandle, Plain, Deleted };
+
+struct ChangeRefusalCase {
+  const char* label;
+  ChangeSetup setup;
+  win::DWORD startType;
+  win::DWORD error;
+};
+
+class ScmChangeRefusalTest : public ScmContractTest,
+                             public ::testing::WithParamInterface<ChangeRefusalCase> {};
+
+TEST_P(ScmChangeRefusalTest, IsRefusedWithItsCode) {
+  const ChangeRefusalCase& c = GetParam();
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  win::UniqueService service;
+  if (c.setup == ChangeSetup::ReadOnlyHandle) {
+    service.Reset(Open(win::SERVICE_QUERY_CONFIG | win::SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(service) << win::GetLastError();
+  }
+  if (c.setup == ChangeSetup::Deleted) {
+    ASSERT_NE(win::DeleteService(created.Get()), win::FALSE) << win::GetLastError();
+  }
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(
+      win::ChangeServiceConfigW(service ? service.Get() : created.Get(), win::SERVICE_NO_CHANGE,
+                                c.startType, win::SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr),
+      win::FALSE);
+  EXPECT_EQ(win::GetLastError(), c.error);
+  if (c.setup != ChangeSetup::Deleted) {
+    EXPECT_EQ(Value(u"Start").second, DwordBytes(win::SERVICE_DEMAND_START));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ScmChangeRefusalTest,
+    ::testing::Values(ChangeRefusalCase{"WithoutTheRight", ChangeSetup::ReadOnlyHandle,
+                                        win::SERVICE_AUTO_START, win::ERROR_ACCESS_DENIED},
+                      ChangeRefusalCase{"StartTypeMask", ChangeSetup::Plain,
+                                        win::SERVICE_AUTO_START | win::SERVICE_DISABLED,
+                                        win::ERROR_INVALID_PARAMETER},
+                      ChangeRefusalCase{"BootStartService", ChangeSetup::Plain,
+                                        win::SERVICE_BOOT_START, win::ERROR_INVALID_PARAMETER},
+                      ChangeRefusalCase{"MarkedForDelete", ChangeSetup::Deleted,
+                                        win::SERVICE_AUTO_START,
+                                        win::ERROR_SERVICE_MARKED_FOR_DELETE}),
+    Label<ChangeRefusalCase>);
+
+// The database lock as Windows XP and Server 2003 document it; Windows Vista and later hand out a
+// lock that has no effect.
+TEST_F(ScmContractTest, DatabaseLockIsExclusiveUntilUnlocked) {
+  win::SetLastError(0xdeadbeef);
+  const win::SC_LOCK lock = win::LockServiceDatabase(manager_.Get());
+  ASSERT_NE(lock, nullptr) << win::GetLastError();
+  win::SetLastError(0xdeadbeef);
+  const win::SC_LOCK second = win::LockServiceDatabase(manager_.Get());
+  const win::DWORD secondError = win::GetLastError();
+  EXPECT_NE(win::UnlockServiceDatabase(lock), win::FALSE) << win::GetLastError();
+  if (CurrentBackend() == Backend::Wine) {
+    EXPECT_NE(second, nullptr);
+    EXPECT_EQ(secondError, 0xdeadbeefu);
+    GTEST_SKIP() << "Wine 8: every LockServiceDatabase returns the same dummy lock";
+  }
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(secondError, win::ERROR_SERVICE_DATABASE_LOCKED);
+  win::UniqueServiceLock again(win::LockServiceDatabase(manager_.Get()));
+  EXPECT_TRUE(again) << "not released: " << win::GetLastError();
+}
+
+TEST_F(ScmContractTest, UnlockOfNoLockIsAnInvalidLock) {
+  win::SetLastError(0xdeadbeef);
+  const win::BOOL unlocked = win::UnlockServiceDatabase(nullptr);
+  if (CurrentBackend() == Backend::Wine) {
+    EXPECT_NE(unlocked, win::FALSE);
+    GTEST_SKIP() << "Wine 8: UnlockServiceDatabase succeeds whatever it is given";
+  }
+  EXPECT_EQ(unlocked, win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_SERVICE_LOCK);
+}
+
+struct LockStatusCase {
+  const char* label;
+  bool locked;      // by this process
+  win::DWORD size;  // of the buffer offered
+};
+
+class ScmLockStatusTest : public ScmContractTest,
+                          public ::testing::WithParamInterface<LockStatusCase> {};
+
+// The record, then the owner's name in the same buffer; a buffer too small is left untouched.
+TEST_P(ScmLockStatusTest, FillsTheBufferOrAsksForMore) {
+  const LockStatusCase& c = GetParam();
+  win::UniqueServiceLock lock;
+  if (c.locked) {
+    lock.Reset(win::LockServiceDatabase(manager_.Get()));
+    ASSERT_TRUE(lock) << win::GetLastError();
+  }
+  alignas(8) win::BYTE buffer[268];
+  std::memset(buffer, 0xA5, sizeof buffer);
+  auto* status = reinterpret_cast<win::QUERY_SERVICE_LOCK_STATUSW*>(buffer);
+  win::DWORD needed = 0xdeadbeef;
+  win::SetLastError(0xdeadbeef);
+  const win::BOOL result = win::QueryServiceLockStatusW(manager_.Get(), status, c.size, &needed);
+  if (CurrentBackend() == Backend::Wine) {
+    EXPECT_EQ(result, win::FALSE);
+    EXPECT_EQ(win::GetLastError(), 0xdeadbeefu);
+    GTEST_SKIP() << "Wine 8: QueryServiceLockStatusW is a stub that fails without an error code";
+  }
+  constexpr std::size_t kRecord = sizeof(win::QUERY_SERVICE_LOCK_STATUSW);
+  if (c.size < kRecord + 2) {
+    EXPECT_EQ(result, win::FALSE);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(needed, kRecord + 2) << "an unlocked database has an empty owner";
+    EXPECT_TRUE(
+        std::all_of(std::begin(buffer), std::end(buffer), [](win::BYTE b) { return b == 0xA5; }));
+    return;
+  }
+  ASSERT_NE(result, win::FALSE) << win::GetLastError();
+  EXPECT_EQ(status->fIsLocked != 0, c.locked);
+  ASSERT_EQ(reinterpret_cast<win::BYTE*>(status->lpLockOwner), buffer + kRecord);
+  const std::u16string_view owner(status->lpLockOwner);
+  EXPECT_EQ(owner.empty(), !c.locked);
+  EXPECT_LE(kRecord + (owner.size() + 1) * 2, sizeof buffer);
+  EXPECT_LE(status->dwLockDuration, c.locked ? 60u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buffers, ScmLockStatusTest,
+                         ::testing::Values(LockStatusCase{"Unlocked", false, 268},
+                                           LockStatusCase{"LockedByThisProcess", true, 268},
+                                           LockStatusCase{"TooSmall", false,
+                                                          sizeof(win::QUERY_SERVICE_LOCK_STATUSW)}),
+                         Label<LockStatusCase>);
 
 class MessageBoxContractTest : public ContractTest {};
 

@@ -1,8 +1,10 @@
 // What only the simulated service control manager can show here: a standard user's rights, a
-// deleted record that outlives its run, the full record, message boxes and Sleep's hooks.
+// deleted record that outlives its run, the full record and its changes, the database lock held
+// by others and by processes, message boxes and Sleep's hooks.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "platform/UniqueHandle.h"
@@ -140,6 +142,239 @@ TEST(SimServices, DeletedRecordStaysWhileItRuns) {
   ASSERT_TRUE(record);
   EXPECT_TRUE(record->markedForDeletion);
   EXPECT_EQ(machine.StartService(u"Held", {}).exitCode, win::ERROR_SERVICE_MARKED_FOR_DELETE);
+}
+
+const std::u16string kCorvaneKey = u"System\\CurrentControlSet\\Services\\Corvane";
+
+win::SC_HANDLE CreateCorvane(win::SC_HANDLE manager) {
+  return win::CreateServiceW(manager, u"Corvane", u"Corvane Links", win::SERVICE_ALL_ACCESS,
+                             win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START,
+                             win::SERVICE_ERROR_NORMAL, u"C:\\c.exe", u"Group", nullptr, u"RPCSS\0",
+                             nullptr, nullptr);
+}
+
+TEST(SimServices, ChangedRecordIsRewrittenWithItsKey) {
+  sim::Machine machine;
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  win::UniqueService service(CreateCorvane(manager.Get()));
+  ASSERT_TRUE(service);
+  win::DWORD tag = 0xdeadbeef;
+  // An empty group, dependency list and display name clear them.
+  ASSERT_NE(
+      win::ChangeServiceConfigW(service.Get(), win::SERVICE_WIN32_SHARE_PROCESS,
+                                win::SERVICE_AUTO_START, win::SERVICE_ERROR_SEVERE, u"C:\\d.exe -y",
+                                u"", &tag, u"", u".\\someone", u"secret", u""),
+      win::FALSE)
+      << win::GetLastError();
+  EXPECT_EQ(tag, 0u);
+  sim::ServiceConfig expected;
+  expected.name = u"Corvane";
+  expected.displayName = u"Corvane";
+  expected.serviceType = win::SERVICE_WIN32_SHARE_PROCESS;
+  expected.startType = win::SERVICE_AUTO_START;
+  expected.errorControl = win::SERVICE_ERROR_SEVERE;
+  expected.imagePath = u"C:\\d.exe -y";
+  expected.account = u".\\someone";
+  expected.password = u"secret";
+  EXPECT_EQ(machine.Service(u"Corvane"), expected);
+  EXPECT_EQ(
+      machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kCorvaneKey),
+      (std::vector<std::string>{
+          "", "[ErrorControl] = REG_DWORD 0x00000002",
+          "[ImagePath] = REG_EXPAND_SZ \"C:\\d.exe -y\"", "[ObjectName] = REG_SZ \".\\someone\"",
+          "[Start] = REG_DWORD 0x00000002", "[Type] = REG_DWORD 0x00000020"}));
+}
+
+struct ChangeCase {
+  const char* label;
+  bool managerHandle;  // passed in place of the service's
+  const char16_t* path;
+  win::DWORD type;
+  const char16_t* account;
+  const char16_t* displayName;
+  win::DWORD error;
+};
+
+class SimChangeRefusalTest : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(SimChangeRefusalTest, LeavesTheRecordAsItWas) {
+  sim::Machine machine;
+  machine.CreateService(u"Other", u"C:\\other.exe");
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  win::UniqueService service(CreateCorvane(manager.Get()));
+  ASSERT_TRUE(service);
+  const auto before = machine.Service(u"Corvane");
+  const auto keyBefore = machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kCorvaneKey);
+  const ChangeCase& c = GetParam();
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::ChangeServiceConfigW(c.managerHandle ? manager.Get() : service.Get(), c.type,
+                                      win::SERVICE_AUTO_START, win::SERVICE_NO_CHANGE, c.path,
+                                      nullptr, nullptr, nullptr, c.account, nullptr, c.displayName),
+            win::FALSE);
+  EXPECT_EQ(win::GetLastError(), c.error);
+  EXPECT_EQ(machine.Service(u"Corvane"), before);
+  EXPECT_EQ(machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kCorvaneKey), keyBefore);
+}
+
+constexpr win::DWORD kKeep = win::SERVICE_NO_CHANGE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, SimChangeRefusalTest,
+    ::testing::Values(ChangeCase{"ManagerHandle", true, nullptr, kKeep, nullptr, nullptr,
+                                 win::ERROR_INVALID_HANDLE},
+                      ChangeCase{"AnothersDisplayName", false, nullptr, kKeep, nullptr, u"OTHER",
+                                 win::ERROR_DUPLICATE_SERVICE_NAME},
+                      ChangeCase{"EmptyPath", false, u"", kKeep, nullptr, nullptr,
+                                 win::ERROR_INVALID_PARAMETER},
+                      ChangeCase{"InteractiveAsAUser", false, nullptr,
+                                 win::SERVICE_WIN32_OWN_PROCESS | win::SERVICE_INTERACTIVE_PROCESS,
+                                 u".\\user", nullptr, win::ERROR_INVALID_PARAMETER}),
+    [](const ::testing::TestParamInfo<ChangeCase>& c) { return std::string(c.param.label); });
+
+TEST(SimServices, OwnNameAsDisplayNameIsNoDuplicate) {
+  sim::Machine machine;
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  win::UniqueService service(CreateCorvane(manager.Get()));
+  ASSERT_NE(win::ChangeServiceConfigW(service.Get(), kKeep, kKeep, kKeep, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, u"CORVANE"),
+            win::FALSE)
+      << win::GetLastError();
+  EXPECT_EQ(machine.Service(u"Corvane")->displayName, u"CORVANE");
+}
+
+// What a status query reads: the record, then the owner's name, in the caller's buffer.
+struct LockStatus {
+  bool locked = false;
+  std::u16string owner;
+  win::DWORD seconds = 0;
+};
+
+LockStatus QueryLock(win::SC_HANDLE manager) {
+  alignas(8) win::BYTE buffer[268];
+  auto* status = reinterpret_cast<win::QUERY_SERVICE_LOCK_STATUSW*>(buffer);
+  win::DWORD needed = 0;
+  if (!win::QueryServiceLockStatusW(manager, status, sizeof buffer, &needed)) {
+    ADD_FAILURE() << "QueryServiceLockStatusW: " << win::GetLastError();
+    return {};
+  }
+  return {status->fIsLocked != 0, status->lpLockOwner, status->dwLockDuration};
+}
+
+TEST(SimServiceLock, HeldElsewhereUntilReleased) {
+  sim::Machine machine;
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  machine.HoldServiceDatabaseLock(u"NT AUTHORITY\\SYSTEM", 42);
+  EXPECT_TRUE(machine.ServiceDatabaseLocked());
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::LockServiceDatabase(manager.Get()), nullptr);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SERVICE_DATABASE_LOCKED);
+  const LockStatus held = QueryLock(manager.Get());
+  EXPECT_TRUE(held.locked);
+  EXPECT_EQ(held.owner, u"NT AUTHORITY\\SYSTEM");
+  EXPECT_EQ(held.seconds, 42u);
+
+  machine.ReleaseServiceDatabaseLock();
+  EXPECT_FALSE(machine.ServiceDatabaseLocked());
+  EXPECT_FALSE(QueryLock(manager.Get()).locked);
+  win::UniqueServiceLock lock(win::LockServiceDatabase(manager.Get()));
+  EXPECT_TRUE(lock) << win::GetLastError();
+}
+
+TEST(SimServiceLock, ProgramsLockGoesWithItsProcess) {
+  sim::Machine machine;
+  win::SC_LOCK taken = nullptr;
+  LockStatus whileRunning;
+  machine.InstallProgram(
+      u"C:\\locker.exe",
+      {[&]() -> win::DWORD {
+         win::UniqueService manager(win::OpenSCManagerW(
+             nullptr, nullptr, win::SC_MANAGER_LOCK | win::SC_MANAGER_QUERY_LOCK_STATUS));
+         taken = win::LockServiceDatabase(manager.Get());
+         whileRunning = QueryLock(manager.Get());
+         return taken != nullptr ? 0 : win::GetLastError();
+       },
+       {}});
+  ASSERT_EQ(machine.RunProgram(u"C:\\locker.exe", u"locker"), 0u);
+  EXPECT_TRUE(whileRunning.locked);
+  EXPECT_EQ(whileRunning.owner, u".\\Administrator");
+  EXPECT_FALSE(machine.ServiceDatabaseLocked());
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::UnlockServiceDatabase(taken), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_SERVICE_LOCK);
+}
+
+TEST(SimServiceLock, OwnLockOutlivesOtherProcesses) {
+  sim::Machine machine;
+  machine.InstallProgram(u"C:\\idle.exe", {[] { return win::DWORD{0}; }, {}});
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  const win::SC_LOCK lock = win::LockServiceDatabase(manager.Get());
+  ASSERT_NE(lock, nullptr);
+  ASSERT_EQ(machine.RunProgram(u"C:\\idle.exe", u"idle"), 0u);
+  EXPECT_TRUE(machine.ServiceDatabaseLocked());
+  EXPECT_NE(win::UnlockServiceDatabase(lock), win::FALSE);
+  EXPECT_FALSE(machine.ServiceDatabaseLocked());
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::UnlockServiceDatabase(lock), win::FALSE) << "released twice";
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_SERVICE_LOCK);
+}
+
+enum class LockHandle { None, Service, ConnectOnly };
+
+struct LockRefusalCase {
+  const char* label;
+  bool query;  // QueryServiceLockStatusW, else LockServiceDatabase
+  LockHandle handle;
+  win::DWORD error;
+};
+
+class SimLockRefusalTest : public ::testing::TestWithParam<LockRefusalCase> {};
+
+TEST_P(SimLockRefusalTest, IsRefusedWithItsCode) {
+  sim::Machine machine;
+  machine.CreateService(u"Held", u"C:\\held.exe");
+  const LockRefusalCase& c = GetParam();
+  win::UniqueService manager(win::OpenSCManagerW(
+      nullptr, nullptr,
+      c.handle == LockHandle::ConnectOnly ? win::SC_MANAGER_CONNECT : win::SC_MANAGER_ALL_ACCESS));
+  win::UniqueService service(win::OpenServiceW(manager.Get(), u"Held", win::SERVICE_ALL_ACCESS));
+  const win::SC_HANDLE handle = c.handle == LockHandle::None      ? nullptr
+                                : c.handle == LockHandle::Service ? service.Get()
+                                                                  : manager.Get();
+  win::BYTE buffer[268];
+  win::DWORD needed = 0;
+  win::SetLastError(0xdeadbeef);
+  const bool done = c.query
+                        ? win::QueryServiceLockStatusW(
+                              handle, reinterpret_cast<win::QUERY_SERVICE_LOCK_STATUSW*>(buffer),
+                              sizeof buffer, &needed) != win::FALSE
+                        : win::LockServiceDatabase(handle) != nullptr;
+  EXPECT_FALSE(done);
+  EXPECT_EQ(win::GetLastError(), c.error);
+  EXPECT_FALSE(machine.ServiceDatabaseLocked());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, SimLockRefusalTest,
+    ::testing::Values(
+        LockRefusalCase{"LockNoHandle", false, LockHandle::None, win::ERROR_INVALID_HANDLE},
+        LockRefusalCase{"LockServiceHandle", false, LockHandle::Service, win::ERROR_INVALID_HANDLE},
+        LockRefusalCase{"LockWithoutTheRight", false, LockHandle::ConnectOnly,
+                        win::ERROR_ACCESS_DENIED},
+        LockRefusalCase{"QueryNoHandle", true, LockHandle::None, win::ERROR_INVALID_HANDLE},
+        LockRefusalCase{"QueryServiceHandle", true, LockHandle::Service, win::ERROR_INVALID_HANDLE},
+        LockRefusalCase{"QueryWithoutTheRight", true, LockHandle::ConnectOnly,
+                        win::ERROR_ACCESS_DENIED}),
+    [](const ::testing::TestParamInfo<LockRefusalCase>& c) { return std::string(c.param.label); });
+
+TEST(SimServiceLock, StatusSizeCountsTheOwnersName) {
+  sim::Machine machine;
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+  machine.HoldServiceDatabaseLock(u"abc", 1);
+  win::DWORD needed = 0;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::QueryServiceLockStatusW(manager.Get(), nullptr, 0, &needed), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(needed, sizeof(win::QUERY_SERVICE_LOCK_STATUSW) + 8);
 }
 
 struct BoxCase {
