@@ -1,5 +1,5 @@
-// What only the simulated machine can show: the console every process shares, where standard
-// output goes, and the local heap's bookkeeping and failures.
+// What only the simulated machine can show: the console every process shares and where standard
+// output goes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -55,78 +55,5 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StreamCase{"ToConsole", true, win::FILE_TYPE_CHAR, "out1 err1 out2"},
                       StreamCase{"ToPipe", false, win::FILE_TYPE_PIPE, "err1 "}),
     [](const ::testing::TestParamInfo<StreamCase>& c) { return std::string(c.param.label); });
-
-TEST(SimConsole, StandardHandlesAreFixedAndOutsideTheHandleTable) {
-  sim::Machine machine;
-  const win::HANDLE input = win::GetStdHandle(win::STD_INPUT_HANDLE);
-  const win::HANDLE output = win::GetStdHandle(win::STD_OUTPUT_HANDLE);
-  const win::HANDLE error = win::GetStdHandle(win::STD_ERROR_HANDLE);
-  for (win::HANDLE h : {input, output, error}) {
-    EXPECT_NE(h, nullptr);
-    EXPECT_NE(h, win::INVALID_HANDLE_VALUE);
-  }
-  EXPECT_NE(input, output);
-  EXPECT_NE(output, error);
-  EXPECT_EQ(win::GetStdHandle(win::STD_OUTPUT_HANDLE), output);
-  EXPECT_EQ(machine.OpenHandles(), 0u);
-}
-
-TEST(SimConsole, WriteWithoutACountIsRefusedAndNotRecorded) {
-  sim::Machine machine;
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::WriteFile(win::GetStdHandle(win::STD_OUTPUT_HANDLE), "x", 1, nullptr, nullptr),
-            win::FALSE);
-  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(machine.StandardOutput(), "");
-  EXPECT_EQ(machine.ConsoleText(), "");
-}
-
-TEST(SimLocalHeap, CountsBlocksUntilFreed) {
-  sim::Machine machine;
-  const win::HLOCAL first = win::LocalAlloc(win::LPTR, 16);
-  const win::HLOCAL second = win::LocalAlloc(win::LMEM_FIXED, 0);
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(machine.LocalAllocations(), 2u);
-  EXPECT_EQ(win::LocalFree(first), nullptr);
-  EXPECT_EQ(machine.LocalAllocations(), 1u);
-
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::LocalFree(first), first) << "freed twice";
-  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
-  int notFromTheHeap = 0;
-  EXPECT_EQ(win::LocalFree(&notFromTheHeap), &notFromTheHeap);
-  EXPECT_EQ(machine.LocalAllocations(), 1u);
-  EXPECT_EQ(win::LocalFree(second), nullptr);
-  EXPECT_EQ(machine.LocalAllocations(), 0u);
-}
-
-struct AllocCase {
-  const char* label;
-  bool injected;  // FailNext("LocalAlloc", ERROR_NOT_ENOUGH_MEMORY)
-  win::UINT flags;
-  win::SIZE_T bytes;
-  win::DWORD error;
-};
-
-class SimLocalAllocFailureTest : public ::testing::TestWithParam<AllocCase> {};
-
-TEST_P(SimLocalAllocFailureTest, IsNullWithItsCodeAndNoBlock) {
-  sim::Machine machine;
-  const AllocCase& c = GetParam();
-  if (c.injected) machine.FailNext("LocalAlloc", win::ERROR_NOT_ENOUGH_MEMORY);
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::LocalAlloc(c.flags, c.bytes), nullptr);
-  EXPECT_EQ(win::GetLastError(), c.error);
-  EXPECT_EQ(machine.LocalAllocations(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, SimLocalAllocFailureTest,
-    ::testing::Values(AllocCase{"Injected", true, win::LPTR, 268, win::ERROR_NOT_ENOUGH_MEMORY},
-                      AllocCase{"Moveable", false, 0x2, 268, win::ERROR_INVALID_PARAMETER},
-                      AllocCase{"MoreThanTheHeapHolds", false, win::LPTR, win::SIZE_T{1} << 40,
-                                win::ERROR_NOT_ENOUGH_MEMORY}),
-    [](const ::testing::TestParamInfo<AllocCase>& c) { return std::string(c.param.label); });
 
 }  // namespace

@@ -185,64 +185,6 @@ TEST(SimServices, ChangedRecordIsRewrittenWithItsKey) {
           "[Start] = REG_DWORD 0x00000002", "[Type] = REG_DWORD 0x00000020"}));
 }
 
-struct ChangeCase {
-  const char* label;
-  bool managerHandle;  // passed in place of the service's
-  const char16_t* path;
-  win::DWORD type;
-  const char16_t* account;
-  const char16_t* displayName;
-  win::DWORD error;
-};
-
-class SimChangeRefusalTest : public ::testing::TestWithParam<ChangeCase> {};
-
-TEST_P(SimChangeRefusalTest, LeavesTheRecordAsItWas) {
-  sim::Machine machine;
-  machine.CreateService(u"Other", u"C:\\other.exe");
-  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
-  win::UniqueService service(CreateCorvane(manager.Get()));
-  ASSERT_TRUE(service);
-  const auto before = machine.Service(u"Corvane");
-  const auto keyBefore = machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kCorvaneKey);
-  const ChangeCase& c = GetParam();
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::ChangeServiceConfigW(c.managerHandle ? manager.Get() : service.Get(), c.type,
-                                      win::SERVICE_AUTO_START, win::SERVICE_NO_CHANGE, c.path,
-                                      nullptr, nullptr, nullptr, c.account, nullptr, c.displayName),
-            win::FALSE);
-  EXPECT_EQ(win::GetLastError(), c.error);
-  EXPECT_EQ(machine.Service(u"Corvane"), before);
-  EXPECT_EQ(machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kCorvaneKey), keyBefore);
-}
-
-constexpr win::DWORD kKeep = win::SERVICE_NO_CHANGE;
-
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, SimChangeRefusalTest,
-    ::testing::Values(ChangeCase{"ManagerHandle", true, nullptr, kKeep, nullptr, nullptr,
-                                 win::ERROR_INVALID_HANDLE},
-                      ChangeCase{"AnothersDisplayName", false, nullptr, kKeep, nullptr, u"OTHER",
-                                 win::ERROR_DUPLICATE_SERVICE_NAME},
-                      ChangeCase{"EmptyPath", false, u"", kKeep, nullptr, nullptr,
-                                 win::ERROR_INVALID_PARAMETER},
-                      ChangeCase{"InteractiveAsAUser", false, nullptr,
-                                 win::SERVICE_WIN32_OWN_PROCESS | win::SERVICE_INTERACTIVE_PROCESS,
-                                 u".\\user", nullptr, win::ERROR_INVALID_PARAMETER}),
-    [](const ::testing::TestParamInfo<ChangeCase>& c) { return std::string(c.param.label); });
-
-TEST(SimServices, OwnNameAsDisplayNameIsNoDuplicate) {
-  sim::Machine machine;
-  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
-  win::UniqueService service(CreateCorvane(manager.Get()));
-  ASSERT_NE(win::ChangeServiceConfigW(service.Get(), kKeep, kKeep, kKeep, nullptr, nullptr, nullptr,
-                                      nullptr, nullptr, nullptr, u"CORVANE"),
-            win::FALSE)
-      << win::GetLastError();
-  EXPECT_EQ(machine.Service(u"Corvane")->displayName, u"CORVANE");
-}
-
-// What a status query reads: the record, then the owner's name, in the caller's buffer.
 struct LockStatus {
   bool locked = false;
   std::u16string owner;
@@ -302,69 +244,6 @@ TEST(SimServiceLock, ProgramsLockGoesWithItsProcess) {
   EXPECT_EQ(win::UnlockServiceDatabase(taken), win::FALSE);
   EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_SERVICE_LOCK);
 }
-
-TEST(SimServiceLock, OwnLockOutlivesOtherProcesses) {
-  sim::Machine machine;
-  machine.InstallProgram(u"C:\\idle.exe", {[] { return win::DWORD{0}; }, {}});
-  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
-  const win::SC_LOCK lock = win::LockServiceDatabase(manager.Get());
-  ASSERT_NE(lock, nullptr);
-  ASSERT_EQ(machine.RunProgram(u"C:\\idle.exe", u"idle"), 0u);
-  EXPECT_TRUE(machine.ServiceDatabaseLocked());
-  EXPECT_NE(win::UnlockServiceDatabase(lock), win::FALSE);
-  EXPECT_FALSE(machine.ServiceDatabaseLocked());
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::UnlockServiceDatabase(lock), win::FALSE) << "released twice";
-  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_SERVICE_LOCK);
-}
-
-enum class LockHandle { None, Service, ConnectOnly };
-
-struct LockRefusalCase {
-  const char* label;
-  bool query;  // QueryServiceLockStatusW, else LockServiceDatabase
-  LockHandle handle;
-  win::DWORD error;
-};
-
-class SimLockRefusalTest : public ::testing::TestWithParam<LockRefusalCase> {};
-
-TEST_P(SimLockRefusalTest, IsRefusedWithItsCode) {
-  sim::Machine machine;
-  machine.CreateService(u"Held", u"C:\\held.exe");
-  const LockRefusalCase& c = GetParam();
-  win::UniqueService manager(win::OpenSCManagerW(
-      nullptr, nullptr,
-      c.handle == LockHandle::ConnectOnly ? win::SC_MANAGER_CONNECT : win::SC_MANAGER_ALL_ACCESS));
-  win::UniqueService service(win::OpenServiceW(manager.Get(), u"Held", win::SERVICE_ALL_ACCESS));
-  const win::SC_HANDLE handle = c.handle == LockHandle::None      ? nullptr
-                                : c.handle == LockHandle::Service ? service.Get()
-                                                                  : manager.Get();
-  win::BYTE buffer[268];
-  win::DWORD needed = 0;
-  win::SetLastError(0xdeadbeef);
-  const bool done = c.query
-                        ? win::QueryServiceLockStatusW(
-                              handle, reinterpret_cast<win::QUERY_SERVICE_LOCK_STATUSW*>(buffer),
-                              sizeof buffer, &needed) != win::FALSE
-                        : win::LockServiceDatabase(handle) != nullptr;
-  EXPECT_FALSE(done);
-  EXPECT_EQ(win::GetLastError(), c.error);
-  EXPECT_FALSE(machine.ServiceDatabaseLocked());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, SimLockRefusalTest,
-    ::testing::Values(
-        LockRefusalCase{"LockNoHandle", false, LockHandle::None, win::ERROR_INVALID_HANDLE},
-        LockRefusalCase{"LockServiceHandle", false, LockHandle::Service, win::ERROR_INVALID_HANDLE},
-        LockRefusalCase{"LockWithoutTheRight", false, LockHandle::ConnectOnly,
-                        win::ERROR_ACCESS_DENIED},
-        LockRefusalCase{"QueryNoHandle", true, LockHandle::None, win::ERROR_INVALID_HANDLE},
-        LockRefusalCase{"QueryServiceHandle", true, LockHandle::Service, win::ERROR_INVALID_HANDLE},
-        LockRefusalCase{"QueryWithoutTheRight", true, LockHandle::ConnectOnly,
-                        win::ERROR_ACCESS_DENIED}),
-    [](const ::testing::TestParamInfo<LockRefusalCase>& c) { return std::string(c.param.label); });
 
 TEST(SimServiceLock, StatusSizeCountsTheOwnersName) {
   sim::Machine machine;
