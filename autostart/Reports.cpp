@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace autostart {
 namespace {
@@ -30,25 +31,21 @@ std::u16string FormatReport(std::u16string_view format,
                             std::span<const ReportArgument> arguments) {
   std::u16string text;
   auto next = arguments.begin();
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    const char16_t c = format[i];
-    const char16_t conversion = i + 1 < format.size() ? format[i + 1] : u'\0';
-    if (c != u'%') {
-      text.push_back(c);
-    } else if (conversion == u'%') {
-      text.push_back(u'%');
-      ++i;
-    } else if (conversion == u's' && next != arguments.end() &&
-               std::holds_alternative<std::u16string_view>(*next)) {
-      text += std::get<std::u16string_view>(*next++);
-      ++i;
-    } else if (conversion == u'd' && next != arguments.end() &&
-               std::holds_alternative<int>(*next)) {
-      const int value = std::get<int>(*next++);
+  const auto append = [&text](const auto& value) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int>) {
       for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));
+    } else {
+      text += value;
+    }
+  };
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const bool conversion = format[i] == u'%' && i + 1 < format.size() &&
+                            (format[i + 1] == u's' || format[i + 1] == u'd');
+    if (conversion && next != arguments.end()) {
+      std::visit(append, *next++);
       ++i;
     } else {
-      text.push_back(c);
+      text.push_back(format[i]);
     }
   }
   return text;

@@ -13,9 +13,9 @@ namespace autostart {
 // A value for a report's format: a UTF-16 string for %s, a signed integer for %d.
 using ReportArgument = std::variant<std::u16string_view, int>;
 
-// Formats the way the wide formatted-printing functions do for the conversions the tool uses
-// (%s, %d and %%); any other character, and a conversion left without its argument, is written
-// as it stands.
+// Formats the way the wide formatted-printing functions do for the two conversions the tool
+// uses, %s and %d, each taking the next argument; any other character, and a conversion left
+// without an argument, is written as it stands.
 std::u16string FormatReport(std::u16string_view format,
                             std::span<const ReportArgument> arguments);
 
