@@ -8,9 +8,6 @@
 namespace autostart {
 namespace {
 
-// What a C stream holds before it writes on its own.
-constexpr std::size_t kStreamBufferSize = 4096;
-
 void WriteAll(win::HANDLE stream, std::string_view bytes) {
   // A process without the stream (or a closed one) loses the text, as the C library's would.
   if (bytes.empty()) return;
@@ -67,7 +64,7 @@ void Reports::Report(std::u16string_view format, std::span<const ReportArgument>
   } catch (const std::bad_alloc&) {
     // Without memory the report is lost; what was already formatted still goes out.
   }
-  if (outputIsConsole_ || pending_.size() >= kStreamBufferSize) Flush();
+  if (outputIsConsole_) Flush();
 }
 
 void Reports::ErrorReport(std::u16string_view text) {

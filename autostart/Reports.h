@@ -28,7 +28,8 @@ class Reports {
 
   // Standard output: the formatted text as bytes of the C locale, a character beyond U+00FF as
   // '?'. On a console each report is written at once, so that it shows in order with the error
-  // reports; otherwise it is buffered as a stream would buffer it.
+  // reports; otherwise it is held until Flush or the end of the run (the tool writes a line or
+  // two).
   void Report(std::u16string_view format, std::span<const ReportArgument> arguments = {});
 
   // Standard error, unbuffered: the text, ": ", the C library's message for errno, "\n". A text

@@ -149,6 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(AutoStart, TwoRunsChangeOnlyTheStartTypeAndIgnoreArguments) {
+  machine.SetStandardOutputIsConsole(false);  // what is held goes out at the end of each run
   EXPECT_EQ(Run(), 0u);
   EXPECT_EQ(Run(u" -Service /x extra"), 0u);
   EXPECT_EQ(machine.StandardOutput(), "ChangeServiceConfig SUCCESS\nChangeServiceConfig SUCCESS\n");
@@ -251,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ReportBytes,
     ::testing::Values(
         ReportCase{"StringAndNumber", u"%s, %d s\n", {u"Name", -7}, "Name, -7 s\n"},
-        ReportCase{"BeyondLatin1", u"%s!", {u"\u00C5\u0141x"}, "\xC5?x!"},
+        ReportCase{"BeyondLatin1", u"%s!", {u"\u00FF\u0100x"}, "\xFF?x!"},
         ReportCase{"WithoutArguments", u"%x %s %d%", {}, "%x %s %d%"}),
     [](const auto& param) { return std::string(param.param.name); });
 
