@@ -92,6 +92,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 constexpr DWORD ERROR_DIRECTORY = 267;
@@ -102,6 +103,7 @@ constexpr DWORD ERROR_INVALID_SERVICE_CONTROL = 1052;
 constexpr DWORD ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
 constexpr DWORD ERROR_SERVICE_DATABASE_LOCKED = 1055;
 constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
+constexpr DWORD ERROR_SERVICE_DISABLED = 1058;
 constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
 constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
@@ -170,6 +172,7 @@ constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 constexpr DWORD FILE_TYPE_UNKNOWN = 0;
 constexpr DWORD FILE_TYPE_DISK = 1;
 constexpr DWORD FILE_TYPE_CHAR = 2;
@@ -312,6 +315,11 @@ constexpr UINT CP_ACP = 0;
 constexpr UINT CP_THREAD_ACP = 3;
 constexpr UINT CP_UTF8 = 65001;
 
+// Message texts.
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0xFF;
+
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
@@ -366,6 +374,20 @@ struct QUERY_SERVICE_LOCK_STATUSW {
   DWORD dwLockDuration;  // seconds
 };
 
+// A service record as QueryServiceConfigW returns it; the strings follow it in the caller's
+// buffer.
+struct QUERY_SERVICE_CONFIGW {
+  DWORD dwServiceType;
+  DWORD dwStartType;
+  DWORD dwErrorControl;
+  LPWSTR lpBinaryPathName;
+  LPWSTR lpLoadOrderGroup;
+  DWORD dwTagId;
+  LPWSTR lpDependencies;  // double-NUL-terminated
+  LPWSTR lpServiceStartName;
+  LPWSTR lpDisplayName;
+};
+
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
 using LPHANDLER_FUNCTION = void (*)(DWORD control);
 
@@ -396,9 +418,15 @@ BOOL CloseHandle(HANDLE handle);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);  // null on success
 
-// kernel32: standard handles.
+// kernel32: standard handles and the console.
 HANDLE GetStdHandle(DWORD which);  // null when the process has none, INVALID_HANDLE_VALUE on error
 DWORD GetFileType(HANDLE file);
+BOOL GetConsoleMode(HANDLE console, DWORD* mode);  // fails for a handle that is no console
+BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
+                   void* reserved);
+// kernel32: message texts.
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                     LPWSTR buffer, DWORD size, void* arguments);
 
 // kernel32: files, directories, paths, volumes.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
@@ -429,6 +457,8 @@ DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size);
 UINT GetACP();
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
                         int wideSize);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, LPSTR text,
+                        int size, LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 // shlwapi.
 BOOL PathIsUNCW(LPCWSTR path);
@@ -470,6 +500,10 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
                          LPCWSTR account, LPCWSTR password);
 BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
 BOOL DeleteService(SC_HANDLE service);
+BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
+BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                         DWORD* needed);
 BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
                           DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
                           DWORD* tagId, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,

@@ -181,8 +181,9 @@ class Machine {
   // Every byte written to standard output and to standard error, each in the order written.
   std::string StandardOutput() const;
   std::string StandardError() const;
-  // What the console window shows: the bytes of both streams that went to it, in the order
-  // they arrived.
+  // What the console window shows, as UTF-8: what both streams sent to it, in the order it
+  // arrived. Bytes written with WriteFile are shown in the console's code page (437, as on an
+  // English Windows); WriteConsoleW's characters as they are.
   std::string ConsoleText() const;
 
   // ---- Event log and message boxes ----
