@@ -30,6 +30,16 @@ static_assert(sizeof(win::QUERY_SERVICE_LOCK_STATUSW) == sizeof(::QUERY_SERVICE_
 CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, fIsLocked);
 CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, lpLockOwner);
 CORVANE_SAME_FIELD(QUERY_SERVICE_LOCK_STATUSW, dwLockDuration);
+static_assert(sizeof(win::QUERY_SERVICE_CONFIGW) == sizeof(::QUERY_SERVICE_CONFIGW));
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, dwServiceType);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, dwStartType);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, dwErrorControl);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpBinaryPathName);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpLoadOrderGroup);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, dwTagId);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpDependencies);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpServiceStartName);
+CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpDisplayName);
 static_assert(sizeof(win::LPSERVICE_MAIN_FUNCTIONW) == sizeof(::LPSERVICE_MAIN_FUNCTIONW));
 static_assert(sizeof(win::LPHANDLER_FUNCTION) == sizeof(::LPHANDLER_FUNCTION));
 
@@ -91,6 +101,17 @@ BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
 }
 BOOL DeleteService(SC_HANDLE service) {
   return ::DeleteService(S(service));
+}
+BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
+  return ::StartServiceW(S(service), argc, reinterpret_cast<::LPCWSTR*>(argv));
+}
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
+  return ::QueryServiceStatus(S(service), reinterpret_cast<::LPSERVICE_STATUS>(status));
+}
+BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                         DWORD* needed) {
+  return ::QueryServiceConfigW(S(service), reinterpret_cast<::LPQUERY_SERVICE_CONFIGW>(config),
+                               size, D(needed));
 }
 BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
                           LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,

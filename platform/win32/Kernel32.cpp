@@ -99,12 +99,26 @@ HLOCAL LocalFree(HLOCAL memory) {
   return ::LocalFree(memory);
 }
 
-// Standard handles.
+// Standard handles and the console.
 HANDLE GetStdHandle(DWORD which) {
   return ::GetStdHandle(which);
 }
 DWORD GetFileType(HANDLE file) {
   return ::GetFileType(file);
+}
+BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
+  return ::GetConsoleMode(console, D(mode));
+}
+BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
+                   void* reserved) {
+  return ::WriteConsoleW(console, text, length, D(written), reserved);
+}
+
+// Message texts.
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                     LPWSTR buffer, DWORD size, void* arguments) {
+  return ::FormatMessageW(flags, source, messageId, languageId, W(buffer), size,
+                          static_cast<va_list*>(arguments));
 }
 
 // Files, directories, paths, volumes.
@@ -181,6 +195,11 @@ UINT GetACP() {
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
                         int wideSize) {
   return ::MultiByteToWideChar(codePage, flags, text, size, W(wide), wideSize);
+}
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, LPSTR text,
+                        int size, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  return ::WideCharToMultiByte(codePage, flags, W(wide), wideSize, text, size, defaultChar,
+                               usedDefaultChar);
 }
 
 }  // namespace win
