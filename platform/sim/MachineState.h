@@ -139,5 +139,8 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 std::u16string ToU16(std::string_view ascii);
 // Copies text and a terminating NUL into a caller's buffer of `size` units, if it fits.
 bool CopyOut(std::u16string_view text, win::LPWSTR buffer, std::size_t size);
+// Appends the UTF-8 form of UTF-16 text, an unpaired surrogate as U+FFFD the way Windows (Vista
+// on) converts it; false when there was one.
+bool EncodeUtf8(std::u16string_view text, std::string& out);
 
 }  // namespace sim

@@ -1,6 +1,8 @@
-// Code pages: the machine's ANSI code page (1252 unless a test sets another) and conversion to
-// UTF-16 for 1252, ISO 8859-1 and UTF-8.
+// Code pages: the machine's ANSI code page (1252 unless a test sets another) and conversion
+// between UTF-16 and 1252, ISO 8859-1 and UTF-8.
 #include <array>
+#include <optional>
+#include <string>
 
 #include "platform/sim/MachineState.h"
 
@@ -74,7 +76,59 @@ void DecodeUtf8(std::string_view bytes, std::u16string& out) {
   }
 }
 
+// The byte of an ANSI code page for a character, if it has one.
+std::optional<char> AnsiByte(win::UINT codePage, char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  if (codePage == 28591) {
+    return c <= 0xFF ? std::optional<char>(static_cast<char>(c)) : std::nullopt;
+  }
+  for (std::size_t i = 0; i < kWindows1252High.size(); ++i) {
+    if (kWindows1252High[i] == c) return static_cast<char>(0x80 + i);
+  }
+  return std::nullopt;
+}
+
+void AppendUtf8(std::uint32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | code >> 6));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | code >> 12));
+    out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | code >> 18));
+    out.push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+constexpr win::DWORD kErrorInvalidFlags = 1004;
+constexpr win::DWORD kWcErrInvalidChars = 0x80;
+constexpr win::DWORD kWcNoBestFitChars = 0x400;
+
 }  // namespace
+
+bool EncodeUtf8(std::u16string_view text, std::string& out) {
+  bool paired = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t code = text[i];
+    if (code >= 0xD800 && code < 0xE000) {
+      if (code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+      } else {
+        code = 0xFFFD;
+        paired = false;
+      }
+    }
+    AppendUtf8(code, out);
+  }
+  return paired;
+}
+
 }  // namespace sim
 
 namespace win {
@@ -120,6 +174,63 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWST
     return 0;
   }
   converted.copy(wide, converted.size());
+  return static_cast<int>(converted.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, LPSTR text,
+                        int size, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  if (sim::Intercept("WideCharToMultiByte")) return 0;
+  if (wide == nullptr || wideSize == 0 || size < 0 || (text == nullptr && size != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = GetACP();
+  const std::u16string_view chars(wide, wideSize < 0 ? std::char_traits<char16_t>::length(wide) + 1
+                                                     : static_cast<std::size_t>(wideSize));
+  std::string converted;
+  bool usedDefault = false;
+  switch (codePage) {
+    case CP_UTF8:
+      // UTF-8 has every character: there is no default character to use or report.
+      if (defaultChar != nullptr || usedDefaultChar != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+      }
+      if ((flags & ~sim::kWcErrInvalidChars) != 0) {
+        SetLastError(sim::kErrorInvalidFlags);
+        return 0;
+      }
+      if (!sim::EncodeUtf8(chars, converted) && (flags & sim::kWcErrInvalidChars) != 0) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+      }
+      break;
+    case 1252:
+    case 28591:
+      // Windows maps some characters to a look-alike (best fit) unless told not to; the
+      // simulation uses the default character for every one the code page lacks, and knows no
+      // other flag.
+      if ((flags & ~sim::kWcNoBestFitChars) != 0) {
+        SetLastError(sim::kErrorInvalidFlags);
+        return 0;
+      }
+      for (char16_t c : chars) {
+        const auto byte = sim::AnsiByte(codePage, c);
+        usedDefault = usedDefault || !byte;
+        converted.push_back(byte ? *byte : defaultChar != nullptr ? *defaultChar : '?');
+      }
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+  if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (size == 0) return static_cast<int>(converted.size());
+  if (converted.size() > static_cast<std::size_t>(size)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  converted.copy(text, converted.size());
   return static_cast<int>(converted.size());
 }
 

@@ -1,5 +1,6 @@
-// ANSI text from a link list is converted with the thread's ANSI code page.
+// ANSI text from a link list is converted with the thread's ANSI code page; UTF-8 goes both ways.
 #include <string>
+#include <string_view>
 
 #include "tests/contract/ContractTest.h"
 
@@ -17,6 +18,20 @@ TEST_F(ContractTest, ThreadAnsiCodePage1252ConvertsTheHighBytes) {
   char16_t wide[8] = {};
   ASSERT_EQ(win::MultiByteToWideChar(win::CP_THREAD_ACP, 0, text, 4, wide, 8), 4);
   EXPECT_EQ(std::u16string(wide, 4), u"\u20AC\u00E9\u0178a");
+}
+
+// A character the code page lacks, and has no look-alike for, becomes its default character.
+TEST_F(ContractTest, ThreadAnsiCodePage1252MarksTheCharactersItLacks) {
+  if (win::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << win::GetACP();
+  char text[4] = {'#', '#', '#', '#'};
+  win::BOOL usedDefault = win::FALSE;
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::WideCharToMultiByte(win::CP_THREAD_ACP, 0, u"\u20AC\u65E5", 2, text, 4, nullptr,
+                                     &usedDefault),
+            2);
+  EXPECT_EQ(std::string(text, 3), "\x80?#");
+  EXPECT_NE(usedDefault, win::FALSE);
+  EXPECT_EQ(win::GetLastError(), kUnset);
 }
 
 TEST_F(ContractTest, ConversionIntoTooSmallABufferFails) {
@@ -61,6 +76,47 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", u"\uFFFF"},
                       Utf8Case{"Supplementary", "\xF0\x9F\x98\x80", u"\U0001F600"}),
     [](const ::testing::TestParamInfo<Utf8Case>& c) { return std::string(c.param.label); });
+
+struct ToUtf8Case {
+  const char* label;
+  std::u16string_view text;
+  std::string_view bytes;
+};
+
+class ToUtf8Test : public ContractTest, public ::testing::WithParamInterface<ToUtf8Case> {};
+
+// The size first, then a buffer one byte short, then one that fits.
+TEST_P(ToUtf8Test, EncodesAfterTheSizeQuery) {
+  const ToUtf8Case& c = GetParam();
+  const int units = static_cast<int>(c.text.size());
+  win::SetLastError(kUnset);
+  const int needed =
+      win::WideCharToMultiByte(win::CP_UTF8, 0, c.text.data(), units, nullptr, 0, nullptr, nullptr);
+  ASSERT_EQ(needed, static_cast<int>(c.bytes.size())) << win::GetLastError();
+  std::string out(c.bytes.size() + 1, '#');
+  EXPECT_EQ(win::WideCharToMultiByte(win::CP_UTF8, 0, c.text.data(), units, out.data(), needed - 1,
+                                     nullptr, nullptr),
+            0);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  win::SetLastError(kUnset);
+  EXPECT_EQ(win::WideCharToMultiByte(win::CP_UTF8, 0, c.text.data(), units, out.data(), needed,
+                                     nullptr, nullptr),
+            needed);
+  EXPECT_EQ(out, std::string(c.bytes) + "#");
+  EXPECT_EQ(win::GetLastError(), kUnset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToUtf8Test,
+    ::testing::Values(ToUtf8Case{"OneTwoThreeAndFourBytes", u"a\u00E9\u65E5\U0001D11E",
+                                 "a\xC3\xA9\xE6\x97\xA5\xF0\x9D\x84\x9E"},
+                      // Windows Vista on: an unpaired surrogate becomes U+FFFD.
+                      ToUtf8Case{"UnpairedSurrogate",
+                                 u"a\xD834"
+                                 u"b",
+                                 "a\xEF\xBF\xBD"
+                                 "b"}),
+    [](const ::testing::TestParamInfo<ToUtf8Case>& c) { return std::string(c.param.label); });
 
 }  // namespace
 }  // namespace contract
