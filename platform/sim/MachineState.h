@@ -125,8 +125,8 @@ bool RemoveHandle(win::HANDLE handle);
 // so they are neither counted among open handles nor closed.
 enum class StandardStream { None, Input, Output, Error };
 StandardStream StandardStreamOf(win::HANDLE handle);
-// Records bytes written to standard output or standard error, and on the console where the
-// stream goes there. Call with the machine lock held.
+// Records bytes written to standard output or standard error, and shows them on the console, in
+// its code page, where the stream goes there. Call with the machine lock held.
 void WriteStandardStream(MachineState& state, StandardStream stream, std::string_view bytes);
 
 // Text helpers shared by the simulation.

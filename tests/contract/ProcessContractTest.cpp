@@ -1,6 +1,6 @@
 // The process-level calls the programs rely on: the per-thread last-error code, run-time
 // linking, the program's own path and command line, COM initialisation, the local heap, the
-// standard handles and file types.
+// standard handles, file types and consoles.
 #include <algorithm>
 #include <atomic>
 #include <iterator>
@@ -172,6 +172,19 @@ TEST_F(ProcessContractTest, LocalAllocZeroFillsAndLocalFreeGivesNull) {
 TEST_F(ProcessContractTest, UndefinedStandardHandleIsAnInvalidHandle) {
   win::SetLastError(0xdeadbeef);
   EXPECT_EQ(win::GetStdHandle(static_cast<win::DWORD>(-13)), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
+}
+
+// A front end asks whether a handle is a console before writing characters to it.
+TEST_F(ProcessContractTest, DiskFileIsNoConsole) {
+  ASSERT_TRUE(MakeFile(In(u"console.txt")));
+  win::UniqueFile file(win::CreateFileW(In(u"console.txt").c_str(), win::GENERIC_READ,
+                                        win::FILE_SHARE_READ, nullptr, win::OPEN_EXISTING,
+                                        win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file) << win::GetLastError();
+  win::DWORD mode = 0xdeadbeef;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::GetConsoleMode(file.Get(), &mode), win::FALSE);
   EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_HANDLE);
 }
 
