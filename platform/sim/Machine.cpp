@@ -26,8 +26,8 @@ Machine::Machine() : state_(std::make_unique<MachineState>()) {
 }
 
 Machine::~Machine() {
-  // A held service still running is ended as its process would be at shutdown; its run needs
-  // the machine lock to finish, so it is joined without it.
+  // A service still running is ended as its process would be at shutdown; a run that goes on in
+  // the background needs the machine lock to finish, so it is joined without it.
   std::vector<std::thread> held;
   {
     Guard guard(Lock());
@@ -37,7 +37,7 @@ Machine::~Machine() {
       if (!record.running->exitingWith) record.running->exitingWith = 0;
       record.running->changed.notify_all();
     }
-    held.swap(state_->services->heldRuns);
+    held.swap(state_->services->backgroundRuns);
   }
   for (auto& run : held) run.join();
   Guard guard(Lock());
@@ -381,6 +381,11 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
         session->stopped ? session->reports.back().dwWin32ExitCode : win::ERROR_PROCESS_ABORTED;
   }
   EndRun(state, key, run.exitCode);
+  {
+    std::lock_guard lock(session->mutex);
+    session->released = true;
+    session->changed.notify_all();
+  }
   return run;
 }
 
@@ -435,7 +440,7 @@ win::DWORD Machine::HoldServiceRunning(std::u16string_view name) {
   if (const win::DWORD refused = ClaimStart(*state_, name, {}, session, imagePath)) return refused;
   {
     Guard guard(Lock());
-    state_->services->heldRuns.emplace_back(
+    state_->services->backgroundRuns.emplace_back(
         [state = state_.get(), key = Upper(name), imagePath, session] {
           RunClaimed(*state, key, imagePath, session, HeldServiceProgram());
         });
@@ -443,6 +448,33 @@ win::DWORD Machine::HoldServiceRunning(std::u16string_view name) {
   std::unique_lock lock(session->mutex);
   session->changed.wait(lock, [&] { return !session->reports.empty() || session->processEnded; });
   return session->reports.empty() ? win::ERROR_PROCESS_ABORTED : 0;
+}
+
+win::DWORD LaunchService(MachineState& state, const std::u16string& key,
+                         std::vector<std::u16string> args) {
+  std::shared_ptr<ServiceSession> session;
+  {
+    Guard guard(Lock());
+    std::u16string imagePath;
+    if (const win::DWORD refused = ClaimStart(state, key, std::move(args), session, imagePath)) {
+      return refused;
+    }
+    auto program = FindProgram(state, ProgramPathOf(imagePath));
+    if (!program) {
+      // No process could be created: the start failed before anything ran.
+      EndRun(state, key, std::nullopt);
+      return win::ERROR_FILE_NOT_FOUND;
+    }
+    state.services->backgroundRuns.emplace_back(
+        [&state, key, imagePath, session, program = std::move(*program)] {
+          RunClaimed(state, key, imagePath, session, program);
+        });
+  }
+  // Windows gives up after a while when the process never connects; here the process's end is
+  // known at once, and the record is free for another start when this one returns.
+  std::unique_lock lock(session->mutex);
+  session->changed.wait(lock, [&] { return session->dispatcherStarted || session->released; });
+  return session->dispatcherStarted ? 0 : win::ERROR_SERVICE_REQUEST_TIMEOUT;
 }
 
 win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control) {

@@ -1,7 +1,11 @@
 // The service control manager's handle calls: opening the manager and services, installing,
-// changing and removing records, sending controls, and the database lock.
+// reading, changing and removing records, starting services, sending controls, and the database
+// lock.
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "platform/sim/MachineState.h"
 #include "platform/sim/Registry.h"
@@ -288,6 +292,95 @@ BOOL DeleteService(SC_HANDLE service) {
   // The record goes once the service has stopped and the last handle to it is closed; this
   // handle is one, so nothing goes yet.
   record.markedForDeletion = true;
+  return TRUE;
+}
+
+BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
+  if (sim::Intercept("StartServiceW")) return FALSE;
+  std::u16string key;
+  std::vector<std::u16string> args;
+  {
+    sim::Guard guard(sim::Lock());
+    const sim::ScHandle* handle = sim::FindScHandle(service);
+    if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if ((handle->access & SERVICE_START) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    for (DWORD i = 0; i < argc; ++i) {
+      if (argv == nullptr || argv[i] == nullptr) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+      args.emplace_back(argv[i]);
+    }
+    key = handle->key;
+    const auto& record = sim::State().services->records.at(key);
+    if (record.markedForDeletion) return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+    if (record.startType == SERVICE_DISABLED) return sim::Fail(ERROR_SERVICE_DISABLED, FALSE);
+    // The manager takes the database lock to start a service (Windows XP and Server 2003), so a
+    // lock held by anyone, the caller included, refuses the start.
+    if (sim::State().services->lock) return sim::Fail(ERROR_SERVICE_DATABASE_LOCKED, FALSE);
+  }
+  // The service main receives the service's name, then these arguments.
+  if (const DWORD refused = sim::LaunchService(sim::State(), key, std::move(args))) {
+    return sim::Fail(refused, FALSE);
+  }
+  return TRUE;
+}
+
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
+  if (sim::Intercept("QueryServiceStatus")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  // A missing status is refused before the access right is checked, as Wine's conformance tests
+  // record for Windows.
+  const sim::ScHandle* handle = sim::FindScHandle(service);
+  if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (status == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, FALSE);
+  if ((handle->access & SERVICE_QUERY_STATUS) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  *status = sim::StatusOf(sim::State().services->records.at(handle->key));
+  return TRUE;
+}
+
+BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                         DWORD* needed) {
+  if (sim::Intercept("QueryServiceConfigW")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(service);
+  if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((handle->access & SERVICE_QUERY_CONFIG) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (needed == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, FALSE);
+  const auto& record = sim::State().services->records.at(handle->key);
+  // The dependencies as a double-NUL-terminated list; an empty one is two NULs, so that a reader
+  // looking for the end of the list finds it either way.
+  std::u16string dependencies;
+  for (const auto& dependency : record.dependencies) {
+    dependencies += dependency;
+    dependencies.push_back(u'\0');
+  }
+  dependencies.push_back(u'\0');
+  if (record.dependencies.empty()) dependencies.push_back(u'\0');
+  // Each string with its NUL, after the record in the caller's buffer, in the record's order.
+  const std::u16string strings[] = {record.imagePath + u'\0', record.loadOrderGroup + u'\0',
+                                    dependencies, record.account + u'\0',
+                                    record.displayName + u'\0'};
+  std::size_t bytes = sizeof(QUERY_SERVICE_CONFIGW);
+  for (const auto& text : strings) bytes += text.size() * sizeof(char16_t);
+  *needed = static_cast<DWORD>(bytes);
+  // A buffer too small is left as it was.
+  if (size < bytes) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  if (config == nullptr) return sim::Fail(ERROR_INVALID_ADDRESS, FALSE);
+  auto* next = reinterpret_cast<char16_t*>(reinterpret_cast<unsigned char*>(config) +
+                                           sizeof(QUERY_SERVICE_CONFIGW));
+  LPWSTR placed[std::size(strings)];
+  for (std::size_t i = 0; i < std::size(strings); ++i) {
+    placed[i] = next;
+    std::memcpy(next, strings[i].data(), strings[i].size() * sizeof(char16_t));
+    next += strings[i].size();
+  }
+  config->dwServiceType = record.serviceType;
+  config->dwStartType = record.startType;
+  config->dwErrorControl = record.errorControl;
+  config->lpBinaryPathName = placed[0];
+  config->lpLoadOrderGroup = placed[1];
+  config->dwTagId = record.tagId;
+  config->lpDependencies = placed[2];
+  config->lpServiceStartName = placed[3];
+  config->lpDisplayName = placed[4];
   return TRUE;
 }
 

@@ -155,8 +155,10 @@ win::SERVICE_STATUS StatusOf(const ServiceRecord& record) {
     std::lock_guard lock(record.running->mutex);
     if (!record.running->processEnded) {
       if (record.running->reports.empty()) {
+        // What the manager sets at a start, until the service reports.
         status.dwCurrentState = win::SERVICE_START_PENDING;
         status.dwWin32ExitCode = 0;
+        status.dwWaitHint = 2000;
       } else {
         status = record.running->reports.back();
       }
@@ -205,6 +207,8 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
       return FALSE;
     }
     session->dispatcherStarted = true;
+    // A starter waits for this connection.
+    session->changed.notify_all();
   }
 
   // argv[0] is the service's name, then the start arguments; the strings live as long as the

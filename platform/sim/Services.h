@@ -39,6 +39,7 @@ struct ServiceSession {
   bool mainReturned = false;
   bool stopped = false;  // SERVICE_STOPPED was reported
   bool processEnded = false;
+  bool released = false;  // after the process ended, the record no longer runs this session
   std::optional<win::DWORD> exitingWith;  // a thread of the process called ExitProcess
   bool hung = false;  // the service main returned without reporting SERVICE_STOPPED
   win::LPHANDLER_FUNCTION handler = nullptr;
@@ -85,8 +86,9 @@ class ServiceManager {
   // A range of their own: an SC_HANDLE is no kernel handle, and CloseHandle refuses one.
   std::map<std::uintptr_t, ScHandle> handles;
   std::uintptr_t nextHandle = 0x20000000;
-  // Runs started by Machine::HoldServiceRunning; joined when the machine goes.
-  std::vector<std::thread> heldRuns;
+  // Runs that go on after their start returned (Machine::HoldServiceRunning, StartServiceW);
+  // joined when the machine goes.
+  std::vector<std::thread> backgroundRuns;
   std::optional<DatabaseLock> lock;
   // Lock values are never reused, so a stale one is refused; their range is their own, as an
   // SC_LOCK is no handle either.
@@ -108,6 +110,11 @@ void ReleaseLockOf(MachineState& state, const Process& process);
 // The status a query reads for a record: the running session's last report, or stopped with
 // the last exit code. Call with the machine lock held.
 win::SERVICE_STATUS StatusOf(const ServiceRecord& record);
+
+// Starts a service's process as StartServiceW does, on a thread of its own: 0 once the process's
+// dispatcher has connected, or what the starter reads instead. Call without the machine lock.
+win::DWORD LaunchService(MachineState& state, const std::u16string& key,
+                         std::vector<std::u16string> args);
 
 // Sends a control code to a service as ControlService does: its documented refusal, or 0 once
 // its handler has returned on the dispatcher thread. Call without the machine lock.

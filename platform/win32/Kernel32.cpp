@@ -109,14 +109,13 @@ DWORD GetFileType(HANDLE file) {
 BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
   return ::GetConsoleMode(console, D(mode));
 }
-BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
-                   void* reserved) {
+BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written, void* reserved) {
   return ::WriteConsoleW(console, text, length, D(written), reserved);
 }
 
 // Message texts.
-DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                     LPWSTR buffer, DWORD size, void* arguments) {
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                     DWORD size, void* arguments) {
   return ::FormatMessageW(flags, source, messageId, languageId, W(buffer), size,
                           static_cast<va_list*>(arguments));
 }

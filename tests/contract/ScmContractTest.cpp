@@ -1,10 +1,12 @@
 // The service control manager's database as installing and removing a service uses it: each
 // case works on a scratch record of its own, deleted at the end.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/UniqueHandle.h"
@@ -536,6 +538,165 @@ INSTANTIATE_TEST_SUITE_P(Buffers, ScmLockStatusTest,
                                            LockStatusCase{"TooSmall", false,
                                                           sizeof(win::QUERY_SERVICE_LOCK_STATUSW)}),
                          Label<LockStatusCase>);
+
+enum class StartSetup { Plain, Disabled, ReadOnlyHandle, Deleted, Locked };
+
+struct StartRefusalCase {
+  const char* label;
+  StartSetup setup;
+  win::DWORD error;
+  win::DWORD wine;  // what Wine 8 answers where it differs, else 0
+  const char* wineReason;
+};
+
+class ScmStartRefusalTest : public ScmContractTest,
+                            public ::testing::WithParamInterface<StartRefusalCase> {};
+
+// The scratch record's program does not exist, so no case starts anything.
+TEST_P(ScmStartRefusalTest, IsRefusedWithItsCode) {
+  const StartRefusalCase& c = GetParam();
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  win::UniqueService service;
+  win::UniqueServiceLock lock;
+  switch (c.setup) {
+    case StartSetup::Plain:
+      break;
+    case StartSetup::Disabled:
+      ASSERT_NE(win::ChangeServiceConfigW(created.Get(), win::SERVICE_NO_CHANGE,
+                                          win::SERVICE_DISABLED, win::SERVICE_NO_CHANGE, nullptr,
+                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                win::FALSE)
+          << win::GetLastError();
+      break;
+    case StartSetup::ReadOnlyHandle:
+      service.Reset(Open(win::SERVICE_QUERY_CONFIG | win::SERVICE_QUERY_STATUS));
+      ASSERT_TRUE(service) << win::GetLastError();
+      break;
+    case StartSetup::Deleted:
+      ASSERT_NE(win::DeleteService(created.Get()), win::FALSE) << win::GetLastError();
+      break;
+    case StartSetup::Locked:
+      lock.Reset(win::LockServiceDatabase(manager_.Get()));
+      ASSERT_TRUE(lock) << win::GetLastError();
+      break;
+  }
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::StartServiceW(service ? service.Get() : created.Get(), 0, nullptr), win::FALSE);
+  const win::DWORD error = win::GetLastError();
+  if (CurrentBackend() == Backend::Wine && c.wine != 0) {
+    EXPECT_EQ(error, c.wine);
+    GTEST_SKIP() << c.wineReason;
+  }
+  EXPECT_EQ(error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ScmStartRefusalTest,
+    ::testing::Values(
+        StartRefusalCase{"MissingProgram", StartSetup::Plain, win::ERROR_FILE_NOT_FOUND, 0, ""},
+        StartRefusalCase{"Disabled", StartSetup::Disabled, win::ERROR_SERVICE_DISABLED, 0, ""},
+        StartRefusalCase{"WithoutTheRight", StartSetup::ReadOnlyHandle, win::ERROR_ACCESS_DENIED, 0,
+                         ""},
+        StartRefusalCase{"MarkedForDelete", StartSetup::Deleted,
+                         win::ERROR_SERVICE_MARKED_FOR_DELETE, win::ERROR_FILE_NOT_FOUND,
+                         "Wine 8 starts a record marked for deletion"},
+        // As Windows XP and Server 2003 document it; later versions ignore the lock.
+        StartRefusalCase{"DatabaseLocked", StartSetup::Locked, win::ERROR_SERVICE_DATABASE_LOCKED,
+                         win::ERROR_FILE_NOT_FOUND,
+                         "Wine 8: the database lock is a dummy that holds back no start"}),
+    Label<StartRefusalCase>);
+
+TEST_F(ScmContractTest, NeverStartedServiceIsStoppedWithNeverStarted) {
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  win::SERVICE_STATUS status;
+  std::memset(&status, 0xA5, sizeof status);
+  win::SetLastError(0xdeadbeef);
+  ASSERT_NE(win::QueryServiceStatus(created.Get(), &status), win::FALSE) << win::GetLastError();
+  EXPECT_EQ(status.dwServiceType, win::SERVICE_WIN32_OWN_PROCESS);
+  EXPECT_EQ(status.dwCurrentState, win::SERVICE_STOPPED);
+  EXPECT_EQ(status.dwControlsAccepted, 0u);
+  EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
+  EXPECT_EQ(status.dwCheckPoint, 0u);
+  EXPECT_EQ(status.dwWaitHint, 0u);
+  EXPECT_EQ(status.dwWin32ExitCode, win::ERROR_SERVICE_NEVER_STARTED);
+}
+
+struct StatusRefusalCase {
+  const char* label;
+  win::DWORD access;
+  bool status;  // a status to fill is given
+  win::DWORD error;
+};
+
+class ScmStatusRefusalTest : public ScmContractTest,
+                             public ::testing::WithParamInterface<StatusRefusalCase> {};
+
+TEST_P(ScmStatusRefusalTest, IsRefusedWithItsCode) {
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  win::UniqueService service(Open(GetParam().access));
+  ASSERT_TRUE(service) << win::GetLastError();
+  win::SERVICE_STATUS status{};
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::QueryServiceStatus(service.Get(), GetParam().status ? &status : nullptr),
+            win::FALSE);
+  EXPECT_EQ(win::GetLastError(), GetParam().error);
+}
+
+// A missing status is refused before the right is checked.
+INSTANTIATE_TEST_SUITE_P(Refusals, ScmStatusRefusalTest,
+                         ::testing::Values(StatusRefusalCase{"WithoutTheRight",
+                                                             win::SERVICE_QUERY_CONFIG, true,
+                                                             win::ERROR_ACCESS_DENIED},
+                                           StatusRefusalCase{"NoStatus", win::SERVICE_QUERY_CONFIG,
+                                                             false, win::ERROR_INVALID_ADDRESS}),
+                         Label<StatusRefusalCase>);
+
+// The record as created, its strings after it in the caller's buffer; asked for with a buffer
+// that holds the record alone, the call says how much it needs.
+TEST_F(ScmContractTest, ConfigIsTheRecordAsCreated) {
+  win::UniqueService created(Create());
+  ASSERT_TRUE(created) << win::GetLastError();
+  constexpr std::size_t kRecord = sizeof(win::QUERY_SERVICE_CONFIGW);
+  std::vector<std::uint64_t> storage(1024);
+  auto* config = reinterpret_cast<win::QUERY_SERVICE_CONFIGW*>(storage.data());
+  win::DWORD needed = 0;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_EQ(win::QueryServiceConfigW(created.Get(), config, kRecord, &needed), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  ASSERT_GT(needed, kRecord);
+  ASSERT_LE(needed, storage.size() * sizeof(std::uint64_t));
+  win::SetLastError(0xdeadbeef);
+  ASSERT_NE(win::QueryServiceConfigW(created.Get(), config, needed, &needed), win::FALSE)
+      << win::GetLastError();
+
+  EXPECT_EQ(config->dwServiceType, win::SERVICE_WIN32_OWN_PROCESS);
+  EXPECT_EQ(config->dwStartType, win::SERVICE_DEMAND_START);
+  EXPECT_EQ(config->dwErrorControl, win::SERVICE_ERROR_NORMAL);
+  EXPECT_EQ(config->dwTagId, 0u);
+  const auto* begin = reinterpret_cast<const win::BYTE*>(config) + kRecord;
+  const auto* end = reinterpret_cast<const win::BYTE*>(config) + needed;
+  for (const win::LPWSTR text :
+       {config->lpBinaryPathName, config->lpLoadOrderGroup, config->lpDependencies,
+        config->lpServiceStartName, config->lpDisplayName}) {
+    const auto* at = reinterpret_cast<const win::BYTE*>(text);
+    EXPECT_TRUE(at >= begin && at < end) << "a string outside the buffer";
+  }
+  EXPECT_EQ(std::u16string_view(config->lpBinaryPathName), kBinaryPath);
+  EXPECT_EQ(std::u16string_view(config->lpLoadOrderGroup), u"");
+  EXPECT_EQ(std::u16string_view(config->lpServiceStartName), u"LocalSystem");
+  if (CurrentBackend() == Backend::Wine) {
+    EXPECT_EQ(config->lpDependencies[0], u'\0');
+    EXPECT_EQ(config->lpDisplayName[0], u'\0');
+    GTEST_SKIP() << "Wine 8: QueryServiceConfigW gives no dependencies, and no display name "
+                    "when the record was created without one";
+  }
+  // A record created without a display name shows its own name.
+  EXPECT_EQ(std::u16string_view(config->lpDisplayName), name_);
+  EXPECT_EQ(std::u16string_view(config->lpDependencies, 7), std::u16string_view(u"RPCSS\0", 7));
+}
 
 class MessageBoxContractTest : public ContractTest {};
 
