@@ -367,6 +367,9 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
   if (session->serviceThread.joinable()) session->serviceThread.join();
   EndProcess(state, process);
 
+  // The record learns the exit code as the process ends, so that no status query in between
+  // reads the one before.
+  Guard guard(Lock());
   {
     std::lock_guard lock(session->mutex);
     session->processEnded = true;
@@ -381,11 +384,6 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
         session->stopped ? session->reports.back().dwWin32ExitCode : win::ERROR_PROCESS_ABORTED;
   }
   EndRun(state, key, run.exitCode);
-  {
-    std::lock_guard lock(session->mutex);
-    session->released = true;
-    session->changed.notify_all();
-  }
   return run;
 }
 
@@ -471,9 +469,9 @@ win::DWORD LaunchService(MachineState& state, const std::u16string& key,
         });
   }
   // Windows gives up after a while when the process never connects; here the process's end is
-  // known at once, and the record is free for another start when this one returns.
+  // known at once.
   std::unique_lock lock(session->mutex);
-  session->changed.wait(lock, [&] { return session->dispatcherStarted || session->released; });
+  session->changed.wait(lock, [&] { return session->dispatcherStarted || session->processEnded; });
   return session->dispatcherStarted ? 0 : win::ERROR_SERVICE_REQUEST_TIMEOUT;
 }
 

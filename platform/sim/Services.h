@@ -39,7 +39,6 @@ struct ServiceSession {
   bool mainReturned = false;
   bool stopped = false;  // SERVICE_STOPPED was reported
   bool processEnded = false;
-  bool released = false;  // after the process ended, the record no longer runs this session
   std::optional<win::DWORD> exitingWith;  // a thread of the process called ExitProcess
   bool hung = false;  // the service main returned without reporting SERVICE_STOPPED
   win::LPHANDLER_FUNCTION handler = nullptr;
