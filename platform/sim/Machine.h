@@ -86,6 +86,8 @@ class Machine {
   // Builds a machine with volume C: (NTFS-like, FILE_UNICODE_ON_DISK set, serial 0x1234ABCD)
   // and makes it the current one. Only one machine may be alive at a time.
   Machine();
+  // Ends every service process still running, as at shutdown, and waits for it: a service main
+  // that never returns keeps the machine waiting.
   ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;

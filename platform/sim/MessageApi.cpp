@@ -72,7 +72,7 @@ DWORD FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD lan
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // An English Windows has its own language and the neutral one.
+  // Language 0 lets the system choose; an English Windows has no language but US English.
   if (languageId != 0 && languageId != sim::kEnglishUnitedStates) {
     SetLastError(sim::kResourceLangNotFound);
     return 0;
