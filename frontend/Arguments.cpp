@@ -1,0 +1,97 @@
+#include "frontend/Arguments.h"
+
+namespace frontend {
+namespace {
+
+char16_t Lower(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool Is(const std::u16string& word, std::u16string_view name) {
+  if (word.size() != name.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (Lower(word[i]) != name[i]) return false;
+  }
+  return true;
+}
+
+std::optional<std::u16string> KindOf(const std::u16string& word) {
+  if (Is(word, u"drive")) return u"Drive";
+  if (Is(word, u"folder")) return u"Folder";
+  if (Is(word, u"file")) return u"File";
+  return std::nullopt;
+}
+
+std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
+  problem = std::move(text);
+  return std::nullopt;
+}
+
+}  // namespace
+
+const char16_t kUsage[] =
+    u"Usage:\r\n"
+    u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)\r\n"
+    u"  corvane delete drive|folder|file LINK          remove a link now\r\n"
+    u"  corvane add drive X: TARGET       map X: onto TARGET now and again at every boot\r\n"
+    u"  corvane remove drive X:           forget a stored mapping and remove it now\r\n"
+    u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
+    u"  corvane restore                   map the stored drives again now\r\n"
+    u"  corvane --help                    show this text\r\n"
+    u"Relative paths are taken from the current directory. The service CorvaneService does\r\n"
+    u"the work, so run corvane from an elevated command prompt.\r\n";
+
+bool IsDriveName(const std::u16string& text) {
+  return text.size() == 2 && Lower(text[0]) >= u'a' && Lower(text[0]) <= u'z' && text[1] == u':';
+}
+
+std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
+                                      std::u16string& problem) {
+  if (arguments.empty()) return Refuse(problem, u"no command given");
+  const std::u16string& verb = arguments[0];
+  const std::size_t count = arguments.size();
+  Command command;
+  if (Is(verb, u"--help") || Is(verb, u"-h") || Is(verb, u"/?") || Is(verb, u"help")) {
+    return count == 1 ? std::optional(command) : Refuse(problem, verb + u" takes no arguments");
+  }
+  if (Is(verb, u"list") || Is(verb, u"restore")) {
+    if (count != 1) return Refuse(problem, verb + u" takes no arguments");
+    command.verb = Is(verb, u"list") ? Verb::List : Verb::Restore;
+    return command;
+  }
+
+  if (Is(verb, u"create")) {
+    command.verb = Verb::Create;
+  } else if (Is(verb, u"delete")) {
+    command.verb = Verb::Delete;
+  } else if (Is(verb, u"add")) {
+    command.verb = Verb::Add;
+  } else if (Is(verb, u"remove")) {
+    command.verb = Verb::Remove;
+  } else {
+    return Refuse(problem, u"unknown command " + verb);
+  }
+  if (count < 2) return Refuse(problem, verb + u" needs a kind: drive, folder or file");
+  const auto kind = KindOf(arguments[1]);
+  if (!kind) return Refuse(problem, u"unknown kind " + arguments[1] + u": drive, folder or file");
+  command.kind = *kind;
+  const bool stored = command.verb == Verb::Add || command.verb == Verb::Remove;
+  if (stored && command.kind != u"Drive") {
+    return Refuse(problem, verb + u" keeps drive mappings only");
+  }
+  // A target goes with every create; a delete needs none.
+  const bool needsTarget = command.verb == Verb::Create || command.verb == Verb::Add;
+  const std::size_t expected = needsTarget ? 4 : 3;
+  if (count != expected) {
+    return Refuse(problem, verb + (needsTarget ? u" needs a link and a target" : u" needs a link"));
+  }
+  command.link = arguments[2];
+  if (needsTarget) command.target = arguments[3];
+  if (command.kind == u"Drive" && !IsDriveName(command.link)) {
+    return Refuse(problem, u"a drive link is a letter and a colon, such as X:, not " + command.link);
+  }
+  if (command.kind == u"Drive") command.link[0] = static_cast<char16_t>(command.link[0] & ~0x20);
+  return command;
+}
+
+}  // namespace frontend

@@ -1,0 +1,29 @@
+// What a corvane command line asks for.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace frontend {
+
+enum class Verb { Help, Create, Delete, Add, Remove, List, Restore };
+
+struct Command {
+  Verb verb = Verb::Help;
+  std::u16string kind;  // "Drive", "Folder" or "File", as the service spells them
+  std::u16string link;
+  std::u16string target;
+};
+
+// Reads the arguments after the program name. Words are matched without regard to case. A
+// command line that asks for nothing valid gives none, with `problem` saying what is wrong.
+std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
+                                      std::u16string& problem);
+
+// Whether `text` is a drive letter and a colon, "X:".
+bool IsDriveName(const std::u16string& text);
+
+extern const char16_t kUsage[];
+
+}  // namespace frontend

@@ -1,0 +1,57 @@
+#include "frontend/Messages.h"
+
+#include <string>
+
+namespace frontend {
+namespace {
+
+std::u16string Decimal(win::DWORD value) {
+  std::u16string text;
+  for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));
+  return text;
+}
+
+std::u16string SystemMessage(win::DWORD code) {
+  char16_t buffer[512];
+  win::DWORD length = win::FormatMessageW(
+      win::FORMAT_MESSAGE_FROM_SYSTEM | win::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      buffer, static_cast<win::DWORD>(std::size(buffer)), nullptr);
+  // The text ends with a line break, which the code follows on the same line instead.
+  while (length > 0 && (buffer[length - 1] == u'\n' || buffer[length - 1] == u'\r' ||
+                        buffer[length - 1] == u' ')) {
+    --length;
+  }
+  return length > 0 ? std::u16string(buffer, length) : u"Unknown error.";
+}
+
+}  // namespace
+
+std::u16string OutcomeText(win::DWORD code) {
+  return SystemMessage(code) + u" (code " + Decimal(code) + u")";
+}
+
+std::u16string StartFailureText(win::DWORD code) {
+  std::u16string advice;
+  switch (code) {
+    case win::ERROR_SERVICE_DOES_NOT_EXIST:
+      advice = u"The CorvaneService service is not installed. Install it from an elevated "
+               u"command prompt with: CorvaneService.exe -Service";
+      break;
+    case win::ERROR_ACCESS_DENIED:
+      advice = u"Only administrators may start CorvaneService. Run corvane from an elevated "
+               u"command prompt (Run as administrator).";
+      break;
+    case win::ERROR_SERVICE_DISABLED:
+      advice = u"The CorvaneService service is disabled. Set it to start automatically with "
+               u"CorvaneAutoStart.exe (or in services.msc) and try again.";
+      break;
+    case win::ERROR_SERVICE_ALREADY_RUNNING:
+      advice = u"CorvaneService is still busy with another request. Try again in a moment.";
+      break;
+    default:
+      advice = u"CorvaneService could not be started.";
+  }
+  return advice + u"\r\n" + OutcomeText(code);
+}
+
+}  // namespace frontend

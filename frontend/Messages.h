@@ -1,0 +1,17 @@
+// What the user reads about an outcome.
+#pragma once
+
+#include <string>
+
+#include "platform/WinApi.h"
+
+namespace frontend {
+
+// The system's message text for a Win32 code, on one line, and the code: "Access is denied.
+// (code 5)".
+std::u16string OutcomeText(win::DWORD code);
+
+// For a failure to reach the service at all: what went wrong and what to do about it.
+std::u16string StartFailureText(win::DWORD code);
+
+}  // namespace frontend

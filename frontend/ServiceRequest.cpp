@@ -1,0 +1,97 @@
+#include "frontend/ServiceRequest.h"
+
+#include <cstdint>
+
+#include "platform/UniqueHandle.h"
+
+namespace frontend {
+namespace {
+
+// Just after a request's process has reported SERVICE_STOPPED it may still be ending, and a new
+// start is refused meanwhile; it is tried again for this long.
+constexpr win::DWORD kStartRetries = 50;
+constexpr win::DWORD kStartRetryMilliseconds = 100;
+
+win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
+  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
+  if (!manager) {
+    error = win::GetLastError();
+    return {};
+  }
+  win::UniqueService service(win::OpenServiceW(manager.Get(), kServiceName, access));
+  if (!service) error = win::GetLastError();
+  return service;
+}
+
+}  // namespace
+
+ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
+  ServiceOutcome outcome;
+  const win::UniqueService service =
+      OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
+  if (!service) return outcome;
+
+  std::vector<win::LPCWSTR> argv;
+  for (const auto& argument : arguments) argv.push_back(argument.c_str());
+  for (win::DWORD attempt = 0;; ++attempt) {
+    if (win::StartServiceW(service.Get(), static_cast<win::DWORD>(argv.size()),
+                           argv.empty() ? nullptr : argv.data())) {
+      break;
+    }
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || attempt == kStartRetries) {
+      outcome.startError = error;
+      return outcome;
+    }
+    win::Sleep(kStartRetryMilliseconds);
+  }
+
+  for (win::DWORD waited = 0;; waited += kPollMilliseconds) {
+    win::SERVICE_STATUS status{};
+    if (!win::QueryServiceStatus(service.Get(), &status)) {
+      outcome.startError = win::GetLastError();
+      return outcome;
+    }
+    if (status.dwCurrentState == win::SERVICE_STOPPED) {
+      outcome.exitCode = status.dwWin32ExitCode;
+      return outcome;
+    }
+    if (waited >= kWaitMilliseconds) {
+      outcome.timedOut = true;
+      return outcome;
+    }
+    win::Sleep(kPollMilliseconds);
+  }
+}
+
+std::u16string ServiceFolder(win::DWORD& error) {
+  const win::UniqueService service = OpenCorvaneService(win::SERVICE_QUERY_CONFIG, error);
+  if (!service) return {};
+  win::DWORD needed = 0;
+  win::QueryServiceConfigW(service.Get(), nullptr, 0, &needed);
+  // Whole 64-bit words, so that the record's pointers are aligned.
+  std::vector<std::uint64_t> buffer(needed / sizeof(std::uint64_t) + 1);
+  auto* config = reinterpret_cast<win::QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!win::QueryServiceConfigW(service.Get(), config,
+                                static_cast<win::DWORD>(buffer.size() * sizeof(std::uint64_t)),
+                                &needed)) {
+    error = win::GetLastError();
+    return {};
+  }
+  // The program's path: in quotes, or up to the first blank.
+  std::u16string_view path = config->lpBinaryPathName ? config->lpBinaryPathName : u"";
+  if (!path.empty() && path.front() == u'"') {
+    path.remove_prefix(1);
+    path = path.substr(0, path.find(u'"'));
+  } else {
+    path = path.substr(0, path.find(u' '));
+  }
+  const auto cut = path.find_last_of(u'\\');
+  if (cut == std::u16string_view::npos) {
+    error = win::ERROR_BAD_PATHNAME;
+    return {};
+  }
+  return std::u16string(path.substr(0, cut));
+}
+
+}  // namespace frontend

@@ -1,0 +1,32 @@
+// Asking the service for one job: start it with start arguments, wait until it has stopped, read
+// its exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/WinApi.h"
+
+namespace frontend {
+
+inline constexpr char16_t kServiceName[] = u"CorvaneService";
+
+struct ServiceOutcome {
+  win::DWORD startError = 0;  // the service could not be started (or asked): why
+  bool timedOut = false;      // started, but not stopped within the wait
+  win::DWORD exitCode = 0;    // what the service reported when it stopped
+};
+
+// How long a request may take before the front end stops waiting, and how often it looks.
+inline constexpr win::DWORD kPollMilliseconds = 20;
+inline constexpr win::DWORD kWaitMilliseconds = 60'000;
+
+// Starts the service with these start arguments (none: the restore pass) and waits for
+// SERVICE_STOPPED.
+ServiceOutcome RunService(const std::vector<std::u16string>& arguments);
+
+// The folder of the installed service's program, from its record; empty with the reason in
+// `error` when it cannot be read.
+std::u16string ServiceFolder(win::DWORD& error);
+
+}  // namespace frontend

@@ -1,0 +1,25 @@
+// The link list file beside the service program, as the front end keeps it: read whole, changed
+// in memory, and replaced whole, so that it is never half-written.
+#pragma once
+
+#include <string>
+
+#include "engine/LinkList.h"
+
+namespace frontend {
+
+// A list being read or replaced is tried again for this long while the service holds it (it
+// opens the list with no sharing during the restore pass).
+inline constexpr win::DWORD kBusyRetries = 50;
+inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
+
+// Reads the list at `path`. 0, with `existed` false and no records when there is no such file;
+// ERROR_INVALID_DATA when the file does not hold a list (it must then be left alone); any other
+// code when it cannot be opened, ERROR_SHARING_VIOLATION once it stayed busy.
+win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links, bool& existed);
+
+// Writes `links` into a new file beside `path` and moves it over the list in one step. On
+// failure the list is as it was, no new file is left behind, and the code says why.
+win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links);
+
+}  // namespace frontend
