@@ -371,6 +371,111 @@ expect "boot start's exit code" 0 \
   "$(wine sc query "$service" 2>/dev/null | tr -d '\r' | sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p')"
 finish
 
+# The service logs this after its last status report, so the trace of the last run may trail
+# the STOPPED state that start_service waited for: give it a few seconds.
+begin every-run-logs-service-stopped
+stopped_events() { grep -ac 'trace:eventlog:ReportEventW L"Service stopped"' "$service_log"; }
+for _ in $(seq 25); do
+  (($(stopped_events) >= service_starts)) && break
+  sleep 0.2
+done
+expect "\"Service stopped\" events" "$service_starts" "$(stopped_events)"
+finish
+
+# The front end's own starts of the service come after that count.
+# ---- corvane.exe, the front end: requests through the service and the stored mappings ----
+cp "$bin/corvane.exe" "$drive_c/Corvane/corvane.exe"
+# Runs corvane from C:\e2e with these arguments; sets front_status, and front_output and
+# front_error to what it wrote (UTF-8, line ends without CR, Wine's wine32 warning dropped).
+run_corvane() {
+  local out err
+  out=$(mktemp)
+  err=$(mktemp)
+  (cd "$drive_c/e2e" && wine 'C:\Corvane\corvane.exe' "$@" </dev/null >"$out" 2>"$err")
+  front_status=$?
+  front_output=$(tr -d '\r' <"$out")
+  front_error=$(grep -av wine32 "$err" | tr -d '\r')
+  rm -f "$out" "$err"
+}
+probe write "$E\\front.txt" "front end"
+
+begin frontend-file-create-and-delete
+run_corvane create file made.txt front.txt
+expect "create status" 0 "$front_status"
+expect "create output" "Success. (code 0)" "$front_output"
+expect "links of front.txt" 2 "$(probe links "$E\\front.txt")"
+run_corvane delete file made.txt
+expect "delete status" 0 "$front_status"
+expect "made.txt" missing "$(probe exists "$E\\made.txt")"
+finish
+
+begin frontend-drive-create-and-delete
+run_corvane create drive w: data
+expect "create status" 0 "$front_status"
+expect "W: mapping" '\??\C:\e2e\data' "$(probe dosdevice W:)"
+run_corvane delete drive W:
+expect "delete status" 0 "$front_status"
+probe dosdevice W: >/dev/null
+expect "probe status for W: after the delete" 1 "$?"
+finish
+
+# Wine words the system's messages its own way ("File not found." where Windows says "The
+# system cannot find the file specified."); the front end shows whatever the system says.
+begin frontend-shows-what-the-service-refused
+run_corvane create file made.txt missing.txt
+expect "missing target status" 2 "$front_status"
+expect "missing target error" "File not found. (code 2)" "$front_error"
+run_corvane create folder junction data
+expect "junction status (Wine has no reparse points)" 50 "$front_status"
+expect "junction error" "Request not supported. (code 50)" "$front_error"
+run_corvane create file only-a-link
+expect "usage status" 87 "$front_status"
+expect "usage error" "corvane: create needs a link and a target" "$(head -n 1 <<<"$front_error")"
+finish
+
+begin frontend-life-cycle-add-reboot-remove-reboot
+run_corvane add drive v: data
+expect "add status" 0 "$front_status"
+expect "add output" 'V: is mapped onto C:\e2e\data, now and at every boot.' "$front_output"
+"$root/script/wine-prefix" reboot "$prefix"
+service_starts=$((service_starts + 1))
+boot_mapping=
+for _ in $(seq 50); do
+  boot_mapping=$(probe dosdevice V:) && break
+  sleep 0.2
+done
+expect "V: after the first reboot" '\??\C:\e2e\data' "$boot_mapping"
+run_corvane list
+expect "list status" 0 "$front_status"
+expect "list line" 'Create Drive V: -> C:\e2e\data  (mapped now)' "$(grep 'V:' <<<"$front_output")"
+run_corvane remove drive V:
+expect "remove status" 0 "$front_status"
+expect "remove output" $'V: is no longer stored and no longer mapped.\nSuccess. (code 0)' "$front_output"
+"$root/script/wine-prefix" reboot "$prefix"
+service_starts=$((service_starts + 1))
+for _ in $(seq 50); do
+  wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 1 +STOPPED' && break
+  sleep 0.2
+done
+probe dosdevice V: >/dev/null
+expect "probe status for V: after the second reboot" 1 "$?"
+run_corvane list
+expect "V: in the list" "" "$(grep 'V:' <<<"$front_output")"
+finish
+
+begin frontend-writes-utf8-to-a-pipe
+mkdir -p "$drive_c/e2e/Ünï日本"
+run_corvane create drive u: 'Ünï日本'
+expect "status" 0 "$front_status"
+expect "U: mapping" '\??\C:\e2e\Ünï日本' "$(probe dosdevice U:)"
+run_corvane add drive U: 'Ünï日本'
+expect "stored twice over a live mapping" 3 "$front_status"
+run_corvane delete drive U:
+run_corvane add drive U: 'Ünï日本'
+expect "add output" 'U: is mapped onto C:\e2e\Ünï日本, now and at every boot.' "$front_output"
+run_corvane remove drive U:
+finish
+
 # Removal, last: -RegServer takes the record and LocalService and keeps the entries;
 # -UnregServer leaves HKCR\AppID alone; a second one finds nothing registered.
 begin regserver-removes-the-record-and-local-service
@@ -387,23 +492,18 @@ expect "our keys" "" "$(wine reg query 'HKCR\AppID' 2>/dev/null | tr -d '\r' | g
 expect "second exit code" 0x80070002 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -UnregServer)"
 finish
 
+begin frontend-without-the-service-says-how-to-install-it
+expect "exit code" 0x00000424 "$(exit_code_of 'C:\Corvane\corvane.exe' restore)"
+run_corvane restore
+expect "advice" "The CorvaneService service is not installed. Install it from an elevated command prompt with: CorvaneService.exe -Service" "$(head -n 1 <<<"$front_error")"
+finish
+
 begin autostart-without-the-service-fails
 run_autostart
 expect "exit status" 1 "$tool_status"
 expect "standard output" "" "$(cat "$tool_output")"
 expect "standard error" $'OpenService\n: No error' "$(cat "$tool_error")"
 expect "error size" 23 "$(wc -c <"$tool_error")"
-finish
-
-# The service logs this after its last status report, so the trace of the last run may trail
-# the STOPPED state that start_service waited for: give it a few seconds.
-begin every-run-logs-service-stopped
-stopped_events() { grep -ac 'trace:eventlog:ReportEventW L"Service stopped"' "$service_log"; }
-for _ in $(seq 25); do
-  (($(stopped_events) >= service_starts)) && break
-  sleep 0.2
-done
-expect "\"Service stopped\" events" "$service_starts" "$(stopped_events)"
 finish
 
 # The shipped program carries its registry script as resource "REGISTRY" 101, byte for byte.
