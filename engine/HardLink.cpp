@@ -5,10 +5,6 @@
 
 namespace {
 
-std::unique_ptr<CObject> CreateDefaultHardLink() {
-  return std::make_unique<CHardLink>();
-}
-
 bool IsDirectory(const std::u16string& path) {
   const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
   return attributes != win::INVALID_FILE_ATTRIBUTES &&
@@ -156,12 +152,6 @@ win::BOOL RefuseEmptyDeviceName() {
 }
 
 }  // namespace
-
-const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
-
-const CRuntimeClass* CHardLink::GetRuntimeClass() const {
-  return &classCHardLink;
-}
 
 bool CHardLink::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;

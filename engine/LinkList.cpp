@@ -1,5 +1,23 @@
 #include "engine/LinkList.h"
 
+#include <memory>
+
+// The record's class and its serialization live apart from the link operations, so that a
+// program that only reads and writes lists links none of the file-system code.
+namespace {
+
+std::unique_ptr<CObject> CreateDefaultHardLink() {
+  return std::make_unique<CHardLink>();
+}
+
+}  // namespace
+
+const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
+
+const CRuntimeClass* CHardLink::GetRuntimeClass() const {
+  return &classCHardLink;
+}
+
 void CHardLink::Serialize(LinkArchive& archive) {
   if (archive.IsStoring()) {
     archive.WriteInt32(static_cast<std::int32_t>(action));

@@ -1,0 +1,76 @@
+// Front end against floor: each round runs a Drive Create and a Drive Delete through corvane.exe
+// and through the floor program, each as a process of its own from start to exit, alternating
+// which goes first, and reports the medians and the front end's overhead. Figures, not a test.
+//
+//   RequestBench.exe ROUNDS FRONTEND FLOOR TARGET
+#include <process.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Series {
+  std::vector<double> milliseconds;
+  double Median() {
+    std::sort(milliseconds.begin(), milliseconds.end());
+    const std::size_t n = milliseconds.size();
+    return n == 0 ? 0 : n % 2 ? milliseconds[n / 2]
+                              : (milliseconds[n / 2 - 1] + milliseconds[n / 2]) / 2;
+  }
+};
+
+// Runs a program to its end; false when it could not be run or did not exit with 0.
+bool Time(const std::vector<const wchar_t*>& command, Series& series) {
+  std::vector<const wchar_t*> argv = command;
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const intptr_t code = _wspawnv(_P_WAIT, argv[0], argv.data());
+  const auto end = std::chrono::steady_clock::now();
+  if (code != 0) {
+    std::fwprintf(stderr, L"%ls exited with %lld\n", argv[0], static_cast<long long>(code));
+    return false;
+  }
+  series.milliseconds.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 5) {
+    std::fwprintf(stderr, L"usage: RequestBench ROUNDS FRONTEND FLOOR TARGET\n");
+    return 87;
+  }
+  const int rounds = std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10)));
+  const wchar_t* frontEnd = argv[2];
+  const wchar_t* floor = argv[3];
+  const wchar_t* target = argv[4];
+  Series frontCreate, frontDelete, floorCreate, floorDelete;
+  for (int round = 0; round < rounds; ++round) {
+    const auto viaFrontEnd = [&] {
+      return Time({frontEnd, L"create", L"drive", L"B:", target}, frontCreate) &&
+             Time({frontEnd, L"delete", L"drive", L"B:"}, frontDelete);
+    };
+    const auto viaFloor = [&] {
+      return Time({floor, L"Drive", L"Create", target, L"B:"}, floorCreate) &&
+             Time({floor, L"Drive", L"Delete", L"-", L"B:"}, floorDelete);
+    };
+    const bool ran = round % 2 ? viaFloor() && viaFrontEnd() : viaFrontEnd() && viaFloor();
+    if (!ran) return 1;
+  }
+  const auto report = [](const wchar_t* request, Series& floorSeries, Series& frontSeries) {
+    const double floorMedian = floorSeries.Median();
+    const double frontMedian = frontSeries.Median();
+    std::wprintf(L"%-12ls floor %7.1f ms   front end %7.1f ms   overhead %+5.1f %%\n", request,
+                 floorMedian, frontMedian, 100.0 * (frontMedian - floorMedian) / floorMedian);
+  };
+  std::wprintf(L"%d rounds; medians of each program's run, process start to exit\n", rounds);
+  report(L"Drive Create", floorCreate, frontCreate);
+  report(L"Drive Delete", floorDelete, frontDelete);
+  return 0;
+}
