@@ -167,7 +167,15 @@ INSTANTIATE_TEST_SUITE_P(
         StartFailureCase{"Disabled", [](sim::Machine&) { SetStartType(win::SERVICE_DISABLED); },
                          win::ERROR_SERVICE_DISABLED,
                          "The CorvaneService service is disabled. Set it to start automatically "
-                         "with CorvaneAutoStart.exe (or in services.msc) and try again."}),
+                         "with CorvaneAutoStart.exe (or in services.msc) and try again."},
+        StartFailureCase{"StillBusy",
+                         [](sim::Machine& m) {
+                           m.HoldServiceRunning(u"CorvaneService");
+                           m.FailNext("Sleep", 0, 1000);
+                         },
+                         win::ERROR_SERVICE_ALREADY_RUNNING,
+                         "CorvaneService is still busy with another request. Try again in a "
+                         "moment."}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
