@@ -168,7 +168,7 @@ std::u16string KindName(LinkKind kind) {
     case LinkKind::File:
       return u"File";
   }
-  return u"Kind " + std::u16string(1, static_cast<char16_t>(u'0' + static_cast<int>(kind) % 10));
+  return u"Kind " + DecimalText(static_cast<int>(kind));
 }
 
 // Whether a stored drive mapping is in force now.

@@ -5,12 +5,6 @@
 namespace frontend {
 namespace {
 
-std::u16string Decimal(win::DWORD value) {
-  std::u16string text;
-  for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));
-  return text;
-}
-
 std::u16string SystemMessage(win::DWORD code) {
   char16_t buffer[512];
   win::DWORD length = win::FormatMessageW(
@@ -26,8 +20,14 @@ std::u16string SystemMessage(win::DWORD code) {
 
 }  // namespace
 
+std::u16string DecimalText(long long value) {
+  std::u16string text;
+  for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));
+  return text;
+}
+
 std::u16string OutcomeText(win::DWORD code) {
-  return SystemMessage(code) + u" (code " + Decimal(code) + u")";
+  return SystemMessage(code) + u" (code " + DecimalText(code) + u")";
 }
 
 std::u16string StartFailureText(win::DWORD code) {

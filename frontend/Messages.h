@@ -11,6 +11,9 @@ namespace frontend {
 // (code 5)".
 std::u16string OutcomeText(win::DWORD code);
 
+// A number in decimal digits.
+std::u16string DecimalText(long long value);
+
 // For a failure to reach the service at all: what went wrong and what to do about it.
 std::u16string StartFailureText(win::DWORD code);
 

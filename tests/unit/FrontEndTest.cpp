@@ -2,7 +2,11 @@
 // the command line, the requests, the stored list and what the user reads.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -129,13 +133,17 @@ struct StartFailureCase {
   std::function<void(sim::Machine&)> arrange;
   win::DWORD exitCode;
   std::string advice;  // the first line on standard error
+  int waits = 0;       // only a busy service is tried again: 50 times, a tenth of a second apart
 };
 
 class StartFailures : public FrontEnd, public ::testing::WithParamInterface<StartFailureCase> {};
 
 TEST_P(StartFailures, SayWhatToDo) {
   GetParam().arrange(machine);
+  int waits = 0;
+  machine.OnCall("Sleep", [&waits] { ++waits; });
   EXPECT_EQ(Run({u"restore"}), GetParam().exitCode);
+  EXPECT_EQ(waits, GetParam().waits);
   const std::string shown = machine.ConsoleText();
   EXPECT_EQ(shown.substr(0, shown.find("\r\n")), GetParam().advice);
 }
@@ -175,8 +183,56 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          win::ERROR_SERVICE_ALREADY_RUNNING,
                          "CorvaneService is still busy with another request. Try again in a "
-                         "moment."}),
+                         "moment.",
+                         50}),
     [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(FrontEnd, ServiceBusyForAMomentIsWaitedFor) {
+  machine.HoldServiceRunning(u"CorvaneService");
+  machine.OnCall("Sleep", [this, stopped = false]() mutable {
+    if (!std::exchange(stopped, true)) machine.ControlService(u"CorvaneService", win::SERVICE_CONTROL_STOP);
+  });
+  EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+}
+
+// A service that reports running and stays so until it is told to stop.
+std::atomic<bool> lingeringStop{false};
+sim::Program LingeringService() {
+  return {[] {
+            static win::SERVICE_STATUS_HANDLE handle = nullptr;
+            static win::SERVICE_STATUS status{};
+            const win::LPSERVICE_MAIN_FUNCTIONW main = [](win::DWORD, win::LPWSTR*) {
+              handle = win::RegisterServiceCtrlHandlerW(u"CorvaneService", [](win::DWORD control) {
+                if (control == win::SERVICE_CONTROL_STOP) lingeringStop = true;
+              });
+              status = {win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_RUNNING,
+                        win::SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+              win::SetServiceStatus(handle, &status);
+              while (!lingeringStop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              status.dwCurrentState = win::SERVICE_STOPPED;
+              win::SetServiceStatus(handle, &status);
+            };
+            win::SERVICE_TABLE_ENTRYW table[] = {{const_cast<char16_t*>(u"CorvaneService"), main},
+                                                 {nullptr, nullptr}};
+            return win::StartServiceCtrlDispatcherW(table) ? 0u : win::GetLastError();
+          },
+          {}};
+}
+
+TEST_F(FrontEnd, RequestNotFinishedInAMinuteIsGivenUp) {
+  lingeringStop = false;
+  machine.InstallProgram(kServiceImage, LingeringService());
+  int waits = 0;
+  machine.OnCall("Sleep", [&waits] { ++waits; });
+  machine.FailNext("Sleep", 0, 100000);
+  EXPECT_EQ(Run({u"restore"}), win::ERROR_SERVICE_REQUEST_TIMEOUT);
+  EXPECT_EQ(waits, 3000);  // a minute, looked at every 20 ms
+  EXPECT_EQ(machine.ConsoleText(),
+            "CorvaneService did not finish within 60 seconds; it may still be working. See how it "
+            "is doing with: sc query CorvaneService\r\n");
+  EXPECT_EQ(machine.ControlService(u"CorvaneService", win::SERVICE_CONTROL_STOP), 0u);
+}
 
 TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_EQ(Run({u"add", u"drive", u"q:", u"data"}), 0u);
@@ -202,6 +258,7 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
                        "Create Drive S: -> C:\\work  (not mapped now)\r\n"),
             std::string::npos)
       << shown;
+  EXPECT_NE(shown.find("Q: is no longer stored and no longer mapped.\r\n"), std::string::npos);
   EXPECT_NE(shown.find("S: is no longer stored; it was not mapped.\r\n"), std::string::npos);
   EXPECT_NE(shown.find("T: was not stored.\r\n"), std::string::npos);
 }
@@ -218,7 +275,11 @@ struct ListProblemCase {
   const char* name;
   std::function<void(sim::Machine&, win::UniqueFile&)> arrange;
   win::DWORD exitCode;
-  bool mapped;  // Q: was mapped all the same
+  bool mapped;       // Q: was mapped all the same
+  std::string said;  // the line about the list
+  // Calls of CreateFileW and MoveFileExW: a list held by the service is tried again 50 times.
+  int opens = 1;
+  int moves = 0;
 };
 
 class ListProblems : public FrontEnd, public ::testing::WithParamInterface<ListProblemCase> {};
@@ -228,8 +289,17 @@ TEST_P(ListProblems, LeaveTheListAsItWas) {
   win::UniqueFile held;
   GetParam().arrange(machine, held);
   const auto before = machine.FileContent(kList);
+  int opens = 0;
+  int moves = 0;
+  machine.OnCall("CreateFileW", [&opens] { ++opens; });
+  machine.OnCall("MoveFileExW", [&moves] { ++moves; });
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), GetParam().exitCode);
   held.Reset();
+  EXPECT_EQ(opens, GetParam().opens);
+  EXPECT_EQ(moves, GetParam().moves);
+  EXPECT_NE(machine.ConsoleText().find("The link list " + Narrow(kList) + GetParam().said + "\r\n"),
+            std::string::npos)
+      << machine.ConsoleText();
   EXPECT_EQ(machine.FileContent(kList), before);
   EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".new"));
   EXPECT_EQ(machine.DosDevice(u"Q:").size(), GetParam().mapped ? 1u : 0u);
@@ -242,26 +312,95 @@ INSTANTIATE_TEST_SUITE_P(
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.PutFile(kList, std::string("\x05\x00garbage", 9));
                         },
-                        win::ERROR_INVALID_DATA, false},
+                        win::ERROR_INVALID_DATA, false,
+                        " is damaged, so it is left as it is. Move it aside and add the mappings "
+                        "again."},
         ListProblemCase{"HeldByTheService",
                         [](sim::Machine& m, win::UniqueFile& held) {
                           held.Reset(win::CreateFileW(kList, win::GENERIC_READ, 0, nullptr,
                                                       win::OPEN_EXISTING, 0, nullptr));
                           m.FailNext("Sleep", 0, 1000);
                         },
-                        win::ERROR_SHARING_VIOLATION, false},
+                        win::ERROR_SHARING_VIOLATION, false,
+                        " is in use by the service. Nothing was changed; try again in a moment.",
+                        51},
         ListProblemCase{"WriteFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
                         },
-                        112, true},
+                        112, true, " could not be changed; it is as it was.", 2},
         ListProblemCase{"ReplaceFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
                           m.FailNext("Sleep", 0, 1000);
                         },
-                        win::ERROR_ACCESS_DENIED, true}),
+                        win::ERROR_ACCESS_DENIED, true,
+                        " is in use by the service. Nothing was changed; try again in a moment.",
+                        2, 51},
+        ListProblemCase{"FolderGone",
+                        [](sim::Machine& m, win::UniqueFile&) {
+                          m.FailNext("CreateFileW", win::ERROR_PATH_NOT_FOUND);
+                        },
+                        win::ERROR_PATH_NOT_FOUND, false, " cannot be read."}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A list written elsewhere: every record is shown as it is, and letters match in either case.
+TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
+  HardLinkArray links;
+  const auto add = [&links](LinkAction action, LinkKind kind, std::u16string link,
+                            std::u16string target) {
+    CHardLink record;
+    record.action = action;
+    record.kind = kind;
+    record.link = std::move(link);
+    record.target = std::move(target);
+    links.records.push_back(record);
+  };
+  add(LinkAction::Create, LinkKind::File, u"C:\\l.txt", u"C:\\t.txt");
+  add(LinkAction::Delete, LinkKind::Drive, u"a:", u"C:\\x");
+  add(LinkAction::Create, LinkKind::Drive, u"z:", u"C:\\work");
+  add(static_cast<LinkAction>(5), static_cast<LinkKind>(17), u"k", u"t");
+  {
+    win::UniqueFile file(win::CreateFileW(kList, win::GENERIC_WRITE, 0, nullptr,
+                                          win::CREATE_ALWAYS, 0, nullptr));
+    LinkArchive archive(file.Get(), LinkArchive::Mode::store);
+    links.Serialize(archive);
+    archive.Close();
+  }
+  EXPECT_EQ(Run({u"create", u"drive", u"Z:", u"C:\\"}), 0u);
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_EQ(machine.StandardOutput(),
+            "Create File C:\\l.txt -> C:\\t.txt\r\n"
+            "Delete Drive a: -> C:\\x\r\n"
+            "Create Drive z: -> C:\\work  (mapped onto \\??\\C:\\ now)\r\n"
+            "Create Kind 17 k -> t\r\n");
+  EXPECT_EQ(Run({u"remove", u"drive", u"A:"}), 0u);  // stored, though not mapped
+  EXPECT_EQ(Run({u"remove", u"drive", u"Z:"}), 0u);
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,2,C:\\l.txt,C:\\t.txt", "5,17,k,t"}));
+}
+
+TEST_F(FrontEnd, ListHeldForAMomentIsWaitedFor) {
+  machine.PutFile(kList, std::string(2, '\0'));  // a list of no records
+  win::UniqueFile held(win::CreateFileW(kList, win::GENERIC_READ, 0, nullptr, win::OPEN_EXISTING,
+                                        0, nullptr));
+  machine.OnCall("Sleep", [&held] { held.Reset(); });
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+}
+
+TEST_F(FrontEnd, FindsTheListBesideAnUnquotedProgramPath) {
+  {
+    win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
+    win::UniqueService installed(win::OpenServiceW(manager.Get(), u"CorvaneService", win::DELETE));
+    ASSERT_TRUE(win::DeleteService(installed.Get()));
+  }
+  machine.InstallProgram(u"C:\\Corvane\\CorvaneService.exe", ServiceProgram());
+  machine.MakeDirectories(u"C:\\Corvane");
+  machine.CreateService(u"CorvaneService", u"C:\\Corvane\\CorvaneService.exe -x");
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
+  EXPECT_TRUE(machine.FileContent(u"C:\\Corvane\\Corvane.dat").has_value());
+}
 
 // Paths of any characters print as they are: UTF-16 to a console, UTF-8 to a pipe.
 TEST_F(FrontEnd, TextKeepsEveryCharacter) {
