@@ -120,6 +120,27 @@ TEST_F(FrontEnd, RequestsResolvePathsAndTellTheOutcome) {
             "The operation completed successfully. (code 0)\r\n");
 }
 
+// A success goes to standard output, a failure to standard error.
+TEST_F(FrontEnd, OutcomesGoToTheirStreams) {
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"create", u"file", u"b.txt", u"a.txt"}), 0u);
+  EXPECT_EQ(Run({u"create", u"file", u"c.txt", u"missing.txt"}), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(machine.StandardOutput(), "The operation completed successfully. (code 0)\r\n");
+  EXPECT_EQ(machine.ConsoleText(), "The system cannot find the file specified. (code 2)\r\n");
+}
+
+TEST_F(FrontEnd, ListSaysWhenNothingIsStored) {
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_EQ(machine.ConsoleText(),
+            "No links are stored in C:\\Program Files\\Corvane\\Corvane.dat.\r\n");
+}
+
+TEST_F(FrontEnd, ListWithoutTheServiceSaysHowToInstallIt) {
+  machine.RunProgram(kServiceImage, u"x -UnregServer");
+  EXPECT_EQ(Run({u"list"}), win::ERROR_SERVICE_DOES_NOT_EXIST);
+  EXPECT_EQ(machine.ConsoleText().find("The CorvaneService service is not installed."), 0u);
+}
+
 TEST_F(FrontEnd, UsageErrorsExitWithInvalidParameter) {
   EXPECT_EQ(Run({u"create", u"file", u"only-a-link"}), win::ERROR_INVALID_PARAMETER);
   EXPECT_EQ(machine.ConsoleText().find("corvane: create needs a link and a target\r\nUsage:"), 0u);
@@ -189,8 +210,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FrontEnd, ServiceBusyForAMomentIsWaitedFor) {
   machine.HoldServiceRunning(u"CorvaneService");
-  machine.OnCall("Sleep", [this, stopped = false]() mutable {
-    if (!std::exchange(stopped, true)) machine.ControlService(u"CorvaneService", win::SERVICE_CONTROL_STOP);
+  bool stopped = false;
+  machine.OnCall("Sleep", [this, &stopped] {
+    if (!std::exchange(stopped, true)) {
+      machine.ControlService(u"CorvaneService", win::SERVICE_CONTROL_STOP);
+    }
   });
   EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), 0u);
   EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
@@ -329,6 +353,9 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
                         },
                         112, true, " could not be changed; it is as it was.", 2},
+        ListProblemCase{"WriteFailsWithoutAReason",
+                        [](sim::Machine& m, win::UniqueFile&) { m.FailNext("WriteFile", 0); },
+                        win::ERROR_WRITE_FAULT, true, " could not be changed; it is as it was.", 2},
         ListProblemCase{"ReplaceFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
@@ -384,6 +411,20 @@ TEST_F(FrontEnd, ListHeldForAMomentIsWaitedFor) {
   machine.PutFile(kList, std::string(2, '\0'));  // a list of no records
   win::UniqueFile held(win::CreateFileW(kList, win::GENERIC_READ, 0, nullptr, win::OPEN_EXISTING,
                                         0, nullptr));
+  machine.OnCall("Sleep", [&held] { held.Reset(); });
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+}
+
+TEST_F(FrontEnd, ListHeldWhenReplacedIsWaitedFor) {
+  win::UniqueFile held;
+  bool first = true;
+  machine.OnCall("MoveFileExW", [&held, &first] {
+    if (std::exchange(first, false)) {
+      held.Reset(win::CreateFileW(kList, win::GENERIC_READ, 0, nullptr, win::OPEN_ALWAYS, 0,
+                                  nullptr));
+    }
+  });
   machine.OnCall("Sleep", [&held] { held.Reset(); });
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
