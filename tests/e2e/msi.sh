@@ -97,6 +97,8 @@ installed_versions() {
       /^ +DisplayVersion +REG_SZ/ { sub(/^ +DisplayVersion +REG_SZ +/, ""); version = $0 }
       name == "Corvane" && version != "" { print version; name = "" }' | sort | paste -sd ' '
 }
+# The link list's checksum, nothing when it is missing.
+list_sum() { md5sum <"$installed/Corvane.dat"; } 2>/dev/null
 # Runs the installed corvane.exe from its own folder; sets front_status and front_output.
 run_corvane() {
   (cd "$installed" && wine "$install_dir\\corvane.exe" "$@" </dev/null >"$work/front.out" 2>&1)
@@ -151,12 +153,12 @@ expect "output" 'X: is mapped onto C:\msi\data, now and at every boot.' "$front_
 expect "X: mapping" '\??\C:\msi\data' "$(probe dosdevice X:)"
 expect "Corvane.dat" file "$(probe exists "$install_dir\\Corvane.dat")"
 finish
-list_sum=$(md5sum <"$installed/Corvane.dat")
+stored_sum=$(list_sum)
 
 begin major-upgrade-keeps-the-list
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
 expect "installed products" "$version" "$(installed_versions)"
-expect "Corvane.dat" "$list_sum" "$(md5sum <"$installed/Corvane.dat" 2>/dev/null)"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 compare_entries
 finish
 
@@ -175,14 +177,14 @@ rm -f "$installed/corvane.exe"
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
 expect "corvane.exe" file "$(probe exists "$install_dir\\corvane.exe")"
 expect "installed products" "$version" "$(installed_versions)"
-expect "Corvane.dat" "$list_sum" "$(md5sum <"$installed/Corvane.dat" 2>/dev/null)"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 compare_entries
 finish
 
 begin uninstall-leaves-only-the-list
 expect "exit code" 0x00000000 "$(msiexec_quietly x "$package")"
 expect "install folder" "Corvane.dat" "$(ls "$installed" 2>/dev/null | paste -sd ' ')"
-expect "Corvane.dat" "$list_sum" "$(md5sum <"$installed/Corvane.dat" 2>/dev/null)"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 expect "service record" absent "$(key_state "$services_key")"
 expect "AppID key" absent "$(key_state "$appid_key")"
 expect "CorvaneService.EXE key" absent "$(key_state "$exe_key")"
