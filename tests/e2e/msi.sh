@@ -154,6 +154,7 @@ expect "X: mapping" '\??\C:\msi\data' "$(probe dosdevice X:)"
 expect "Corvane.dat" file "$(probe exists "$install_dir\\Corvane.dat")"
 finish
 stored_sum=$(list_sum)
+: "${stored_sum:=(no list after the add)}"
 
 begin major-upgrade-keeps-the-list
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
