@@ -1,6 +1,6 @@
-# Shared by tests/e2e/run.sh and script/demo (source it): a throwaway Wine prefix with
-# CorvaneService.exe installed with its own -Service switch, and the calls to start the service
-# and look inside.
+# Shared by tests/e2e/run.sh, tests/e2e/msi.sh and script/demo (source it): a throwaway Wine
+# prefix with CorvaneService.exe installed with its own -Service switch or from the package, and
+# the calls to start the service and look inside.
 #
 # Needs: root (the project root), bin (where CorvaneService.exe and corvane_probe.exe are).
 # Sets: prefix, drive_c, WINEPREFIX, service_starts (counts start_service calls); removes the prefix on exit unless CORVANE_KEEP_PREFIX is set.
@@ -11,13 +11,13 @@ service_appid='{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}'
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
-# Makes the prefix, copies the program into C:\Corvane and installs it with -Service. Returns
-# non-zero on failure.
-install_service() {
-  local program
-  for program in "$bin/CorvaneService.exe" "$bin/corvane_probe.exe"; do
-    if [[ ! -f $program ]]; then
-      echo "missing $program: build the windows preset first" >&2
+# Makes the prefix (removed on exit) after checking that these files exist. Returns non-zero on
+# failure.
+make_prefix() {
+  local file
+  for file in "$@"; do
+    if [[ ! -f $file ]]; then
+      echo "missing $file: build the windows preset first" >&2
       return 1
     fi
   done
@@ -25,12 +25,41 @@ install_service() {
   export WINEPREFIX=$prefix
   trap remove_prefix EXIT
   drive_c=$prefix/drive_c
+}
+
+# Makes the prefix, copies the program into C:\Corvane and installs it with -Service. Returns
+# non-zero on failure.
+install_service() {
+  make_prefix "$bin/CorvaneService.exe" "$bin/corvane_probe.exe" || return 1
   mkdir -p "$drive_c/Corvane"
   cp "$bin/CorvaneService.exe" "$drive_c/Corvane/CorvaneService.exe"
   # The program installs itself: the AppID entries, LocalService and the service record.
   local code
   code=$(exit_code_of 'C:\Corvane\CorvaneService.exe' -Service)
   [[ $code == 0x00000000 ]] || { echo "CorvaneService.exe -Service exited with $code" >&2; return 1; }
+}
+
+# Where the package installs the programs, and the package of the project's version.
+install_dir='C:\Program Files\Corvane'
+package_version() { sed -nE 's/^project\(Corvane VERSION ([0-9.]+) .*/\1/p' "$root/CMakeLists.txt"; }
+package_file() { echo "$root/build/windows/corvane-$(package_version)-x64.msi"; }
+
+# Runs msiexec silently (/qn) with this action (i, x) on this package, copied into C:\, and
+# prints its full exit code.
+msiexec_quietly() {
+  local action=$1 package=$2
+  cp "$package" "$drive_c/" || return 1
+  exit_code_of msiexec "/$action" "C:\\$(basename "$package")" /qn
+}
+
+# Makes the prefix and installs the package silently. Returns non-zero on failure.
+install_package() {
+  local package
+  package=$(package_file)
+  make_prefix "$package" "$bin/corvane_probe.exe" || return 1
+  local code
+  code=$(msiexec_quietly i "$package")
+  [[ $code == 0x00000000 ]] || { echo "msiexec /i $(basename "$package") /qn exited with $code" >&2; return 1; }
 }
 
 # Runs a Windows command line in the prefix and prints its full 32-bit exit code in hex. A batch

@@ -1,0 +1,39 @@
+# Builds the Windows Installer package with msitools' wixl:
+#
+#   cmake -DVERSION=x.y.z -DBIN_DIR=DIR -DOUTPUT=FILE.msi [-DWXS=FILE.wxs] [-DWIXL=wixl]
+#         -P installer/BuildPackage.cmake
+#
+# BIN_DIR holds the programs and CorvaneInstallerActions.dll (the windows preset's bin). WXS is
+# the package source, installer/Corvane.wxs unless given (the tests build a variant of it).
+foreach(required VERSION BIN_DIR OUTPUT)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "BuildPackage.cmake needs -D${required}=...")
+  endif()
+endforeach()
+if(NOT DEFINED WXS)
+  set(WXS ${CMAKE_CURRENT_LIST_DIR}/Corvane.wxs)
+endif()
+if(NOT DEFINED WIXL)
+  set(WIXL wixl)
+endif()
+if(NOT VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+  message(FATAL_ERROR "VERSION must be major.minor.patch (Windows Installer compares three fields), got ${VERSION}")
+endif()
+
+# One product code per version, the same at every build: installing the same version again is
+# a repair of that product, and a newer version is a different product that replaces it.
+set(upgrade_code 5FFF734E-8C57-41D2-A202-F371A0CC2A3D)
+string(UUID product_code NAMESPACE ${upgrade_code} NAME "Corvane ${VERSION} x64" TYPE SHA1 UPPER)
+
+get_filename_component(output ${OUTPUT} ABSOLUTE)
+get_filename_component(wxs ${WXS} ABSOLUTE)
+# wixl finds each File's Source in the current directory.
+execute_process(
+  COMMAND ${WIXL} --arch x64 -D Version=${VERSION} -D ProductCode=${product_code} -o ${output}
+          ${wxs}
+  WORKING_DIRECTORY ${BIN_DIR}
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE ${output})
+  message(FATAL_ERROR "wixl failed (${status}) building ${output}")
+endif()

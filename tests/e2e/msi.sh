@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows Installer package in a throwaway Wine prefix: what a silent
+# install leaves, compared field by field with what the programs' own registration leaves; a
+# failed install rolled back; the front end's stored mapping back after a reboot; a major upgrade
+# from an older version; a second install; and an uninstall that keeps only the link list.
+#
+#   tests/e2e/msi.sh            uses build/windows/corvane-VERSION-x64.msi and build/windows/bin
+#   CORVANE_KEEP_PREFIX=1 ...   leaves the prefix in place and prints where it is
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+bin=$root/build/windows/bin
+source "$root/tests/e2e/service.sh"
+
+package=$(package_file)
+version=$(package_version)
+# Any version below the project's: the package an upgrade starts from.
+older_version=0.0.1
+if [[ $(printf '%s\n' "$older_version" "$version" | sort -V | head -n 1) != "$older_version" ||
+  $older_version == "$version" ]]; then
+  echo "the project's version $version must be above $older_version" >&2
+  exit 2
+fi
+make_prefix "$package" "$bin/CorvaneService.exe" "$bin/CorvaneAutoStart.exe" \
+  "$bin/corvane.exe" "$bin/corvane_probe.exe" || exit 2
+work=$(mktemp -d)
+trap 'remove_prefix; rm -rf "$work"' EXIT
+
+# The same source at a lower version; and a variant whose last step fails (corvane.exe with an
+# unknown command exits with 87), after the files, the entries and the service record are in.
+build_package() {
+  cmake -DVERSION="$1" -DBIN_DIR="$bin" -DOUTPUT="$2" ${3:+-DWXS="$3"} \
+    -P "$root/installer/BuildPackage.cmake" >/dev/null
+}
+older_package=$work/corvane-$older_version-x64.msi
+failing_package=$work/corvane-failing-x64.msi
+sed 's|</Product>|<CustomAction Id="FailLast" FileKey="corvane.exe" ExeCommand="no-such-command" Execute="deferred" Impersonate="no" Return="check"/><InstallExecuteSequence><Custom Action="FailLast" Sequence="6500">NOT REMOVE</Custom></InstallExecuteSequence></Product>|' \
+  "$root/installer/Corvane.wxs" >"$work/failing.wxs"
+build_package "$older_version" "$older_package" || exit 2
+build_package "$version" "$failing_package" "$work/failing.wxs" || exit 2
+
+passed=0
+failed=0
+scenario=
+problems=()
+begin() {
+  scenario=$1
+  problems=()
+}
+expect() {
+  [[ $2 == "$3" ]] || problems+=("expected $1 $2 got ${3:-(nothing)}")
+}
+finish() {
+  if ((${#problems[@]} == 0)); then
+    echo "PASS $scenario"
+    passed=$((passed + 1))
+  else
+    local joined
+    joined=$(printf '%s; ' "${problems[@]}")
+    echo "FAIL $scenario: ${joined%; }"
+    failed=$((failed + 1))
+  fi
+}
+
+services_key='HKLM\System\CurrentControlSet\Services\CorvaneService'
+appid_key="HKCR\\AppID\\$service_appid"
+exe_key='HKCR\AppID\CorvaneService.EXE'
+installed=$drive_c/Program\ Files/Corvane
+key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo absent; }
+
+# Every value of the service record and of the two AppID keys, one "KEY|NAME|TYPE|DATA" line
+# each, sorted: the fields compared.
+entries() {
+  local key label
+  for key in "$services_key" "$appid_key" "$exe_key"; do
+    label=${key##*\\}
+    wine reg query "$key" 2>/dev/null | tr -d '\r' |
+      sed -nE "s/^    (.+)    (REG_[A-Z_]+)    (.*)$/$label|\\1|\\2|\\3/p"
+  done | sort
+}
+# Each field of the expected entries that differs or is missing, and each one left over.
+compare_entries() {
+  local actual line
+  actual=$(entries)
+  while IFS= read -r line; do
+    grep -qxF "$line" <<<"$actual" || problems+=("entry ${line%|*|*}: expected ${line#*|*|} got $(grep -F "${line%|*|*}|" <<<"$actual" | cut -d'|' -f3- || true)")
+  done <<<"$expected_entries"
+  while IFS= read -r line; do
+    [[ -z $line ]] || grep -qxF "$line" <<<"$expected_entries" || problems+=("entry not made by the programs: $line")
+  done <<<"$actual"
+}
+# The DisplayVersion of each installed product named Corvane, from its uninstall entry.
+installed_versions() {
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | awk '/^HKEY/ { name = ""; version = "" }
+      /^ +DisplayName +REG_SZ/ { sub(/^ +DisplayName +REG_SZ +/, ""); name = $0 }
+      /^ +DisplayVersion +REG_SZ/ { sub(/^ +DisplayVersion +REG_SZ +/, ""); version = $0 }
+      name == "Corvane" && version != "" { print version; name = "" }' | sort | paste -sd ' '
+}
+# The link list's checksum, nothing when it is missing.
+list_sum() { md5sum <"$installed/Corvane.dat"; } 2>/dev/null
+# Runs the installed corvane.exe from its own folder; sets front_status and front_output.
+run_corvane() {
+  (cd "$installed" && wine "$install_dir\\corvane.exe" "$@" </dev/null >"$work/front.out" 2>&1)
+  front_status=$?
+  front_output=$(grep -av wine32 "$work/front.out" | tr -d '\r')
+}
+
+# ---- The programs' own registration, in the folder the package installs to ----
+begin self-registration-in-the-install-folder
+mkdir -p "$installed"
+cp "$bin/CorvaneService.exe" "$bin/CorvaneAutoStart.exe" "$installed/"
+expect "-Service exit code" 0x00000000 "$(exit_code_of "\"$install_dir\\CorvaneService.exe\"" -Service)"
+after_service=$(entries)
+expect "CorvaneAutoStart exit code" 0x00000000 "$(exit_code_of "\"$install_dir\\CorvaneAutoStart.exe\"")"
+after_autostart=$(entries)
+# Wine 8 drops DependOnService when ChangeServiceConfigW gets no dependency list, which Windows
+# documents as "unchanged" (see run.sh): what -Service wrote is what Windows keeps.
+expect "DependOnService after CorvaneAutoStart (Wine drops it)" "" \
+  "$(grep '^CorvaneService|DependOnService|' <<<"$after_autostart")"
+expected_entries=$(printf '%s\n%s\n' "$after_autostart" \
+  "$(grep '^CorvaneService|DependOnService|' <<<"$after_service")" | sort)
+expect "ImagePath" "CorvaneService|ImagePath|REG_SZ|\"$install_dir\\CorvaneService.exe\"" \
+  "$(grep '^CorvaneService|ImagePath|' <<<"$expected_entries")"
+echo "  compared: $(cut -d'|' -f1,2 <<<"$expected_entries" | paste -sd ' ')"
+expect "-UnregServer exit code" 0x00000000 "$(exit_code_of "\"$install_dir\\CorvaneService.exe\"" -UnregServer)"
+rm -rf "$installed"
+expect "entries left by -UnregServer" "" "$(entries)"
+finish
+
+begin failed-install-rolls-everything-back
+# Wine's msiexec exits with 1627 (ERROR_FUNCTION_FAILED) where Windows gives 1603.
+expect "exit code" 0x0000065B "$(msiexec_quietly i "$failing_package")"
+expect "install folder" absent "$([[ -e $installed ]] && echo present || echo absent)"
+expect "service record" absent "$(key_state "$services_key")"
+expect "AppID key" absent "$(key_state "$appid_key")"
+expect "CorvaneService.EXE key" absent "$(key_state "$exe_key")"
+expect "installed products" "" "$(installed_versions)"
+finish
+
+begin silent-install-matches-the-self-registration
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$older_package")"
+compare_entries
+expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe" "$(ls "$installed" | sort -f | paste -sd ' ')"
+expect "installed products" "$older_version" "$(installed_versions)"
+finish
+
+mkdir -p "$drive_c/msi/data"
+begin frontend-from-the-install-folder-stores-a-mapping
+run_corvane add drive X: 'C:\msi\data'
+expect "status" 0 "$front_status"
+expect "output" 'X: is mapped onto C:\msi\data, now and at every boot.' "$front_output"
+expect "X: mapping" '\??\C:\msi\data' "$(probe dosdevice X:)"
+expect "Corvane.dat" file "$(probe exists "$install_dir\\Corvane.dat")"
+finish
+stored_sum=$(list_sum)
+: "${stored_sum:=(no list after the add)}"
+
+begin major-upgrade-keeps-the-list
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
+expect "installed products" "$version" "$(installed_versions)"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
+compare_entries
+finish
+
+begin reboot-brings-the-stored-mapping-back
+"$root/script/wine-prefix" reboot "$prefix"
+mapping=
+for _ in $(seq 50); do
+  mapping=$(probe dosdevice X:) && break
+  sleep 0.2
+done
+expect "X: after the reboot" '\??\C:\msi\data' "$mapping"
+finish
+
+# Wine's msiexec reinstalls every component when the installed package is installed again, so a
+# missing program comes back; Windows, asked the same, keeps what is installed (msiexec /fa is its
+# repair). Either way it is no failure.
+begin second-install-is-a-repair
+rm -f "$installed/corvane.exe"
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
+expect "corvane.exe" file "$(probe exists "$install_dir\\corvane.exe")"
+expect "installed products" "$version" "$(installed_versions)"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
+compare_entries
+finish
+
+begin uninstall-leaves-only-the-list
+expect "exit code" 0x00000000 "$(msiexec_quietly x "$package")"
+expect "install folder" "Corvane.dat" "$(ls "$installed" 2>/dev/null | paste -sd ' ')"
+expect "Corvane.dat" "$stored_sum" "$(list_sum)"
+expect "service record" absent "$(key_state "$services_key")"
+expect "AppID key" absent "$(key_state "$appid_key")"
+expect "CorvaneService.EXE key" absent "$(key_state "$exe_key")"
+expect "installed products" "" "$(installed_versions)"
+finish
+
+echo "$passed passed, $failed failed"
+((failed == 0))
