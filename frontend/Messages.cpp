@@ -34,8 +34,9 @@ std::u16string StartFailureText(win::DWORD code) {
   std::u16string advice;
   switch (code) {
     case win::ERROR_SERVICE_DOES_NOT_EXIST:
-      advice = u"The CorvaneService service is not installed. Install it from an elevated "
-               u"command prompt with: CorvaneService.exe -Service";
+      advice = u"The CorvaneService service is not installed. Install Corvane with its package "
+               u"(msiexec /i corvane-VERSION-x64.msi), or from an elevated command prompt "
+               u"with: CorvaneService.exe -Service";
       break;
     case win::ERROR_ACCESS_DENIED:
       advice = u"Only administrators may start CorvaneService. Run corvane from an elevated "

@@ -23,6 +23,18 @@ win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
   return service;
 }
 
+// Where an unquoted program path ends: after the first ".exe" followed by a blank or the end,
+// or at the first blank.
+std::size_t ProgramEnd(std::u16string_view path) {
+  for (std::size_t at = 0; at + 4 <= path.size(); ++at) {
+    const std::u16string_view tail = path.substr(at, 4);
+    const bool exe = tail[0] == u'.' && (tail[1] | 0x20) == u'e' && (tail[2] | 0x20) == u'x' &&
+                     (tail[3] | 0x20) == u'e';
+    if (exe && (at + 4 == path.size() || path[at + 4] == u' ')) return at + 4;
+  }
+  return path.find(u' ');
+}
+
 }  // namespace
 
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
@@ -78,13 +90,14 @@ std::u16string ServiceFolder(win::DWORD& error) {
     error = win::GetLastError();
     return {};
   }
-  // The program's path: in quotes, or up to the first blank.
+  // The program's path: in quotes, or else up to its ".exe" (a path with blanks may stand
+  // unquoted), or up to the first blank.
   std::u16string_view path = config->lpBinaryPathName ? config->lpBinaryPathName : u"";
   if (!path.empty() && path.front() == u'"') {
     path.remove_prefix(1);
     path = path.substr(0, path.find(u'"'));
   } else {
-    path = path.substr(0, path.find(u' '));
+    path = path.substr(0, ProgramEnd(path));
   }
   const auto cut = path.find_last_of(u'\\');
   if (cut == std::u16string_view::npos) {

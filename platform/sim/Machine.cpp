@@ -343,7 +343,11 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
                       const std::shared_ptr<ServiceSession>& session,
                       std::optional<Program> program) {
   ServiceRun run;
-  const std::u16string programPath = ProgramPathOf(imagePath);
+  std::u16string programPath;
+  {
+    Guard guard(Lock());
+    programPath = ProgramPathOf(state, imagePath);
+  }
   if (!program) program = FindProgram(state, programPath);
   if (!program) {
     {
@@ -457,7 +461,7 @@ win::DWORD LaunchService(MachineState& state, const std::u16string& key,
     if (const win::DWORD refused = ClaimStart(state, key, std::move(args), session, imagePath)) {
       return refused;
     }
-    auto program = FindProgram(state, ProgramPathOf(imagePath));
+    auto program = FindProgram(state, ProgramPathOf(state, imagePath));
     if (!program) {
       // No process could be created: the start failed before anything ran.
       EndRun(state, key, std::nullopt);

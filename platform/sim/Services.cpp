@@ -8,11 +8,23 @@
 
 namespace sim {
 
-std::u16string ProgramPathOf(std::u16string_view commandLine) {
+std::u16string ProgramPathOf(const MachineState& state, std::u16string_view commandLine) {
   if (!commandLine.empty() && commandLine.front() == u'"') {
     const auto close = commandLine.find(u'"', 1);
     return std::u16string(commandLine.substr(
         1, close == std::u16string_view::npos ? std::u16string_view::npos : close - 1));
+  }
+  const auto installed = [&state](const std::u16string& path) {
+    return state.programs.contains(Upper(path));
+  };
+  for (std::size_t end = commandLine.find(u' ');; end = commandLine.find(u' ', end + 1)) {
+    const std::u16string candidate(commandLine.substr(0, end));
+    const auto name = candidate.substr(candidate.find_last_of(u'\\') + 1);
+    if (installed(candidate)) return candidate;
+    if (name.find(u'.') == std::u16string::npos && installed(candidate + u".exe")) {
+      return candidate + u".exe";
+    }
+    if (end == std::u16string_view::npos) break;
   }
   return std::u16string(commandLine.substr(0, commandLine.find(u' ')));
 }

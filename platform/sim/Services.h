@@ -128,7 +128,9 @@ win::DWORD CurrentState(const ServiceSession& session);
 // mutex held.
 win::DWORD ControlRefusal(const ServiceSession& session, win::DWORD control);
 
-// The program path of a service's command line: the quoted part, or up to the first blank.
-std::u16string ProgramPathOf(std::u16string_view commandLine);
+// The program a service's command line starts, as CreateProcess finds it: the quoted part; or,
+// unquoted, the shortest run of words that names an installed program (".exe" added when the
+// name has no extension), else up to the first blank. Call with the machine lock held.
+std::u16string ProgramPathOf(const MachineState& state, std::u16string_view commandLine);
 
 }  // namespace sim

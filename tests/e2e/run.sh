@@ -495,7 +495,7 @@ finish
 begin frontend-without-the-service-says-how-to-install-it
 expect "exit code" 0x00000424 "$(exit_code_of 'C:\Corvane\corvane.exe' restore)"
 run_corvane restore
-expect "advice" "The CorvaneService service is not installed. Install it from an elevated command prompt with: CorvaneService.exe -Service" "$(head -n 1 <<<"$front_error")"
+expect "advice" "The CorvaneService service is not installed. Install Corvane with its package (msiexec /i corvane-VERSION-x64.msi), or from an elevated command prompt with: CorvaneService.exe -Service" "$(head -n 1 <<<"$front_error")"
 finish
 
 begin autostart-without-the-service-fails

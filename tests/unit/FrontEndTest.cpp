@@ -187,8 +187,9 @@ INSTANTIATE_TEST_SUITE_P(
                                         u"\"" + std::u16string(kServiceImage) + u"\" -UnregServer");
                          },
                          win::ERROR_SERVICE_DOES_NOT_EXIST,
-                         "The CorvaneService service is not installed. Install it from an "
-                         "elevated command prompt with: CorvaneService.exe -Service"},
+                         "The CorvaneService service is not installed. Install Corvane with its "
+                         "package (msiexec /i corvane-VERSION-x64.msi), or from an elevated "
+                         "command prompt with: CorvaneService.exe -Service"},
         StartFailureCase{"NoAdministrator", [](sim::Machine& m) { m.SetAdministrator(false); },
                          win::ERROR_ACCESS_DENIED,
                          "Only administrators may start CorvaneService. Run corvane from an "
@@ -430,18 +431,26 @@ TEST_F(FrontEnd, ListHeldWhenReplacedIsWaitedFor) {
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
 }
 
-TEST_F(FrontEnd, FindsTheListBesideAnUnquotedProgramPath) {
+// The list lies beside the program however the record writes its path.
+class UnquotedProgramPaths : public FrontEnd,
+                             public ::testing::WithParamInterface<std::u16string> {};
+
+TEST_P(UnquotedProgramPaths, FindTheListBesideTheProgram) {
   {
     win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
     win::UniqueService installed(win::OpenServiceW(manager.Get(), u"CorvaneService", win::DELETE));
     ASSERT_TRUE(win::DeleteService(installed.Get()));
   }
-  machine.InstallProgram(u"C:\\Corvane\\CorvaneService.exe", ServiceProgram());
-  machine.MakeDirectories(u"C:\\Corvane");
-  machine.CreateService(u"CorvaneService", u"C:\\Corvane\\CorvaneService.exe -x");
+  machine.InstallProgram(u"C:\\My Tools\\CorvaneService.EXE", ServiceProgram());
+  machine.MakeDirectories(u"C:\\My Tools");
+  machine.CreateService(u"CorvaneService", GetParam());
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
-  EXPECT_TRUE(machine.FileContent(u"C:\\Corvane\\Corvane.dat").has_value());
+  EXPECT_TRUE(machine.FileContent(u"C:\\My Tools\\Corvane.dat").has_value());
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, UnquotedProgramPaths,
+                         ::testing::Values(u"C:\\My Tools\\CorvaneService.EXE",
+                                           u"C:\\My Tools\\CorvaneService.EXE -x"));
 
 // Paths of any characters print as they are: UTF-16 to a console, UTF-8 to a pipe.
 TEST_F(FrontEnd, TextKeepsEveryCharacter) {
