@@ -83,14 +83,18 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   return error;
 }
 
-// The list beside the installed service's program.
-std::u16string StoredListPath(win::DWORD& error) {
+// Reads the list beside the installed service's program into `links`, its path into `path`.
+// 0, or the exit code once the user has been told what is wrong.
+win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
+  win::DWORD error = 0;
   const std::u16string folder = ServiceFolder(error);
   if (folder.empty()) {
     WriteError(StartFailureText(error) + u"\r\n");
-    return {};
+    return error;
   }
-  return folder + u"\\Corvane.dat";
+  path = folder + u"\\Corvane.dat";
+  if ((error = ReadStoredList(path, links)) != 0) return ListProblem(path, error, false);
+  return 0;
 }
 
 bool IsStoredDrive(const CHardLink& record, std::u16string_view letter) {
@@ -104,11 +108,9 @@ win::DWORD AddDrive(const Command& command) {
     WriteError(u"corvane: that path cannot be used.\r\n" + OutcomeText(error) + u"\r\n");
     return error;
   }
-  const std::u16string path = StoredListPath(error);
-  if (path.empty()) return error;
+  std::u16string path;
   HardLinkArray links;
-  bool existed = false;
-  if ((error = ReadStoredList(path, links, existed)) != 0) return ListProblem(path, error, false);
+  if ((error = ReadListBesideService(path, links)) != 0) return error;
   const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
   if (stored != links.records.end()) {
@@ -134,12 +136,10 @@ win::DWORD AddDrive(const Command& command) {
 }
 
 win::DWORD RemoveDrive(const Command& command) {
-  win::DWORD error = 0;
-  const std::u16string path = StoredListPath(error);
-  if (path.empty()) return error;
+  std::u16string path;
   HardLinkArray links;
-  bool existed = false;
-  if ((error = ReadStoredList(path, links, existed)) != 0) return ListProblem(path, error, false);
+  win::DWORD error = ReadListBesideService(path, links);
+  if (error != 0) return error;
   const auto removed = std::erase_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
   if (removed > 0 && (error = ReplaceStoredList(path, links)) != 0) {
@@ -183,12 +183,9 @@ std::u16string DriveState(const CHardLink& record) {
 }
 
 win::DWORD List() {
-  win::DWORD error = 0;
-  const std::u16string path = StoredListPath(error);
-  if (path.empty()) return error;
+  std::u16string path;
   HardLinkArray links;
-  bool existed = false;
-  if ((error = ReadStoredList(path, links, existed)) != 0) return ListProblem(path, error, false);
+  if (const win::DWORD error = ReadListBesideService(path, links)) return error;
   if (links.records.empty()) {
     WriteOutput(u"No links are stored in " + path + u".\r\n");
     return 0;

@@ -1,7 +1,6 @@
 #include "frontend/ServiceRequest.h"
 
-#include <cstdint>
-
+#include "platform/ServiceConfig.h"
 #include "platform/UniqueHandle.h"
 
 namespace frontend {
@@ -79,14 +78,9 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
 std::u16string ServiceFolder(win::DWORD& error) {
   const win::UniqueService service = OpenCorvaneService(win::SERVICE_QUERY_CONFIG, error);
   if (!service) return {};
-  win::DWORD needed = 0;
-  win::QueryServiceConfigW(service.Get(), nullptr, 0, &needed);
-  // Whole 64-bit words, so that the record's pointers are aligned.
-  std::vector<std::uint64_t> buffer(needed / sizeof(std::uint64_t) + 1);
-  auto* config = reinterpret_cast<win::QUERY_SERVICE_CONFIGW*>(buffer.data());
-  if (!win::QueryServiceConfigW(service.Get(), config,
-                                static_cast<win::DWORD>(buffer.size() * sizeof(std::uint64_t)),
-                                &needed)) {
+  win::ServiceConfigRecord record(service.Get());
+  const win::QUERY_SERVICE_CONFIGW* config = record.Get();
+  if (config == nullptr) {
     error = win::GetLastError();
     return {};
   }

@@ -26,18 +26,15 @@ win::DWORD WriteNewList(const std::u16string& path, HardLinkArray& links) {
 
 }  // namespace
 
-win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links, bool& existed) {
-  existed = false;
+win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
   links.records.clear();
   for (win::DWORD attempt = 0;; ++attempt) {
     LoadedLinkList loaded;
     switch (LoadLinkList(path, loaded)) {
       case LoadOutcome::loaded:
-        existed = true;
         links = std::move(loaded.links);
         return 0;
       case LoadOutcome::malformed:
-        existed = true;
         return win::ERROR_INVALID_DATA;
       case LoadOutcome::notOpened:
         break;

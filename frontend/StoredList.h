@@ -13,10 +13,10 @@ namespace frontend {
 inline constexpr win::DWORD kBusyRetries = 50;
 inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
 
-// Reads the list at `path`. 0, with `existed` false and no records when there is no such file;
-// ERROR_INVALID_DATA when the file does not hold a list (it must then be left alone); any other
-// code when it cannot be opened, ERROR_SHARING_VIOLATION once it stayed busy.
-win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links, bool& existed);
+// Reads the list at `path`. 0, with no records when there is no such file; ERROR_INVALID_DATA
+// when the file does not hold a list (it must then be left alone); any other code when it cannot
+// be opened, ERROR_SHARING_VIOLATION once it stayed busy.
+win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links);
 
 // Writes `links` into a new file beside `path` and moves it over the list in one step. On
 // failure the list is as it was, no new file is left behind, and the code says why.

@@ -1,9 +1,8 @@
 #include "installer/ServicePath.h"
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "platform/ServiceConfig.h"
 #include "platform/UniqueHandle.h"
 
 namespace installer {
@@ -16,16 +15,9 @@ win::DWORD QuoteServiceProgramPath(std::u16string_view serviceName, const char16
       manager.Get(), name.c_str(), win::SERVICE_QUERY_CONFIG | win::SERVICE_CHANGE_CONFIG));
   if (!service) return win::GetLastError();
 
-  win::DWORD needed = 0;
-  win::QueryServiceConfigW(service.Get(), nullptr, 0, &needed);
-  // Whole 64-bit words, so that the record's pointers are aligned.
-  std::vector<std::uint64_t> buffer(needed / sizeof(std::uint64_t) + 1);
-  auto* config = reinterpret_cast<win::QUERY_SERVICE_CONFIGW*>(buffer.data());
-  if (!win::QueryServiceConfigW(service.Get(), config,
-                                static_cast<win::DWORD>(buffer.size() * sizeof(std::uint64_t)),
-                                &needed)) {
-    return win::GetLastError();
-  }
+  win::ServiceConfigRecord record(service.Get());
+  const win::QUERY_SERVICE_CONFIGW* config = record.Get();
+  if (config == nullptr) return win::GetLastError();
   const std::u16string_view path = config->lpBinaryPathName ? config->lpBinaryPathName : u"";
   if (path.empty() || path.front() == u'"') return win::ERROR_SUCCESS;
 

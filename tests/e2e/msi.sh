@@ -39,28 +39,7 @@ sed 's|</Product>|<CustomAction Id="FailLast" FileKey="corvane.exe" ExeCommand="
 build_package "$older_version" "$older_package" || exit 2
 build_package "$version" "$failing_package" "$work/failing.wxs" || exit 2
 
-passed=0
-failed=0
-scenario=
-problems=()
-begin() {
-  scenario=$1
-  problems=()
-}
-expect() {
-  [[ $2 == "$3" ]] || problems+=("expected $1 $2 got ${3:-(nothing)}")
-}
-finish() {
-  if ((${#problems[@]} == 0)); then
-    echo "PASS $scenario"
-    passed=$((passed + 1))
-  else
-    local joined
-    joined=$(printf '%s; ' "${problems[@]}")
-    echo "FAIL $scenario: ${joined%; }"
-    failed=$((failed + 1))
-  fi
-}
+source "$root/tests/e2e/scenarios.sh"
 
 services_key='HKLM\System\CurrentControlSet\Services\CorvaneService'
 appid_key="HKCR\\AppID\\$service_appid"
@@ -164,13 +143,9 @@ compare_entries
 finish
 
 begin reboot-brings-the-stored-mapping-back
-"$root/script/wine-prefix" reboot "$prefix"
-mapping=
-for _ in $(seq 50); do
-  mapping=$(probe dosdevice X:) && break
-  sleep 0.2
-done
-expect "X: after the reboot" '\??\C:\msi\data' "$mapping"
+reboot_prefix
+expect "boot start's exit code" 0 "$boot_exit_code"
+expect "X: after the reboot" '\??\C:\msi\data' "$(probe dosdevice X:)"
 finish
 
 # Wine's msiexec reinstalls every component when the installed package is installed again, so a

@@ -18,30 +18,7 @@ install_service || exit 2
 trap 'remove_prefix; rm -f "$service_log" "${tool_output:-}" "${tool_error:-}"' EXIT
 mkdir -p "$drive_c/e2e/data"
 
-passed=0
-failed=0
-scenario=
-problems=()
-
-begin() {
-  scenario=$1
-  problems=()
-}
-# expect WHAT EXPECTED ACTUAL
-expect() {
-  [[ $2 == "$3" ]] || problems+=("expected $1 $2 got ${3:-(nothing)}")
-}
-finish() {
-  if ((${#problems[@]} == 0)); then
-    echo "PASS $scenario"
-    passed=$((passed + 1))
-  else
-    local joined
-    joined=$(printf '%s; ' "${problems[@]}")
-    echo "FAIL $scenario: ${joined%; }"
-    failed=$((failed + 1))
-  fi
-}
+source "$root/tests/e2e/scenarios.sh"
 
 # ---- Scenarios ----
 E='C:\e2e'
@@ -355,20 +332,9 @@ begin reboot-restores-the-stored-mapping
 probe writelist "$L" "1,0,R:,$E\\data"
 probe dosdevice R: >/dev/null
 expect "probe status for R: before the reboot" 1 "$?"
-"$root/script/wine-prefix" reboot "$prefix"
-service_starts=$((service_starts + 1))
-boot_mapping=
-for _ in $(seq 50); do
-  boot_mapping=$(probe dosdevice R:) && break
-  sleep 0.2
-done
-expect "R: mapping after the reboot" '\??\C:\e2e\data' "$boot_mapping"
-for _ in $(seq 50); do
-  wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 1 +STOPPED' && break
-  sleep 0.2
-done
-expect "boot start's exit code" 0 \
-  "$(wine sc query "$service" 2>/dev/null | tr -d '\r' | sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p')"
+reboot_prefix
+expect "R: mapping after the reboot" '\??\C:\e2e\data' "$(probe dosdevice R:)"
+expect "boot start's exit code" 0 "$boot_exit_code"
 finish
 
 # The service logs this after its last status report, so the trace of the last run may trail
@@ -437,26 +403,15 @@ begin frontend-life-cycle-add-reboot-remove-reboot
 run_corvane add drive v: data
 expect "add status" 0 "$front_status"
 expect "add output" 'V: is mapped onto C:\e2e\data, now and at every boot.' "$front_output"
-"$root/script/wine-prefix" reboot "$prefix"
-service_starts=$((service_starts + 1))
-boot_mapping=
-for _ in $(seq 50); do
-  boot_mapping=$(probe dosdevice V:) && break
-  sleep 0.2
-done
-expect "V: after the first reboot" '\??\C:\e2e\data' "$boot_mapping"
+reboot_prefix
+expect "V: after the first reboot" '\??\C:\e2e\data' "$(probe dosdevice V:)"
 run_corvane list
 expect "list status" 0 "$front_status"
 expect "list line" 'Create Drive V: -> C:\e2e\data  (mapped now)' "$(grep 'V:' <<<"$front_output")"
 run_corvane remove drive V:
 expect "remove status" 0 "$front_status"
 expect "remove output" $'V: is no longer stored and no longer mapped.\nSuccess. (code 0)' "$front_output"
-"$root/script/wine-prefix" reboot "$prefix"
-service_starts=$((service_starts + 1))
-for _ in $(seq 50); do
-  wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 1 +STOPPED' && break
-  sleep 0.2
-done
+reboot_prefix
 probe dosdevice V: >/dev/null
 expect "probe status for V: after the second reboot" 1 "$?"
 run_corvane list

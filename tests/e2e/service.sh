@@ -112,3 +112,17 @@ start_service() {
   done
   exit_code="(still running after 30 s)"
 }
+
+# Reboots the prefix and waits (30 s at most) until the automatic start has run its restore pass
+# and stopped; sets boot_exit_code (1077, "never started", while it has not run).
+reboot_prefix() {
+  "$root/script/wine-prefix" reboot "$prefix"
+  service_starts=$((service_starts + 1))
+  local query
+  for _ in $(seq 150); do
+    query=$(wine sc query "$service" 2>/dev/null | tr -d '\r')
+    boot_exit_code=$(sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$query")
+    grep -qE 'STATE +: 1 +STOPPED' <<<"$query" && [[ $boot_exit_code != 1077 ]] && break
+    sleep 0.2
+  done
+}
