@@ -1,5 +1,5 @@
-// The package's custom action on the simulated machine: the record's program path in quotes and
-// the dependencies set again, nothing else changed; a path already quoted left alone.
+// The installer package's custom action on the simulated machine: the record's program path in
+// quotes and the dependencies set again, nothing else changed; a path already quoted left alone.
 #include <gtest/gtest.h>
 
 #include <string>
