@@ -23,9 +23,7 @@ constexpr char16_t kBoxText[] =
 class AutoStart : public ::testing::Test {
  protected:
   AutoStart() {
-    machine.InstallProgram(kServiceImage, ServiceProgram());
-    EXPECT_EQ(machine.RunProgram(kServiceImage, u"\"" + std::u16string(kServiceImage) + u"\" -Service"),
-              0u);
+    InstallWithServiceSwitch(machine);
     machine.InstallProgram(kToolImage, sim::Program{[] { return autostart::ConfigureAutoStart(); }, {}});
     installed = *machine.Service(u"CorvaneService");
     machine.OnCall("MessageBoxW", [this] {

@@ -71,9 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
 class FrontEnd : public ::testing::Test {
  protected:
   FrontEnd() {
-    machine.InstallProgram(kServiceImage, ServiceProgram());
-    EXPECT_EQ(machine.RunProgram(kServiceImage, u"\"" + std::u16string(kServiceImage) + u"\" -Service"),
-              0u);
+    InstallWithServiceSwitch(machine);
     machine.MakeDirectories(u"C:\\Program Files\\Corvane");
     machine.MakeDirectories(u"C:\\work\\data");
     machine.PutFile(u"C:\\work\\a.txt", "text");

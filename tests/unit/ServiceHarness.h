@@ -28,6 +28,14 @@ inline sim::Program ServiceProgram() {
       {{{kRegistryScriptType, kRegistryScriptId}, std::string(kRegistryScriptResource)}}};
 }
 
+// The program in place and installed by its own -Service switch, as an administrator does it:
+// the AppID entries, LocalService and the service record.
+inline void InstallWithServiceSwitch(sim::Machine& machine) {
+  machine.InstallProgram(kServiceImage, ServiceProgram());
+  EXPECT_EQ(machine.RunProgram(kServiceImage, u"\"" + std::u16string(kServiceImage) + u"\" -Service"),
+            0u);
+}
+
 class ServiceHarness : public ::testing::Test {
  protected:
   ServiceHarness() {
