@@ -56,6 +56,13 @@ struct FileHandleTraits {
   static void Close(Value h) noexcept { CloseHandle(h); }
 };
 
+// Kernel objects other than files (mutexes): null is the invalid value.
+struct KernelObjectTraits {
+  using Value = HANDLE;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value h) noexcept { CloseHandle(h); }
+};
+
 struct FindHandleTraits {
   using Value = HANDLE;
   static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -100,6 +107,7 @@ struct LocalMemoryTraits {
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
+using UniqueObject = UniqueHandle<KernelObjectTraits>;
 using UniqueKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;

@@ -94,6 +94,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
@@ -118,6 +119,8 @@ constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 constexpr DWORD ERROR_SERVICE_NEVER_STARTED = 1077;
 constexpr DWORD ERROR_DUPLICATE_SERVICE_NAME = 1078;
 constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
+constexpr DWORD ERROR_ALREADY_REGISTERED = 1242;
+constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
@@ -179,6 +182,14 @@ constexpr DWORD FILE_TYPE_UNKNOWN = 0;
 constexpr DWORD FILE_TYPE_DISK = 1;
 constexpr DWORD FILE_TYPE_CHAR = 2;
 constexpr DWORD FILE_TYPE_PIPE = 3;
+
+// Waits and synchronization objects.
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;
+constexpr DWORD WAIT_IO_COMPLETION = 0xC0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // Standard handles.
 constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
@@ -296,6 +307,11 @@ constexpr DWORD SERVICE_STOP = 0x0020;
 constexpr DWORD SERVICE_PAUSE_CONTINUE = 0x0040;
 constexpr DWORD SERVICE_INTERROGATE = 0x0080;
 constexpr DWORD SERVICE_USER_DEFINED_CONTROL = 0x0100;
+constexpr DWORD SERVICE_NOTIFY_STATUS_CHANGE = 2;  // the version of SERVICE_NOTIFYW
+constexpr DWORD SERVICE_NOTIFY_STOPPED = 0x1;
+constexpr DWORD SERVICE_NOTIFY_START_PENDING = 0x2;
+constexpr DWORD SERVICE_NOTIFY_STOP_PENDING = 0x4;
+constexpr DWORD SERVICE_NOTIFY_RUNNING = 0x8;
 
 // Message boxes.
 constexpr UINT MB_OK = 0x0;
@@ -369,6 +385,31 @@ struct SERVICE_STATUS {
   DWORD dwWaitHint;
 };
 
+struct SERVICE_STATUS_PROCESS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+  DWORD dwProcessId;
+  DWORD dwServiceFlags;
+};
+
+// What NotifyServiceStatusChangeW fills in before it calls the callback, as an asynchronous
+// procedure call on the thread that asked, during one of its alertable waits.
+using PFN_SC_NOTIFY_CALLBACK = void (*)(void* parameter);
+struct SERVICE_NOTIFYW {
+  DWORD dwVersion;
+  PFN_SC_NOTIFY_CALLBACK pfnNotifyCallback;
+  void* pContext;
+  DWORD dwNotificationStatus;
+  SERVICE_STATUS_PROCESS ServiceStatus;
+  DWORD dwNotificationTriggered;
+  LPWSTR pszServiceNames;
+};
+
 // The lock status record; the owner's name follows it in the caller's buffer.
 struct QUERY_SERVICE_LOCK_STATUSW {
   DWORD fIsLocked;
@@ -404,6 +445,8 @@ DWORD GetLastError();
 LPWSTR GetCommandLineW();
 [[noreturn]] void ExitProcess(UINT exitCode);
 void Sleep(DWORD milliseconds);
+// WAIT_IO_COMPLETION when an asynchronous procedure call ran during an alertable wait, else 0.
+DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HMODULE LoadLibraryW(LPCWSTR name);
@@ -426,6 +469,12 @@ DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE console, DWORD* mode);  // fails for a handle that is no console
 BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
                    void* reserved);
+// kernel32: synchronization. A named mutex is one object for every process that opens the
+// name; it is released by its owner, or abandoned when the owner ends without releasing it.
+HANDLE CreateMutexW(void* security, BOOL initialOwner, LPCWSTR name);  // null on failure
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+
 // kernel32: message texts.
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                      LPWSTR buffer, DWORD size, void* arguments);
@@ -435,6 +484,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
                    DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size);  // LARGE_INTEGER* on Windows
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
@@ -504,6 +554,8 @@ BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
 BOOL DeleteService(SC_HANDLE service);
 BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
+// Returns the error code itself (ERROR_SUCCESS once the request is registered).
+DWORD NotifyServiceStatusChangeW(SC_HANDLE service, DWORD mask, SERVICE_NOTIFYW* notify);
 BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
                          DWORD* needed);
 BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,

@@ -198,6 +198,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
     }
     if (!node->directory && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) {
       node->content.clear();
+      node->unflushed = true;
     }
     if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
       successCode = ERROR_ALREADY_EXISTS;
@@ -267,8 +268,21 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written,
   const std::size_t at = static_cast<std::size_t>(open->position);
   if (content.size() < at + toWrite) content.resize(at + toWrite, '\0');
   if (toWrite > 0) std::memcpy(content.data() + at, buffer, toWrite);
+  open->node->unflushed = true;
   open->position += toWrite;
   *written = toWrite;
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+  if (sim::Intercept("FlushFileBuffers")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  // Flushing writes the file's data out, which takes the right to write it.
+  if (!sim::ToDataAccess(open->access).write) return Fail(ERROR_ACCESS_DENIED);
+  open->node->durable = open->node->content;
+  open->node->unflushed = false;
   return TRUE;
 }
 

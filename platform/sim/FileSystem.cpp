@@ -266,6 +266,29 @@ FileSystem::FileSystem() {
                 win::FILE_SUPPORTS_REPARSE_POINTS | win::FILE_SUPPORTS_HARD_LINKS);
 }
 
+namespace {
+
+void LoseUnflushedBelow(Node& directory) {
+  for (auto& [key, entry] : directory.children) {
+    Node& node = *entry.node;
+    if (node.directory) {
+      LoseUnflushedBelow(node);
+    } else if (node.unflushed) {
+      std::string left = node.durable;
+      left.resize(node.content.size(), '\0');
+      node.content = left;
+      node.durable = std::move(left);
+      node.unflushed = false;
+    }
+  }
+}
+
+}  // namespace
+
+void FileSystem::LoseUnflushedData() {
+  for (const auto& volume : volumes_) LoseUnflushedBelow(*volume->root);
+}
+
 Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags) {
   auto volume = std::make_unique<Volume>();
   volume->letter = Upper(std::u16string(1, letter))[0];

@@ -44,6 +44,10 @@ struct Node {
   bool directory = false;
   win::DWORD attributes = 0;  // stored bits; DIRECTORY and REPARSE_POINT derive from the node
   std::string content;
+  // What the disk holds for sure: the content as last flushed (or put there by a test), and
+  // whether it has changed since. A power cut loses the difference.
+  std::string durable;
+  bool unflushed = false;
   win::DWORD links = 0;
   std::uint64_t index = 0;
   Volume* volume = nullptr;
@@ -148,6 +152,10 @@ class FileSystem {
   static void Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name);
   // DeleteFileW's effect: the name goes at once, or once the last handle closes.
   static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name);
+
+  // What a power cut leaves of every file: names and sizes are the file system's journaled
+  // metadata and stay; data written since the last flush reads back as zeros.
+  void LoseUnflushedData();
 
   // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last.
   std::map<std::u16string, std::vector<std::u16string>> devices;

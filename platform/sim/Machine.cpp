@@ -8,13 +8,15 @@
 #include "platform/sim/MachineState.h"
 #include "platform/sim/Registry.h"
 #include "platform/sim/Services.h"
+#include "platform/sim/Sync.h"
 
 namespace sim {
 
 MachineState::MachineState()
     : files(std::make_unique<FileSystem>()),
       registry(std::make_unique<Registry>()),
-      services(std::make_unique<ServiceManager>()) {
+      services(std::make_unique<ServiceManager>()),
+      sync(std::make_unique<SyncObjects>()) {
   testProcess.imagePath = u"C:\\tests\\corvane_tests.exe";
   testProcess.commandLine = u"\"C:\\tests\\corvane_tests.exe\"";
 }
@@ -80,7 +82,8 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
 }
 
 // What the machine does when a process has ended: whatever its threads still call fails, and
-// the service manager releases the database lock if the process held it.
+// the service manager releases the database lock if the process held it. (Its threads have
+// ended: the mutexes they owned are abandoned already.)
 void EndProcess(MachineState& state, Process& process) {
   process.ended = true;
   Guard guard(Lock());
@@ -334,6 +337,7 @@ void EndRun(MachineState& state, const std::u16string& key, std::optional<win::D
   if (it == state.services->records.end()) return;
   it->second.running.reset();
   if (exitCode) it->second.lastExitCode = *exitCode;
+  NotifyStatusWatchers(state, key);
   RemoveIfDeleted(state, key);
 }
 

@@ -107,6 +107,10 @@ class Machine {
   std::vector<std::u16string> List(std::u16string_view directory) const;
   // Serves a local directory as \\server\share (the name given without the leading "\\").
   void AddShare(std::u16string_view serverAndShare, std::u16string_view localDirectory);
+  // The disk as a power cut leaves it now: every file keeps its names and size, and what was
+  // written to it since its last FlushFileBuffers reads back as zeros. Only the disk is
+  // affected; processes and device definitions are as they were.
+  void PowerCut();
   // The MS-DOS device definitions of a name such as X:, the one in force first.
   std::vector<std::u16string> DosDevice(std::u16string_view name) const;
 

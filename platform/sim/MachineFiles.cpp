@@ -73,6 +73,13 @@ void Machine::PutFile(std::u16string_view path, std::string_view content) {
     FileSystem::Link(at.parent, at.name, at.node);
   }
   at.node->content.assign(content);
+  at.node->durable.assign(content);
+  at.node->unflushed = false;
+}
+
+void Machine::PowerCut() {
+  Guard guard(Lock());
+  state_->files->LoseUnflushedData();
 }
 
 std::optional<std::string> Machine::FileContent(std::u16string_view path) const {

@@ -53,6 +53,18 @@ void ExitProcess(UINT exitCode) {
 void Sleep(DWORD milliseconds) {
   ::Sleep(milliseconds);
 }
+DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
+  return ::SleepEx(milliseconds, alertable);
+}
+HANDLE CreateMutexW(void* security, BOOL initialOwner, LPCWSTR name) {
+  return ::CreateMutexW(static_cast<::LPSECURITY_ATTRIBUTES>(security), initialOwner, W(name));
+}
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  return ::WaitForSingleObject(handle, milliseconds);
+}
+BOOL ReleaseMutex(HANDLE mutex) {
+  return ::ReleaseMutex(mutex);
+}
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   return ::GetModuleFileNameW(M(module), W(buffer), size);
 }
@@ -131,6 +143,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
 }
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped) {
   return ::WriteFile(file, buffer, toWrite, D(written), static_cast<::LPOVERLAPPED>(overlapped));
+}
+BOOL FlushFileBuffers(HANDLE file) {
+  return ::FlushFileBuffers(file);
 }
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
   return ::GetFileInformationByHandle(file, reinterpret_cast<::LPBY_HANDLE_FILE_INFORMATION>(info));

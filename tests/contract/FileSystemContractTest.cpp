@@ -440,6 +440,21 @@ TEST_F(ContractTest, ReadAndWriteMoveTheFilePosition) {
   EXPECT_EQ(Info(In(u"f")).nFileSizeLow, 5u);
 }
 
+// The list is flushed before it replaces the old one; flushing takes the right to write.
+TEST_F(ContractTest, FlushNeedsWriteAccess) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  auto writable = Open(In(u"f"), win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
+  ASSERT_TRUE(writable);
+  win::SetLastError(kUnset);
+  EXPECT_NE(win::FlushFileBuffers(writable.Get()), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), kUnset);
+  writable.Reset();
+  auto readable = Open(In(u"f"), win::GENERIC_READ, 0, win::OPEN_EXISTING);
+  ASSERT_TRUE(readable);
+  EXPECT_EQ(win::FlushFileBuffers(readable.Get()), win::FALSE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+}
+
 // The link list reader bounds every count and length by the size of the open file.
 TEST_F(ContractTest, FileSizeIsTheBytesWrittenWhateverThePosition) {
   ASSERT_TRUE(MakeFile(In(u"sized"), "twelve bytes"));
