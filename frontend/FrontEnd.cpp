@@ -5,6 +5,7 @@
 
 #include "frontend/Arguments.h"
 #include "frontend/Console.h"
+#include "frontend/MachineLock.h"
 #include "frontend/Messages.h"
 #include "frontend/ServiceRequest.h"
 #include "frontend/StoredList.h"
@@ -45,6 +46,12 @@ win::DWORD Tell(const ServiceOutcome& outcome) {
     WriteError(StartFailureText(outcome.startError) + u"\r\n");
     return outcome.startError;
   }
+  if (outcome.waitError != 0) {
+    WriteError(u"CorvaneService was started, but corvane could not wait for it to finish. See how "
+               u"it is doing with: sc query CorvaneService\r\n" +
+               OutcomeText(outcome.waitError) + u"\r\n");
+    return outcome.waitError;
+  }
   if (outcome.timedOut) {
     WriteError(
         u"CorvaneService did not finish within 60 seconds; it may still be working. See how it "
@@ -83,9 +90,9 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   return error;
 }
 
-// Reads the list beside the installed service's program into `links`, its path into `path`.
-// 0, or the exit code once the user has been told what is wrong.
-win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
+// The path of the list beside the installed service's program; 0, or the exit code once the
+// user has been told what is wrong.
+win::DWORD FindListBesideService(std::u16string& path) {
   win::DWORD error = 0;
   const std::u16string folder = ServiceFolder(error);
   if (folder.empty()) {
@@ -93,8 +100,36 @@ win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
     return error;
   }
   path = folder + u"\\Corvane.dat";
-  if ((error = ReadStoredList(path, links)) != 0) return ListProblem(path, error, false);
   return 0;
+}
+
+// Reads the list beside the installed service's program into `links`, its path into `path`.
+// 0, or the exit code once the user has been told what is wrong.
+win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
+  if (path.empty()) {
+    if (const win::DWORD error = FindListBesideService(path)) return error;
+  }
+  if (const win::DWORD error = ReadStoredList(path, links)) return ListProblem(path, error, false);
+  return 0;
+}
+
+// Finds the list and takes its lock for one change of it, from its reading until the new list
+// is in place (or for a restore, which reads it); 0, or the exit code once the user has been
+// told.
+win::DWORD LockList(std::u16string& path, MachineLock& lock) {
+  if (const win::DWORD error = FindListBesideService(path)) return error;
+  const win::DWORD error = lock.Acquire(
+      kListLockName, u"The link list " + path +
+                         u" is being changed by another corvane; waiting for it to finish.\r\n");
+  if (error == win::ERROR_TIMEOUT) {
+    WriteError(u"The link list " + path +
+               u" stayed busy with another corvane for 30 seconds, so nothing was changed. Try "
+               u"again when it has finished.\r\n" +
+               OutcomeText(error) + u"\r\n");
+  } else if (error != 0) {
+    WriteError(StartFailureText(error) + u"\r\n");
+  }
+  return error;
 }
 
 bool IsStoredDrive(const CHardLink& record, std::u16string_view letter) {
@@ -109,6 +144,8 @@ win::DWORD AddDrive(const Command& command) {
     return error;
   }
   std::u16string path;
+  MachineLock listLock;
+  if ((error = LockList(path, listLock)) != 0) return error;
   HardLinkArray links;
   if ((error = ReadListBesideService(path, links)) != 0) return error;
   const auto stored = std::ranges::find_if(
@@ -119,7 +156,10 @@ win::DWORD AddDrive(const Command& command) {
     return win::ERROR_ALREADY_EXISTS;
   }
   const ServiceOutcome outcome = RunService({u"Drive", u"Create", target, command.link});
-  if (outcome.startError != 0 || outcome.timedOut || outcome.exitCode != 0) return Tell(outcome);
+  if (outcome.startError != 0 || outcome.waitError != 0 || outcome.timedOut ||
+      outcome.exitCode != 0) {
+    return Tell(outcome);
+  }
 
   CHardLink record;
   record.action = LinkAction::Create;
@@ -137,9 +177,11 @@ win::DWORD AddDrive(const Command& command) {
 
 win::DWORD RemoveDrive(const Command& command) {
   std::u16string path;
-  HardLinkArray links;
-  win::DWORD error = ReadListBesideService(path, links);
+  MachineLock listLock;
+  win::DWORD error = LockList(path, listLock);
   if (error != 0) return error;
+  HardLinkArray links;
+  if ((error = ReadListBesideService(path, links)) != 0) return error;
   const auto removed = std::erase_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
   if (removed > 0 && (error = ReplaceStoredList(path, links)) != 0) {
@@ -147,13 +189,13 @@ win::DWORD RemoveDrive(const Command& command) {
   }
   const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link});
   if (removed == 0) WriteOutput(command.link + u" was not stored.\r\n");
-  if (removed > 0 && outcome.startError == 0 && !outcome.timedOut &&
-      outcome.exitCode == win::ERROR_FILE_NOT_FOUND) {
+  const bool finished = outcome.startError == 0 && outcome.waitError == 0 && !outcome.timedOut;
+  if (removed > 0 && finished && outcome.exitCode == win::ERROR_FILE_NOT_FOUND) {
     // Forgotten, and there was no mapping to take off: what was asked for holds.
     WriteOutput(command.link + u" is no longer stored; it was not mapped.\r\n");
     return 0;
   }
-  if (removed > 0 && outcome.startError == 0 && !outcome.timedOut && outcome.exitCode == 0) {
+  if (removed > 0 && finished && outcome.exitCode == 0) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
   }
   return Tell(outcome);
@@ -222,8 +264,13 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
       return RemoveDrive(*command);
     case Verb::List:
       return List();
-    case Verb::Restore:
+    case Verb::Restore: {
+      // The restore pass reads the list: no change of it runs meanwhile.
+      std::u16string path;
+      MachineLock listLock;
+      if (const win::DWORD error = LockList(path, listLock)) return error;
       return Tell(RunService({}));
+    }
   }
   return win::ERROR_INVALID_PARAMETER;
 }

@@ -49,6 +49,10 @@ std::u16string StartFailureText(win::DWORD code) {
     case win::ERROR_SERVICE_ALREADY_RUNNING:
       advice = u"CorvaneService is still busy with another request. Try again in a moment.";
       break;
+    case win::ERROR_TIMEOUT:
+      advice = u"Other corvane requests kept CorvaneService busy for 30 seconds, so this one was "
+               u"not made. Try again when they have finished.";
+      break;
     default:
       advice = u"CorvaneService could not be started.";
   }

@@ -1,15 +1,13 @@
 #include "frontend/ServiceRequest.h"
 
+#include <algorithm>
+
+#include "frontend/MachineLock.h"
 #include "platform/ServiceConfig.h"
 #include "platform/UniqueHandle.h"
 
 namespace frontend {
 namespace {
-
-// Just after a request's process has reported SERVICE_STOPPED it may still be ending, and a new
-// start is refused meanwhile; it is tried again for this long.
-constexpr win::DWORD kStartRetries = 50;
-constexpr win::DWORD kStartRetryMilliseconds = 100;
 
 win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
   win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
@@ -34,45 +32,78 @@ std::size_t ProgramEnd(std::u16string_view path) {
   return path.find(u' ');
 }
 
+// Starts the service; a start refused because it still runs is tried again, sooner at first:
+// the request before has reported stopping, and its process ends a moment later.
+win::DWORD Start(win::SC_HANDLE service, const std::vector<std::u16string>& arguments) {
+  std::vector<win::LPCWSTR> argv;
+  for (const auto& argument : arguments) argv.push_back(argument.c_str());
+  win::DWORD pause = 1;
+  for (win::DWORD waited = 0;; waited += pause, pause = std::min<win::DWORD>(pause * 2, 50)) {
+    if (win::StartServiceW(service, static_cast<win::DWORD>(argv.size()),
+                           argv.empty() ? nullptr : argv.data())) {
+      return 0;
+    }
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || waited >= kStartRetryMilliseconds) {
+      return error;
+    }
+    win::Sleep(pause);
+  }
+}
+
+// The notification of the service's stop, with the status it stopped with. Thread storage: the
+// system may still fill it in after a wait given up, until the thread (the program) ends.
+struct StopNotice {
+  win::SERVICE_NOTIFYW notify;
+  bool arrived;
+};
+thread_local StopNotice stopNotice;
+
+void OnStop(void* parameter) {
+  auto* notify = static_cast<win::SERVICE_NOTIFYW*>(parameter);
+  static_cast<StopNotice*>(notify->pContext)->arrived = true;
+}
+
 }  // namespace
 
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
   ServiceOutcome outcome;
-  const win::UniqueService service =
+  MachineLock requests;
+  outcome.startError = requests.Acquire(
+      kRequestLockName,
+      u"CorvaneService is carrying out another corvane's request; waiting for it to finish.\r\n");
+  if (outcome.startError != 0) return outcome;
+  win::UniqueService service =
       OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
   if (!service) return outcome;
+  if ((outcome.startError = Start(service.Get(), arguments)) != 0) return outcome;
 
-  std::vector<win::LPCWSTR> argv;
-  for (const auto& argument : arguments) argv.push_back(argument.c_str());
-  for (win::DWORD attempt = 0;; ++attempt) {
-    if (win::StartServiceW(service.Get(), static_cast<win::DWORD>(argv.size()),
-                           argv.empty() ? nullptr : argv.data())) {
-      break;
-    }
-    const win::DWORD error = win::GetLastError();
-    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || attempt == kStartRetries) {
-      outcome.startError = error;
-      return outcome;
-    }
-    win::Sleep(kStartRetryMilliseconds);
-  }
-
-  for (win::DWORD waited = 0;; waited += kPollMilliseconds) {
-    win::SERVICE_STATUS status{};
-    if (!win::QueryServiceStatus(service.Get(), &status)) {
-      outcome.startError = win::GetLastError();
-      return outcome;
-    }
-    if (status.dwCurrentState == win::SERVICE_STOPPED) {
-      outcome.exitCode = status.dwWin32ExitCode;
-      return outcome;
-    }
-    if (waited >= kWaitMilliseconds) {
+  // Asked for after the start, the notice comes for this start's stop: the service is already
+  // stopped, and the notice comes at once, or it comes when it stops. No other front end can
+  // start it meanwhile.
+  StopNotice& notice = stopNotice;
+  notice = StopNotice{};
+  notice.notify.dwVersion = win::SERVICE_NOTIFY_STATUS_CHANGE;
+  notice.notify.pfnNotifyCallback = &OnStop;
+  notice.notify.pContext = &notice;
+  outcome.waitError =
+      win::NotifyServiceStatusChangeW(service.Get(), win::SERVICE_NOTIFY_STOPPED, &notice.notify);
+  if (outcome.waitError != 0) return outcome;
+  while (!notice.arrived) {
+    if (win::SleepEx(kWaitMilliseconds, win::TRUE) != win::WAIT_IO_COMPLETION) {
+      // Closing the handle cancels the request; a notice already on its way runs now.
+      service.Reset();
+      win::SleepEx(0, win::TRUE);
       outcome.timedOut = true;
       return outcome;
     }
-    win::Sleep(kPollMilliseconds);
   }
+  if (notice.notify.dwNotificationStatus != 0) {
+    outcome.waitError = notice.notify.dwNotificationStatus;
+  } else {
+    outcome.exitCode = notice.notify.ServiceStatus.dwWin32ExitCode;
+  }
+  return outcome;
 }
 
 std::u16string ServiceFolder(win::DWORD& error) {

@@ -13,16 +13,20 @@ inline constexpr char16_t kServiceName[] = u"CorvaneService";
 
 struct ServiceOutcome {
   win::DWORD startError = 0;  // the service could not be started (or asked): why
+  win::DWORD waitError = 0;   // started, but its end could not be awaited: why
   bool timedOut = false;      // started, but not stopped within the wait
   win::DWORD exitCode = 0;    // what the service reported when it stopped
 };
 
-// How long a request may take before the front end stops waiting, and how often it looks.
-inline constexpr win::DWORD kPollMilliseconds = 20;
+// How long a request may take before the front end stops waiting.
 inline constexpr win::DWORD kWaitMilliseconds = 60'000;
+// How long a start refused because the service still runs is tried again: the process of the
+// request before ends a moment after it has reported stopping.
+inline constexpr win::DWORD kStartRetryMilliseconds = 5'000;
 
 // Starts the service with these start arguments (none: the restore pass) and waits for
-// SERVICE_STOPPED.
+// SERVICE_STOPPED. Front ends do this one at a time on the whole machine (kRequestLockName), so
+// that the stop each one sees is that of its own start.
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments);
 
 // The folder of the installed service's program, from its record; empty with the reason in

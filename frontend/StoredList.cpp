@@ -1,5 +1,6 @@
 #include "frontend/StoredList.h"
 
+#include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
 
 namespace frontend {
@@ -9,19 +10,37 @@ bool Busy(win::DWORD error) {
   return error == win::ERROR_SHARING_VIOLATION || error == win::ERROR_ACCESS_DENIED;
 }
 
-win::DWORD WriteNewList(const std::u16string& path, HardLinkArray& links) {
-  win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_WRITE, 0, nullptr,
-                                        win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return win::GetLastError();
+// A failure the system gave no reason for is still a failure.
+win::DWORD WriteFailure() {
+  const win::DWORD error = win::GetLastError();
+  return error != 0 ? error : win::ERROR_WRITE_FAULT;
+}
+
+// Makes a new file of this writer's own beside the list: a name no file has, created only if
+// it is still free, so that no other writer's file, nor one left behind by a writer that died,
+// is ever taken over.
+win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) {
+  for (int n = 1; n <= kNewFileNames; ++n) {
+    name = path + u"." + DecimalText(n) + u".new";
+    win::UniqueFile file(win::CreateFileW(name.c_str(), win::GENERIC_WRITE, 0, nullptr,
+                                          win::CREATE_NEW, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || win::GetLastError() != win::ERROR_FILE_EXISTS) return file;
+  }
+  return {};
+}
+
+// Writes the list into `file` and waits until it is on the disk: the move that follows is
+// written through, and without the flush a power cut could leave the list's new name on bytes
+// that never reached the disk.
+win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
   try {
-    LinkArchive archive(file.Get(), LinkArchive::Mode::store);
+    LinkArchive archive(file, LinkArchive::Mode::store);
     links.Serialize(archive);
     archive.Close();
   } catch (const ArchiveError&) {
-    const win::DWORD error = win::GetLastError();
-    return error != 0 ? error : win::ERROR_WRITE_FAULT;
+    return WriteFailure();
   }
-  return 0;
+  return win::FlushFileBuffers(file) ? 0 : WriteFailure();
 }
 
 }  // namespace
@@ -47,8 +66,14 @@ win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
 }
 
 win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
-  const std::u16string fresh = path + u".new";
-  if (const win::DWORD error = WriteNewList(fresh, links)) {
+  std::u16string fresh;
+  win::DWORD error = 0;
+  {
+    win::UniqueFile file = CreateOwnFile(path, fresh);
+    if (!file) return win::GetLastError();
+    error = WriteNewList(file.Get(), links);
+  }
+  if (error != 0) {
     win::DeleteFileW(fresh.c_str());
     return error;
   }
@@ -57,7 +82,7 @@ win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH)) {
       return 0;
     }
-    const win::DWORD error = win::GetLastError();
+    error = win::GetLastError();
     if (!Busy(error) || attempt == kBusyRetries) {
       win::DeleteFileW(fresh.c_str());
       return error;

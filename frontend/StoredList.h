@@ -18,8 +18,12 @@ inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
 // be opened, ERROR_SHARING_VIOLATION once it stayed busy.
 win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links);
 
-// Writes `links` into a new file beside `path` and moves it over the list in one step. On
-// failure the list is as it was, no new file is left behind, and the code says why.
+// How many names a writer tries for its new file ("Corvane.dat.1.new", ...).
+inline constexpr int kNewFileNames = 100;
+
+// Writes `links` into a new file of this writer's own beside `path`, flushes it to the disk and
+// moves it over the list in one step. On failure the list is as it was, no new file is left
+// behind, and the code says why. The caller holds the list lock (kListLockName).
 win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links);
 
 }  // namespace frontend

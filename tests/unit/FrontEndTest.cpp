@@ -13,6 +13,7 @@
 #include "frontend/Arguments.h"
 #include "engine/LinkList.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/MachineLock.h"
 #include "platform/UniqueHandle.h"
 #include "tests/unit/ServiceHarness.h"
 
@@ -20,6 +21,7 @@ namespace corvane_test {
 namespace {
 
 constexpr char16_t kFrontEnd[] = u"C:\\Program Files\\Corvane\\corvane.exe";
+constexpr char16_t kFolder[] = u"C:\\Program Files\\Corvane";
 constexpr char16_t kList[] = u"C:\\Program Files\\Corvane\\Corvane.dat";
 
 struct ParseCase {
@@ -152,7 +154,8 @@ struct StartFailureCase {
   std::function<void(sim::Machine&)> arrange;
   win::DWORD exitCode;
   std::string advice;  // the first line on standard error
-  int waits = 0;       // only a busy service is tried again: 50 times, a tenth of a second apart
+  // Only a busy service is tried again, for five seconds: 1, 2, 4 ... 32 ms apart, then 50 ms.
+  int waits = 0;
 };
 
 class StartFailures : public FrontEnd, public ::testing::WithParamInterface<StartFailureCase> {};
@@ -204,7 +207,23 @@ INSTANTIATE_TEST_SUITE_P(
                          win::ERROR_SERVICE_ALREADY_RUNNING,
                          "CorvaneService is still busy with another request. Try again in a "
                          "moment.",
-                         50}),
+                         105},
+        StartFailureCase{"CannotWait",
+                         [](sim::Machine& m) {
+                           m.FailNext("NotifyServiceStatusChangeW", win::ERROR_NOT_ENOUGH_MEMORY);
+                         },
+                         win::ERROR_NOT_ENOUGH_MEMORY,
+                         "CorvaneService was started, but corvane could not wait for it to "
+                         "finish. See how it is doing with: sc query CorvaneService"},
+        // Held by a corvane of the test's own thread; the waits pass no time.
+        StartFailureCase{"OtherRequestsTooLong",
+                         [](sim::Machine& m) {
+                           win::CreateMutexW(nullptr, win::TRUE, frontend::kRequestLockName);
+                           m.FailNext("WaitForSingleObject", win::WAIT_TIMEOUT, 3);
+                         },
+                         win::ERROR_TIMEOUT,
+                         "CorvaneService is carrying out another corvane's request; waiting for "
+                         "it to finish."}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FrontEnd, ServiceBusyForAMomentIsWaitedFor) {
@@ -247,10 +266,10 @@ TEST_F(FrontEnd, RequestNotFinishedInAMinuteIsGivenUp) {
   lingeringStop = false;
   machine.InstallProgram(kServiceImage, LingeringService());
   int waits = 0;
-  machine.OnCall("Sleep", [&waits] { ++waits; });
-  machine.FailNext("Sleep", 0, 100000);
+  machine.OnCall("SleepEx", [&waits] { ++waits; });
+  machine.FailNext("SleepEx", 0, 100000);
   EXPECT_EQ(Run({u"restore"}), win::ERROR_SERVICE_REQUEST_TIMEOUT);
-  EXPECT_EQ(waits, 3000);  // a minute, looked at every 20 ms
+  EXPECT_EQ(waits, 2);  // the minute, then the notice's cancellation
   EXPECT_EQ(machine.ConsoleText(),
             "CorvaneService did not finish within 60 seconds; it may still be working. See how it "
             "is doing with: sc query CorvaneService\r\n");
@@ -275,7 +294,7 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"remove", u"drive", u"S:"}), 0u);  // stored, though not mapped now
   EXPECT_EQ(Run({u"remove", u"drive", u"T:"}), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".new"));
+  EXPECT_EQ(machine.List(kFolder), (std::vector<std::u16string>{u"Corvane.dat"}));
   const std::string shown = machine.ConsoleText();
   EXPECT_NE(shown.find("Create Drive Q: -> C:\\work\\data  (mapped now)\r\n"
                        "Create Drive S: -> C:\\work  (not mapped now)\r\n"),
@@ -324,7 +343,7 @@ TEST_P(ListProblems, LeaveTheListAsItWas) {
             std::string::npos)
       << machine.ConsoleText();
   EXPECT_EQ(machine.FileContent(kList), before);
-  EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".new"));
+  EXPECT_EQ(machine.List(kFolder), (std::vector<std::u16string>{u"Corvane.dat"}));
   EXPECT_EQ(machine.DosDevice(u"Q:").size(), GetParam().mapped ? 1u : 0u);
 }
 
@@ -352,6 +371,21 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
                         },
                         112, true, " could not be changed; it is as it was.", 2},
+        ListProblemCase{"FlushFails",
+                        [](sim::Machine& m, win::UniqueFile&) {
+                          m.FailNext("FlushFileBuffers", 112);
+                        },
+                        112, true, " could not be changed; it is as it was.", 2},
+        // Held by a corvane of the test's own thread; the waits pass no time.
+        ListProblemCase{"ChangedElsewhereTooLong",
+                        [](sim::Machine& m, win::UniqueFile&) {
+                          win::CreateMutexW(nullptr, win::TRUE, frontend::kListLockName);
+                          m.FailNext("WaitForSingleObject", win::WAIT_TIMEOUT, 2);
+                        },
+                        win::ERROR_TIMEOUT, false,
+                        " stayed busy with another corvane for 30 seconds, so nothing was changed. "
+                        "Try again when it has finished.",
+                        0},
         ListProblemCase{"WriteFailsWithoutAReason",
                         [](sim::Machine& m, win::UniqueFile&) { m.FailNext("WriteFile", 0); },
                         win::ERROR_WRITE_FAULT, true, " could not be changed; it is as it was.", 2},
@@ -427,6 +461,93 @@ TEST_F(FrontEnd, ListHeldWhenReplacedIsWaitedFor) {
   machine.OnCall("Sleep", [&held] { held.Reset(); });
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+}
+
+// A second corvane started at one step of a first: it waits for the first's lock, and each
+// ends as it would alone.
+struct InterleaveCase {
+  const char* step;  // the first's call during which the second is started
+  std::vector<std::u16string> first, second;
+  win::DWORD firstExit, secondExit;
+  std::vector<std::string> stored;
+};
+
+class Interleaved : public FrontEnd, public ::testing::WithParamInterface<InterleaveCase> {};
+
+TEST_P(Interleaved, NeitherLosesTheOthersWork) {
+  machine.PutFile(kList, std::string(2, '\0'));  // a list of no records
+  std::atomic<bool> armed{true}, waiting{false};
+  std::atomic<win::DWORD> secondExit{0xdeadbeef};
+  std::thread second;
+  machine.OnCall("WaitForSingleObject", [&waiting] { waiting = true; });
+  machine.OnCall(GetParam().step, [&] {
+    if (!armed.exchange(false)) return;
+    waiting = false;
+    second = std::thread([&] { secondExit = Run(GetParam().second); });
+    while (!waiting && secondExit == 0xdeadbeef) std::this_thread::yield();
+  });
+  EXPECT_EQ(Run(GetParam().first), GetParam().firstExit);
+  ASSERT_TRUE(second.joinable());
+  second.join();
+  EXPECT_EQ(secondExit, GetParam().secondExit);
+  if (!GetParam().stored.empty()) {
+    EXPECT_EQ(StoredRecords(), GetParam().stored);
+  }
+}
+
+const std::vector<std::u16string> kAddQ = {u"add", u"drive", u"Q:", u"data"};
+const std::vector<std::u16string> kAddR = {u"add", u"drive", u"R:", u"C:\\work"};
+const std::vector<std::string> kBoth = {"1,0,Q:,C:\\work\\data", "1,0,R:,C:\\work"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, Interleaved,
+    ::testing::Values(
+        InterleaveCase{"ReadFile", kAddQ, kAddR, 0, 0, kBoth},
+        InterleaveCase{"StartServiceW", kAddQ, kAddR, 0, 0, kBoth},
+        InterleaveCase{"WriteFile", kAddQ, kAddR, 0, 0, kBoth},
+        InterleaveCase{"FlushFileBuffers", kAddQ, kAddR, 0, 0, kBoth},
+        InterleaveCase{"MoveFileExW", kAddQ, kAddR, 0, 0, kBoth},
+        InterleaveCase{"NotifyServiceStatusChangeW",
+                       {u"create", u"file", u"b.txt", u"a.txt"},
+                       {u"create", u"file", u"c.txt", u"missing.txt"},
+                       0, win::ERROR_FILE_NOT_FOUND, {}}),
+    [](const auto& p) { return std::string(p.param.step); });
+
+// A corvane that died holding the list's lock keeps nobody waiting.
+TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
+  machine.InstallProgram(u"C:\\dies.exe", sim::Program{[] {
+                           const win::HANDLE lock =
+                               win::CreateMutexW(nullptr, win::FALSE, frontend::kListLockName);
+                           return win::WaitForSingleObject(lock, 0);
+                         },
+                                                     {}});
+  EXPECT_EQ(machine.RunProgram(u"C:\\dies.exe", u"dies"), win::WAIT_OBJECT_0);
+  EXPECT_EQ(Run(kAddQ), 0u);
+  EXPECT_EQ(machine.ConsoleText(), "Q: is mapped onto C:\\work\\data, now and at every boot.\r\n");
+}
+
+// The new list is on the disk before it replaces the old one, and it is a file of the writer's
+// own: another's is left alone.
+TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
+  machine.PutFile(std::u16string(kList) + u".1.new", "another writer's");
+  EXPECT_EQ(Run(kAddQ), 0u);
+  machine.PowerCut();
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_EQ(machine.FileContent(std::u16string(kList) + u".1.new"), "another writer's");
+  EXPECT_EQ(machine.List(kFolder), (std::vector<std::u16string>{u"Corvane.dat", u"Corvane.dat.1.new"}));
+}
+
+// The list's lock is no lock on the list itself: the boot pass reads it while a change waits.
+TEST_F(FrontEnd, BootPassReadsWhileAChangeHoldsTheLock) {
+  EXPECT_EQ(Run(kAddQ), 0u);
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
+  sim::ServiceRun boot;
+  machine.OnCall("FlushFileBuffers", [&] {
+    if (boot.reports.empty()) boot = machine.StartService(u"CorvaneService", {});
+  });
+  EXPECT_EQ(Run(kAddR), 0u);
+  EXPECT_EQ(boot.exitCode, 0u);
+  EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
 }
 
 // The list lies beside the program however the record writes its path.
