@@ -431,6 +431,82 @@ expect "add output" 'U: is mapped onto C:\e2e\Ünï日本, now and at every boot
 run_corvane remove drive U:
 finish
 
+# Many corvane at once, as deployment scripts start them. together COMMAND...: starts one
+# corvane per COMMAND (its words are the arguments) from C:\e2e, all at once, and waits for each;
+# together_status is their exit codes in the order given.
+together() {
+  local dir command i=0 pids=()
+  dir=$(mktemp -d)
+  for command in "$@"; do
+    # shellcheck disable=SC2086 # the command's words are the arguments
+    (cd "$drive_c/e2e" && wine 'C:\Corvane\corvane.exe' $command </dev/null >/dev/null 2>&1
+     echo $? >"$dir/$i") &
+    pids+=($!)
+    i=$((i + 1))
+  done
+  wait "${pids[@]}"
+  together_status=$(for ((j = 0; j < i; j++)); do cat "$dir/$j"; done | tr '\n' ' ')
+  rm -rf "$dir"
+}
+# How many lines of `corvane list` match an extended regular expression.
+listed() {
+  run_corvane list
+  grep -cE "$1" <<<"$front_output"
+}
+# A list of their own: the earlier scenarios left records in theirs.
+rm -f "$drive_c/Corvane/Corvane.dat"
+letters=(G H I K L M N O)
+adds=() removes=()
+for letter in "${letters[@]}"; do
+  adds+=("add drive $letter: data")
+  removes+=("remove drive $letter:")
+done
+for round in 1 2 3; do
+  begin "frontend-eight-adds-at-once-round-$round"
+  together "${adds[@]}"
+  expect "exit codes" "0 0 0 0 0 0 0 0 " "$together_status"
+  for letter in "${letters[@]}"; do
+    expect "$letter: mapping" '\??\C:\e2e\data' "$(probe dosdevice "$letter:")"
+  done
+  expect "stored and mapped" 8 "$(listed '^Create Drive [G-IK-O]: -> C:\\e2e\\data  \(mapped now\)$')"
+  finish
+
+  begin "frontend-eight-removes-at-once-round-$round"
+  together "${removes[@]}"
+  expect "exit codes" "0 0 0 0 0 0 0 0 " "$together_status"
+  for letter in "${letters[@]}"; do
+    probe dosdevice "$letter:" >/dev/null
+    expect "probe status for $letter:" 1 "$?"
+  done
+  expect "stored" 0 "$(listed '^Create Drive [G-IK-O]:')"
+  finish
+
+  begin "frontend-one-letter-added-by-four-at-once-round-$round"
+  together "add drive J: data" "add drive J: data" "add drive J: data" "add drive J: data"
+  expect "exit codes, sorted (183: already stored)" "0 183 183 183" \
+    "$(tr ' ' '\n' <<<"$together_status" | grep . | sort -n | tr '\n' ' ' | sed 's/ $//')"
+  expect "stored" 1 "$(listed '^Create Drive J: -> C:\\e2e\\data  \(mapped now\)$')"
+  run_corvane remove drive J:
+  expect "remove status" 0 "$front_status"
+  finish
+
+  begin "frontend-six-requests-at-once-three-failing-round-$round"
+  together "create file made1.txt front.txt" "create file lost1.txt missing.txt" \
+    "create file made2.txt front.txt" "create file lost2.txt missing.txt" \
+    "create file made3.txt front.txt" "create file lost3.txt missing.txt"
+  expect "exit codes" "0 2 0 2 0 2 " "$together_status"
+  expect "links of front.txt" 4 "$(probe links "$E\\front.txt")"
+  for n in 1 2 3; do
+    run_corvane delete file "made$n.txt"
+  done
+  expect "links of front.txt after the deletes" 1 "$(probe links "$E\\front.txt")"
+  finish
+done
+
+begin frontend-leaves-only-the-list-beside-the-programs
+expect "files beside the programs" "Corvane.dat" "$(ls -A "$drive_c/Corvane" | grep -vi '\.exe$')"
+finish
+
 # Removal, last: -RegServer takes the record and LocalService and keeps the entries;
 # -UnregServer leaves HKCR\AppID alone; a second one finds nothing registered.
 begin regserver-removes-the-record-and-local-service

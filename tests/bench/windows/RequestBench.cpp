@@ -1,6 +1,8 @@
 // Front end against floor: each round runs a Drive Create and a Drive Delete through corvane.exe
 // and through the floor program, each as a process of its own from start to exit, alternating
-// which goes first, and reports the medians and the front end's overhead. Figures, not a test.
+// which goes first, and reports the medians and the front end's overhead. Then eight adds of
+// eight letters (and their removes) through corvane.exe, started together against one after
+// another. Figures, not a test.
 //
 //   RequestBench.exe ROUNDS FRONTEND FLOOR TARGET
 #include <process.h>
@@ -39,6 +41,29 @@ bool Time(const std::vector<const wchar_t*>& command, Series& series) {
   return true;
 }
 
+// Eight corvane commands, one letter each: started together, or one after another; the time
+// from the first start to the last exit, or 0 when one failed.
+double Eight(const wchar_t* frontEnd, const wchar_t* verb, const wchar_t* target, bool together) {
+  static const wchar_t* const letters[] = {L"K:", L"L:", L"M:", L"N:", L"O:", L"P:", L"Q:", L"R:"};
+  std::vector<intptr_t> running;
+  bool ok = true;
+  const auto start = std::chrono::steady_clock::now();
+  for (const wchar_t* letter : letters) {
+    const wchar_t* argv[] = {frontEnd, verb, L"drive", letter, target, nullptr};
+    if (together) {
+      running.push_back(_wspawnv(_P_NOWAIT, frontEnd, argv));
+    } else {
+      ok = _wspawnv(_P_WAIT, frontEnd, argv) == 0 && ok;
+    }
+  }
+  for (intptr_t process : running) {
+    int code = -1;
+    ok = process != -1 && _cwait(&code, process, 0) != -1 && code == 0 && ok;
+  }
+  const auto end = std::chrono::steady_clock::now();
+  return ok ? std::chrono::duration<double, std::milli>(end - start).count() : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -72,5 +97,21 @@ int wmain(int argc, wchar_t** argv) {
   std::wprintf(L"%d rounds; medians of each program's run, process start to exit\n", rounds);
   report(L"Drive Create", floorCreate, frontCreate);
   report(L"Drive Delete", floorDelete, frontDelete);
+  Series alone, together;
+  for (int round = 0; round < std::max(1, rounds / 5); ++round) {
+    const double oneByOne = Eight(frontEnd, L"add", target, false);
+    const bool removed = Eight(frontEnd, L"remove", nullptr, false) > 0;
+    const double atOnce = Eight(frontEnd, L"add", target, true);
+    if (oneByOne == 0 || !removed || atOnce == 0 || Eight(frontEnd, L"remove", nullptr, true) == 0) {
+      std::fwprintf(stderr, L"eight adds or removes did not all succeed\n");
+      return 1;
+    }
+    alone.milliseconds.push_back(oneByOne);
+    together.milliseconds.push_back(atOnce);
+  }
+  const double aloneMedian = alone.Median();
+  const double togetherMedian = together.Median();
+  std::wprintf(L"Eight adds   one after another %7.1f ms   started together %7.1f ms   ratio %.2f\n",
+               aloneMedian, togetherMedian, togetherMedian / aloneMedian);
   return 0;
 }
