@@ -94,8 +94,10 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
       // Closing the handle cancels the request; a notice already on its way runs now.
       service.Reset();
       win::SleepEx(0, win::TRUE);
-      outcome.timedOut = true;
-      return outcome;
+      if (!notice.arrived) {
+        outcome.timedOut = true;
+        return outcome;
+      }
     }
   }
   if (notice.notify.dwNotificationStatus != 0) {
