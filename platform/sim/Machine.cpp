@@ -494,8 +494,14 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
   return DeliverControl(session, control);
 }
 
+void Machine::AnswerServiceDatabaseLockAsWindowsXp() {
+  Guard guard(Lock());
+  state_->services->lockAsWindowsXp = true;
+}
+
 void Machine::HoldServiceDatabaseLock(std::u16string owner, win::DWORD seconds) {
   Guard guard(Lock());
+  state_->services->lockAsWindowsXp = true;
   DatabaseLock lock;
   lock.owner = std::move(owner);
   lock.since = std::chrono::steady_clock::now();

@@ -172,9 +172,16 @@ class Machine {
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
 
-  // The service database lock, as a process other than the programs holds it: `owner` is the
-  // account name a lock status query reports, held for `seconds` seconds at every query. While
-  // held, LockServiceDatabase fails with ERROR_SERVICE_DATABASE_LOCKED.
+  // The service database lock answers as on Windows 7 and later unless this is called: every
+  // LockServiceDatabase returns a lock of its own that holds nothing back, and a status query
+  // reports the database unlocked (the lock has no effect since Windows Vista). Called, the lock
+  // is the one Windows XP and Server 2003 enforce: one holder at a time, starts refused while it
+  // is held, and a status query that names the holder.
+  void AnswerServiceDatabaseLockAsWindowsXp();
+  // The service database lock, as a process other than the programs holds it on a machine that
+  // answers as Windows XP did (it switches that on): `owner` is the account name a lock status
+  // query reports, held for `seconds` seconds at every query. While held, LockServiceDatabase
+  // fails with ERROR_SERVICE_DATABASE_LOCKED.
   void HoldServiceDatabaseLock(std::u16string owner, win::DWORD seconds);
   // Releases the lock, whoever holds it.
   void ReleaseServiceDatabaseLock();

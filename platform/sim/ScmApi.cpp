@@ -313,8 +313,12 @@ BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
     if (record.markedForDeletion) return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
     if (record.startType == SERVICE_DISABLED) return sim::Fail(ERROR_SERVICE_DISABLED, FALSE);
     // The manager takes the database lock to start a service (Windows XP and Server 2003), so a
-    // lock held by anyone, the caller included, refuses the start.
+    // lock held by anyone, the caller included, refuses the start. Later versions start anyway.
     if (sim::State().services->lock) return sim::Fail(ERROR_SERVICE_DATABASE_LOCKED, FALSE);
+    // A start argument is at most SC_MAX_ARGUMENT_LENGTH (1024) characters with its NUL.
+    for (const auto& argument : args) {
+      if (argument.size() >= 1024) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
   }
   // The service main receives the service's name, then these arguments.
   if (const DWORD refused = sim::LaunchService(sim::State(), key, std::move(args))) {
@@ -456,6 +460,13 @@ SC_LOCK LockServiceDatabase(SC_HANDLE manager) {
   if (handle == nullptr || !handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, SC_LOCK{});
   if ((handle->access & SC_MANAGER_LOCK) == 0) return sim::Fail(ERROR_ACCESS_DENIED, SC_LOCK{});
   auto& services = *sim::State().services;
+  if (!services.lockAsWindowsXp) {
+    // Since Windows Vista: a lock of its own, which holds nothing back.
+    const std::uintptr_t value = services.nextLock;
+    services.nextLock += 4;
+    services.issuedLocks.insert(value);
+    return reinterpret_cast<SC_LOCK>(value);
+  }
   if (services.lock) return sim::Fail(ERROR_SERVICE_DATABASE_LOCKED, SC_LOCK{});
   sim::DatabaseLock lock;
   lock.value = services.nextLock;
@@ -472,7 +483,9 @@ SC_LOCK LockServiceDatabase(SC_HANDLE manager) {
 BOOL UnlockServiceDatabase(SC_LOCK lock) {
   if (sim::Intercept("UnlockServiceDatabase")) return FALSE;
   sim::Guard guard(sim::Lock());
-  auto& held = sim::State().services->lock;
+  auto& services = *sim::State().services;
+  if (services.issuedLocks.erase(reinterpret_cast<std::uintptr_t>(lock)) > 0) return TRUE;
+  auto& held = services.lock;
   // Only the lock in force is released; a lock held elsewhere has no value here.
   if (lock == nullptr || !held || held->value != reinterpret_cast<std::uintptr_t>(lock)) {
     return sim::Fail(ERROR_INVALID_SERVICE_LOCK, FALSE);

@@ -154,7 +154,7 @@ void RemoveIfDeleted(MachineState& state, const std::u16string& key) {
 }
 
 void ReleaseLockOf(MachineState& state, const Process& process) {
-  auto& lock = state.services->lock;
+  auto& lock = state.services->lock;  // an enforced lock; the others hold nothing to release
   if (lock && lock->process == &process) lock.reset();
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,7 +99,11 @@ class ServiceManager {
   // Runs that go on after their start returned (Machine::HoldServiceRunning, StartServiceW);
   // joined when the machine goes.
   std::vector<std::thread> backgroundRuns;
+  // Windows XP and Server 2003 enforce the database lock; later versions hand out locks that
+  // hold nothing back (issued, until unlocked).
+  bool lockAsWindowsXp = false;
   std::optional<DatabaseLock> lock;
+  std::set<std::uintptr_t> issuedLocks;
   // Lock values are never reused, so a stale one is refused; their range is their own, as an
   // SC_LOCK is no handle either.
   std::uintptr_t nextLock = 0x30000000;

@@ -454,25 +454,18 @@ INSTANTIATE_TEST_SUITE_P(
                                         win::ERROR_SERVICE_MARKED_FOR_DELETE}),
     Label<ChangeRefusalCase>);
 
-// The database lock as Windows XP and Server 2003 document it; Windows Vista and later hand out a
-// lock that has no effect.
-TEST_F(ScmContractTest, DatabaseLockIsExclusiveUntilUnlocked) {
+// Since Windows Vista the database lock has no effect: every LockServiceDatabase hands out a
+// lock, whoever holds one already, and each is unlocked.
+TEST_F(ScmContractTest, DatabaseLockHoldsNothingBack) {
   win::SetLastError(0xdeadbeef);
   const win::SC_LOCK lock = win::LockServiceDatabase(manager_.Get());
   ASSERT_NE(lock, nullptr) << win::GetLastError();
   win::SetLastError(0xdeadbeef);
   const win::SC_LOCK second = win::LockServiceDatabase(manager_.Get());
-  const win::DWORD secondError = win::GetLastError();
+  EXPECT_NE(second, nullptr) << win::GetLastError();
+  EXPECT_EQ(win::GetLastError(), 0xdeadbeefu);
+  EXPECT_NE(win::UnlockServiceDatabase(second), win::FALSE) << win::GetLastError();
   EXPECT_NE(win::UnlockServiceDatabase(lock), win::FALSE) << win::GetLastError();
-  if (CurrentBackend() == Backend::Wine) {
-    EXPECT_NE(second, nullptr);
-    EXPECT_EQ(secondError, 0xdeadbeefu);
-    GTEST_SKIP() << "Wine 8: every LockServiceDatabase returns the same dummy lock";
-  }
-  EXPECT_EQ(second, nullptr);
-  EXPECT_EQ(secondError, win::ERROR_SERVICE_DATABASE_LOCKED);
-  win::UniqueServiceLock again(win::LockServiceDatabase(manager_.Get()));
-  EXPECT_TRUE(again) << "not released: " << win::GetLastError();
 }
 
 TEST_F(ScmContractTest, UnlockOfNoLockIsAnInvalidLock) {
@@ -523,13 +516,12 @@ TEST_P(ScmLockStatusTest, FillsTheBufferOrAsksForMore) {
         std::all_of(std::begin(buffer), std::end(buffer), [](win::BYTE b) { return b == 0xA5; }));
     return;
   }
+  // A lock taken has no effect since Windows Vista: the database reads unlocked either way.
   ASSERT_NE(result, win::FALSE) << win::GetLastError();
-  EXPECT_EQ(status->fIsLocked != 0, c.locked);
+  EXPECT_EQ(status->fIsLocked, 0u);
   ASSERT_EQ(reinterpret_cast<win::BYTE*>(status->lpLockOwner), buffer + kRecord);
-  const std::u16string_view owner(status->lpLockOwner);
-  EXPECT_EQ(owner.empty(), !c.locked);
-  EXPECT_LE(kRecord + (owner.size() + 1) * 2, sizeof buffer);
-  EXPECT_LE(status->dwLockDuration, c.locked ? 60u : 0u);
+  EXPECT_EQ(std::u16string_view(status->lpLockOwner), u"");
+  EXPECT_EQ(status->dwLockDuration, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Buffers, ScmLockStatusTest,
@@ -601,10 +593,10 @@ INSTANTIATE_TEST_SUITE_P(
         StartRefusalCase{"MarkedForDelete", StartSetup::Deleted,
                          win::ERROR_SERVICE_MARKED_FOR_DELETE, win::ERROR_FILE_NOT_FOUND,
                          "Wine 8 starts a record marked for deletion"},
-        // As Windows XP and Server 2003 document it; later versions ignore the lock.
-        StartRefusalCase{"DatabaseLocked", StartSetup::Locked, win::ERROR_SERVICE_DATABASE_LOCKED,
-                         win::ERROR_FILE_NOT_FOUND,
-                         "Wine 8: the database lock is a dummy that holds back no start"}),
+        // Since Windows Vista the lock holds back no start: it fails as any start of this
+        // record does.
+        StartRefusalCase{"DatabaseLocked", StartSetup::Locked, win::ERROR_FILE_NOT_FOUND, 0,
+                         ""}),
     Label<StartRefusalCase>);
 
 TEST_F(ScmContractTest, NeverStartedServiceIsStoppedWithNeverStarted) {

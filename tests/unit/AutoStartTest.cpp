@@ -161,6 +161,7 @@ TEST_F(AutoStart, TwoRunsChangeOnlyTheStartTypeAndIgnoreArguments) {
 }
 
 TEST_F(AutoStart, ReleasesTheLockBeforeTheServiceHandle) {
+  machine.AnswerServiceDatabaseLockAsWindowsXp();  // where a lock held can be seen
   bool lockedWhenClosing = true;
   machine.OnCall("CloseServiceHandle", [&] {
     if (machine.OpenHandles() == 2) lockedWhenClosing = machine.ServiceDatabaseLocked();

@@ -224,6 +224,7 @@ TEST(SimServiceLock, HeldElsewhereUntilReleased) {
 
 TEST(SimServiceLock, ProgramsLockGoesWithItsProcess) {
   sim::Machine machine;
+  machine.AnswerServiceDatabaseLockAsWindowsXp();
   win::SC_LOCK taken = nullptr;
   LockStatus whileRunning;
   machine.InstallProgram(
