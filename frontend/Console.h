@@ -4,9 +4,15 @@
 
 #include <string_view>
 
+#include "platform/WinApi.h"
+
 namespace frontend {
 
 void WriteOutput(std::u16string_view text);
 void WriteError(std::u16string_view text);
+
+// The code of the first write of this program that failed (0 when none has), cleared by asking:
+// a command whose text did not get out has not done what it was asked.
+win::DWORD TakeWriteFailure();
 
 }  // namespace frontend

@@ -278,11 +278,16 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
 }  // namespace
 
 win::DWORD RunFrontEnd(const std::vector<std::u16string>& arguments) {
+  TakeWriteFailure();
+  win::DWORD code = 0;
   try {
-    return Run(arguments);
+    code = Run(arguments);
   } catch (const std::bad_alloc&) {
-    return win::ERROR_NOT_ENOUGH_MEMORY;
+    code = win::ERROR_NOT_ENOUGH_MEMORY;
   }
+  // What was done is reported only if it could be written; a failure keeps its own code.
+  const win::DWORD writeFailure = TakeWriteFailure();
+  return code != 0 ? code : writeFailure;
 }
 
 }  // namespace frontend

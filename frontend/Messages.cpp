@@ -49,6 +49,10 @@ std::u16string StartFailureText(win::DWORD code) {
     case win::ERROR_SERVICE_ALREADY_RUNNING:
       advice = u"CorvaneService is still busy with another request. Try again in a moment.";
       break;
+    case win::ERROR_FILENAME_EXCED_RANGE:
+      advice = u"A link or target of 1024 characters or more cannot be passed to CorvaneService: "
+               u"a start argument holds at most 1023 characters. Nothing was changed.";
+      break;
     case win::ERROR_TIMEOUT:
       advice = u"Other corvane requests kept CorvaneService busy for 30 seconds, so this one was "
                u"not made. Try again when they have finished.";

@@ -18,6 +18,10 @@ struct ServiceOutcome {
   win::DWORD exitCode = 0;    // what the service reported when it stopped
 };
 
+// The longest start argument the service control manager passes on: SC_MAX_ARGUMENT_LENGTH is
+// 1024 characters with the terminating NUL.
+inline constexpr std::size_t kLongestArgument = 1023;
+
 // How long a request may take before the front end stops waiting.
 inline constexpr win::DWORD kWaitMilliseconds = 60'000;
 // How long a start refused because the service still runs is tried again: the process of the

@@ -121,6 +121,10 @@ BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
   return TRUE;
 }
 
+namespace {
+constexpr std::size_t kConsoleHeapBytes = 64 * 1024 - 1;
+}  // namespace
+
 BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
                    void* /*reserved*/) {
   if (sim::Intercept("WriteConsoleW")) return FALSE;
@@ -134,6 +138,12 @@ BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* writte
   }
   if (text == nullptr && length > 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // The text passes through a heap of 64 KB that the process shares with the console (Windows
+  // 7): a write that does not fit fails, and none of it is shown.
+  if (length > kConsoleHeapBytes / sizeof(char16_t)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
   if (length > 0) {

@@ -2,6 +2,7 @@
 // the command line, the requests, the stored list and what the user reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -404,6 +405,16 @@ INSTANTIATE_TEST_SUITE_P(
                         win::ERROR_PATH_NOT_FOUND, false, " cannot be read."}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Writes the list as another program would.
+void PutList(const HardLinkArray& list) {
+  HardLinkArray links = list;
+  win::UniqueFile file(
+      win::CreateFileW(kList, win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS, 0, nullptr));
+  LinkArchive archive(file.Get(), LinkArchive::Mode::store);
+  links.Serialize(archive);
+  archive.Close();
+}
+
 // A list written elsewhere: every record is shown as it is, and letters match in either case.
 TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   HardLinkArray links;
@@ -420,13 +431,7 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   add(LinkAction::Delete, LinkKind::Drive, u"a:", u"C:\\x");
   add(LinkAction::Create, LinkKind::Drive, u"z:", u"C:\\work");
   add(static_cast<LinkAction>(5), static_cast<LinkKind>(17), u"k", u"t");
-  {
-    win::UniqueFile file(win::CreateFileW(kList, win::GENERIC_WRITE, 0, nullptr,
-                                          win::CREATE_ALWAYS, 0, nullptr));
-    LinkArchive archive(file.Get(), LinkArchive::Mode::store);
-    links.Serialize(archive);
-    archive.Close();
-  }
+  PutList(links);
   EXPECT_EQ(Run({u"create", u"drive", u"Z:", u"C:\\"}), 0u);
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
@@ -438,6 +443,30 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   EXPECT_EQ(Run({u"remove", u"drive", u"A:"}), 0u);  // stored, though not mapped
   EXPECT_EQ(Run({u"remove", u"drive", u"Z:"}), 0u);
   EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,2,C:\\l.txt,C:\\t.txt", "5,17,k,t"}));
+}
+
+// Long output goes to the console in pieces it can take; a write that fails fails the command.
+TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
+  HardLinkArray links;
+  links.records.resize(3000);
+  for (auto& record : links.records) record.link = record.target = u"C:\\work\\data";
+  PutList(links);
+  EXPECT_EQ(Run({u"list"}), 0u);
+  const std::string shown = machine.ConsoleText();
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 3000) << shown.size();
+  machine.FailNext("WriteConsoleW", win::ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(Run({u"list"}), win::ERROR_NOT_ENOUGH_MEMORY);
+}
+
+// SC_MAX_ARGUMENT_LENGTH: C:\work\ and 1015 characters make the longest start argument.
+TEST_F(FrontEnd, StartArgumentsLongerThanTheServiceTakesAreRefused) {
+  EXPECT_EQ(Run({u"create", u"drive", u"X:", std::u16string(1015, u'd')}), 0u);
+  EXPECT_EQ(Run({u"create", u"drive", u"Y:", std::u16string(1016, u'd')}),
+            win::ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_TRUE(machine.DosDevice(u"Y:").empty());
+  EXPECT_NE(machine.ConsoleText().find("A link or target of 1024 characters or more cannot be "
+                                       "passed to CorvaneService"),
+            std::string::npos);
 }
 
 TEST_F(FrontEnd, ListHeldForAMomentIsWaitedFor) {
