@@ -431,6 +431,32 @@ expect "add output" 'U: is mapped onto C:\e2e\Ünï日本, now and at every boot
 run_corvane remove drive U:
 finish
 
+# A start argument holds at most 1023 characters: C:\e2e\ and 1017 make one too many.
+begin frontend-refuses-an-argument-the-service-cannot-take
+run_corvane create drive Y: "$(printf 'd%.0s' {1..1017})"
+expect "status" 206 "$front_status"
+expect "advice" "A link or target of 1024 characters or more cannot be passed to CorvaneService: a start argument holds at most 1023 characters. Nothing was changed." "$(head -n 1 <<<"$front_error")"
+probe dosdevice Y: >/dev/null
+expect "probe status for Y:" 1 "$?"
+finish
+
+# A list of thousands of records, written as another program would, read back whole through a
+# pipe.
+begin frontend-lists-thousands-of-records-to-a-pipe
+python3 - "$drive_c/Corvane/Corvane.dat" <<'PY'
+import struct, sys
+def text(s):
+    return b"\xff\xfe\xff" + bytes([len(s)]) + s.encode("utf-16-le")
+records = b"".join(struct.pack("<ii", 0, 1) + text("C:\\e2e\\j%04d" % n) + text("C:\\e2e\\data")
+                   for n in range(3000))
+open(sys.argv[1], "wb").write(struct.pack("<H", 3000) + records)
+PY
+run_corvane list
+expect "status" 0 "$front_status"
+expect "lines" 3000 "$(grep -c '^Delete Folder C:\\e2e\\j[0-9]\{4\} -> C:\\e2e\\data$' <<<"$front_output")"
+expect "last line" 'Delete Folder C:\e2e\j2999 -> C:\e2e\data' "$(tail -n 1 <<<"$front_output")"
+finish
+
 # Many corvane at once, as deployment scripts start them. together COMMAND...: starts one
 # corvane per COMMAND (its words are the arguments) from C:\e2e, all at once, and waits for each;
 # together_status is their exit codes in the order given.
