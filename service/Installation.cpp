@@ -158,10 +158,20 @@ bool LinkServiceModule::InstallService() {
     ShowMessage(kCannotOpenManager);
     return false;
   }
-  win::UniqueService service(win::CreateServiceW(
-      manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
-      win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,
-      binaryPath.c_str(), nullptr, nullptr, u"RPCSS\0", nullptr, nullptr));
+  // The manager may still hold the old record's name a while after the record has gone; the
+  // create is tried again within the same wait.
+  win::UniqueService service;
+  for (win::DWORD waited = 0;; waited += kDeletionPollMilliseconds) {
+    service.Reset(win::CreateServiceW(
+        manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
+        win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,
+        binaryPath.c_str(), nullptr, nullptr, u"RPCSS\0", nullptr, nullptr));
+    if (service || win::GetLastError() != win::ERROR_SERVICE_MARKED_FOR_DELETE ||
+        waited >= kDeletionWaitMilliseconds) {
+      break;
+    }
+    win::Sleep(kDeletionPollMilliseconds);
+  }
   if (!service) {
     manager.Reset();
     ShowMessage(kCannotCreate);

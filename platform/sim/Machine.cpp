@@ -494,6 +494,11 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
   return DeliverControl(session, control);
 }
 
+void Machine::KeepDeletedServiceNamesFor(win::DWORD milliseconds) {
+  Guard guard(Lock());
+  state_->services->deletedNameLinger = std::chrono::milliseconds(milliseconds);
+}
+
 void Machine::AnswerServiceDatabaseLockAsWindowsXp() {
   Guard guard(Lock());
   state_->services->lockAsWindowsXp = true;

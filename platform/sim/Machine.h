@@ -172,6 +172,10 @@ class Machine {
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
 
+  // A deleted record's name stays taken for this long after the record has gone (its last
+  // handle closed, its service stopped): OpenServiceW no longer finds it, but CreateServiceW of
+  // the name answers ERROR_SERVICE_MARKED_FOR_DELETE, as Windows' manager does for a while.
+  void KeepDeletedServiceNamesFor(win::DWORD milliseconds);
   // The service database lock answers as on Windows 7 and later unless this is called: every
   // LockServiceDatabase returns a lock of its own that holds nothing back, and a status query
   // reports the database unlocked (the lock has no effect since Windows Vista). Called, the lock

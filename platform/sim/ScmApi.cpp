@@ -209,6 +209,13 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
         it->second.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS,
         SC_HANDLE{});
   }
+  auto& deletedNames = sim::State().services->deletedNames;
+  if (auto it = deletedNames.find(key); it != deletedNames.end()) {
+    if (std::chrono::steady_clock::now() < it->second) {
+      return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, SC_HANDLE{});
+    }
+    deletedNames.erase(it);
+  }
   // Key names and display names share one name space.
   for (const auto& [otherKey, other] : records) {
     if (sim::EqualsIgnoreCase(other.displayName, record.displayName) ||

@@ -151,6 +151,10 @@ void RemoveIfDeleted(MachineState& state, const std::u16string& key) {
   Registry::DeleteTree(Registry::Find(state.registry->Root(win::HKEY_LOCAL_MACHINE),
                                       kServicesKey + it->second.name));
   records.erase(it);
+  if (state.services->deletedNameLinger.count() > 0) {
+    state.services->deletedNames[key] =
+        std::chrono::steady_clock::now() + state.services->deletedNameLinger;
+  }
 }
 
 void ReleaseLockOf(MachineState& state, const Process& process) {

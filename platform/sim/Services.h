@@ -99,6 +99,9 @@ class ServiceManager {
   // Runs that go on after their start returned (Machine::HoldServiceRunning, StartServiceW);
   // joined when the machine goes.
   std::vector<std::thread> backgroundRuns;
+  // Names of deleted records still taken, until when; and for how long a name stays so.
+  std::map<std::u16string, std::chrono::steady_clock::time_point> deletedNames;
+  std::chrono::milliseconds deletedNameLinger{0};
   // Windows XP and Server 2003 enforce the database lock; later versions hand out locks that
   // hold nothing back (issued, until unlocked).
   bool lockAsWindowsXp = false;

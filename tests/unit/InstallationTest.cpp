@@ -317,5 +317,17 @@ TEST_F(RunningService, ServiceFailsWhenTheOldRecordDoesNotGo) {
   EXPECT_FALSE(machine.Service(u"CorvaneService")) << "the marked record went with its service";
 }
 
+// The manager may keep a deleted record's name a while after the record has gone.
+TEST_F(Installation, ReinstallWaitsForTheOldNameToBeFree) {
+  ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  machine.KeepDeletedServiceNamesFor(300);
+  EXPECT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_TRUE(machine.Service(u"CorvaneService"));
+  machine.KeepDeletedServiceNamesFor(60'000);
+  machine.FailNext("Sleep", 0, 1000);  // every wait passes at once
+  EXPECT_EQ(Run(u"-Service"), win::E_FAIL);
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Could not start service"});
+}
+
 }  // namespace
 }  // namespace corvane_test
