@@ -37,6 +37,8 @@ const char16_t kUsage[] =
     u"  corvane remove drive X:           forget a stored mapping and remove it now\r\n"
     u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
     u"  corvane restore                   map the stored drives again now\r\n"
+    u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)\r\n"
+    u"  corvane list|show ... --json      the same as one JSON document, for scripts\r\n"
     u"  corvane --help                    show this text\r\n"
     u"Relative paths are taken from the current directory. The service CorvaneService does\r\n"
     u"the work, so run corvane from an elevated command prompt.\r\n";
@@ -54,9 +56,32 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
   if (Is(verb, u"--help") || Is(verb, u"-h") || Is(verb, u"/?") || Is(verb, u"help")) {
     return count == 1 ? std::optional(command) : Refuse(problem, verb + u" takes no arguments");
   }
-  if (Is(verb, u"list") || Is(verb, u"restore")) {
+  if (Is(verb, u"list") || Is(verb, u"show")) {
+    // --json may stand anywhere after the command.
+    std::vector<std::u16string> rest;
+    for (std::size_t i = 1; i < count; ++i) {
+      if (Is(arguments[i], u"--json")) {
+        command.json = true;
+      } else {
+        rest.push_back(arguments[i]);
+      }
+    }
+    command.verb = Is(verb, u"list") ? Verb::List : Verb::Show;
+    if (command.verb == Verb::List && !rest.empty()) {
+      return Refuse(problem, verb + u" takes no arguments but --json");
+    }
+    if (command.verb == Verb::Show && rest.size() != 1) {
+      return Refuse(problem, verb + u" needs one path or drive letter");
+    }
+    if (command.verb == Verb::Show) {
+      command.link = rest.front();
+      if (IsDriveName(command.link)) command.link[0] = static_cast<char16_t>(command.link[0] & ~0x20);
+    }
+    return command;
+  }
+  if (Is(verb, u"restore")) {
     if (count != 1) return Refuse(problem, verb + u" takes no arguments");
-    command.verb = Is(verb, u"list") ? Verb::List : Verb::Restore;
+    command.verb = Verb::Restore;
     return command;
   }
 

@@ -7,13 +7,14 @@
 
 namespace frontend {
 
-enum class Verb { Help, Create, Delete, Add, Remove, List, Restore };
+enum class Verb { Help, Create, Delete, Add, Remove, List, Restore, Show };
 
 struct Command {
   Verb verb = Verb::Help;
   std::u16string kind;  // "Drive", "Folder" or "File", as the service spells them
   std::u16string link;
   std::u16string target;
+  bool json = false;  // list and show: one JSON document on standard output
 };
 
 // Reads the arguments after the program name. Words are matched without regard to case. A

@@ -5,6 +5,8 @@
 
 #include "frontend/Arguments.h"
 #include "frontend/Console.h"
+#include "frontend/Inspection.h"
+#include "frontend/Json.h"
 #include "frontend/MachineLock.h"
 #include "frontend/Messages.h"
 #include "frontend/ServiceRequest.h"
@@ -224,10 +226,34 @@ std::u16string DriveState(const CHardLink& record) {
   return u"mapped onto " + std::u16string(now) + u" now";
 }
 
-win::DWORD List() {
+// The list as one JSON array, a drive's state as whether it is mapped onto its target now.
+std::u16string ListJson(const HardLinkArray& links) {
+  std::u16string json = u"[";
+  for (const CHardLink& record : links.records) {
+    const bool create = record.action != LinkAction::Delete;
+    const std::u16string kind = KindName(record.kind);
+    json += (json.size() > 1 ? u",\r\n " : u"") + std::u16string(u"{\"action\": ") +
+            (create ? u"\"Create\"" : u"\"Delete\"") + u", \"kind\": " +
+            (kind.starts_with(u"Kind ") ? kind.substr(5) : JsonString(kind)) +
+            u", \"link\": " + JsonString(record.link) + u", \"target\": " +
+            JsonString(record.target);
+    if (record.kind == LinkKind::Drive) {
+      json += u", \"mappedNow\": " +
+              std::u16string(DriveState(record) == u"mapped now" ? u"true" : u"false");
+    }
+    json += u"}";
+  }
+  return json + u"]\r\n";
+}
+
+win::DWORD List(bool json) {
   std::u16string path;
   HardLinkArray links;
   if (const win::DWORD error = ReadListBesideService(path, links)) return error;
+  if (json) {
+    WriteOutput(ListJson(links));
+    return 0;
+  }
   if (links.records.empty()) {
     WriteOutput(u"No links are stored in " + path + u".\r\n");
     return 0;
@@ -241,6 +267,21 @@ win::DWORD List() {
     text += u"\r\n";
   }
   WriteOutput(text);
+  return 0;
+}
+
+win::DWORD Show(const Command& command) {
+  const bool letter = IsDriveName(command.link);
+  win::DWORD error = 0;
+  const std::u16string path = letter ? command.link : FullPath(command.link, error);
+  Inspection found;
+  if (error == 0) error = Inspect(path, letter, found);
+  if (error != 0) {
+    WriteError((letter ? command.link + u" is not defined." : command.link + u" cannot be shown.") +
+               u"\r\n" + OutcomeText(error) + u"\r\n");
+    return error;
+  }
+  WriteOutput(command.json ? InspectionJson(found) : InspectionText(found));
   return 0;
 }
 
@@ -263,7 +304,9 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
     case Verb::Remove:
       return RemoveDrive(*command);
     case Verb::List:
-      return List();
+      return List(command->json);
+    case Verb::Show:
+      return Show(*command);
     case Verb::Restore: {
       // The restore pass reads the list: no change of it runs meanwhile.
       std::u16string path;

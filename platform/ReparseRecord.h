@@ -98,6 +98,52 @@ inline std::u16string SubstituteName(const std::uint8_t* record, std::size_t siz
   return name;
 }
 
+// A symbolic link's record has the same four name fields, then 32 bits of flags before its
+// path buffer.
+inline constexpr std::size_t kSymbolicLinkPathBufferAt = 20;
+
+// The names of a junction's or a symbolic link's record, as another program may have written
+// it: every offset and length is checked against the record's own data length and the bytes
+// at hand. `intact` is false when the record is shorter than it says or a name lies outside
+// it; a record of another tag is intact and has no names.
+struct LinkNames {
+  std::uint32_t tag = 0;
+  std::u16string substituteName;
+  std::u16string printName;
+  bool intact = false;
+};
+
+inline LinkNames ReadLinkNames(const std::uint8_t* record, std::size_t size) {
+  LinkNames names;
+  if (record == nullptr || size < kHeaderSize) return names;
+  names.tag = Get32(record, kTagAt);
+  const std::size_t end = kHeaderSize + Get16(record, kDataLengthAt);
+  if (end > size) return names;
+  std::size_t bufferAt = 0;
+  if (names.tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
+    bufferAt = kPathBufferAt;
+  } else if (names.tag == win::IO_REPARSE_TAG_SYMLINK) {
+    bufferAt = kSymbolicLinkPathBufferAt;
+  } else {
+    names.intact = true;
+    return names;
+  }
+  if (bufferAt > end) return names;
+  const auto read = [&](std::size_t offsetAt, std::size_t lengthAt, std::u16string& name) {
+    const std::size_t begin = bufferAt + Get16(record, offsetAt);
+    const std::size_t bytes = Get16(record, lengthAt);
+    if (bytes % 2 != 0 || begin + bytes > end) return false;
+    name.resize(bytes / 2);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      name[i] = static_cast<char16_t>(Get16(record, begin + 2 * i));
+    }
+    return true;
+  };
+  names.intact = read(kSubstituteNameOffsetAt, kSubstituteNameLengthAt, names.substituteName) &&
+                 read(kPrintNameOffsetAt, kPrintNameLengthAt, names.printName);
+  return names;
+}
+
 // What removal sends: the tag, then twenty zero bytes.
 constexpr std::array<std::uint8_t, kGuidHeaderSize> RemovalHeader(std::uint32_t tag) {
   std::array<std::uint8_t, kGuidHeaderSize> header{};

@@ -1,0 +1,179 @@
+#include "frontend/Inspection.h"
+
+#include <string>
+#include <vector>
+
+#include "frontend/Json.h"
+#include "frontend/Messages.h"
+#include "platform/ReparseRecord.h"
+#include "platform/UniqueHandle.h"
+
+namespace frontend {
+namespace {
+
+bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// What a drive letter's definition names: a folder through the NT namespace (subst, corvane),
+// a network redirector, or a volume device.
+void ClassifyDefinition(const std::u16string& definition, Inspection& found) {
+  if (StartsWith(definition, u"\\??\\UNC\\")) {
+    found.driveKind = u"network drive";
+    found.target = u"\\\\" + definition.substr(8);
+  } else if (StartsWith(definition, u"\\??\\")) {
+    found.driveKind = u"folder mapping";
+    found.target = definition.substr(4);
+  } else if (StartsWith(definition, u"\\Device\\LanmanRedirector") ||
+             StartsWith(definition, u"\\Device\\Mup") ||
+             StartsWith(definition, u"\\Device\\WebDavRedirector")) {
+    found.driveKind = u"network drive";
+    found.target = definition;
+  } else {
+    found.driveKind = u"local volume";
+    found.target = definition;
+  }
+}
+
+win::DWORD InspectLetter(const std::u16string& letter, Inspection& found) {
+  std::vector<char16_t> buffer(8192);
+  const win::DWORD length =
+      win::QueryDosDeviceW(letter.c_str(), buffer.data(), static_cast<win::DWORD>(buffer.size()));
+  if (length == 0) return win::GetLastError();
+  // One definition after another, each with its NUL, the one in force first.
+  for (std::size_t at = 0; at < length && buffer[at] != u'\0';) {
+    std::u16string definition(buffer.data() + at);
+    at += definition.size() + 1;
+    found.definitions.push_back(std::move(definition));
+  }
+  found.type = u"Drive";
+  if (!found.definitions.empty()) ClassifyDefinition(found.definitions.front(), found);
+  return 0;
+}
+
+// The reparse point of `path`, read without following it.
+win::DWORD ReadLink(const std::u16string& path, Inspection& found) {
+  win::UniqueFile file(win::CreateFileW(
+      path.c_str(), win::FILE_READ_ATTRIBUTES,
+      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
+      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  if (!file) return win::GetLastError();
+  std::vector<std::uint8_t> record(win::MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  win::DWORD returned = 0;
+  if (!win::DeviceIoControl(file.Get(), win::FSCTL_GET_REPARSE_POINT, nullptr, 0, record.data(),
+                            static_cast<win::DWORD>(record.size()), &returned, nullptr)) {
+    return win::GetLastError();
+  }
+  const reparse::LinkNames names = reparse::ReadLinkNames(record.data(), returned);
+  found.damaged = !names.intact;
+  found.printName = names.printName;
+  if (names.tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
+    found.type = u"Junction";
+    found.target = StartsWith(names.substituteName, u"\\??\\") ? names.substituteName.substr(4)
+                                                              : names.substituteName;
+  } else if (names.tag == win::IO_REPARSE_TAG_SYMLINK) {
+    found.type = u"SymbolicLink";
+    found.target = names.printName.empty() ? names.substituteName : names.printName;
+  } else {
+    found.reparseTag = names.tag;
+  }
+  return 0;
+}
+
+win::DWORD InspectFile(const std::u16string& path, Inspection& found) {
+  win::UniqueFile file(win::CreateFileW(
+      path.c_str(), win::FILE_READ_ATTRIBUTES,
+      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
+      win::OPEN_EXISTING, 0, nullptr));
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !win::GetFileInformationByHandle(file.Get(), &info)) return win::GetLastError();
+  found.linkCount = info.nNumberOfLinks;
+  found.volumeSerialNumber = info.dwVolumeSerialNumber;
+  found.fileIndex = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return 0;
+}
+
+std::u16string Hex(std::uint64_t value, int digits) {
+  constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string text(static_cast<std::size_t>(digits), u'0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kHex[value & 0xF];
+  return text;
+}
+
+std::u16string Unsigned(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+win::DWORD Inspect(const std::u16string& letterOrPath, bool letter, Inspection& found) {
+  found = Inspection{};
+  found.path = letterOrPath;
+  if (letter) return InspectLetter(letterOrPath, found);
+  const win::DWORD attributes = win::GetFileAttributesW(letterOrPath.c_str());
+  if (attributes == win::INVALID_FILE_ATTRIBUTES) return win::GetLastError();
+  const bool directory = (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
+  found.type = directory ? u"Directory" : u"File";
+  if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (const win::DWORD error = ReadLink(letterOrPath, found)) return error;
+  }
+  if (found.type == u"File") return InspectFile(letterOrPath, found);
+  return 0;
+}
+
+std::u16string InspectionText(const Inspection& found) {
+  std::u16string text = found.path;
+  if (found.type == u"Drive") {
+    text += u" is a " + found.driveKind + u": " + found.target + u"\r\n";
+    for (std::size_t i = 0; i < found.definitions.size(); ++i) {
+      text += (i == 0 ? u"  in force:          " : u"  hidden beneath it: ") +
+              found.definitions[i] + u"\r\n";
+    }
+    return text;
+  }
+  if (found.type == u"Junction" || found.type == u"SymbolicLink") {
+    text += (found.type == u"Junction" ? u" is a junction to " : u" is a symbolic link to ") +
+            found.target + u"\r\n  print name: " +
+            (found.printName.empty() ? u"(none)" : found.printName) + u"\r\n";
+    if (found.damaged) text += u"  its record is damaged: a name lies outside it\r\n";
+    return text;
+  }
+  text += found.type == u"Directory" ? u" is a folder" : u" is a file";
+  if (found.reparseTag != 0) {
+    text += u" with a reparse point of another kind (tag 0x" + Hex(found.reparseTag, 8) + u")";
+  }
+  if (found.type == u"File") {
+    text += u" with " + DecimalText(found.linkCount) +
+            (found.linkCount == 1 ? u" name" : u" names") + u"; volume " +
+            Hex(found.volumeSerialNumber, 8) + u", file index " + Hex(found.fileIndex, 16);
+  }
+  return text + u"\r\n";
+}
+
+std::u16string InspectionJson(const Inspection& found) {
+  std::u16string json = u"{\"path\": " + JsonString(found.path) + u", \"type\": " +
+                        JsonString(found.type);
+  if (!found.target.empty()) json += u", \"target\": " + JsonString(found.target);
+  if (found.type == u"Drive") {
+    json += u", \"driveKind\": " + JsonString(found.driveKind) + u", \"definitions\": [";
+    for (std::size_t i = 0; i < found.definitions.size(); ++i) {
+      json += (i == 0 ? u"" : u", ") + JsonString(found.definitions[i]);
+    }
+    json += u"]";
+  }
+  if (found.type == u"Junction" || found.type == u"SymbolicLink") {
+    json += u", \"printName\": " + JsonString(found.printName) + u", \"damaged\": " +
+            (found.damaged ? u"true" : u"false");
+  }
+  if (found.reparseTag != 0) json += u", \"reparseTag\": " + DecimalText(found.reparseTag);
+  if (found.type == u"File") {
+    json += u", \"linkCount\": " + DecimalText(found.linkCount) + u", \"volumeSerialNumber\": " +
+            DecimalText(found.volumeSerialNumber) + u", \"fileIndex\": " +
+            Unsigned(found.fileIndex);
+  }
+  return json + u"}\r\n";
+}
+
+}  // namespace frontend
