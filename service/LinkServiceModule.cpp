@@ -219,7 +219,9 @@ win::DWORD LinkServiceModule::Run() {
   if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
   if (!restoreMode) {
     if (request.Execute()) return 0;
-    return win::GetLastError();
+    // A failure that left no reason must still never read as success.
+    const win::DWORD error = win::GetLastError();
+    return error != win::ERROR_SUCCESS ? error : win::ERROR_GEN_FAILURE;
   }
   return RestoreDriveMappings();
 }

@@ -21,10 +21,10 @@ class Installation : public ServiceHarness {
     win::DeleteService(service.Get());
   }
 
-  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage) {
+  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage, bool bare = false) {
     machine.InstallProgram(image, ServiceProgram());
-    return static_cast<HRESULT>(
-        machine.RunProgram(image, u"\"" + image + u"\" " + std::move(switches)));
+    const std::u16string program = bare ? image : u"\"" + image + u"\"";
+    return static_cast<HRESULT>(machine.RunProgram(image, program + u" " + std::move(switches)));
   }
   bool HasLocalService() const {
     return machine.GetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService").has_value();
@@ -44,13 +44,14 @@ struct SwitchCase {
   std::u16string arguments;
   std::u16string image;
   Outcome outcome;
+  bool bare = false;  // the program's path without quotes
 };
 
 class Switches : public Installation, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(Switches, SelectTheRegistrationWork) {
   const SwitchCase& c = GetParam();
-  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image);
+  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image, c.bare);
   switch (c.outcome) {
     case Outcome::None:  // a plain start: the dispatcher refuses, since no manager started it
       EXPECT_EQ(result, static_cast<HRESULT>(win::ERROR_FILE_NOT_FOUND));
@@ -87,7 +88,14 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"FirstOfTheTwoWins", u"-RegServer -UnregServer", u"", Outcome::Register},
         SwitchCase{"FirstOfTheTwoWinsAgain", u"-UnregServer -RegServer", u"", Outcome::Unregister},
         SwitchCase{"DashInTheProgramPath", u"", u"C:\\Tools\\x-RegServer x\\CorvaneService.exe",
-                   Outcome::Register}),
+                   Outcome::None},
+        SwitchCase{"KioskPath", u"", u"C:\\Self-Service Kiosk\\CorvaneService.exe", Outcome::None},
+        SwitchCase{"SwitchAfterTheKioskPath", u"-Service", u"C:\\Self-Service Kiosk\\CorvaneService.exe",
+                   Outcome::Service},
+        SwitchCase{"BareKioskPath", u"", u"C:\\Self-Service Kiosk\\CorvaneService.exe", Outcome::None,
+                   true},
+        SwitchCase{"BarePathEndsAtABlank", u"", u"C:\\Tools\\x -RegServer y\\CorvaneService.exe",
+                   Outcome::Register, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
@@ -139,6 +147,7 @@ struct FailureCase {
   win::DWORD code;
   HRESULT result;
   std::vector<std::u16string> messages;
+  bool noRecordAfter = false;
 };
 
 class Failures : public Installation, public ::testing::WithParamInterface<FailureCase> {};
@@ -154,6 +163,9 @@ TEST_P(Failures, GiveTheExitCodeAndTheMessage) {
   });
   EXPECT_EQ(Run(c.arguments), c.result);
   EXPECT_EQ(Messages(), c.messages);
+  if (c.noRecordAfter) {
+    EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  }
   for (const auto& box : machine.MessageBoxes()) {
     EXPECT_EQ(box.caption, u"CorvaneService");
     EXPECT_EQ(box.type, win::MB_OK);
@@ -223,6 +235,9 @@ INSTANTIATE_TEST_SUITE_P(
                     5,
                     HresultFromWin32(win::ERROR_ACCESS_DENIED),
                     {}},
+        // The script writes two values before LocalService.
+        FailureCase{"LocalServiceNotWritten", u"-Service", true, "RegSetValueExW", 3, 5,
+                    HresultFromWin32(win::ERROR_ACCESS_DENIED), {}, true},
         FailureCase{"AppIdKeyNotMade",
                     u"-Service",
                     false,

@@ -98,6 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {u"A"},
                   {}},
         ShapeCase{"BackslashInKey", uR"(HKCU { A\B })", win::DISP_E_EXCEPTION, {}, {u"A"}},
+        // An empty name would be the parent key itself.
+        ShapeCase{"EmptyKeyName", uR"(HKCU { T { '' = s x } })", win::DISP_E_EXCEPTION, {u"T"}, {}},
+        ShapeCase{"ForceRemoveEmptyName",
+                  uR"(HKCU { T { Old } } HKCU { T { ForceRemove '' } })",
+                  win::DISP_E_EXCEPTION,
+                  {uR"(T\Old)"},
+                  {}},
         ShapeCase{"PercentUnclosed", uR"(HKCU { A '100%' })", win::DISP_E_EXCEPTION, {}, {u"A"}},
         ShapeCase{"PercentDoubled", uR"(HKCU { '100%%' })", 0, {u"100%"}, {}},
         ShapeCase{"UnknownSubstitution", uR"(HKCU { %NOPE% })", win::DISP_E_EXCEPTION, {}, {}},
