@@ -118,6 +118,12 @@ TEST_F(FrontEnd, RequestsResolvePathsAndTellTheOutcome) {
             "The operation completed successfully. (code 0)\r\n");
 }
 
+TEST_F(FrontEnd, JunctionOntoAShareIsExplained) {
+  EXPECT_EQ(Run({u"create", u"folder", u"j", u"\\\\server\\share"}), win::ERROR_BAD_PATHNAME);
+  EXPECT_NE(machine.ConsoleText().find("A junction can only lead to a folder on this machine."),
+            std::string::npos);
+}
+
 // A success goes to standard output, a failure to standard error.
 TEST_F(FrontEnd, OutcomesGoToTheirStreams) {
   machine.SetStandardOutputIsConsole(false);
