@@ -98,7 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {u"A"},
                   {}},
         ShapeCase{"BackslashInKey", uR"(HKCU { A\B })", win::DISP_E_EXCEPTION, {}, {u"A"}},
-        // An empty name would be the parent key itself.
         ShapeCase{"EmptyKeyName", uR"(HKCU { T { '' = s x } })", win::DISP_E_EXCEPTION, {u"T"}, {}},
         ShapeCase{"ForceRemoveEmptyName",
                   uR"(HKCU { T { Old } } HKCU { T { ForceRemove '' } })",

@@ -75,7 +75,7 @@ TEST_F(ServiceHarness, FailedRequestReportsThePlatformCode) {
 
 TEST_F(ServiceHarness, FailureThatLeavesNoCodeIsGenFailure) {
   machine.FailNext("DefineDosDeviceW", 0);
-  EXPECT_EQ(StartService({u"Drive", u"Create", u"C:\\Data", u"Q:"}).exitCode, win::ERROR_GEN_FAILURE);
+  EXPECT_EQ(StartService({u"Drive", u"Create", u"x", u"Q:"}).exitCode, win::ERROR_GEN_FAILURE);
 }
 
 // ---- Start paths ----
