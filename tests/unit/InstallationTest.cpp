@@ -89,10 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"FirstOfTheTwoWinsAgain", u"-UnregServer -RegServer", u"", Outcome::Unregister},
         SwitchCase{"DashInTheProgramPath", u"", u"C:\\Tools\\x-RegServer x\\CorvaneService.exe",
                    Outcome::None},
-        SwitchCase{"SwitchAfterTheKioskPath", u"-Service",
-                   u"C:\\Self-Service Kiosk\\CorvaneService.exe", Outcome::Service},
-        SwitchCase{"BarePathEndsAtABlank", u"", u"C:\\Tools\\x -RegServer y\\CorvaneService.exe",
-                   Outcome::Register, true}),
+        SwitchCase{"SwitchAfterThePath", u"-UnregServer",
+                   u"C:\\Tools\\x-RegServer x\\CorvaneService.exe", Outcome::Unregister},
+        SwitchCase{"BareKioskPath", u"", u"C:\\Self-Service Kiosk\\CorvaneService.exe",
+                   Outcome::None, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
