@@ -121,6 +121,11 @@ win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& tar
     win::SetLastError(win::ERROR_INVALID_NAME);
     return win::FALSE;
   }
+  // Refused before the directories are made, so that nothing is left behind.
+  if (IsNetworkTarget(target)) {
+    win::SetLastError(kNetworkTargetError);
+    return win::FALSE;
+  }
   CreateDirectoryChain(link);
   CreateDirectoryChain(target);
   return CreateJunction(link, target) ? win::TRUE : win::FALSE;

@@ -75,7 +75,13 @@ win::DWORD Request(const Command& command) {
     return error;
   }
   const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
-  return Tell(RunService({command.kind, action, target, link}));
+  const win::DWORD code = Tell(RunService({command.kind, action, target, link}));
+  // The service's refusal of a junction onto a share; the system's text alone does not say so.
+  if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
+      command.verb == Verb::Create) {
+    WriteError(u"A junction can only lead to a folder on this machine.\r\n");
+  }
+  return code;
 }
 
 // Says why the stored list cannot be used and gives the exit code for it.

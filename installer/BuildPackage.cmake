@@ -1,7 +1,7 @@
 # Builds the Windows Installer package with msitools' wixl:
 #
 #   cmake -DVERSION=x.y.z -DBIN_DIR=DIR -DOUTPUT=FILE.msi [-DWXS=FILE.wxs] [-DWIXL=wixl]
-#         -P installer/BuildPackage.cmake
+#         [-DMSIBUILD=msibuild] -P installer/BuildPackage.cmake
 #
 # BIN_DIR holds the programs and CorvaneInstallerActions.dll (the windows preset's bin). WXS is
 # the package source, installer/Corvane.wxs unless given (the tests build a variant of it).
@@ -15,6 +15,9 @@ if(NOT DEFINED WXS)
 endif()
 if(NOT DEFINED WIXL)
   set(WIXL wixl)
+endif()
+if(NOT DEFINED MSIBUILD)
+  set(MSIBUILD msibuild)
 endif()
 if(NOT VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
   message(FATAL_ERROR "VERSION must be major.minor.patch (Windows Installer compares three fields), got ${VERSION}")
@@ -36,4 +39,15 @@ execute_process(
 if(NOT status EQUAL 0)
   file(REMOVE ${output})
   message(FATAL_ERROR "wixl failed (${status}) building ${output}")
+endif()
+# The install folder belongs to administrators whatever INSTALLDIR is: SYSTEM and Administrators
+# may change it, Users only read and run, and nothing is inherited from the parent (a folder at a
+# drive root would otherwise let every user replace the service's program, run as LocalSystem,
+# or write its link list). wixl has no element for the table, so it is added to the package.
+execute_process(
+  COMMAND ${MSIBUILD} ${output} -i ${CMAKE_CURRENT_LIST_DIR}/MsiLockPermissionsEx.idt
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE ${output})
+  message(FATAL_ERROR "msibuild failed (${status}) adding the folder's permissions to ${output}")
 endif()

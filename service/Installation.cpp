@@ -43,6 +43,21 @@ bool EndsWord(char16_t c) {
   return c == u'\0' || c == u' ' || c == u'\t';
 }
 
+// Where the arguments begin: after the program's own path, the first token of the command line,
+// which is never a switch (a program under "C:\Self-Service Kiosk\" would otherwise read
+// "-Service" in it at every start). The token ends as CommandLineToArgvW ends it: at the next
+// quote when it begins with one, else at the first blank or tab.
+const char16_t* SkipProgramPath(const char16_t* line) {
+  if (*line == u'"') {
+    for (++line; *line != u'\0';) {
+      if (*line++ == u'"') break;
+    }
+    return line;
+  }
+  while (*line != u'\0' && *line != u' ' && *line != u'\t') ++line;
+  return line;
+}
+
 const ScriptSubstitution kSubstitutions[] = {{u"APPID", kAppId}, {nullptr, nullptr}};
 
 }  // namespace
@@ -64,10 +79,11 @@ bool SwitchEquals(const char16_t* text, std::u16string_view name) {
 
 bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result) {
   const std::u16string line(commandLine);
+  const char16_t* const arguments = SkipProgramPath(line.c_str());
   // "UnregServer" and "RegServer" come first wherever they stand; between the two, the first
   // on the line wins. Only without them is "Service" looked for.
   result = win::S_OK;
-  for (const char16_t* at = FindSwitchStart(line.c_str(), kSwitchSeparators); at != nullptr;
+  for (const char16_t* at = FindSwitchStart(arguments, kSwitchSeparators); at != nullptr;
        at = FindSwitchStart(at, kSwitchSeparators)) {
     if (SwitchEquals(at, u"UnregServer")) {
       result = UnregisterEntries();
@@ -79,7 +95,7 @@ bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::
     }
   }
   result = win::S_OK;
-  for (const char16_t* at = FindSwitchStart(line.c_str(), kSwitchSeparators); at != nullptr;
+  for (const char16_t* at = FindSwitchStart(arguments, kSwitchSeparators); at != nullptr;
        at = FindSwitchStart(at, kSwitchSeparators)) {
     if (SwitchEquals(at, u"Service")) {
       result = RegisterEntries(true);
@@ -107,9 +123,13 @@ win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
   win::RegDeleteValueW(appId.Get(), u"LocalService");
   if (asService) {
     const std::u16string_view name(serviceName);
-    win::RegSetValueExW(appId.Get(), u"LocalService", 0, win::REG_SZ,
-                        reinterpret_cast<const win::BYTE*>(serviceName),
-                        static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
+    // Without the value every start by the manager would take the direct path and never
+    // connect, so no service is installed without it (the old record is already gone).
+    const win::LSTATUS written =
+        win::RegSetValueExW(appId.Get(), u"LocalService", 0, win::REG_SZ,
+                            reinterpret_cast<const win::BYTE*>(serviceName),
+                            static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
+    if (written != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(written));
     if (!InstallService()) return win::E_FAIL;
   }
   return win::S_OK;

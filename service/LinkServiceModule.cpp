@@ -27,6 +27,14 @@ std::u16string Argument(const char16_t* text) {
   return text != nullptr ? text : u"";
 }
 
+// One letter and a colon. The boot pass maps nothing else: a stored record naming another
+// device (COM1, NUL, AA:, PhysicalDrive0) would redefine it for the whole machine at every boot.
+bool IsDriveLetter(const std::u16string& link) {
+  const char16_t letter = link.empty() ? u'\0' : link[0];
+  return link.size() == 2 && link[1] == u':' &&
+         ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
+}
+
 // Runs `work` for an exit code; running out of memory on the way ends it with
 // ERROR_OUTOFMEMORY instead of an exception leaving the program.
 template <typename Work>
@@ -219,13 +227,15 @@ win::DWORD LinkServiceModule::Run() {
   if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
   if (!restoreMode) {
     if (request.Execute()) return 0;
-    return win::GetLastError();
+    // A failure that left no reason must still never read as success.
+    const win::DWORD error = win::GetLastError();
+    return error != win::ERROR_SUCCESS ? error : win::ERROR_GEN_FAILURE;
   }
   return RestoreDriveMappings();
 }
 
 // The restore pass: drive mappings do not survive a restart, so every stored Create of a Drive
-// link is carried out again. A list that cannot be opened answers 2; a malformed one executes
+// letter is carried out again. A list that cannot be opened answers 2; a malformed one executes
 // nothing; the outcome of each record is not the pass's concern.
 win::DWORD LinkServiceModule::RestoreDriveMappings() {
   LoadedLinkList list;
@@ -238,7 +248,10 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
       break;
   }
   for (const CHardLink& record : list.links.records) {
-    if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive) record.Execute();
+    if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
+        IsDriveLetter(record.link)) {
+      record.Execute();
+    }
   }
   return 0;
 }

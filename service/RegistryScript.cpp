@@ -72,6 +72,12 @@ bool IsBlank(char16_t c) {
   return c == u'\t' || c == u'\n' || c == u'\r' || c == u' ';
 }
 
+// One level below the parent: no backslash, and not empty, which would name the parent itself
+// (ForceRemove '' would empty it).
+bool IsKeyName(const std::u16string& token) {
+  return !token.empty() && token.find(u'\\') == std::u16string::npos;
+}
+
 bool BeginsWith(const std::u16string& token, char16_t c) {
   return !token.empty() && token.front() == c;
 }
@@ -299,7 +305,7 @@ win::HRESULT RegistryScriptParser::WalkKeyBlock(std::u16string& token, win::HKEY
       if (const win::HRESULT result = ReadToken(token); result < 0) return result;
       // Unregistering drops the keyword and treats the name as a plain key entry.
       if (registering) {
-        if (token.find(u'\\') != std::u16string::npos) return win::DISP_E_EXCEPTION;
+        if (!IsKeyName(token)) return win::DISP_E_EXCEPTION;
         if (!IsProtectedKeyName(token)) DeleteKeyTree(parent, token.c_str());
         if (isDelete) {
           if (const win::HRESULT result = ReadToken(token); result < 0) return result;
@@ -344,7 +350,7 @@ win::HRESULT RegistryScriptParser::WalkKeyBlock(std::u16string& token, win::HKEY
       continue;
     }
 
-    if (token.find(u'\\') != std::u16string::npos) return win::DISP_E_EXCEPTION;
+    if (!IsKeyName(token)) return win::DISP_E_EXCEPTION;
 
     if (registering) {
       win::HKEY opened = nullptr;

@@ -85,6 +85,10 @@ run_corvane() {
   front_output=$(grep -av wine32 "$work/front.out" | tr -d '\r')
 }
 
+begin package-locks-its-folder-for-administrators  # Wine's msiexec enforces no file permissions
+expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
+finish
+
 # ---- The programs' own registration, in the folder the package installs to ----
 begin self-registration-in-the-install-folder
 mkdir -p "$installed"

@@ -157,6 +157,12 @@ expect "j\\target" directory "$(probe exists "$E\\j\\target")"
 expect "j\\link" directory "$(probe exists "$E\\j\\link")"
 finish
 
+begin folder-create-onto-a-share-is-refused-and-makes-nothing
+start_service Folder Create '\\server\share\dir' "$E\\netjunction\\link"
+expect "exit code" 161 "$exit_code"
+expect "netjunction" missing "$(probe exists "$E\\netjunction")"
+finish
+
 begin folder-delete-of-a-plain-directory-keeps-it
 mkdir -p "$drive_c/e2e/plain"
 probe write "$E\\plain\\keep.txt" kept
@@ -232,6 +238,13 @@ expect "restored-dir (skipped Folder record)" missing "$(probe exists "$E\\resto
 expect "list unchanged by the service" "$list_sum" "$(md5sum <"$drive_c/Corvane/Corvane.dat")"
 start_service Drive Delete - S:
 start_service Drive Delete - U:
+finish
+
+begin restore-maps-drive-letters-only
+probe writelist "$L" "1,0,FOO,$E\\data" "1,0,AA:,$E\\data" "1,0,p:,$E\\data"
+start_service
+expect "P: mapping" '\??\C:\e2e\data' "$(probe dosdevice P:)"
+expect "FOO and AA: mappings" "" "$(probe dosdevice FOO; probe dosdevice AA:)"
 finish
 
 begin restore-of-the-written-example-bytes
@@ -547,6 +560,15 @@ expect "exit code" 0x00000000 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -U
 expect "AppID key" present "$(reg_key 'HKCR\AppID')"
 expect "our keys" "" "$(wine reg query 'HKCR\AppID' 2>/dev/null | tr -d '\r' | grep -iE "CorvaneService|$service_appid")"
 expect "second exit code" 0x80070002 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -UnregServer)"
+finish
+
+begin kiosk-path-is-no-switch
+mkdir -p "$drive_c/Self-Service Kiosk" && cp "$bin/CorvaneService.exe" "$drive_c/Self-Service Kiosk/"
+kiosk='"C:\Self-Service Kiosk\CorvaneService.exe"'
+expect "-Service exit code" 0x00000000 "$(exit_code_of "$kiosk" -Service)"
+start_service Drive Create "$E\\data" K:
+expect "exit code" 0 "$exit_code"
+expect "-UnregServer exit code" 0x00000000 "$(exit_code_of "$kiosk" -UnregServer)"
 finish
 
 begin frontend-without-the-service-says-how-to-install-it

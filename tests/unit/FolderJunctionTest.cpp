@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"RelativeParent", u"..\\base\\store", u"\\??\\C:\\base\\store"},
                       TargetCase{"NtFormUnchanged", u"\\??\\Q:\\Nowhere", u"\\??\\Q:\\Nowhere"},
                       TargetCase{"ShortestNtForm", u"\\?", u"\\?"},
-                      TargetCase{"Win32FileNamespace", u"\\\\?\\D:\\Data",
-                                 u"\\??\\\\\\?\\D:\\Data"},
+                      TargetCase{"Win32FileNamespace", u"\\\\?\\D:\\Data", u"\\??\\D:\\Data"},
+                      TargetCase{"Win32DeviceNamespace", u"\\\\.\\D:\\Data", u"\\??\\D:\\Data"},
                       TargetCase{"FileTarget", u"C:\\base\\file.txt", u"\\??\\C:\\base\\file.txt"},
                       TargetCase{"MissingTargetIsMade", u"C:\\new\\made", u"\\??\\C:\\new\\made"}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -170,21 +170,19 @@ TEST_F(FolderJunction, NonEmptyLinkDirectoryIsRefusedAndKept) {
   EXPECT_EQ(machine.FileContent(u"C:\\j\\link\\mine.txt"), "mine");
 }
 
-// A UNC target gets the prefix in front of the UNC path as it is; it must exist like any other.
-TEST_F(FolderJunction, UncTargetIsPrefixedUnchanged) {
-  machine.AddShare(u"server\\share", u"D:\\Data");
-  ASSERT_EQ(CreateFolder(u"C:\\j\\link", u"\\\\server\\share"), 0u);
-  const auto record = StoredRecord(u"C:\\j\\link");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->substituteName, u"\\??\\\\\\server\\share");
+class NetworkTargets : public FolderJunction,
+                       public ::testing::WithParamInterface<const char16_t*> {};
 
-  // The target chain is made through the share like any other path.
-  EXPECT_EQ(CreateFolder(u"C:\\j\\other", u"\\\\server\\share\\made"), 0u);
-  EXPECT_TRUE(machine.IsDirectory(u"D:\\Data\\made"));
-  EXPECT_EQ(CreateFolder(u"C:\\j\\third", u"\\\\elsewhere\\share\\dir"), win::ERROR_BAD_NETPATH);
-  EXPECT_TRUE(machine.IsDirectory(u"C:\\j\\third"));
-  EXPECT_FALSE(StoredRecord(u"C:\\j\\third"));
+TEST_P(NetworkTargets, AreRefusedBeforeAnythingIsMade) {
+  machine.AddShare(u"server\\share", u"D:\\Data");
+  machine.SetCurrentDirectory(u"\\\\server\\share");
+  EXPECT_EQ(CreateFolder(u"C:\\j\\link", GetParam()), win::ERROR_BAD_PATHNAME);
+  EXPECT_FALSE(machine.Exists(u"C:\\j") || machine.Exists(u"D:\\Data\\made"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Forms, NetworkTargets,
+                         ::testing::Values(u"//server/share/made", u"\\\\?\\UNC\\server\\share",
+                                           u"\\??\\unc\\server\\share\\made", u"made"));
 
 TEST_F(FolderJunction, LinkHeldOpenElsewhereGivesSharingViolation) {
   machine.MakeDirectories(u"C:\\j\\link");
@@ -227,7 +225,7 @@ TEST_F(FolderJunction, EmptyArgumentsLeaveTheLastErrorAlone) {
 
 struct LimitCase {
   const char* name;
-  std::size_t targetLength;  // of a \??\ target, or of the full path behind the prefix
+  std::size_t targetLength;  // of a \??\ target, or of a \\?\ full path
   bool ntForm;
   DWORD code;
 };
@@ -262,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
     Boundaries, JunctionLimits,
     ::testing::Values(LimitCase{"NtForm1023", 1023, true, 0},
                       LimitCase{"NtForm1024", 1024, true, win::ERROR_FILENAME_EXCED_RANGE},
-                      LimitCase{"FullPath1019", 1019, false, 0},
-                      LimitCase{"FullPath1020", 1020, false, win::ERROR_FILENAME_EXCED_RANGE},
+                      LimitCase{"FullPath1023", 1023, false, 0},
+                      LimitCase{"FullPath1024", 1024, false, win::ERROR_FILENAME_EXCED_RANGE},
                       LimitCase{"FullPath1100", 1100, false, win::ERROR_FILENAME_EXCED_RANGE}),
     [](const auto& p) { return std::string(p.param.name); });
 

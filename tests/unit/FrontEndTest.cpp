@@ -114,11 +114,14 @@ TEST_F(FrontEnd, RequestsResolvePathsAndTellTheOutcome) {
   EXPECT_EQ(Run({u"create", u"file", u"c.txt", u"missing.txt"}), win::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Run({u"delete", u"drive", u"X:"}), 0u);
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+  EXPECT_EQ(Run({u"create", u"folder", u"j", u"\\\\server\\share"}), win::ERROR_BAD_PATHNAME);
   EXPECT_EQ(machine.ConsoleText(),
             "The operation completed successfully. (code 0)\r\n"
             "The operation completed successfully. (code 0)\r\n"
             "The system cannot find the file specified. (code 2)\r\n"
-            "The operation completed successfully. (code 0)\r\n");
+            "The operation completed successfully. (code 0)\r\n"
+            "The specified path is invalid. (code 161)\r\n"
+            "A junction can only lead to a folder on this machine.\r\n");
 }
 
 // A success goes to standard output, a failure to standard error.

@@ -21,10 +21,10 @@ class Installation : public ServiceHarness {
     win::DeleteService(service.Get());
   }
 
-  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage) {
+  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage, bool bare = false) {
     machine.InstallProgram(image, ServiceProgram());
     return static_cast<HRESULT>(
-        machine.RunProgram(image, u"\"" + image + u"\" " + std::move(switches)));
+        machine.RunProgram(image, (bare ? image : u"\"" + image + u"\"") + u" " + switches));
   }
   bool HasLocalService() const {
     return machine.GetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService").has_value();
@@ -44,13 +44,14 @@ struct SwitchCase {
   std::u16string arguments;
   std::u16string image;
   Outcome outcome;
+  bool bare = false;  // the program's path without quotes
 };
 
 class Switches : public Installation, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(Switches, SelectTheRegistrationWork) {
   const SwitchCase& c = GetParam();
-  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image);
+  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image, c.bare);
   switch (c.outcome) {
     case Outcome::None:  // a plain start: the dispatcher refuses, since no manager started it
       EXPECT_EQ(result, static_cast<HRESULT>(win::ERROR_FILE_NOT_FOUND));
@@ -87,7 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"FirstOfTheTwoWins", u"-RegServer -UnregServer", u"", Outcome::Register},
         SwitchCase{"FirstOfTheTwoWinsAgain", u"-UnregServer -RegServer", u"", Outcome::Unregister},
         SwitchCase{"DashInTheProgramPath", u"", u"C:\\Tools\\x-RegServer x\\CorvaneService.exe",
-                   Outcome::Register}),
+                   Outcome::None},
+        SwitchCase{"SwitchAfterThePath", u"-UnregServer",
+                   u"C:\\Tools\\x-RegServer x\\CorvaneService.exe", Outcome::Unregister},
+        SwitchCase{"BareKioskPath", u"", u"C:\\Self-Service Kiosk\\CorvaneService.exe",
+                   Outcome::None, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
@@ -232,6 +237,15 @@ INSTANTIATE_TEST_SUITE_P(
                     HresultFromWin32(win::ERROR_ACCESS_DENIED),
                     {}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Installation, ServiceWithoutItsLocalServiceValueInstallsNothing) {
+  int calls = 0;  // the script writes two values first
+  machine.OnCall("RegSetValueExW", [&] {
+    if (++calls == 3) machine.FailNext("RegSetValueExW", 5);
+  });
+  EXPECT_EQ(Run(u"-Service"), HresultFromWin32(win::ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(machine.Service(u"CorvaneService"));
+}
 
 TEST_F(Installation, UnregServerOfANeverRegisteredSystemRunsNoScript) {
   bool scriptRun = false;

@@ -73,6 +73,11 @@ TEST_F(ServiceHarness, FailedRequestReportsThePlatformCode) {
   EXPECT_FALSE(machine.Exists(u"C:\\link.txt"));
 }
 
+TEST_F(ServiceHarness, FailureThatLeavesNoCodeIsGenFailure) {
+  machine.FailNext("DefineDosDeviceW", 0);
+  EXPECT_EQ(StartService({u"Drive", u"Create", u"x", u"Q:"}).exitCode, win::ERROR_GEN_FAILURE);
+}
+
 // ---- Start paths ----
 
 struct LocalServiceCase {
