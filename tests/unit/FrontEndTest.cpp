@@ -14,7 +14,9 @@
 #include "frontend/Arguments.h"
 #include "engine/LinkList.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/Json.h"
 #include "frontend/MachineLock.h"
+#include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "tests/unit/ServiceHarness.h"
 
@@ -612,6 +614,143 @@ TEST_P(UnquotedProgramPaths, FindTheListBesideTheProgram) {
 INSTANTIATE_TEST_SUITE_P(Paths, UnquotedProgramPaths,
                          ::testing::Values(u"C:\\My Tools\\CorvaneService.EXE",
                                            u"C:\\My Tools\\CorvaneService.EXE -x"));
+
+// Sets a reparse record on a new, empty folder, as another program would.
+void PutReparseRecord(const char16_t* folder, const std::vector<std::uint8_t>& record) {
+  win::CreateDirectoryW(folder, nullptr);
+  win::UniqueFile directory(win::CreateFileW(
+      folder, win::GENERIC_WRITE, 0, nullptr, win::OPEN_EXISTING,
+      win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  std::vector<std::uint8_t> bytes = record;
+  ASSERT_TRUE(win::DeviceIoControl(directory.Get(), win::FSCTL_SET_REPARSE_POINT, bytes.data(),
+                                   static_cast<win::DWORD>(bytes.size()), nullptr, 0, nullptr,
+                                   nullptr))
+      << win::GetLastError();
+}
+
+std::vector<std::uint8_t> JunctionRecord(std::u16string_view substituteName) {
+  std::vector<std::uint8_t> record(reparse::MountPointSize(substituteName.size()));
+  reparse::WriteMountPoint(record.data(), substituteName);
+  return record;
+}
+
+// A symbolic link's record whose substitute name runs past the record's end.
+std::vector<std::uint8_t> DamagedSymbolicLinkRecord() {
+  std::vector<std::uint8_t> record(reparse::kSymbolicLinkPathBufferAt + 4, 0);
+  reparse::Put32(record.data(), reparse::kTagAt, win::IO_REPARSE_TAG_SYMLINK);
+  reparse::Put16(record.data(), reparse::kDataLengthAt,
+                 static_cast<std::uint16_t>(record.size() - reparse::kHeaderSize));
+  reparse::Put16(record.data(), reparse::kSubstituteNameLengthAt, 200);
+  return record;
+}
+
+struct ShowCase {
+  const char* name;
+  std::function<void()> arrange;  // in the test's own process
+  std::vector<std::u16string> arguments;
+  win::DWORD exitCode;
+  std::string shown;  // how the console text begins
+};
+
+class Show : public FrontEnd, public ::testing::WithParamInterface<ShowCase> {};
+
+TEST_P(Show, SaysWhatAPathOrALetterIs) {
+  GetParam().arrange();
+  EXPECT_EQ(Run(GetParam().arguments), GetParam().exitCode);
+  EXPECT_EQ(machine.ConsoleText().substr(0, GetParam().shown.size()), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Show,
+    ::testing::Values(
+        ShowCase{"FolderMapping",
+                 [] { win::DefineDosDeviceW(0, u"X:", u"C:\\work\\data"); },
+                 {u"show", u"x:"}, 0,
+                 "X: is a folder mapping: C:\\work\\data\r\n"
+                 "  in force:          \\??\\C:\\work\\data\r\n"},
+        ShowCase{"MappingOverAVolume",
+                 [] {
+                   win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"X:",
+                                         u"\\Device\\HarddiskVolume2");
+                   win::DefineDosDeviceW(0, u"X:", u"C:\\work");
+                 },
+                 {u"show", u"X:"}, 0,
+                 "X: is a folder mapping: C:\\work\r\n"
+                 "  in force:          \\??\\C:\\work\r\n"
+                 "  hidden beneath it: \\Device\\HarddiskVolume2\r\n"},
+        ShowCase{"NetworkDrive",
+                 [] { win::DefineDosDeviceW(0, u"N:", u"\\\\server\\share"); },
+                 {u"show", u"N:"}, 0, "N: is a network drive: \\\\server\\share\r\n"},
+        ShowCase{"UndefinedLetter", [] {}, {u"show", u"Q:"}, win::ERROR_FILE_NOT_FOUND,
+                 "Q: is not defined.\r\nThe system cannot find the file specified. (code 2)\r\n"},
+        ShowCase{"Junction",
+                 [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
+                 {u"show", u"j"}, 0,
+                 "C:\\work\\j is a junction to C:\\work\\data\r\n  print name: (none)\r\n"},
+        ShowCase{"JunctionAsJson",
+                 [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
+                 {u"show", u"--json", u"j"}, 0,
+                 "{\"path\": \"C:\\\\work\\\\j\", \"type\": \"Junction\", \"target\": "
+                 "\"C:\\\\work\\\\data\", \"printName\": \"\", \"damaged\": false}\r\n"},
+        ShowCase{"DamagedRecord",
+                 [] { PutReparseRecord(u"C:\\work\\s", DamagedSymbolicLinkRecord()); },
+                 {u"show", u"s"}, 0,
+                 "C:\\work\\s is a symbolic link to \r\n  print name: (none)\r\n"
+                 "  its record is damaged: a name lies outside it\r\n"},
+        ShowCase{"Folder", [] {}, {u"show", u"data"}, 0, "C:\\work\\data is a folder\r\n"},
+        ShowCase{"FileWithTwoNames",
+                 [] { win::CreateHardLinkW(u"C:\\work\\b.txt", u"C:\\work\\a.txt", nullptr); },
+                 {u"show", u"b.txt"}, 0,
+                 "C:\\work\\b.txt is a file with 2 names; volume 1234ABCD, file index "},
+        ShowCase{"FileAsJson", [] {}, {u"show", u"a.txt", u"--json"}, 0,
+                 "{\"path\": \"C:\\\\work\\\\a.txt\", \"type\": \"File\", \"linkCount\": 1, "
+                 "\"volumeSerialNumber\": 305441741, \"fileIndex\": "},
+        ShowCase{"MissingPath", [] {}, {u"show", u"none\\x"}, win::ERROR_PATH_NOT_FOUND,
+                 "none\\x cannot be shown.\r\nThe system cannot find the path specified. (code 3)"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct JsonCase {
+  std::u16string text;
+  std::u16string json;
+};
+
+class JsonStrings : public ::testing::TestWithParam<JsonCase> {};
+
+TEST_P(JsonStrings, EscapeWhatTheRfcRequires) {
+  EXPECT_EQ(frontend::JsonString(GetParam().text), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JsonStrings,
+    ::testing::Values(JsonCase{u"C:\\a \"b\"", u"\"C:\\\\a \\\"b\\\"\""},
+                      JsonCase{u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
+                      JsonCase{std::u16string(u"\x01\x1f\x7f", 3), u"\"\\u0001\\u001f\x7f\""},
+                      JsonCase{u"Ünï日本\U0001F600", u"\"Ünï日本\U0001F600\""},
+                      JsonCase{std::u16string{u'a', char16_t(0xD83D), u'b'}, u"\"a\\ud83db\""},
+                      JsonCase{std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
+                               u"\"\\ude00\\ud83d\""}));
+
+TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
+  HardLinkArray links;
+  links.records.resize(3);
+  links.records[0] = {};
+  links.records[0].action = LinkAction::Create;
+  links.records[0].link = u"Q:";
+  links.records[0].target = u"C:\\work\\data";
+  links.records[1].kind = LinkKind::File;
+  links.records[1].link = u"C:\\l\"x";
+  links.records[2].action = static_cast<LinkAction>(5);
+  links.records[2].kind = static_cast<LinkKind>(17);
+  PutList(links);
+  win::DefineDosDeviceW(0, u"Q:", u"C:\\work\\data");
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"list", u"--json"}), 0u);
+  EXPECT_EQ(machine.StandardOutput(),
+            "[{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"Q:\", \"target\": "
+            "\"C:\\\\work\\\\data\", \"mappedNow\": true},\r\n"
+            " {\"action\": \"Delete\", \"kind\": \"File\", \"link\": \"C:\\\\l\\\"x\", \"target\": \"\"},\r\n"
+            " {\"action\": \"Create\", \"kind\": 17, \"link\": \"\", \"target\": \"\"}]\r\n");
+}
 
 // Paths of any characters print as they are: UTF-16 to a console, UTF-8 to a pipe.
 TEST_F(FrontEnd, TextKeepsEveryCharacter) {
