@@ -64,6 +64,15 @@ win::DWORD Tell(const ServiceOutcome& outcome) {
   return outcome.exitCode;
 }
 
+// The service runs in session 0, where the system's own broadcast of a drive change reaches no
+// user's desktop; corvane runs on that desktop and tells its shell. Queued, never flushed, so
+// that a shell that does not answer holds nothing up.
+void TellShell(std::u16string_view letter, bool added) {
+  const std::u16string root = std::u16string(letter) + u"\\";
+  win::SHChangeNotify(added ? win::SHCNE_DRIVEADD : win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW,
+                      root.c_str(), nullptr);
+}
+
 win::DWORD Request(const Command& command) {
   win::DWORD error = 0;
   std::u16string link = command.link;
@@ -76,6 +85,7 @@ win::DWORD Request(const Command& command) {
   }
   const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
   const win::DWORD code = Tell(RunService({command.kind, action, target, link}));
+  if (code == 0 && command.kind == u"Drive") TellShell(link, command.verb == Verb::Create);
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
   if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
       command.verb == Verb::Create) {
@@ -179,6 +189,7 @@ win::DWORD AddDrive(const Command& command) {
     WriteError(command.link + u" is mapped now, but it will not come back after a restart:\r\n");
     return ListProblem(path, error, true);
   }
+  TellShell(command.link, true);
   WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
   return 0;
 }
@@ -206,6 +217,7 @@ win::DWORD RemoveDrive(const Command& command) {
   if (removed > 0 && finished && outcome.exitCode == 0) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
   }
+  if (finished && outcome.exitCode == 0) TellShell(command.link, false);
   return Tell(outcome);
 }
 
@@ -318,7 +330,17 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
       std::u16string path;
       MachineLock listLock;
       if (const win::DWORD error = LockList(path, listLock)) return error;
-      return Tell(RunService({}));
+      const win::DWORD code = Tell(RunService({}));
+      HardLinkArray links;
+      if (code == 0 && ReadStoredList(path, links) == 0) {
+        for (const CHardLink& record : links.records) {
+          if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
+              DriveState(record) == u"mapped now") {
+            TellShell(record.link, true);
+          }
+        }
+      }
+      return code;
     }
   }
   return win::ERROR_INVALID_PARAMETER;

@@ -315,6 +315,12 @@ constexpr DWORD SERVICE_NOTIFY_START_PENDING = 0x2;
 constexpr DWORD SERVICE_NOTIFY_STOP_PENDING = 0x4;
 constexpr DWORD SERVICE_NOTIFY_RUNNING = 0x8;
 
+// Shell change notifications.
+constexpr LONG SHCNE_DRIVEREMOVED = 0x00000080;
+constexpr LONG SHCNE_DRIVEADD = 0x00000100;
+constexpr UINT SHCNF_PATHW = 0x0005;
+constexpr UINT SHCNF_FLUSH = 0x1000;
+
 // Message boxes.
 constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_OKCANCEL = 0x1;
@@ -523,6 +529,9 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
 LPWSTR CharNextW(LPCWSTR text);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 LPWSTR CharUpperW(LPWSTR text);  // a single character when the pointer's high bits are zero
+
+// shell32. Without SHCNF_FLUSH the event is queued for the shell and the call returns at once.
+void SHChangeNotify(LONG eventId, UINT flags, LPCVOID item1, LPCVOID item2);
 
 // ole32.
 HRESULT CoInitialize(LPVOID reserved);

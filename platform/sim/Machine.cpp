@@ -558,6 +558,11 @@ std::vector<MessageBoxRecord> Machine::MessageBoxes() const {
   return state_->messageBoxes;
 }
 
+std::vector<ShellNotification> Machine::ShellNotifications() const {
+  Guard guard(Lock());
+  return state_->shellNotifications;
+}
+
 // ---- Fault injection ----
 
 void Machine::FailNext(std::string_view function, win::DWORD code, int times) {

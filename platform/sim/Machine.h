@@ -73,6 +73,14 @@ struct ServiceConfig {
   bool operator==(const ServiceConfig&) const = default;
 };
 
+// What a program told the shell with SHChangeNotify (for drive events, the root path named).
+struct ShellNotification {
+  win::LONG eventId = 0;
+  win::UINT flags = 0;
+  std::u16string path;
+  bool operator==(const ShellNotification&) const = default;
+};
+
 struct MessageBoxRecord {
   win::HWND owner = nullptr;
   std::u16string text;
@@ -207,6 +215,8 @@ class Machine {
   std::vector<EventRecord> Events() const;
   // Every MessageBoxW call, in order. None blocks: each is answered with its default button.
   std::vector<MessageBoxRecord> MessageBoxes() const;
+  // Every SHChangeNotify call, in order.
+  std::vector<ShellNotification> ShellNotifications() const;
 
   // ---- Fault injection ----
   // The next `times` calls of the named win:: function fail with `code`. For Sleep, which

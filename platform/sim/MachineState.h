@@ -75,6 +75,7 @@ struct MachineState {
 
   std::vector<EventRecord> events;
   std::vector<MessageBoxRecord> messageBoxes;
+  std::vector<ShellNotification> shellNotifications;
 
   std::map<std::string, Fault, std::less<>> faults;
   std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;

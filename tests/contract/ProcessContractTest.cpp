@@ -3,6 +3,7 @@
 // standard handles, file types and consoles.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -66,6 +67,13 @@ TEST_F(ProcessContractTest, NamedMutexIsSharedOwnedAndAbandoned) {
   EXPECT_EQ(win::WaitForSingleObject(first.Get(), 1000), win::WAIT_ABANDONED);
   EXPECT_NE(win::ReleaseMutex(first.Get()), win::FALSE);
   EXPECT_EQ(win::SleepEx(0, win::TRUE), 0u) << "nothing is queued to this thread";
+}
+
+// The front end tells the shell of a drive change; queued, the call waits for no window.
+TEST_F(ProcessContractTest, ShellNotificationReturnsAtOnce) {
+  const auto start = std::chrono::steady_clock::now();
+  win::SHChangeNotify(win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"C:\\", nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST_F(ProcessContractTest, LoadedKernel32ExportMakesAHardLink) {

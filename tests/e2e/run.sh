@@ -444,6 +444,23 @@ expect "add output" 'U: is mapped onto C:\e2e\Ünï日本, now and at every boot
 run_corvane remove drive U:
 finish
 
+# What a letter, a file and nothing are now, for a person and as JSON that a parser reads.
+begin frontend-shows-letters-and-files
+run_corvane create drive p: data
+run_corvane show P:
+expect "letter" $'P: is a folder mapping: C:\\e2e\\data\n  in force:          \\??\\C:\\e2e\\data' "$front_output"
+run_corvane create file shown.txt front.txt
+run_corvane show shown.txt --json
+expect "file as JSON" "File 2 True" "$(python3 -c 'import json,sys; d=json.load(sys.stdin); print(d["type"], d["linkCount"], d["path"].endswith("shown.txt"))' <<<"$front_output")"
+run_corvane delete file shown.txt
+run_corvane delete drive P:
+run_corvane show P:
+expect "undefined letter status" 2 "$front_status"
+run_corvane show missing\\x
+expect "missing path status" 3 "$front_status"
+expect "missing path output" "" "$front_output"
+finish
+
 # A start argument holds at most 1023 characters: C:\e2e\ and 1017 make one too many.
 begin frontend-refuses-an-argument-the-service-cannot-take
 run_corvane create drive Y: "$(printf 'd%.0s' {1..1017})"
@@ -508,6 +525,8 @@ for round in 1 2 3; do
     expect "$letter: mapping" '\??\C:\e2e\data' "$(probe dosdevice "$letter:")"
   done
   expect "stored and mapped" 8 "$(listed '^Create Drive [G-IK-O]: -> C:\\e2e\\data  \(mapped now\)$')"
+  run_corvane list --json
+  expect "as JSON, mapped now" 8 "$(python3 -c 'import json,sys; print(sum(r["mappedNow"] for r in json.load(sys.stdin)))' <<<"$front_output")"
   finish
 
   begin "frontend-eight-removes-at-once-round-$round"

@@ -317,11 +317,20 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_NE(shown.find("T: was not stored.\r\n"), std::string::npos);
 }
 
+// Each change of a letter is told to the shell of the user's desktop, queued and not waited for.
 TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"restore"}), 0u);
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), win::ERROR_FILE_NOT_FOUND);
+  using N = sim::ShellNotification;
+  EXPECT_EQ(machine.ShellNotifications(),
+            (std::vector<N>{N{win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"Q:\\"},
+                            N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"},
+                            N{win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"Q:\\"},
+                            N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"}}));
 }
 
 // A list that cannot be used is never overwritten, and a write that fails leaves it as it was.
