@@ -1,8 +1,6 @@
 // shell32 forwards.
 #include "platform/win32/WindowsHeaders.h"
 
-#include <shlobj.h>
-
 using namespace win::native;
 
 namespace win {

@@ -22,6 +22,7 @@
 // Not pulled in by WIN32_LEAN_AND_MEAN.
 #include <objbase.h>
 #include <oleauto.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 #include <winsvc.h>
