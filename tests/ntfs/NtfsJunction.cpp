@@ -148,6 +148,10 @@ std::string Check(const std::string& mount, const Target& target) {
     return "stored record of " + std::to_string(stored.size()) + " bytes differs from the " +
            std::to_string(record.size()) + " bytes set";
   }
+  // What the front end's show reads back from the volume.
+  const reparse::LinkNames names = reparse::ReadLinkNames(stored.data(), stored.size());
+  if (!names.intact || names.substituteName != reparse::SubstituteName(record.data(), record.size()))
+    return "the stored record reads back as another junction";
   return {};
 }
 
