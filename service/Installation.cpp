@@ -82,8 +82,8 @@ win::HRESULT AddEventSource(std::u16string_view source) {
   if (program.empty()) return win::E_FAIL;
   win::UniqueKey key;
   win::LSTATUS status = win::RegCreateKeyExW(
-      win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str(),
-      0, nullptr, win::REG_OPTION_NON_VOLATILE, win::KEY_WRITE, nullptr, key.Put(), nullptr);
+      win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str(), 0,
+      nullptr, win::REG_OPTION_NON_VOLATILE, win::KEY_WRITE, nullptr, key.Put(), nullptr);
   if (status == win::ERROR_SUCCESS) {
     status = win::RegSetValueExW(key.Get(), u"EventMessageFile", 0, win::REG_EXPAND_SZ,
                                  reinterpret_cast<const win::BYTE*>(program.c_str()),

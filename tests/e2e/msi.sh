@@ -79,12 +79,9 @@ installed_versions() {
       /^ +DisplayVersion +REG_SZ/ { sub(/^ +DisplayVersion +REG_SZ +/, ""); version = $0 }
       name == "Corvane" && version != "" { print version; name = "" }' | sort | paste -sd ' '
 }
-# The machine's PATH as "TYPE VALUE"; path_entries without its empty entries.
-machine_path() {
-  wine reg query "$path_key" /v PATH 2>/dev/null | tr -d '\r' | sed -nE 's/^ +PATH +(REG_[A-Z_]+) +/\1 /p'
-}
-# Wine's msiexec takes out the folder but not the separator before it (once for the failed
-# install's rollback, once at the upgrade, once at the uninstall), so the entries are compared.
+# The machine's PATH as "TYPE VALUE"; path_entries without empty entries, since Wine's msiexec
+# takes out the folder but not its separator (at the rollback, the upgrade and the uninstall).
+machine_path() { wine reg query "$path_key" /v PATH 2>/dev/null | tr -d '\r' | sed -nE 's/^ +PATH +(REG_[A-Z_]+) +/\1 /p'; }
 path_entries() { machine_path | sed -E 's/;+/;/g; s/;$//'; }
 path_before=$(machine_path)
 with_folder="$path_before;$install_dir\\"
@@ -101,8 +98,6 @@ begin package-locks-its-folder-for-administrators  # Wine's msiexec enforces no 
 expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
 finish
 
-# Appended to the machine's PATH at install, that entry alone taken out at uninstall; the two
-# actions are placed as Windows Installer's own sequence places them.
 begin package-puts-its-folder-on-the-path
 expect "environment" $'Path\t=-*PATH\t[~];[INSTALLDIR]\tFrontEnd' "$(msiinfo export "$package" Environment | tr -d '\r' | tail -n +4)"
 expect "actions" $'RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200' "$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' | grep EnvironmentStrings | sort)"
@@ -167,7 +162,6 @@ expect "installed products" "$version" "$(installed_versions)"
 expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 compare_entries
 expect "PATH" "$with_folder" "$(path_entries)"
-# A new command prompt finds corvane, and through it the list, from any folder.
 expect "corvane list from C:\\" 0x00000000 "$(exit_code_of 'cd /d C:\ & corvane list')"
 finish
 

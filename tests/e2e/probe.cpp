@@ -13,9 +13,8 @@
 //   corvane_probe hold PATH SECONDS opens PATH without sharing and keeps it open a while
 //   corvane_probe resource PATH TYPE ID
 //                                   the size of a resource of the image PATH, loaded as data
-//   corvane_probe message PATH TEXT message 0 of the image PATH, loaded as data, with TEXT as
-//                                   its insertion string, in brackets: as Event Viewer
-//                                   renders an event of a source whose message file is PATH
+//   corvane_probe message PATH TEXT message 0 of the image PATH with the insertion TEXT, in
+//                                   brackets, as Event Viewer renders an event from PATH
 //
 // Failures print the call and its last-error code to stderr and exit 1; usage errors exit 2.
 #include <chrono>
@@ -184,12 +183,12 @@ int Message(const std::u16string& path, const std::u16string& text) {
       win::LoadLibraryExW(path.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE));
   if (!image) return Fail("LoadLibraryExW", path);
   win::ULONG_PTR inserts[] = {reinterpret_cast<win::ULONG_PTR>(text.c_str())};
-  std::vector<char16_t> buffer(1024);
-  const win::DWORD length = win::FormatMessageW(
-      win::FORMAT_MESSAGE_FROM_HMODULE | win::FORMAT_MESSAGE_ARGUMENT_ARRAY, image.Get(), 0, 0,
-      buffer.data(), static_cast<win::DWORD>(buffer.size()), inserts);
+  char16_t buffer[1024];
+  const win::DWORD length =
+      win::FormatMessageW(win::FORMAT_MESSAGE_FROM_HMODULE | win::FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                          image.Get(), 0, 0, buffer, 1024, inserts);
   if (length == 0) return Fail("FormatMessageW", path);
-  std::printf("[%s]\n", Utf8(std::u16string_view(buffer.data(), length)).c_str());
+  std::printf("[%s]\n", Utf8(std::u16string_view(buffer, length)).c_str());
   return 0;
 }
 

@@ -13,7 +13,6 @@ using win::HRESULT;
 
 const std::u16string kEventSourceKey =
     u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneService";
-
 // A machine with the program in place and nothing registered yet.
 class Installation : public ServiceHarness {
  protected:
@@ -115,13 +114,11 @@ TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
   EXPECT_EQ(record->imagePath, u"\"" + std::u16string(kServiceImage) + u"\"");
   EXPECT_EQ(record->dependencies, std::vector<std::u16string>{u"RPCSS"});
   EXPECT_EQ(record->account, u"LocalSystem");
-  const std::u16string image = std::u16string(kServiceImage) + u'\0';
-  EXPECT_EQ(machine.GetRegistryValue(win::HKEY_LOCAL_MACHINE, kEventSourceKey, u"EventMessageFile"),
-            (sim::RegistryData{win::REG_EXPAND_SZ,
-                               {reinterpret_cast<const std::uint8_t*>(image.data()),
-                                reinterpret_cast<const std::uint8_t*>(image.data() + image.size())}}));
-  EXPECT_EQ(machine.GetRegistryValue(win::HKEY_LOCAL_MACHINE, kEventSourceKey, u"TypesSupported"),
-            (sim::RegistryData{win::REG_DWORD, {7, 0, 0, 0}}));
+  EXPECT_EQ(machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kEventSourceKey),
+            (std::vector<std::string>{"",
+                                      "[EventMessageFile] = REG_EXPAND_SZ "
+                                      R"("C:\Program Files\Corvane\CorvaneService.exe")",
+                                      "[TypesSupported] = REG_DWORD 0x00000007"}));
   EXPECT_EQ(machine.OpenHandles(), 0u);
 
   // Installed, it runs requests through the manager.
@@ -173,7 +170,6 @@ TEST_P(Failures, GiveTheExitCodeAndTheMessage) {
   });
   EXPECT_EQ(Run(c.arguments), c.result);
   EXPECT_EQ(Messages(), c.messages);
-  // The event source goes with the service: neither stays without the other.
   EXPECT_EQ(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey),
             machine.Service(u"CorvaneService").has_value());
   for (const auto& box : machine.MessageBoxes()) {
