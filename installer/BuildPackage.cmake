@@ -40,14 +40,31 @@ if(NOT status EQUAL 0)
   file(REMOVE ${output})
   message(FATAL_ERROR "wixl failed (${status}) building ${output}")
 endif()
+# wixl has no element for these tables either, so they are added to the package:
+#
 # The install folder belongs to administrators whatever INSTALLDIR is: SYSTEM and Administrators
 # may change it, Users only read and run, and nothing is inherited from the parent (a folder at a
 # drive root would otherwise let every user replace the service's program, run as LocalSystem,
-# or write its link list). wixl has no element for the table, so it is added to the package.
+# or write its link list).
+#
+# The folder is appended to the machine's PATH, so that a new command prompt finds corvane, and
+# only that entry is taken out again when the front end is removed.
 execute_process(
   COMMAND ${MSIBUILD} ${output} -i ${CMAKE_CURRENT_LIST_DIR}/MsiLockPermissionsEx.idt
+          -i ${CMAKE_CURRENT_LIST_DIR}/Environment.idt
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   file(REMOVE ${output})
-  message(FATAL_ERROR "msibuild failed (${status}) adding the folder's permissions to ${output}")
+  message(FATAL_ERROR "msibuild failed (${status}) adding the folder's permissions and PATH entry to ${output}")
+endif()
+# wixl writes an "expandable" RegistryValue as a plain string and escapes a "#%" given in its
+# value, so the event source's message file is marked REG_EXPAND_SZ here, as Windows' own
+# sources store it.
+execute_process(
+  COMMAND ${MSIBUILD} ${output} -q
+          "UPDATE `Registry` SET `Value` = '#%[#CorvaneService.exe]' WHERE `Name` = 'EventMessageFile' AND `Value` = '[#CorvaneService.exe]'"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE ${output})
+  message(FATAL_ERROR "msibuild failed (${status}) marking the event message file expandable in ${output}")
 endif()

@@ -60,6 +60,54 @@ const char16_t* SkipProgramPath(const char16_t* line) {
 
 const ScriptSubstitution kSubstitutions[] = {{u"APPID", kAppId}, {nullptr, nullptr}};
 
+// Event Viewer finds the texts of an event source's events through this key, named after the
+// source (the service name the events are written under).
+constexpr std::u16string_view kEventSources =
+    u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+// Error, warning and information events.
+constexpr win::DWORD kEventTypesSupported = 7;
+
+// The program's full path; empty when it does not fit in MAX_PATH.
+std::u16string ProgramPath() {
+  char16_t program[win::MAX_PATH];
+  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
+  if (length == 0 || length >= win::MAX_PATH) return {};
+  return std::u16string(program, length);
+}
+
+// The program itself holds the message table. Expandable, as the event log reads the value and
+// as Windows' own sources store it.
+win::HRESULT AddEventSource(std::u16string_view source) {
+  const std::u16string program = ProgramPath();
+  if (program.empty()) return win::E_FAIL;
+  win::UniqueKey key;
+  win::LSTATUS status = win::RegCreateKeyExW(
+      win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str(), 0,
+      nullptr, win::REG_OPTION_NON_VOLATILE, win::KEY_WRITE, nullptr, key.Put(), nullptr);
+  if (status == win::ERROR_SUCCESS) {
+    status = win::RegSetValueExW(key.Get(), u"EventMessageFile", 0, win::REG_EXPAND_SZ,
+                                 reinterpret_cast<const win::BYTE*>(program.c_str()),
+                                 static_cast<win::DWORD>((program.size() + 1) * sizeof(char16_t)));
+  }
+  if (status == win::ERROR_SUCCESS) {
+    status = win::RegSetValueExW(key.Get(), u"TypesSupported", 0, win::REG_DWORD,
+                                 reinterpret_cast<const win::BYTE*>(&kEventTypesSupported),
+                                 sizeof kEventTypesSupported);
+  }
+  return status == win::ERROR_SUCCESS ? win::S_OK
+                                      : HresultFromWin32(static_cast<win::DWORD>(status));
+}
+
+// Goes with the service: a source left behind would point Event Viewer at a program that may
+// be gone. None there is no failure.
+win::HRESULT RemoveEventSource(std::u16string_view source) {
+  const win::LSTATUS status = win::RegDeleteKeyW(
+      win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str());
+  return status == win::ERROR_SUCCESS || status == win::ERROR_FILE_NOT_FOUND
+             ? win::S_OK
+             : HresultFromWin32(static_cast<win::DWORD>(status));
+}
+
 }  // namespace
 
 const char16_t* FindSwitchStart(const char16_t* text, std::u16string_view separators) {
@@ -107,6 +155,7 @@ bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::
 
 win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
   if (!RemoveService()) return win::E_FAIL;
+  if (const win::HRESULT result = RemoveEventSource(serviceName); result < 0) return result;
   if (const win::HRESULT result = ApplyRegistryScript(kRegistryScriptResource,
                                                       RegistryScriptMode::Register, kSubstitutions);
       result < 0) {
@@ -130,13 +179,18 @@ win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
                             reinterpret_cast<const win::BYTE*>(serviceName),
                             static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
     if (written != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(written));
-    if (!InstallService()) return win::E_FAIL;
+    if (const win::HRESULT result = AddEventSource(serviceName); result < 0) return result;
+    if (!InstallService()) {
+      RemoveEventSource(serviceName);
+      return win::E_FAIL;
+    }
   }
   return win::S_OK;
 }
 
 win::HRESULT LinkServiceModule::UnregisterEntries() {
   if (!RemoveService()) return win::E_FAIL;
+  if (const win::HRESULT result = RemoveEventSource(serviceName); result < 0) return result;
   win::UniqueKey appIds;
   win::LSTATUS opened =
       win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_WRITE, appIds.Put());
@@ -167,11 +221,10 @@ bool LinkServiceModule::InstallService() {
     }
     win::Sleep(kDeletionPollMilliseconds);
   }
-  char16_t program[win::MAX_PATH];
-  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
-  if (length == 0 || length >= win::MAX_PATH) return false;
+  const std::u16string program = ProgramPath();
+  if (program.empty()) return false;
   // Quoted, so that a path with a blank in it cannot start some other program.
-  const std::u16string binaryPath = u"\"" + std::u16string(program, length) + u"\"";
+  const std::u16string binaryPath = u"\"" + program + u"\"";
 
   win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
   if (!manager) {

@@ -72,7 +72,9 @@ class LinkServiceModule {
   // False when a command-line switch was acted on (`result` then holds the outcome).
   bool HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result);
 
-  // Registration: the AppID entries, LocalService, and with `asService` the service itself.
+  // Registration: the AppID entries, LocalService, and with `asService` the event source and
+  // the service itself. Both switches, and UnregisterEntries, remove an installed service and
+  // its event source first.
   win::HRESULT RegisterEntries(bool asService);
   win::HRESULT UnregisterEntries();
   bool InstallService();

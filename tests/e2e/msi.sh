@@ -44,6 +44,8 @@ source "$root/tests/e2e/scenarios.sh"
 services_key='HKLM\System\CurrentControlSet\Services\CorvaneService'
 appid_key="HKCR\\AppID\\$service_appid"
 exe_key='HKCR\AppID\CorvaneService.EXE'
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\CorvaneService'
+path_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 installed=$drive_c/Program\ Files/Corvane
 key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo absent; }
 
@@ -51,8 +53,9 @@ key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo absent
 # each, sorted: the fields compared.
 entries() {
   local key label
-  for key in "$services_key" "$appid_key" "$exe_key"; do
+  for key in "$services_key" "$appid_key" "$exe_key" "$event_source_key"; do
     label=${key##*\\}
+    [[ $key == "$event_source_key" ]] && label=EventSource
     wine reg query "$key" 2>/dev/null | tr -d '\r' |
       sed -nE "s/^    (.+)    (REG_[A-Z_]+)    (.*)$/$label|\\1|\\2|\\3/p"
   done | sort
@@ -76,6 +79,12 @@ installed_versions() {
       /^ +DisplayVersion +REG_SZ/ { sub(/^ +DisplayVersion +REG_SZ +/, ""); version = $0 }
       name == "Corvane" && version != "" { print version; name = "" }' | sort | paste -sd ' '
 }
+# The machine's PATH as "TYPE VALUE"; path_entries without empty entries, since Wine's msiexec
+# takes out the folder but not its separator (at the rollback, the upgrade and the uninstall).
+machine_path() { wine reg query "$path_key" /v PATH 2>/dev/null | tr -d '\r' | sed -nE 's/^ +PATH +(REG_[A-Z_]+) +/\1 /p'; }
+path_entries() { machine_path | sed -E 's/;+/;/g; s/;$//'; }
+path_before=$(machine_path)
+with_folder="$path_before;$install_dir\\"
 # The link list's checksum, nothing when it is missing.
 list_sum() { md5sum <"$installed/Corvane.dat"; } 2>/dev/null
 # Runs the installed corvane.exe from its own folder; sets front_status and front_output.
@@ -87,6 +96,11 @@ run_corvane() {
 
 begin package-locks-its-folder-for-administrators  # Wine's msiexec enforces no file permissions
 expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
+finish
+
+begin package-puts-its-folder-on-the-path
+expect "environment" $'Path\t=-*PATH\t[~];[INSTALLDIR]\tFrontEnd' "$(msiinfo export "$package" Environment | tr -d '\r' | tail -n +4)"
+expect "actions" $'RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200' "$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' | grep EnvironmentStrings | sort)"
 finish
 
 # ---- The programs' own registration, in the folder the package installs to ----
@@ -118,12 +132,15 @@ expect "install folder" absent "$([[ -e $installed ]] && echo present || echo ab
 expect "service record" absent "$(key_state "$services_key")"
 expect "AppID key" absent "$(key_state "$appid_key")"
 expect "CorvaneService.EXE key" absent "$(key_state "$exe_key")"
+expect "event source" absent "$(key_state "$event_source_key")"
+expect "PATH" "$path_before" "$(path_entries)"
 expect "installed products" "" "$(installed_versions)"
 finish
 
 begin silent-install-matches-the-self-registration
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$older_package")"
 compare_entries
+expect "PATH" "$with_folder" "$(path_entries)"
 expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe" "$(ls "$installed" | sort -f | paste -sd ' ')"
 expect "installed products" "$older_version" "$(installed_versions)"
 finish
@@ -144,6 +161,8 @@ expect "exit code" 0x00000000 "$(msiexec_quietly i "$package")"
 expect "installed products" "$version" "$(installed_versions)"
 expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 compare_entries
+expect "PATH" "$with_folder" "$(path_entries)"
+expect "corvane list from C:\\" 0x00000000 "$(exit_code_of 'cd /d C:\ & corvane list')"
 finish
 
 begin reboot-brings-the-stored-mapping-back
@@ -162,6 +181,7 @@ expect "corvane.exe" file "$(probe exists "$install_dir\\corvane.exe")"
 expect "installed products" "$version" "$(installed_versions)"
 expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 compare_entries
+expect "PATH" "$with_folder" "$(path_entries)"
 finish
 
 begin uninstall-leaves-only-the-list
@@ -171,6 +191,9 @@ expect "Corvane.dat" "$stored_sum" "$(list_sum)"
 expect "service record" absent "$(key_state "$services_key")"
 expect "AppID key" absent "$(key_state "$appid_key")"
 expect "CorvaneService.EXE key" absent "$(key_state "$exe_key")"
+expect "event source" absent "$(key_state "$event_source_key")"
+expect "PATH" "$path_before" "$(path_entries)"
+expect "PATH as Wine leaves it" "$path_before;;;" "$(machine_path)"
 expect "installed products" "" "$(installed_versions)"
 finish
 

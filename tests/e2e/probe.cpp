@@ -13,6 +13,8 @@
 //   corvane_probe hold PATH SECONDS opens PATH without sharing and keeps it open a while
 //   corvane_probe resource PATH TYPE ID
 //                                   the size of a resource of the image PATH, loaded as data
+//   corvane_probe message PATH TEXT message 0 of the image PATH with the insertion TEXT, in
+//                                   brackets, as Event Viewer renders an event from PATH
 //
 // Failures print the call and its last-error code to stderr and exit 1; usage errors exit 2.
 #include <chrono>
@@ -176,12 +178,26 @@ int Resource(const std::u16string& path, const std::u16string& type, const std::
   return 0;
 }
 
+int Message(const std::u16string& path, const std::u16string& text) {
+  win::UniqueModule image(
+      win::LoadLibraryExW(path.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE));
+  if (!image) return Fail("LoadLibraryExW", path);
+  win::ULONG_PTR inserts[] = {reinterpret_cast<win::ULONG_PTR>(text.c_str())};
+  char16_t buffer[1024];
+  const win::DWORD length =
+      win::FormatMessageW(win::FORMAT_MESSAGE_FROM_HMODULE | win::FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                          image.Get(), 0, 0, buffer, 1024, inserts);
+  if (length == 0) return Fail("FormatMessageW", path);
+  std::printf("[%s]\n", Utf8(std::u16string_view(buffer, length)).c_str());
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: corvane_probe dosdevice X: | links PATH | fileid PATH | exists PATH |"
                " write PATH TEXT | hardlink NEW OLD | read PATH |"
                " writelist PATH ACTION,KIND,LINK,TARGET... | hold PATH SECONDS |"
-               " resource PATH TYPE ID\n");
+               " resource PATH TYPE ID | message PATH TEXT\n");
   return 2;
 }
 
@@ -203,6 +219,7 @@ int wmain(int argc, wchar_t** argv) {
   if (args.size() == 3 && command == u"write") return Write(args[1], args[2]);
   if (args.size() == 3 && command == u"hardlink") return HardLink(args[1], args[2]);
   if (args.size() == 3 && command == u"hold") return Hold(args[1], args[2]);
+  if (args.size() == 3 && command == u"message") return Message(args[1], args[2]);
   if (args.size() == 4 && command == u"resource") return Resource(args[1], args[2], args[3]);
   if (command == u"writelist") {
     return WriteList(args[1], std::vector<std::u16string>(args.begin() + 2, args.end()));

@@ -41,6 +41,13 @@ expect "LocalService" CorvaneService "$(reg_value "HKCR\\AppID\\$service_appid" 
 expect "CorvaneService.EXE AppID" "$service_appid" "$(reg_value 'HKCR\AppID\CorvaneService.EXE' AppID)"
 finish
 
+# Event Viewer renders each text through the source's message file, as the probe does.
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\CorvaneService'
+begin service-switch-registers-the-event-source
+expect "EventMessageFile" 'REG_EXPAND_SZ C:\Corvane\CorvaneService.exe' "$(wine reg query "$event_source_key" /v EventMessageFile 2>/dev/null | tr -d '\r' | sed -nE 's/^ +EventMessageFile +(REG_[A-Z_]+) +/\1 /p')"
+for text in "Service stopped" "Bad service request" "Handler not installed"; do expect "rendering" "[$text]" "$(probe message "$(reg_value "$event_source_key" EventMessageFile)" "$text")"; done
+finish
+
 begin file-create-makes-a-hard-link
 probe write "$E\\a.txt" alpha
 start_service File Create "$E\\a.txt" "$E\\b.txt"
@@ -570,6 +577,7 @@ finish
 begin regserver-removes-the-record-and-local-service
 expect "exit code" 0x00000000 "$(exit_code_of 'C:\Corvane\CorvaneService.exe' -RegServer)"
 expect "record" absent "$(reg_key "$services_key")"
+expect "event source" absent "$(reg_key "$event_source_key")"
 expect "LocalService" "" "$(reg_value "HKCR\\AppID\\$service_appid" LocalService)"
 expect "AppID default" CorvaneService "$(reg_default "HKCR\\AppID\\$service_appid")"
 finish

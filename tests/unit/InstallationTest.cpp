@@ -11,6 +11,8 @@ namespace {
 
 using win::HRESULT;
 
+const std::u16string kEventSourceKey =
+    u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneService";
 // A machine with the program in place and nothing registered yet.
 class Installation : public ServiceHarness {
  protected:
@@ -68,6 +70,8 @@ TEST_P(Switches, SelectTheRegistrationWork) {
             c.outcome == Outcome::Register || c.outcome == Outcome::Service);
   EXPECT_EQ(HasLocalService(), c.outcome == Outcome::Service);
   EXPECT_EQ(machine.Service(u"CorvaneService").has_value(), c.outcome == Outcome::Service);
+  EXPECT_EQ(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey),
+            c.outcome == Outcome::Service);
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
 
@@ -110,6 +114,11 @@ TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
   EXPECT_EQ(record->imagePath, u"\"" + std::u16string(kServiceImage) + u"\"");
   EXPECT_EQ(record->dependencies, std::vector<std::u16string>{u"RPCSS"});
   EXPECT_EQ(record->account, u"LocalSystem");
+  EXPECT_EQ(machine.RegistryTree(win::HKEY_LOCAL_MACHINE, kEventSourceKey),
+            (std::vector<std::string>{"",
+                                      "[EventMessageFile] = REG_EXPAND_SZ "
+                                      R"("C:\Program Files\Corvane\CorvaneService.exe")",
+                                      "[TypesSupported] = REG_DWORD 0x00000007"}));
   EXPECT_EQ(machine.OpenHandles(), 0u);
 
   // Installed, it runs requests through the manager.
@@ -121,6 +130,7 @@ TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
   EXPECT_TRUE(machine.Service(u"CorvaneService"));
   EXPECT_EQ(Run(u"-UnregServer"), win::S_OK);
   EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
   EXPECT_EQ(machine.RegistryTree(win::HKEY_CLASSES_ROOT, u"AppID"), std::vector<std::string>{""});
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
@@ -129,6 +139,7 @@ TEST_F(Installation, RegServerRemovesAnInstalledService) {
   ASSERT_EQ(Run(u"-Service"), win::S_OK);
   EXPECT_EQ(Run(u"-RegServer"), win::S_OK);
   EXPECT_FALSE(machine.Service(u"CorvaneService"));
+  EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
   EXPECT_FALSE(HasLocalService());
   EXPECT_TRUE(machine.RegistryKeyExists(win::HKEY_CLASSES_ROOT, kAppIdKey));
 }
@@ -159,6 +170,8 @@ TEST_P(Failures, GiveTheExitCodeAndTheMessage) {
   });
   EXPECT_EQ(Run(c.arguments), c.result);
   EXPECT_EQ(Messages(), c.messages);
+  EXPECT_EQ(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey),
+            machine.Service(u"CorvaneService").has_value());
   for (const auto& box : machine.MessageBoxes()) {
     EXPECT_EQ(box.caption, u"CorvaneService");
     EXPECT_EQ(box.type, win::MB_OK);
