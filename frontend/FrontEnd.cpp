@@ -73,6 +73,53 @@ void TellShell(std::u16string_view letter, bool added) {
                       root.c_str(), nullptr);
 }
 
+// A start argument the service control manager cannot pass is refused before anything else.
+bool TooLongForTheService(const std::u16string& link, const std::u16string& target) {
+  if (link.size() <= kLongestArgument && target.size() <= kLongestArgument) return false;
+  WriteError(StartFailureText(win::ERROR_FILENAME_EXCED_RANGE) + u"\r\n");
+  return true;
+}
+
+// A drive is mapped onto a folder that exists now: the service maps whatever it is given, and
+// `subst` refuses the same. 0, or the system's code once the user has been told.
+win::DWORD CheckFolder(const std::u16string& target) {
+  const win::DWORD attributes = win::GetFileAttributesW(target.c_str());
+  win::DWORD error = 0;
+  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
+    error = win::GetLastError();
+    if (error == win::ERROR_FILE_NOT_FOUND) error = win::ERROR_PATH_NOT_FOUND;
+  } else if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = win::ERROR_DIRECTORY;
+  }
+  if (error != 0) {
+    WriteError(target + u" is not a folder that exists, so nothing was mapped.\r\n" +
+               OutcomeText(error) + u"\r\n");
+  }
+  return error;
+}
+
+// The definition of a letter in force now; empty when it has none.
+std::u16string DefinitionNow(const std::u16string& letter) {
+  char16_t device[1024];
+  if (win::QueryDosDeviceW(letter.c_str(), device, std::size(device)) == 0) return {};
+  return device;
+}
+
+bool MapsOnto(std::u16string_view definition, const std::u16string& target) {
+  return SameText(definition, u"\\??\\" + target);
+}
+
+// A letter that is something else now is never mapped over: on Windows a second definition
+// stacks on the first and hides it.
+win::DWORD RefuseLetterInUse(const std::u16string& letter) {
+  Inspection found;
+  Inspect(letter, true, found);
+  WriteError(letter + u" is in use: it is a " + found.driveKind + u" (" + found.target +
+             u"). Nothing was changed; choose another letter, or free this one first.\r\n" +
+             OutcomeText(win::ERROR_ALREADY_EXISTS) + u"\r\n");
+  return win::ERROR_ALREADY_EXISTS;
+}
+
 win::DWORD Request(const Command& command) {
   win::DWORD error = 0;
   std::u16string link = command.link;
@@ -82,6 +129,16 @@ win::DWORD Request(const Command& command) {
   if (error != 0) {
     WriteError(u"corvane: that path cannot be used.\r\n" + OutcomeText(error) + u"\r\n");
     return error;
+  }
+  if (TooLongForTheService(link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
+  if (command.kind == u"Drive" && command.verb == Verb::Create) {
+    if (const win::DWORD refused = CheckFolder(target)) return refused;
+    const std::u16string now = DefinitionNow(link);
+    if (!now.empty() && MapsOnto(now, target)) {
+      WriteOutput(link + u" is already mapped onto " + target + u".\r\n");
+      return 0;
+    }
+    if (!now.empty()) return RefuseLetterInUse(link);
   }
   const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
   const win::DWORD code = Tell(RunService({command.kind, action, target, link}));
@@ -99,8 +156,11 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   std::u16string text = u"The link list " + path;
   if (error == win::ERROR_INVALID_DATA) {
     text += u" is damaged, so it is left as it is. Move it aside and add the mappings again.";
-  } else if (error == win::ERROR_SHARING_VIOLATION || error == win::ERROR_ACCESS_DENIED) {
+  } else if (error == win::ERROR_SHARING_VIOLATION) {
     text += u" is in use by the service. Nothing was changed; try again in a moment.";
+  } else if (error == win::ERROR_ACCESS_DENIED) {
+    text += u" can only be changed by administrators, so it is as it was. Run corvane from an "
+            u"elevated command prompt (Run as administrator).";
   } else {
     text += writing ? u" could not be changed; it is as it was." : u" cannot be read.";
   }
@@ -161,6 +221,8 @@ win::DWORD AddDrive(const Command& command) {
     WriteError(u"corvane: that path cannot be used.\r\n" + OutcomeText(error) + u"\r\n");
     return error;
   }
+  if (TooLongForTheService(command.link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
+  if ((error = CheckFolder(target)) != 0) return error;
   std::u16string path;
   MachineLock listLock;
   if ((error = LockList(path, listLock)) != 0) return error;
@@ -168,15 +230,28 @@ win::DWORD AddDrive(const Command& command) {
   if ((error = ReadListBesideService(path, links)) != 0) return error;
   const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
-  if (stored != links.records.end()) {
+  if (stored != links.records.end() && !SameText(stored->target, target)) {
     WriteError(command.link + u" is already stored, mapped onto " + stored->target +
-               u". Remove it first with: corvane remove drive " + command.link + u"\r\n");
+               u". To map it onto " + target + u" instead: corvane remove drive " +
+               command.link + u", then corvane add drive " + command.link + u" " + target +
+               u"\r\n");
     return win::ERROR_ALREADY_EXISTS;
   }
-  const ServiceOutcome outcome = RunService({u"Drive", u"Create", target, command.link});
-  if (outcome.startError != 0 || outcome.waitError != 0 || outcome.timedOut ||
-      outcome.exitCode != 0) {
-    return Tell(outcome);
+  // The same letter onto the same folder again is what is there already: stored once, mapped
+  // once.
+  const std::u16string now = DefinitionNow(command.link);
+  if (!now.empty() && !MapsOnto(now, target)) return RefuseLetterInUse(command.link);
+  if (now.empty()) {
+    const ServiceOutcome outcome = RunService({u"Drive", u"Create", target, command.link});
+    if (outcome.startError != 0 || outcome.waitError != 0 || outcome.timedOut ||
+        outcome.exitCode != 0) {
+      return Tell(outcome);
+    }
+    TellShell(command.link, true);
+  }
+  if (stored != links.records.end()) {
+    WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
+    return 0;
   }
 
   CHardLink record;
@@ -189,7 +264,6 @@ win::DWORD AddDrive(const Command& command) {
     WriteError(command.link + u" is mapped now, but it will not come back after a restart:\r\n");
     return ListProblem(path, error, true);
   }
-  TellShell(command.link, true);
   WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
   return 0;
 }
@@ -201,23 +275,32 @@ win::DWORD RemoveDrive(const Command& command) {
   if (error != 0) return error;
   HardLinkArray links;
   if ((error = ReadListBesideService(path, links)) != 0) return error;
-  const auto removed = std::erase_if(
+  const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
-  if (removed > 0 && (error = ReplaceStoredList(path, links)) != 0) {
-    return ListProblem(path, error, true);
+  if (stored == links.records.end()) {
+    WriteOutput(command.link + u" was not stored.\r\n");
+    return win::ERROR_FILE_NOT_FOUND;
   }
-  const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link});
-  if (removed == 0) WriteOutput(command.link + u" was not stored.\r\n");
-  const bool finished = outcome.startError == 0 && outcome.waitError == 0 && !outcome.timedOut;
-  if (removed > 0 && finished && outcome.exitCode == win::ERROR_FILE_NOT_FOUND) {
-    // Forgotten, and there was no mapping to take off: what was asked for holds.
+  const std::u16string storedTarget = stored->target;
+  std::erase_if(links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
+  if ((error = ReplaceStoredList(path, links)) != 0) return ListProblem(path, error, true);
+  // Only the stored mapping is taken off; whatever else the letter is now is not corvane's.
+  const std::u16string now = DefinitionNow(command.link);
+  if (now.empty()) {
     WriteOutput(command.link + u" is no longer stored; it was not mapped.\r\n");
     return 0;
   }
-  if (removed > 0 && finished && outcome.exitCode == 0) {
-    WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
+  if (!MapsOnto(now, storedTarget)) {
+    WriteOutput(command.link + u" is no longer stored; it is " + now +
+                u" now, which was left alone.\r\n");
+    return 0;
   }
-  if (finished && outcome.exitCode == 0) TellShell(command.link, false);
+  const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link});
+  const bool finished = outcome.startError == 0 && outcome.waitError == 0 && !outcome.timedOut;
+  if (finished && outcome.exitCode == 0) {
+    WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
+    TellShell(command.link, false);
+  }
   return Tell(outcome);
 }
 
@@ -235,13 +318,10 @@ std::u16string KindName(LinkKind kind) {
 
 // Whether a stored drive mapping is in force now.
 std::u16string DriveState(const CHardLink& record) {
-  char16_t device[1024];
-  if (win::QueryDosDeviceW(record.link.c_str(), device, std::size(device)) == 0) {
-    return u"not mapped now";
-  }
-  const std::u16string_view now(device);
-  if (SameText(now, u"\\??\\" + record.target)) return u"mapped now";
-  return u"mapped onto " + std::u16string(now) + u" now";
+  const std::u16string now = DefinitionNow(record.link);
+  if (now.empty()) return u"not mapped now";
+  if (MapsOnto(now, record.target)) return u"mapped now";
+  return u"mapped onto " + now + u" now";
 }
 
 // The list as one JSON array, a drive's state as whether it is mapped onto its target now.

@@ -68,12 +68,6 @@ void OnStop(void* parameter) {
 
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
   ServiceOutcome outcome;
-  for (const auto& argument : arguments) {
-    if (argument.size() > kLongestArgument) {
-      outcome.startError = win::ERROR_FILENAME_EXCED_RANGE;
-      return outcome;
-    }
-  }
   MachineLock requests;
   outcome.startError = requests.Acquire(
       kRequestLockName,

@@ -6,8 +6,15 @@
 namespace frontend {
 namespace {
 
+// Only the service's read holds the list so; access denied is no reason to wait.
 bool Busy(win::DWORD error) {
-  return error == win::ERROR_SHARING_VIOLATION || error == win::ERROR_ACCESS_DENIED;
+  return error == win::ERROR_SHARING_VIOLATION;
+}
+
+// A list held open refuses being replaced with access denied, as any file open without
+// FILE_SHARE_DELETE does; that is the service's read too.
+bool HeldWhenReplaced(win::DWORD error) {
+  return Busy(error) || error == win::ERROR_ACCESS_DENIED;
 }
 
 // A failure the system gave no reason for is still a failure.
@@ -83,9 +90,9 @@ win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
       return 0;
     }
     error = win::GetLastError();
-    if (!Busy(error) || attempt == kBusyRetries) {
+    if (!HeldWhenReplaced(error) || attempt == kBusyRetries) {
       win::DeleteFileW(fresh.c_str());
-      return error;
+      return HeldWhenReplaced(error) ? win::ERROR_SHARING_VIOLATION : error;
     }
     win::Sleep(kBusyRetryMilliseconds);
   }

@@ -299,7 +299,11 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_EQ(Run({u"add", u"drive", u"q:", u"data"}), 0u);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
-  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"elsewhere"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"C:\\work"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);  // again: stored once, mapped once
+  EXPECT_EQ(Run({u"create", u"drive", u"Q:", u"C:\\work"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Run({u"create", u"drive", u"V:", u"a.txt"}), win::ERROR_DIRECTORY);
+  EXPECT_EQ(Run({u"add", u"drive", u"V:", u"missing"}), win::ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(Run({u"create", u"drive", u"R:", u"C:\\work"}), 0u);
   EXPECT_EQ(Run({u"add", u"drive", u"S:", u"C:\\work"}), 0u);
   EXPECT_EQ(Run({u"delete", u"drive", u"S:"}), 0u);
@@ -422,9 +426,16 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
                           m.FailNext("Sleep", 0, 1000);
                         },
-                        win::ERROR_ACCESS_DENIED, true,
+                        win::ERROR_SHARING_VIOLATION, true,
                         " is in use by the service. Nothing was changed; try again in a moment.",
                         2, 51},
+        ListProblemCase{"ReadDenied",
+                        [](sim::Machine& m, win::UniqueFile&) {
+                          m.FailNext("CreateFileW", win::ERROR_ACCESS_DENIED);
+                        },
+                        win::ERROR_ACCESS_DENIED, false,
+                        " can only be changed by administrators, so it is as it was. Run corvane "
+                        "from an elevated command prompt (Run as administrator)."},
         ListProblemCase{"FolderGone",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("CreateFileW", win::ERROR_PATH_NOT_FOUND);
@@ -470,6 +481,8 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   EXPECT_EQ(Run({u"remove", u"drive", u"A:"}), 0u);  // stored, though not mapped
   EXPECT_EQ(Run({u"remove", u"drive", u"Z:"}), 0u);
   EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,2,C:\\l.txt,C:\\t.txt", "5,17,k,t"}));
+  // Z: is mapped onto another folder than the one stored: that mapping is not corvane's.
+  EXPECT_EQ(machine.DosDevice(u"Z:"), std::vector<std::u16string>{u"\\??\\C:\\"});
 }
 
 // Long output goes to the console in pieces it can take; a write that fails fails the command.
@@ -487,7 +500,8 @@ TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
 
 // SC_MAX_ARGUMENT_LENGTH: C:\work\ and 1015 characters make the longest start argument.
 TEST_F(FrontEnd, StartArgumentsLongerThanTheServiceTakesAreRefused) {
-  EXPECT_EQ(Run({u"create", u"drive", u"X:", std::u16string(1015, u'd')}), 0u);
+  EXPECT_NE(Run({u"create", u"drive", u"X:", std::u16string(1015, u'd')}),
+            win::ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(Run({u"create", u"drive", u"Y:", std::u16string(1016, u'd')}),
             win::ERROR_FILENAME_EXCED_RANGE);
   EXPECT_TRUE(machine.DosDevice(u"Y:").empty());
