@@ -95,7 +95,9 @@ class Machine {
   // and makes it the current one. Only one machine may be alive at a time.
   Machine();
   // Ends every service process still running, as at shutdown, and waits for it: a service main
-  // that never returns keeps the machine waiting.
+  // that never returns keeps the machine waiting. The process's main thread is ended first, so a
+  // service main still at work may meet objects of that thread that are gone: a test lets a
+  // service it started finish before the machine goes.
   ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
