@@ -109,6 +109,16 @@ bool MapsOnto(std::u16string_view definition, const std::u16string& target) {
   return SameText(definition, u"\\??\\" + target);
 }
 
+// What a link is now, to tell whether a request the service manager gave up on was carried out
+// all the same.
+LinkState LinkStateOf(std::u16string kind, std::u16string link) {
+  return [kind = std::move(kind), link = std::move(link)] {
+    Inspection found;
+    const win::DWORD error = Inspect(link, kind == u"Drive", found);
+    return error != 0 ? u"error " + DecimalText(error) : InspectionJson(found);
+  };
+}
+
 // A letter that is something else now is never mapped over: on Windows a second definition
 // stacks on the first and hides it.
 win::DWORD RefuseLetterInUse(const std::u16string& letter) {
@@ -141,7 +151,8 @@ win::DWORD Request(const Command& command) {
     if (!now.empty()) return RefuseLetterInUse(link);
   }
   const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
-  const win::DWORD code = Tell(RunService({command.kind, action, target, link}));
+  const win::DWORD code =
+      Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
   if (code == 0 && command.kind == u"Drive") TellShell(link, command.verb == Verb::Create);
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
   if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
@@ -242,7 +253,8 @@ win::DWORD AddDrive(const Command& command) {
   const std::u16string now = DefinitionNow(command.link);
   if (!now.empty() && !MapsOnto(now, target)) return RefuseLetterInUse(command.link);
   if (now.empty()) {
-    const ServiceOutcome outcome = RunService({u"Drive", u"Create", target, command.link});
+    const ServiceOutcome outcome = RunService({u"Drive", u"Create", target, command.link},
+                                              LinkStateOf(u"Drive", command.link));
     if (outcome.startError != 0 || outcome.waitError != 0 || outcome.timedOut ||
         outcome.exitCode != 0) {
       return Tell(outcome);
@@ -295,7 +307,8 @@ win::DWORD RemoveDrive(const Command& command) {
                 u" now, which was left alone.\r\n");
     return 0;
   }
-  const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link});
+  const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link},
+                                            LinkStateOf(u"Drive", command.link));
   const bool finished = outcome.startError == 0 && outcome.waitError == 0 && !outcome.timedOut;
   if (finished && outcome.exitCode == 0) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");

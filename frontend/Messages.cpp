@@ -53,6 +53,11 @@ std::u16string StartFailureText(win::DWORD code) {
       advice = u"A link or target of 1024 characters or more cannot be passed to CorvaneService: "
                u"a start argument holds at most 1023 characters. Nothing was changed.";
       break;
+    case win::ERROR_SERVICE_REQUEST_TIMEOUT:
+      advice = u"The machine was too busy to start CorvaneService: for a minute the service "
+               u"control manager gave up waiting for it to start, time after time. Nothing was "
+               u"changed; try again when the machine is less busy.";
+      break;
     case win::ERROR_TIMEOUT:
       advice = u"Other corvane requests kept CorvaneService busy for 30 seconds, so this one was "
                u"not made. Try again when they have finished.";

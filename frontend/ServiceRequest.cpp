@@ -66,7 +66,8 @@ void OnStop(void* parameter) {
 
 }  // namespace
 
-ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
+ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
+                          const LinkState& linkState) {
   ServiceOutcome outcome;
   MachineLock requests;
   outcome.startError = requests.Acquire(
@@ -76,7 +77,19 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments) {
   win::UniqueService service =
       OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
   if (!service) return outcome;
-  if ((outcome.startError = Start(service.Get(), arguments)) != 0) return outcome;
+  const std::u16string before = linkState ? linkState() : std::u16string();
+  const std::uint64_t firstStart = win::GetTickCount64();
+  for (win::DWORD pause = 10;; pause = std::min<win::DWORD>(pause * 2, 1'000)) {
+    outcome.startError = Start(service.Get(), arguments);
+    if (outcome.startError != win::ERROR_SERVICE_REQUEST_TIMEOUT) break;
+    if (linkState && linkState() != before) {
+      outcome.startError = 0;  // carried out; its stop is reported at once
+      break;
+    }
+    if (win::GetTickCount64() - firstStart >= kStartBudgetMilliseconds) return outcome;
+    win::Sleep(pause);
+  }
+  if (outcome.startError != 0) return outcome;
 
   // Asked for after the start, the notice comes for this start's stop: the service is already
   // stopped, and the notice comes at once, or it comes when it stops. No other front end can

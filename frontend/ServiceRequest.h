@@ -2,6 +2,7 @@
 // its exit code.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,26 @@ inline constexpr win::DWORD kWaitMilliseconds = 60'000;
 // request before ends a moment after it has reported stopping.
 inline constexpr win::DWORD kStartRetryMilliseconds = 5'000;
 
+// How long a start that the service control manager gave up on (1053) is tried again: the
+// manager waits for the service's process to connect (30 s on Windows, 10 s under Wine), and a
+// busy machine can take longer than that to start a process.
+inline constexpr win::DWORD kStartBudgetMilliseconds = 60'000;
+
+// What the request's link is now, in any form that changes when the request changes it.
+using LinkState = std::function<std::u16string()>;
+
 // Starts the service with these start arguments (none: the restore pass) and waits for
 // SERVICE_STOPPED. Front ends do this one at a time on the whole machine (kRequestLockName), so
 // that the stop each one sees is that of its own start.
-ServiceOutcome RunService(const std::vector<std::u16string>& arguments);
+//
+// A start answered 1053 is tried again while the link is as it was before it: the process never
+// reached the service's entry with its arguments, so it carried out nothing (a process that was
+// not started as a service runs no request either). Wine's manager also answers 1053 when the
+// service has already stopped by the time it looks at the start; the link has changed then, and
+// the outcome is the service's own last report. Without `linkState` (the restore pass, which
+// may run twice) every such start is tried again.
+ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
+                          const LinkState& linkState = {});
 
 // The folder of the installed service's program, from its record; empty with the reason in
 // `error` when it cannot be read.

@@ -455,6 +455,8 @@ DWORD GetLastError();
 LPWSTR GetCommandLineW();
 [[noreturn]] void ExitProcess(UINT exitCode);
 void Sleep(DWORD milliseconds);
+// Milliseconds since the system started.
+std::uint64_t GetTickCount64();
 // WAIT_IO_COMPLETION when an asynchronous procedure call ran during an alertable wait, else 0.
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);

@@ -478,9 +478,20 @@ win::DWORD LaunchService(MachineState& state, const std::u16string& key,
   }
   // Windows gives up after a while when the process never connects; here the process's end is
   // known at once.
+  bool late = false;
+  {
+    Guard guard(Lock());
+    late = state.services->startsAnsweredLate;
+  }
   std::unique_lock lock(session->mutex);
   session->changed.wait(lock, [&] { return session->dispatcherStarted || session->processEnded; });
-  return session->dispatcherStarted ? 0 : win::ERROR_SERVICE_REQUEST_TIMEOUT;
+  if (late) session->changed.wait(lock, [&] { return session->stopped || session->processEnded; });
+  return session->dispatcherStarted && !late ? 0 : win::ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+void Machine::AnswerStartsLateAsWine() {
+  Guard guard(Lock());
+  state_->services->startsAnsweredLate = true;
 }
 
 win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control) {

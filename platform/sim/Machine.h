@@ -186,6 +186,11 @@ class Machine {
   // handle closed, its service stopped): OpenServiceW no longer finds it, but CreateServiceW of
   // the name answers ERROR_SERVICE_MARKED_FOR_DELETE, as Windows' manager does for a while.
   void KeepDeletedServiceNamesFor(win::DWORD milliseconds);
+  // Every start from now on is answered as Wine's manager answers one it looks at late, on a
+  // busy machine: only after the service has already reported stopped. It then answers
+  // ERROR_SERVICE_REQUEST_TIMEOUT although the request ran, and the service's status is that
+  // last report.
+  void AnswerStartsLateAsWine();
   // The service database lock answers as on Windows 7 and later unless this is called: every
   // LockServiceDatabase returns a lock of its own that holds nothing back, and a status query
   // reports the database unlocked (the lock has no effect since Windows Vista). Called, the lock

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -95,6 +96,11 @@ struct MachineState {
   std::string standardOutput;
   std::string standardError;
   std::string consoleText;
+
+  // The system's clock: real time since the machine was made, and the time of every wait that
+  // an injected failure skipped, as if it had passed.
+  std::chrono::steady_clock::time_point booted = std::chrono::steady_clock::now();
+  std::atomic<std::uint64_t> skippedMilliseconds{0};
 };
 
 // The lock every simulated call takes while it touches machine state.

@@ -273,8 +273,19 @@ void Sleep(DWORD milliseconds) {
   const DWORD saved = GetLastError();
   const bool skip = sim::Intercept("Sleep").has_value();
   SetLastError(saved);
-  if (skip) return;
+  if (skip) {
+    sim::State().skippedMilliseconds += milliseconds;
+    return;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::uint64_t GetTickCount64() {
+  sim::Intercept("GetTickCount64");
+  const sim::MachineState& state = sim::State();
+  const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - state.booted);
+  return static_cast<std::uint64_t>(real.count()) + state.skippedMilliseconds;
 }
 
 void ExitProcess(UINT exitCode) {

@@ -102,6 +102,8 @@ class ServiceManager {
   // Names of deleted records still taken, until when; and for how long a name stays so.
   std::map<std::u16string, std::chrono::steady_clock::time_point> deletedNames;
   std::chrono::milliseconds deletedNameLinger{0};
+  // Machine::AnswerStartsLateAsWine.
+  bool startsAnsweredLate = false;
   // Windows XP and Server 2003 enforce the database lock; later versions hand out locks that
   // hold nothing back (issued, until unlocked).
   bool lockAsWindowsXp = false;

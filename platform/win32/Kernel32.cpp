@@ -56,6 +56,9 @@ void Sleep(DWORD milliseconds) {
 DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
   return ::SleepEx(milliseconds, alertable);
 }
+std::uint64_t GetTickCount64() {
+  return ::GetTickCount64();
+}
 HANDLE CreateMutexW(void* security, BOOL initialOwner, LPCWSTR name) {
   return ::CreateMutexW(static_cast<::LPSECURITY_ATTRIBUTES>(security), initialOwner, W(name));
 }

@@ -41,6 +41,15 @@ TEST_F(ProcessContractTest, LastErrorIsPerThread) {
   EXPECT_EQ(keptOnOtherThread, win::ERROR_ACCESS_DENIED);
 }
 
+// The clock a start's budget is measured with moves on with the time a wait takes.
+TEST_F(ProcessContractTest, TickCountMovesOnWithAWait) {
+  const std::uint64_t before = win::GetTickCount64();
+  win::Sleep(50);
+  const std::uint64_t after = win::GetTickCount64();
+  EXPECT_GE(after - before, 40u);  // the tick is 10 to 16 ms on Windows
+  EXPECT_LT(after - before, 10'000u);
+}
+
 // The front ends' machine-wide lock: one object for every opener of the name, owned by one
 // thread at a time, and handed on abandoned when its owner ends without releasing it.
 TEST_F(ProcessContractTest, NamedMutexIsSharedOwnedAndAbandoned) {

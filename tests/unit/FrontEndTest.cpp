@@ -228,6 +228,25 @@ INSTANTIATE_TEST_SUITE_P(
                          "CorvaneService was started, but corvane could not wait for it to "
                          "finish. See how it is doing with: sc query CorvaneService",
                          0, true},
+        // The service manager gave up once on a start that reached nothing: tried again, the
+        // pass runs and finds no list.
+        StartFailureCase{"StartGivenUpOnce",
+                         [](sim::Machine& m) {
+                           m.FailNext("StartServiceW", win::ERROR_SERVICE_REQUEST_TIMEOUT);
+                         },
+                         win::ERROR_FILE_NOT_FOUND,
+                         "The system cannot find the file specified. (code 2)", 1},
+        // Every start given up on for a minute: 10, 20 ... 640 ms apart, then a second.
+        StartFailureCase{"TooBusyToStart",
+                         [](sim::Machine& m) {
+                           m.FailNext("StartServiceW", win::ERROR_SERVICE_REQUEST_TIMEOUT, 1000);
+                           m.FailNext("Sleep", 0, 1000);
+                         },
+                         win::ERROR_SERVICE_REQUEST_TIMEOUT,
+                         "The machine was too busy to start CorvaneService: for a minute the "
+                         "service control manager gave up waiting for it to start, time after "
+                         "time. Nothing was changed; try again when the machine is less busy.",
+                         66},
         // Held by a corvane of the test's own thread; the waits pass no time.
         StartFailureCase{"OtherRequestsTooLong",
                          [](sim::Machine& m) {
@@ -249,6 +268,19 @@ TEST_F(FrontEnd, ServiceBusyForAMomentIsWaitedFor) {
   });
   EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), 0u);
   EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+}
+
+// A start given up on before the request was reached is made again; one that Wine's manager
+// gave up on after the service had already stopped ran its request, which is not run twice.
+TEST_F(FrontEnd, StartGivenUpOnIsMadeAgainOnlyWhenNothingRan) {
+  machine.FailNext("StartServiceW", win::ERROR_SERVICE_REQUEST_TIMEOUT);
+  EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+  machine.AnswerStartsLateAsWine();
+  EXPECT_EQ(Run({u"add", u"drive", u"L:", u"data"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"L:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+  EXPECT_EQ(Run({u"remove", u"drive", u"L:"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"L:").empty());
 }
 
 // A service that reports running and stays so until it is told to stop.
