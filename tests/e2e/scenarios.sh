@@ -1,5 +1,6 @@
 # Shared by the end-to-end suites (source it): a scenario is begun, its expectations are checked,
-# and it is finished with one PASS or FAIL line; passed and failed count them.
+# and it is finished with one PASS or FAIL line (finish returns 1 on FAIL); passed and failed
+# count them.
 passed=0
 failed=0
 scenario=
@@ -22,5 +23,6 @@ finish() {
     joined=$(printf '%s; ' "${problems[@]}")
     echo "FAIL $scenario: ${joined%; }"
     failed=$((failed + 1))
+    return 1
   fi
 }

@@ -3,7 +3,7 @@
 # the calls to start the service and look inside.
 #
 # Needs: root (the project root), bin (where CorvaneService.exe and corvane_probe.exe are).
-# Sets: prefix, drive_c, WINEPREFIX, service_starts (counts start_service calls); removes the prefix on exit unless CORVANE_KEEP_PREFIX is set.
+# Sets: prefix, drive_c, WINEPREFIX, service_runs (counts the service's runs); removes the prefix on exit unless CORVANE_KEEP_PREFIX is set.
 
 service=CorvaneService
 service_appid='{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}'
@@ -84,45 +84,69 @@ remove_prefix() {
 # Runs the probe; prints its output without Windows line ends and returns its exit status.
 probe() { wine "$bin/corvane_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
-# Starts the service with the given start arguments and waits (30 s at most) until it has
-# stopped; sets exit_code to its WIN32_EXIT_CODE, or to a description of what went wrong.
-# Under Wine an empty start argument ends the list, so callers pass a placeholder instead.
-service_starts=0
-start_service() {
-  local output query deadline=$((SECONDS + 30))
-  service_starts=$((service_starts + 1))
-  # The previous start's process may still be ending when its STOPPED state is already seen;
-  # a start refused meanwhile is tried again.
-  local attempt
-  for attempt in 1 2 3 4 5; do
-    output=$(wine sc start "$service" "$@" 2>&1) && break
-    if ((attempt == 5)); then
-      exit_code="(sc start failed: $(tr -d '\r' <<<"$output" | head -n 1))"
-      return
-    fi
-    sleep 1
+# Whether a CorvaneService.exe of this prefix still runs (a finished one stays a zombie, with
+# no command line left to read).
+service_process_runs() {
+  local process
+  for process in /proc/[0-9]*; do
+    [[ $(tr -d '\0' 2>/dev/null <"$process/cmdline") == *CorvaneService.exe* ]] || continue
+    grep -qaxz "WINEPREFIX=$prefix" "$process/environ" 2>/dev/null && return 0
   done
+  return 1
+}
+
+# How many "Service stopped" events the services of this prefix have traced so far.
+stopped_events() { grep -ac 'trace:eventlog:ReportEventW L"Service stopped"' "${CORVANE_SERVICE_LOG:-/dev/null}"; }
+
+# Waits (60 s at most, a hang's bound) until the service has stopped and its process has ended,
+# so that everything it traced is in the log; sets exit_code to its WIN32_EXIT_CODE, or to a
+# description of what went wrong.
+await_service_end() {
+  local query deadline=$((SECONDS + 60))
+  exit_code="(still running after 60 s)"
   while ((SECONDS < deadline)); do
     query=$(wine sc query "$service" 2>/dev/null | tr -d '\r')
-    if grep -qE 'STATE +: 1 +STOPPED' <<<"$query"; then
+    if grep -qE 'STATE +: 1 +STOPPED' <<<"$query" && ! service_process_runs; then
       exit_code=$(sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$query")
       return
     fi
     sleep 0.2
   done
-  exit_code="(still running after 30 s)"
 }
 
-# Reboots the prefix and waits (30 s at most) until the automatic start has run its restore pass
-# and stopped; sets boot_exit_code (1077, "never started", while it has not run).
+# Starts the service with the given start arguments and waits until it has ended; sets
+# exit_code as await_service_end does. Under Wine an empty start argument ends the list, so
+# callers pass a placeholder instead. A start Wine's manager gave up on is made again only when
+# the service traced no "Service stopped" for it: the manager also gives up on a start it looks
+# at only after the service has already stopped, and that request ran (service_runs counts the
+# runs that did).
+service_runs=0
+start_service() {
+  local attempt output events
+  for attempt in 1 2 3 4 5; do
+    events=$(stopped_events)
+    output=$(wine sc start "$service" "$@" 2>&1)
+    local started=$?
+    await_service_end
+    if ((started == 0 || $(stopped_events) > events)); then
+      service_runs=$((service_runs + 1))
+      return
+    fi
+  done
+  exit_code="(sc start failed: $(tr -d '\r' <<<"$output" | head -n 1))"
+}
+
+# Reboots the prefix and waits until the automatic start has run its restore pass and ended;
+# sets boot_exit_code (1077, "never started", while it has not run).
 reboot_prefix() {
   "$root/script/wine-prefix" reboot "$prefix"
-  service_starts=$((service_starts + 1))
+  service_runs=$((service_runs + 1))
   local query
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     query=$(wine sc query "$service" 2>/dev/null | tr -d '\r')
     boot_exit_code=$(sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$query")
-    grep -qE 'STATE +: 1 +STOPPED' <<<"$query" && [[ $boot_exit_code != 1077 ]] && break
+    grep -qE 'STATE +: 1 +STOPPED' <<<"$query" && [[ $boot_exit_code != 1077 ]] &&
+      ! service_process_runs && break
     sleep 0.2
   done
 }
