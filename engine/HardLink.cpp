@@ -1,5 +1,9 @@
 #include "engine/HardLink.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
 #include "engine/Junction.h"
 #include "platform/UniqueHandle.h"
 
@@ -11,23 +15,47 @@ bool IsDirectory(const std::u16string& path) {
          (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Two names of one file share the volume serial number and the file index, whatever their
-// spelling. Either name failing to open means they are not known to be the same. Only files
-// count: a directory can never be hard-linked, so it must reach CreateHardLinkW and its refusal.
-bool NameSameFile(const std::u16string& first, const std::u16string& second) {
-  auto identify = [](const std::u16string& path, win::BY_HANDLE_FILE_INFORMATION& info) {
-    win::UniqueFile file(win::CreateFileW(
-        path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
-        nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && win::GetFileInformationByHandle(file.Get(), &info) != 0 &&
-           (info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
-  };
-  if (first.empty() || second.empty()) return false;
-  win::BY_HANDLE_FILE_INFORMATION a{};
-  win::BY_HANDLE_FILE_INFORMATION b{};
-  return identify(first, a) && identify(second, b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+// A file's identity: the volume's serial number and the file's id, the 128-bit one where the
+// volume gives it (ReFS's do not fit in the 64-bit index), else the index.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint8_t id[16] = {};
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Opened as `flags` say; false unless it is a file (never a directory, which can never be
+// hard-linked, and never a reparse point, which is no name of the file it leads to).
+bool IdentifyFile(const std::u16string& path, win::DWORD flags, FileIdentity& identity) {
+  win::UniqueFile file(win::CreateFileW(
+      path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+      nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || win::GetFileInformationByHandle(file.Get(), &info) == 0 ||
+      (info.dwFileAttributes &
+       (win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  win::FILE_ID_INFO id{};
+  if (win::GetFileInformationByHandleEx(file.Get(), win::FileIdInfo, &id, sizeof id)) {
+    identity.volume = id.VolumeSerialNumber;
+    std::copy(std::begin(id.FileId), std::end(id.FileId), std::begin(identity.id));
+    return true;
+  }
+  identity.volume = info.dwVolumeSerialNumber;
+  const std::uint64_t index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  for (std::size_t i = 0; i < 8; ++i) identity.id[i] = static_cast<std::uint8_t>(index >> (8 * i));
+  return true;
+}
+
+// Two names of one file share their identity, whatever their spelling. `link` is looked at
+// itself: a symbolic link to `target` is another file, which the hard link replaces. Either
+// name failing to open means they are not known to be the same.
+bool NameSameFile(const std::u16string& link, const std::u16string& target) {
+  if (link.empty() || target.empty()) return false;
+  FileIdentity a;
+  FileIdentity b;
+  return IdentifyFile(link, win::FILE_FLAG_OPEN_REPARSE_POINT, a) && IdentifyFile(target, 0, b) &&
+         a == b;
 }
 
 // PathExists answers false for any path of MAX_PATH or more, which a \\?\ name may well be

@@ -385,6 +385,14 @@ struct BY_HANDLE_FILE_INFORMATION {
   DWORD nFileIndexLow;
 };
 
+// GetFileInformationByHandleEx's FileIdInfo class: a file's identity as the volume keeps it, a
+// 128-bit id (ReFS's ids do not fit in 64 bits).
+constexpr DWORD FileIdInfo = 18;
+struct FILE_ID_INFO {
+  std::uint64_t VolumeSerialNumber;
+  std::uint8_t FileId[16];
+};
+
 struct SERVICE_STATUS {
   DWORD dwServiceType;
   DWORD dwCurrentState;
@@ -498,6 +506,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWORD size);
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size);  // LARGE_INTEGER* on Windows
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                      DWORD* returned, void* overlapped);

@@ -1,4 +1,5 @@
 // Registering and unregistering the program, installing and removing the service.
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -22,6 +23,8 @@ enum Message : win::UINT {
   kCannotOpenService = 55308,
   kCannotDelete = 55309,
   kCannotStop = 55310,
+  kCannotAddEventSource = 55311,
+  kCannotRemoveEventSource = 55312,
 };
 
 std::u16string_view FixedText(win::UINT id) {
@@ -34,6 +37,11 @@ std::u16string_view FixedText(win::UINT id) {
       return u"Could not open service";
     case kCannotDelete:
       return u"Could not delete service";
+    case kCannotAddEventSource:
+      return u"Could not register the event source: Event Viewer will not show the service's "
+             u"event texts";
+    case kCannotRemoveEventSource:
+      return u"Could not remove the event source";
     default:
       return u"Could not stop service";
   }
@@ -43,18 +51,43 @@ bool EndsWord(char16_t c) {
   return c == u'\0' || c == u' ' || c == u'\t';
 }
 
-// Where the arguments begin: after the program's own path, the first token of the command line,
-// which is never a switch (a program under "C:\Self-Service Kiosk\" would otherwise read
-// "-Service" in it at every start). The token ends as CommandLineToArgvW ends it: at the next
-// quote when it begins with one, else at the first blank or tab.
-const char16_t* SkipProgramPath(const char16_t* line) {
-  if (*line == u'"') {
-    for (++line; *line != u'\0';) {
-      if (*line++ == u'"') break;
-    }
-    return line;
+// The program's full path; empty when it does not fit in MAX_PATH.
+std::u16string ProgramPath() {
+  char16_t program[win::MAX_PATH];
+  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
+  if (length == 0 || length >= win::MAX_PATH) return {};
+  return std::u16string(program, length);
+}
+
+// Whether `token` is how a command line names the program at `program`: its full path, or its
+// end from a backslash on (a program started by a relative name), ignoring case.
+bool NamesProgram(std::u16string_view token, std::u16string_view program) {
+  if (token.empty() || token.size() > program.size()) return false;
+  const std::size_t at = program.size() - token.size();
+  if (at != 0 && program[at - 1] != u'\\') return false;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    if (UpperCase(token[i]) != UpperCase(program[at + i])) return false;
   }
-  while (*line != u'\0' && *line != u' ' && *line != u'\t') ++line;
+  return true;
+}
+
+// Where the switches are looked for: after the program's own path, where the command line
+// begins with it (quoted, or unquoted with blanks in it: "C:\Self-Service Kiosk\" holds
+// "-Service"); from the start otherwise, since a program started with its name given apart
+// may have a command line of just "-Service".
+const char16_t* SkipProgramPath(const char16_t* line) {
+  const std::u16string program = ProgramPath();
+  const std::u16string_view text(line);
+  if (!text.empty() && text.front() == u'"') {
+    const std::size_t close = std::min(text.find(u'"', 1), text.size());
+    if (!NamesProgram(text.substr(1, close - 1), program)) return line;
+    return line + std::min(close + 1, text.size());
+  }
+  // Unquoted, the longest run of words that names the program.
+  for (std::size_t end = text.size(); end > 0; --end) {
+    if (end < text.size() && !EndsWord(text[end])) continue;
+    if (NamesProgram(text.substr(0, end), program)) return line + end;
+  }
   return line;
 }
 
@@ -66,14 +99,6 @@ constexpr std::u16string_view kEventSources =
     u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 // Error, warning and information events.
 constexpr win::DWORD kEventTypesSupported = 7;
-
-// The program's full path; empty when it does not fit in MAX_PATH.
-std::u16string ProgramPath() {
-  char16_t program[win::MAX_PATH];
-  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
-  if (length == 0 || length >= win::MAX_PATH) return {};
-  return std::u16string(program, length);
-}
 
 // The program itself holds the message table. Expandable, as the event log reads the value and
 // as Windows' own sources store it.
@@ -98,10 +123,10 @@ win::HRESULT AddEventSource(std::u16string_view source) {
                                       : HresultFromWin32(static_cast<win::DWORD>(status));
 }
 
-// Goes with the service: a source left behind would point Event Viewer at a program that may
-// be gone. None there is no failure.
+// Goes with the service, subkeys and all: a source left behind would point Event Viewer at a
+// program that may be gone. None there is no failure.
 win::HRESULT RemoveEventSource(std::u16string_view source) {
-  const win::LSTATUS status = win::RegDeleteKeyW(
+  const win::LSTATUS status = DeleteKeyTree(
       win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str());
   return status == win::ERROR_SUCCESS || status == win::ERROR_FILE_NOT_FOUND
              ? win::S_OK
@@ -153,9 +178,11 @@ bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::
   return true;
 }
 
+// The event source is a convenience for Event Viewer, not part of the registration: its own
+// failure never fails a switch, and is said once the rest has succeeded.
 win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
   if (!RemoveService()) return win::E_FAIL;
-  if (const win::HRESULT result = RemoveEventSource(serviceName); result < 0) return result;
+  bool sourceFailed = RemoveEventSource(serviceName) < 0;
   if (const win::HRESULT result = ApplyRegistryScript(kRegistryScriptResource,
                                                       RegistryScriptMode::Register, kSubstitutions);
       result < 0) {
@@ -179,18 +206,19 @@ win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
                             reinterpret_cast<const win::BYTE*>(serviceName),
                             static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
     if (written != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(written));
-    if (const win::HRESULT result = AddEventSource(serviceName); result < 0) return result;
+    sourceFailed = AddEventSource(serviceName) < 0 || sourceFailed;
     if (!InstallService()) {
       RemoveEventSource(serviceName);
       return win::E_FAIL;
     }
   }
+  if (sourceFailed) ShowMessage(asService ? kCannotAddEventSource : kCannotRemoveEventSource);
   return win::S_OK;
 }
 
 win::HRESULT LinkServiceModule::UnregisterEntries() {
   if (!RemoveService()) return win::E_FAIL;
-  if (const win::HRESULT result = RemoveEventSource(serviceName); result < 0) return result;
+  const bool sourceFailed = RemoveEventSource(serviceName) < 0;
   win::UniqueKey appIds;
   win::LSTATUS opened =
       win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_WRITE, appIds.Put());
@@ -199,8 +227,10 @@ win::HRESULT LinkServiceModule::UnregisterEntries() {
   opened = win::RegOpenKeyExW(appIds.Get(), kAppId, 0, win::KEY_WRITE, appId.Put());
   if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
   win::RegDeleteValueW(appId.Get(), u"LocalService");
-  return ApplyRegistryScript(kRegistryScriptResource, RegistryScriptMode::Unregister,
-                             kSubstitutions);
+  const win::HRESULT result =
+      ApplyRegistryScript(kRegistryScriptResource, RegistryScriptMode::Unregister, kSubstitutions);
+  if (result >= 0 && sourceFailed) ShowMessage(kCannotRemoveEventSource);
+  return result;
 }
 
 bool LinkServiceModule::IsServiceInstalled() const {
@@ -213,8 +243,10 @@ bool LinkServiceModule::IsServiceInstalled() const {
 
 bool LinkServiceModule::InstallService() {
   // Only a record removed while its service still ran can be here: wait for it to go, so
-  // that a new record exists when this reports success.
-  for (win::DWORD waited = 0; IsServiceInstalled(); waited += kDeletionPollMilliseconds) {
+  // that a new record exists when this reports success. This wait and the one for its name
+  // below share one budget.
+  win::DWORD waited = 0;
+  for (; IsServiceInstalled(); waited += kDeletionPollMilliseconds) {
     if (waited >= kDeletionWaitMilliseconds) {
       ShowMessage(kCannotCreate);
       return false;
@@ -234,7 +266,7 @@ bool LinkServiceModule::InstallService() {
   // The manager may still hold the old record's name a while after the record has gone; the
   // create is tried again within the same wait.
   win::UniqueService service;
-  for (win::DWORD waited = 0;; waited += kDeletionPollMilliseconds) {
+  for (;; waited += kDeletionPollMilliseconds) {
     service.Reset(win::CreateServiceW(
         manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
         win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,

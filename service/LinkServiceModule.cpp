@@ -78,11 +78,14 @@ LinkServiceModule* LinkServiceModule::Instance() {
 
 win::DWORD LinkServiceModule::ProcessEntry() {
   if (initFailed_) return 0xFFFFFFFF;
-  return ExitCodeOf([this] {
-    win::HRESULT result = win::S_OK;
-    if (!HandleCommandLine(win::GetCommandLineW(), result)) return static_cast<win::DWORD>(result);
-    return Start();
+  // A switch ends with an HRESULT, running out of memory on the way too.
+  win::HRESULT result = win::S_OK;
+  const win::DWORD switchOutcome = ExitCodeOf([&] {
+    return HandleCommandLine(win::GetCommandLineW(), result) ? win::DWORD{1} : win::DWORD{0};
   });
+  if (switchOutcome == win::ERROR_OUTOFMEMORY) return static_cast<win::DWORD>(win::E_OUTOFMEMORY);
+  if (switchOutcome == 0) return static_cast<win::DWORD>(result);
+  return ExitCodeOf([this] { return Start(); });
 }
 
 win::DWORD LinkServiceModule::Start() {

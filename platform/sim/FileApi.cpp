@@ -304,6 +304,22 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
   return TRUE;
 }
 
+BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWORD size) {
+  if (sim::Intercept("GetFileInformationByHandleEx")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  // The one class the programs ask for; NTFS and ReFS answer it, FAT does not.
+  if (infoClass != FileIdInfo || info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (size < sizeof(FILE_ID_INFO)) return Fail(ERROR_BAD_LENGTH);
+  const Node& node = *open->node;
+  FILE_ID_INFO id{};
+  id.VolumeSerialNumber = node.volume->serial;
+  for (std::size_t i = 0; i < 8; ++i) id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
+  std::memcpy(info, &id, sizeof id);
+  return TRUE;
+}
+
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
   if (sim::Intercept("GetFileSizeEx")) return FALSE;
   sim::Guard guard(sim::Lock());

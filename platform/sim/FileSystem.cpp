@@ -350,7 +350,7 @@ void FileSystem::DeleteName(const std::shared_ptr<Node>& directory, std::u16stri
 }
 
 win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
-                                 std::shared_ptr<Node>& out) {
+                                 std::shared_ptr<Node>& out, bool folder) {
   if (depth > kMaxReparseDepth) return win::ERROR_CANT_RESOLVE_FILENAME;
   for (std::u16string_view prefix :
        {std::u16string_view(u"\\??\\"), std::u16string_view(u"\\DosDevices\\")}) {
@@ -363,7 +363,7 @@ win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
     if (auto error = Walk(directory, SplitNames(path.substr(2)), true, depth + 1, location)) {
       return error;
     }
-    if (!location.node || !location.node->directory) return win::ERROR_PATH_NOT_FOUND;
+    if (!location.node || (folder && !location.node->directory)) return win::ERROR_PATH_NOT_FOUND;
     out = location.node;
     return 0;
   }
@@ -373,7 +373,7 @@ win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
     if (!rest.empty() && rest[0] != u'\\') continue;
     Location location;
     if (auto error = Walk(volume->root, SplitNames(rest), true, depth + 1, location)) return error;
-    if (!location.node || !location.node->directory) return win::ERROR_PATH_NOT_FOUND;
+    if (!location.node || (folder && !location.node->directory)) return win::ERROR_PATH_NOT_FOUND;
     out = location.node;
     return 0;
   }
@@ -426,6 +426,15 @@ win::DWORD FileSystem::Walk(std::shared_ptr<Node> directory,
     if (junction && followLast) {
       std::shared_ptr<Node> target;
       if (auto error = FollowJunction(*node, depth, target)) return error;
+      out.parent = target->parent.lock();
+      node = std::move(target);
+    } else if (followLast && !node->directory &&
+               node->ReparseTag() == win::IO_REPARSE_TAG_SYMLINK) {
+      // A file's symbolic link, absolute (\??\C:\...), leads to the file it names.
+      const reparse::LinkNames link =
+          reparse::ReadLinkNames(node->reparse.data(), node->reparse.size());
+      std::shared_ptr<Node> target;
+      if (auto error = MapNtPath(link.substituteName, depth + 1, target, false)) return error;
       out.parent = target->parent.lock();
       node = std::move(target);
     }

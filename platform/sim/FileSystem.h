@@ -167,7 +167,8 @@ class FileSystem {
  private:
   win::DWORD Walk(std::shared_ptr<Node> directory, const std::vector<std::u16string>& names,
                   bool followLast, int depth, Location& out);
-  win::DWORD MapNtPath(std::u16string_view target, int depth, std::shared_ptr<Node>& out);
+  win::DWORD MapNtPath(std::u16string_view target, int depth, std::shared_ptr<Node>& out,
+                       bool folder = true);
   win::DWORD FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out);
 
   std::vector<std::unique_ptr<Volume>> volumes_;

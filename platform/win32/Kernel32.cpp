@@ -153,6 +153,12 @@ BOOL FlushFileBuffers(HANDLE file) {
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
   return ::GetFileInformationByHandle(file, reinterpret_cast<::LPBY_HANDLE_FILE_INFORMATION>(info));
 }
+static_assert(sizeof(FILE_ID_INFO) == sizeof(::FILE_ID_INFO));
+static_assert(FileIdInfo == ::FileIdInfo);
+BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWORD size) {
+  return ::GetFileInformationByHandleEx(file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(infoClass),
+                                        info, size);
+}
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
   return ::GetFileSizeEx(file, reinterpret_cast<::PLARGE_INTEGER>(size));
 }

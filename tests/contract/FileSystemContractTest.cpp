@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ReparseRecord.h"
@@ -60,6 +62,28 @@ TEST_F(ContractTest, HardLinkSharesContentIdentityAndCount) {
   ASSERT_TRUE(win::DeleteFileW(In(u"a.txt").c_str()));
   EXPECT_EQ(Info(In(u"b.txt")).nNumberOfLinks, 1u);
   EXPECT_EQ(ReadAll(In(u"b.txt")), "payload");
+}
+
+// The 128-bit identity: the same for both names of a file, another for another file, on the
+// volume whose serial number the 32-bit query gives.
+TEST_F(ContractTest, FileIdIsTheSameForBothNamesOfAFile) {
+  ASSERT_TRUE(MakeFile(In(u"a.txt")));
+  ASSERT_TRUE(win::CreateHardLinkW(In(u"b.txt").c_str(), In(u"a.txt").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"other.txt")));
+  auto id = [this](std::u16string_view name) {
+    win::UniqueFile file(win::CreateFileW(In(name).c_str(), 0, win::FILE_SHARE_READ, nullptr,
+                                          win::OPEN_EXISTING, 0, nullptr));
+    win::FILE_ID_INFO info{};
+    win::SetLastError(kUnset);
+    EXPECT_TRUE(win::GetFileInformationByHandleEx(file.Get(), win::FileIdInfo, &info, sizeof info))
+        << win::GetLastError();
+    return std::make_pair(info.VolumeSerialNumber,
+                          std::string(std::begin(info.FileId), std::end(info.FileId)));
+  };
+  const auto a = id(u"a.txt");
+  EXPECT_EQ(id(u"b.txt"), a);
+  EXPECT_NE(id(u"other.txt").second, a.second);
+  EXPECT_EQ(static_cast<win::DWORD>(a.first), Info(In(u"a.txt")).dwVolumeSerialNumber);
 }
 
 TEST_F(ContractTest, WritingThroughOneNameShowsThroughTheOther) {

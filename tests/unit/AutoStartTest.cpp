@@ -164,9 +164,14 @@ TEST_F(AutoStart, ReleasesTheLockBeforeTheServiceHandle) {
   machine.AnswerServiceDatabaseLockAsWindowsXp();  // where a lock held can be seen
   bool lockedWhenClosing = true;
   machine.OnCall("CloseServiceHandle", [&] {
-    if (machine.OpenHandles() == 2) lockedWhenClosing = machine.ServiceDatabaseLocked();
+    if (machine.OpenHandles() <= 2) lockedWhenClosing = machine.ServiceDatabaseLocked();
   });
   EXPECT_EQ(Run(), 0u);
+  EXPECT_FALSE(lockedWhenClosing);
+  // Also when the service cannot be opened: the lock goes before the manager handle.
+  machine.FailNext("OpenServiceW", win::ERROR_ACCESS_DENIED);
+  lockedWhenClosing = true;
+  EXPECT_EQ(Run(), 1u);
   EXPECT_FALSE(lockedWhenClosing);
 }
 

@@ -366,7 +366,10 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"restore"}), 0u);
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
-  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  // A remove whose start is refused forgets the record and tells nothing: the letter stays.
+  machine.FailNext("StartServiceW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), win::ERROR_FILE_NOT_FOUND);
   using N = sim::ShellNotification;
   EXPECT_EQ(machine.ShellNotifications(),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/HardLink.h"
+#include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
 
@@ -228,6 +229,37 @@ INSTANTIATE_TEST_SUITE_P(Spellings, FileCreateOntoItself,
                                            SameFileCase{"DotDot", u"C:\\d\\..\\d\\a.txt"},
                                            SameFileCase{"OtherName", u"C:\\d\\second.txt"}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A symbolic link to the target is another file, not a name of it: the hard link takes its place.
+TEST_F(HardLinkTest, SymbolicLinkToTheTargetIsReplacedByAHardLink) {
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  machine.PutFile(u"C:\\d\\s.txt", "");
+  const std::u16string name = u"\\??\\C:\\d\\a.txt";
+  const auto bytes = static_cast<std::uint16_t>(2 * name.size());
+  std::vector<std::uint8_t> record(reparse::kSymbolicLinkPathBufferAt + bytes);
+  reparse::Put32(record.data(), reparse::kTagAt, win::IO_REPARSE_TAG_SYMLINK);
+  reparse::Put16(record.data(), reparse::kDataLengthAt,
+                 static_cast<std::uint16_t>(record.size() - reparse::kHeaderSize));
+  reparse::Put16(record.data(), reparse::kSubstituteNameLengthAt, bytes);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    reparse::Put16(record.data(), reparse::kSymbolicLinkPathBufferAt + 2 * i, name[i]);
+  }
+  {
+    win::UniqueFile link(win::CreateFileW(u"C:\\d\\s.txt", win::GENERIC_WRITE, 0, nullptr,
+                                          win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+    ASSERT_TRUE(win::DeviceIoControl(link.Get(), win::FSCTL_SET_REPARSE_POINT, record.data(),
+                                     static_cast<win::DWORD>(record.size()), nullptr, 0, nullptr,
+                                     nullptr));
+  }
+  ASSERT_EQ(machine.FileContent(u"C:\\d\\s.txt"), "alpha") << "the link leads to the target";
+
+  EXPECT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\s.txt", u"C:\\d\\a.txt")),
+      0u);
+  EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 2u);
+  EXPECT_EQ(win::GetFileAttributesW(u"C:\\d\\s.txt") & win::FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+}
 
 // The temporary name beside a link near MAX_PATH is longer than the link; it must not make a
 // link that fits fail.

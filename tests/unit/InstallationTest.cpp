@@ -1,6 +1,7 @@
 // Registration by command-line switch: which switch a command line means, what each leaves in
 // the registry and the service control manager, the exit codes and the message boxes.
 #include <atomic>
+#include <new>
 #include <thread>
 
 #include "platform/UniqueHandle.h"
@@ -13,6 +14,10 @@ using win::HRESULT;
 
 const std::u16string kEventSourceKey =
     u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CorvaneService";
+// How the command line names the program: in quotes, without, or not at all (started with the
+// program's name given apart).
+enum class PathForm { Quoted, Bare, Absent };
+
 // A machine with the program in place and nothing registered yet.
 class Installation : public ServiceHarness {
  protected:
@@ -23,10 +28,13 @@ class Installation : public ServiceHarness {
     win::DeleteService(service.Get());
   }
 
-  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage, bool bare = false) {
+  HRESULT Run(std::u16string switches, std::u16string image = kServiceImage,
+              PathForm form = PathForm::Quoted) {
     machine.InstallProgram(image, ServiceProgram());
-    return static_cast<HRESULT>(
-        machine.RunProgram(image, (bare ? image : u"\"" + image + u"\"") + u" " + switches));
+    const std::u16string path = form == PathForm::Quoted ? u"\"" + image + u"\" "
+                                : form == PathForm::Bare ? image + u" "
+                                                         : u"";
+    return static_cast<HRESULT>(machine.RunProgram(image, path + switches));
   }
   bool HasLocalService() const {
     return machine.GetRegistryValue(win::HKEY_CLASSES_ROOT, kAppIdKey, u"LocalService").has_value();
@@ -38,6 +46,8 @@ class Installation : public ServiceHarness {
   }
 };
 
+const std::u16string kKiosk = u"C:\\Program Files\\Self-Service Kiosk\\CorvaneService.exe";
+
 // What a command line did, as seen from outside.
 enum class Outcome { None, Register, Unregister, Service };
 
@@ -46,14 +56,14 @@ struct SwitchCase {
   std::u16string arguments;
   std::u16string image;
   Outcome outcome;
-  bool bare = false;  // the program's path without quotes
+  PathForm form = PathForm::Quoted;
 };
 
 class Switches : public Installation, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(Switches, SelectTheRegistrationWork) {
   const SwitchCase& c = GetParam();
-  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image, c.bare);
+  const HRESULT result = Run(c.arguments, c.image.empty() ? kServiceImage : c.image, c.form);
   switch (c.outcome) {
     case Outcome::None:  // a plain start: the dispatcher refuses, since no manager started it
       EXPECT_EQ(result, static_cast<HRESULT>(win::ERROR_FILE_NOT_FOUND));
@@ -96,7 +106,17 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"SwitchAfterThePath", u"-UnregServer",
                    u"C:\\Tools\\x-RegServer x\\CorvaneService.exe", Outcome::Unregister},
         SwitchCase{"BareKioskPath", u"", u"C:\\Self-Service Kiosk\\CorvaneService.exe",
-                   Outcome::None, true}),
+                   Outcome::None, PathForm::Bare},
+        // Only the program's own path, as the command line gives it, is no switch.
+        SwitchCase{"JustTheSwitch", u"-Service", u"", Outcome::Service,
+                   PathForm::Absent},
+        SwitchCase{"BareKioskPathWithBlanks", u"", kKiosk, Outcome::None,
+                   PathForm::Bare},
+        SwitchCase{"SwitchAfterTheBareKioskPath", u"-UnregServer", kKiosk, Outcome::Unregister,
+                   PathForm::Bare},
+        SwitchCase{"QuotedKioskPath", u"", kKiosk, Outcome::None},
+        SwitchCase{"SwitchAfterTheQuotedKioskPath", u"-UnregServer", kKiosk,
+                   Outcome::Unregister}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
@@ -260,6 +280,32 @@ TEST_F(Installation, ServiceWithoutItsLocalServiceValueInstallsNothing) {
   EXPECT_FALSE(machine.Service(u"CorvaneService"));
 }
 
+// The event source is no part of the registration: a key that cannot be written, or that has a
+// subkey, fails no switch, and is said once the rest has succeeded.
+TEST_F(Installation, EventSourceNeverFailsRegistration) {
+  int calls = 0;  // the script's keys and the AppID key come first
+  machine.OnCall("RegCreateKeyExW", [&] {
+    if (++calls == 5) machine.FailNext("RegCreateKeyExW", 5);
+  });
+  EXPECT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_TRUE(machine.Service(u"CorvaneService"));
+  EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
+  const std::u16string unregistered =
+      u"Could not register the event source: Event Viewer will not show the service's event "
+      u"texts";
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{unregistered});
+  machine.CreateRegistryKey(win::HKEY_LOCAL_MACHINE, kEventSourceKey + u"\\Sub");
+  EXPECT_EQ(Run(u"-UnregServer"), win::S_OK);
+  EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
+  EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_CLASSES_ROOT, kAppIdKey));
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{unregistered});
+}
+
+TEST_F(Installation, OutOfMemoryDuringASwitchIsEOutOfMemory) {
+  machine.OnCall("OpenSCManagerW", [] { throw std::bad_alloc(); });
+  EXPECT_EQ(Run(u"-Service"), win::E_OUTOFMEMORY);
+}
+
 TEST_F(Installation, UnregServerOfANeverRegisteredSystemRunsNoScript) {
   bool scriptRun = false;
   machine.OnCall("FindResourceW", [&] { scriptRun = true; });
@@ -342,6 +388,21 @@ TEST_F(RunningService, ServiceFailsWhenTheOldRecordDoesNotGo) {
   release = true;
   runner.join();
   EXPECT_FALSE(machine.Service(u"CorvaneService")) << "the marked record went with its service";
+}
+
+// The wait for the old record and the wait for its name share one budget of five seconds.
+TEST_F(RunningService, ReinstallWaitsFiveSecondsInAll) {
+  StartHeldRequest();
+  machine.KeepDeletedServiceNamesFor(60'000);
+  int sleeps = 0;
+  machine.OnCall("Sleep", [&] {
+    if (++sleeps != 30) return;
+    release = true;
+    while (machine.Service(u"CorvaneService")) std::this_thread::yield();
+  });
+  machine.FailNext("Sleep", 0, 1000);  // every wait passes at once
+  EXPECT_EQ(Run(u"-Service"), win::E_FAIL);
+  EXPECT_EQ(sleeps, 50);
 }
 
 // The manager may keep a deleted record's name a while after the record has gone.
