@@ -145,7 +145,10 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
   // Like Sleep, SleepEx has no failure to report: an injected one skips the wait, and calls
   // already queued still run.
   const DWORD saved = GetLastError();
-  if (sim::Intercept("SleepEx")) milliseconds = 0;
+  if (sim::Intercept("SleepEx")) {
+    if (milliseconds != INFINITE) sim::State().skippedMilliseconds += milliseconds;
+    milliseconds = 0;
+  }
   SetLastError(saved);
   if (!alertable) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
