@@ -23,9 +23,17 @@ win::DWORD WriteFailure() {
   return error != 0 ? error : win::ERROR_WRITE_FAULT;
 }
 
+// Clears what writers that died left beside the list. Called under the list's lock, which every
+// writer holds from making its new file until that file is the list, so no file of these names
+// belongs to a writer still at work.
+void RemoveDeadWritersFiles(const std::u16string& path) {
+  for (int n = 1; n <= kNewFileNames; ++n) {
+    win::DeleteFileW((path + u"." + DecimalText(n) + u".new").c_str());
+  }
+}
+
 // Makes a new file of this writer's own beside the list: a name no file has, created only if
-// it is still free, so that no other writer's file, nor one left behind by a writer that died,
-// is ever taken over.
+// it is still free, so that no other file is ever taken over.
 win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) {
   for (int n = 1; n <= kNewFileNames; ++n) {
     name = path + u"." + DecimalText(n) + u".new";
@@ -75,6 +83,7 @@ win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
 win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
   std::u16string fresh;
   win::DWORD error = 0;
+  RemoveDeadWritersFiles(path);
   {
     win::UniqueFile file = CreateOwnFile(path, fresh);
     if (!file) return win::GetLastError();
