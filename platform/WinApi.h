@@ -121,6 +121,11 @@ constexpr DWORD ERROR_SERVICE_NEVER_STARTED = 1077;
 constexpr DWORD ERROR_DUPLICATE_SERVICE_NAME = 1078;
 constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
 constexpr DWORD ERROR_ALREADY_REGISTERED = 1242;
+constexpr DWORD ERROR_UNKNOWN_REVISION = 1305;
+constexpr DWORD ERROR_INVALID_OWNER = 1307;
+constexpr DWORD ERROR_INVALID_ACL = 1336;
+constexpr DWORD ERROR_INVALID_SID = 1337;
+constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
@@ -183,6 +188,52 @@ constexpr DWORD FILE_TYPE_UNKNOWN = 0;
 constexpr DWORD FILE_TYPE_DISK = 1;
 constexpr DWORD FILE_TYPE_CHAR = 2;
 constexpr DWORD FILE_TYPE_PIPE = 3;
+
+// Security: access rights, descriptors, access control lists, tokens.
+constexpr DWORD READ_CONTROL = 0x00020000;
+constexpr DWORD WRITE_DAC = 0x00040000;
+constexpr DWORD WRITE_OWNER = 0x00080000;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD FILE_WRITE_EA = 0x0010;
+constexpr DWORD FILE_DELETE_CHILD = 0x0040;
+constexpr DWORD FILE_ALL_ACCESS = 0x001F01FF;
+constexpr DWORD SE_FILE_OBJECT = 1;
+constexpr DWORD OWNER_SECURITY_INFORMATION = 0x1;
+constexpr DWORD DACL_SECURITY_INFORMATION = 0x4;
+constexpr DWORD SDDL_REVISION_1 = 1;
+constexpr BYTE ACCESS_ALLOWED_ACE_TYPE = 0;
+constexpr BYTE ACCESS_DENIED_ACE_TYPE = 1;
+constexpr BYTE INHERIT_ONLY_ACE = 0x08;
+constexpr DWORD TOKEN_QUERY = 0x0008;
+constexpr DWORD TokenUser = 1;
+using PSECURITY_DESCRIPTOR = void*;
+// The layouts Windows documents for an access control list and its entries; an allowed and a
+// denied entry share one layout, the SID starting at SidStart.
+struct ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+};
+using PACL = ACL*;
+struct ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+};
+struct ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  DWORD Mask;
+  DWORD SidStart;
+};
+struct SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+};
+struct TOKEN_USER {
+  SID_AND_ATTRIBUTES User;
+};
 
 // Waits and synchronization objects.
 constexpr DWORD INFINITE = 0xFFFFFFFF;
@@ -594,6 +645,21 @@ BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+
+// advapi32: security. GetSecurityInfo returns the error code itself; what it returns in
+// `descriptor` is freed with LocalFree, and the owner and list pointers point into it.
+DWORD GetSecurityInfo(HANDLE handle, DWORD objectType, DWORD information, PSID* owner,
+                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+// A self-relative descriptor from its text form, freed with LocalFree.
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size);
+BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL EqualSid(PSID a, PSID b);
+BOOL IsValidSid(PSID sid);
+HANDLE GetCurrentProcess();  // a pseudo handle, never closed
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, DWORD infoClass, LPVOID info, DWORD size, DWORD* needed);
 
 // advapi32: event log.
 HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source);

@@ -142,7 +142,7 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes, DWORD disposition,
                    DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
@@ -192,6 +192,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
         return INVALID_HANDLE_VALUE;
       }
     }
+    // Only a list set on the object is enforced (see sim::FileSecurity).
+    if (node->security.explicitDacl &&
+        !sim::AccessAllowed(node->security, sim::CurrentToken(), access)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     if (!Shareable(*node, access, share)) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
@@ -212,12 +218,18 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
       SetLastError(ERROR_INVALID_NAME);
       return INVALID_HANDLE_VALUE;
     }
+    sim::FileSecurity security;
+    if (const DWORD refused = sim::SecurityForNewObject(securityAttributes, security)) {
+      SetLastError(refused);
+      return INVALID_HANDLE_VALUE;
+    }
     node = Files().NewFile(*at.volume, (flags & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    node->security = std::move(security);
     FileSystem::Link(at.parent, at.name, node);
   }
   auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
   open->inheritable =
-      security != nullptr && static_cast<SECURITY_ATTRIBUTES*>(security)->bInheritHandle != FALSE;
+      securityAttributes != nullptr && static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
   HANDLE handle = sim::AddHandle(std::move(open));
   SetLastError(successCode);
   return handle;
@@ -422,7 +434,7 @@ BOOL DeleteFileW(LPCWSTR name) {
   return TRUE;
 }
 
-BOOL CreateDirectoryW(LPCWSTR name, void* /*security*/) {
+BOOL CreateDirectoryW(LPCWSTR name, void* securityAttributes) {
   if (sim::Intercept("CreateDirectoryW")) return FALSE;
   sim::Guard guard(sim::Lock());
   Location at;
@@ -434,7 +446,13 @@ BOOL CreateDirectoryW(LPCWSTR name, void* /*security*/) {
     return Fail(ERROR_FILENAME_EXCED_RANGE);
   }
   if (at.node) return Fail(ERROR_ALREADY_EXISTS);
-  FileSystem::Link(at.parent, at.name, Files().NewDirectory(*at.volume, at.parent));
+  sim::FileSecurity security;
+  if (const DWORD refused = sim::SecurityForNewObject(securityAttributes, security)) {
+    return Fail(refused);
+  }
+  auto directory = Files().NewDirectory(*at.volume, at.parent);
+  directory->security = std::move(security);
+  FileSystem::Link(at.parent, at.name, directory);
   return TRUE;
 }
 

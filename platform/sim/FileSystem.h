@@ -13,6 +13,7 @@
 
 #include "platform/WinApi.h"
 #include "platform/sim/MachineState.h"
+#include "platform/sim/Security.h"
 
 namespace sim {
 
@@ -52,6 +53,8 @@ struct Node {
   std::uint64_t index = 0;
   Volume* volume = nullptr;
   std::vector<std::uint8_t> reparse;  // the record as set; empty when there is none
+  // Owned by Administrators, with what it inherits, unless made or changed otherwise.
+  FileSecurity security{ParseSid(u"BA"), false, false, {}};
 
   struct Entry {
     std::u16string name;  // as created (names are case-preserving)

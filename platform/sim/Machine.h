@@ -121,6 +121,13 @@ class Machine {
   // written to it since its last FlushFileBuffers reads back as zeros. Only the disk is
   // affected; processes and device definitions are as they were.
   void PowerCut();
+  // Sets the owner and, when given, the list of the file or folder at `path` (itself, not what
+  // a junction there leads to) from SDDL text: "O:S-1-5-21-1-2-3-1002" gives it to that user,
+  // "D:P(A;;FA;;;SY)" a protected list. SidText aliases: SY, BA, BU, WD, AU.
+  void SetSecurity(std::u16string_view path, std::u16string_view sddl);
+  // The owner and list of `path` in SDDL (rights in hex; "D:" and no entries for what it only
+  // inherits); empty when it is missing.
+  std::u16string Security(std::u16string_view path) const;
   // The MS-DOS device definitions of a name such as X:, the one in force first.
   std::vector<std::u16string> DosDevice(std::u16string_view name) const;
 

@@ -1,6 +1,7 @@
 // The test-facing file-system members of Machine: set up and inspect the simulated volumes
 // without going through (or disturbing) the win:: calls under test.
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/sim/FileSystem.h"
 #include "platform/sim/Machine.h"
@@ -134,6 +135,26 @@ void Machine::SetCurrentDirectory(std::u16string_view path) {
   std::u16string full = FullPathName(path, kBase);
   if (full.size() > 3 && full.back() == u'\\') full.pop_back();
   state_->testProcess.currentDirectory = std::move(full);
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void Machine::SetSecurity(std::u16string_view path, std::u16string_view sddl) {
+  Guard guard(Lock());
+  Location at;
+  if (state_->files->Resolve(path, kBase, false, at) != 0 || !at.node) std::abort();
+  bool hasOwner = false;
+  bool hasDacl = false;
+  if (!ParseSddl(sddl, at.node->security, hasOwner, hasDacl)) std::abort();
+}
+
+std::u16string Machine::Security(std::u16string_view path) const {
+  Guard guard(Lock());
+  Location at;
+  if (state_->files->Resolve(path, kBase, false, at) != 0 || !at.node) return {};
+  return SddlText(at.node->security);
 }
 
 }  // namespace sim

@@ -52,6 +52,20 @@ CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, dwTagId);
 CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpDependencies);
 CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpServiceStartName);
 CORVANE_SAME_FIELD(QUERY_SERVICE_CONFIGW, lpDisplayName);
+static_assert(sizeof(win::ACL) == sizeof(::ACL));
+CORVANE_SAME_FIELD(ACL, AclRevision);
+CORVANE_SAME_FIELD(ACL, AclSize);
+CORVANE_SAME_FIELD(ACL, AceCount);
+static_assert(sizeof(win::ACE_HEADER) == sizeof(::ACE_HEADER));
+CORVANE_SAME_FIELD(ACE_HEADER, AceType);
+CORVANE_SAME_FIELD(ACE_HEADER, AceFlags);
+CORVANE_SAME_FIELD(ACE_HEADER, AceSize);
+static_assert(sizeof(win::ACCESS_ALLOWED_ACE) == sizeof(::ACCESS_ALLOWED_ACE));
+CORVANE_SAME_FIELD(ACCESS_ALLOWED_ACE, Mask);
+CORVANE_SAME_FIELD(ACCESS_ALLOWED_ACE, SidStart);
+static_assert(sizeof(win::TOKEN_USER) == sizeof(::TOKEN_USER));
+CORVANE_SAME_FIELD(SID_AND_ATTRIBUTES, Sid);
+CORVANE_SAME_FIELD(SID_AND_ATTRIBUTES, Attributes);
 static_assert(sizeof(win::LPSERVICE_MAIN_FUNCTIONW) == sizeof(::LPSERVICE_MAIN_FUNCTIONW));
 static_assert(sizeof(win::LPHANDLER_FUNCTION) == sizeof(::LPHANDLER_FUNCTION));
 
@@ -160,6 +174,36 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status) {
   return ::SetServiceStatus(reinterpret_cast<::SERVICE_STATUS_HANDLE>(handle),
                             reinterpret_cast<::LPSERVICE_STATUS>(status));
+}
+
+// Security.
+DWORD GetSecurityInfo(HANDLE handle, DWORD objectType, DWORD information, PSID* owner,
+                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  return ::GetSecurityInfo(handle, static_cast<::SE_OBJECT_TYPE>(objectType), information, owner,
+                           group, reinterpret_cast<::PACL*>(dacl),
+                           reinterpret_cast<::PACL*>(sacl), descriptor);
+}
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size) {
+  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      W(text), revision, descriptor, reinterpret_cast<::PULONG>(size));
+}
+BOOL GetAce(PACL acl, DWORD index, LPVOID* ace) {
+  return ::GetAce(reinterpret_cast<::PACL>(acl), index, ace);
+}
+BOOL EqualSid(PSID a, PSID b) {
+  return ::EqualSid(a, b);
+}
+BOOL IsValidSid(PSID sid) {
+  return ::IsValidSid(sid);
+}
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  return ::OpenProcessToken(process, access, token);
+}
+BOOL GetTokenInformation(HANDLE token, DWORD infoClass, LPVOID info, DWORD size, DWORD* needed) {
+  return ::GetTokenInformation(token, static_cast<::TOKEN_INFORMATION_CLASS>(infoClass), info,
+                               size, D(needed));
 }
 
 // Event log.

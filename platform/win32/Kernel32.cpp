@@ -113,6 +113,9 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
 HLOCAL LocalFree(HLOCAL memory) {
   return ::LocalFree(memory);
 }
+HANDLE GetCurrentProcess() {
+  return ::GetCurrentProcess();
+}
 
 // Standard handles and the console.
 HANDLE GetStdHandle(DWORD which) {

@@ -20,8 +20,10 @@
 
 #include <windows.h>
 // Not pulled in by WIN32_LEAN_AND_MEAN.
+#include <aclapi.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <winioctl.h>

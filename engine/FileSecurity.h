@@ -1,0 +1,51 @@
+// Who owns and who may change a file or folder that a LocalSystem service acts on. Whatever an
+// ordinary user owns, or may change, is that user's to steer: the service must not trust it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/WinApi.h"
+
+// The user the calling process runs as (SYSTEM for the service; under Wine, the Wine user).
+class ProcessUser {
+ public:
+  // False, with the last-error code, when the token cannot be read.
+  bool Read();
+  win::PSID Sid() const { return buffer_.empty() ? nullptr : user_; }
+
+ private:
+  std::vector<std::uint8_t> buffer_;
+  win::PSID user_ = nullptr;
+};
+
+// The owner and the discretionary list of an open file or folder, read through its handle (which
+// needs READ_CONTROL), so that what is checked is the object that is used.
+class ObjectSecurity {
+ public:
+  ObjectSecurity() = default;
+  ObjectSecurity(const ObjectSecurity&) = delete;
+  ObjectSecurity& operator=(const ObjectSecurity&) = delete;
+  ~ObjectSecurity();
+
+  // 0, or the error code.
+  win::DWORD Read(win::HANDLE object);
+  win::PSID Owner() const { return owner_; }
+  // Null for a null list, which lets everyone do everything.
+  win::PACL Dacl() const { return dacl_; }
+
+ private:
+  win::PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  win::PSID owner_ = nullptr;
+  win::PACL dacl_ = nullptr;
+};
+
+enum class WellKnownOwner { System, Administrators, TrustedInstaller };
+
+// Whether `owner` is SYSTEM or Administrators, TrustedInstaller with `withTrustedInstaller`, or
+// `alsoTrusted` (may be null).
+bool IsTrustedOwner(win::PSID owner, bool withTrustedInstaller, win::PSID alsoTrusted);
+
+// Whether `dacl` lets anyone but SYSTEM, Administrators and `alsoTrusted` (may be null) write,
+// append, delete, or change the list or the owner. A null list lets everyone.
+bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted);
