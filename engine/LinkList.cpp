@@ -63,21 +63,34 @@ std::u16string LinkListPath() {
 namespace {
 
 win::UniqueFile OpenForReading(const std::u16string& path) {
-  if (path.empty() || path.size() >= win::MAX_PATH) return {};
+  // Each failure leaves its own code: a caller tells a list in use from one that is not there.
+  if (path.empty() || path.size() >= win::MAX_PATH) {
+    win::SetLastError(path.empty() ? win::ERROR_PATH_NOT_FOUND : win::ERROR_FILENAME_EXCED_RANGE);
+    return {};
+  }
   char16_t full[win::MAX_PATH];
   const win::DWORD length = win::GetFullPathNameW(path.c_str(), win::MAX_PATH, full, nullptr);
+  if (length >= win::MAX_PATH) win::SetLastError(win::ERROR_FILENAME_EXCED_RANGE);
   if (length == 0 || length >= win::MAX_PATH) return {};
   win::SECURITY_ATTRIBUTES inheritable{sizeof(win::SECURITY_ATTRIBUTES), nullptr, win::TRUE};
-  return win::UniqueFile(win::CreateFileW(full, win::GENERIC_READ, 0, &inheritable,
-                                          win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  return win::UniqueFile(win::CreateFileW(full, win::GENERIC_READ, win::FILE_SHARE_READ,
+                                          &inheritable, win::OPEN_EXISTING,
+                                          win::FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
 
-LoadOutcome LoadLinkList(const std::u16string& path, LoadedLinkList& list) {
+bool OpenLinkList(const std::u16string& path, LoadedLinkList& list) {
   list.links.records.clear();
   list.file = OpenForReading(path);
-  if (!list.file) return LoadOutcome::notOpened;
+  return static_cast<bool>(list.file);
+}
+
+LoadOutcome LoadLinkList(const std::u16string& path, LoadedLinkList& list) {
+  return OpenLinkList(path, list) ? ReadLinkList(list) : LoadOutcome::notOpened;
+}
+
+LoadOutcome ReadLinkList(LoadedLinkList& list) {
   try {
     LinkArchive archive(list.file.Get(), LinkArchive::Mode::load);
     list.links.Serialize(archive);

@@ -27,12 +27,19 @@ std::u16string LinkListPath();
 
 enum class LoadOutcome { notOpened, malformed, loaded };
 
-// An opened and read list. The file stays open, unshared, as long as this lives, so no other
-// process can change the list while its records are executed.
+// An opened and read list. The file stays open, shared for reading only, as long as this lives,
+// so no other process can change the list while its records are executed.
 struct LoadedLinkList {
   win::UniqueFile file;
   HardLinkArray links;
 };
+
+// Opens the list at `path` for reading, sharing reading only: readers never stop each other,
+// and nothing can change the list while it is open. False, with the last-error code, when it
+// cannot be opened.
+bool OpenLinkList(const std::u16string& path, LoadedLinkList& list);
+// Reads the opened list whole: `malformed` closes it and keeps nothing.
+LoadOutcome ReadLinkList(LoadedLinkList& list);
 
 // Opens the list at `path` and reads it whole. After `malformed` nothing of it is kept and the
 // file is closed; after `loaded` the file is still open in `list`.

@@ -27,14 +27,6 @@ std::u16string Argument(const char16_t* text) {
   return text != nullptr ? text : u"";
 }
 
-// One letter and a colon. The boot pass maps nothing else: a stored record naming another
-// device (COM1, NUL, AA:, PhysicalDrive0) would redefine it for the whole machine at every boot.
-bool IsDriveLetter(const std::u16string& link) {
-  const char16_t letter = link.empty() ? u'\0' : link[0];
-  return link.size() == 2 && link[1] == u':' &&
-         ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
-}
-
 // Runs `work` for an exit code; running out of memory on the way ends it with
 // ERROR_OUTOFMEMORY instead of an exception leaving the program.
 template <typename Work>
@@ -236,26 +228,3 @@ win::DWORD LinkServiceModule::Run() {
   }
   return RestoreDriveMappings();
 }
-
-// The restore pass: drive mappings do not survive a restart, so every stored Create of a Drive
-// letter is carried out again. A list that cannot be opened answers 2; a malformed one executes
-// nothing; the outcome of each record is not the pass's concern.
-win::DWORD LinkServiceModule::RestoreDriveMappings() {
-  LoadedLinkList list;
-  switch (LoadLinkList(list)) {
-    case LoadOutcome::notOpened:
-      return win::ERROR_FILE_NOT_FOUND;
-    case LoadOutcome::malformed:
-      return 0;
-    case LoadOutcome::loaded:
-      break;
-  }
-  for (const CHardLink& record : list.links.records) {
-    if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
-        IsDriveLetter(record.link)) {
-      record.Execute();
-    }
-  }
-  return 0;
-}
-

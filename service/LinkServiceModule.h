@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/HardLink.h"
+#include "engine/LinkList.h"
 #include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
 #include "service/EventText.h"
@@ -54,9 +55,14 @@ class LinkServiceModule {
   // source cannot be opened: logging never ends the service.
   template <typename... Args>
   void LogEvent(std::u16string_view format, const Args&... args) noexcept {
+    LogEventOfType(win::EVENTLOG_INFORMATION_TYPE, format, args...);
+  }
+  // The same, as a warning or an error (EVENTLOG_WARNING_TYPE, EVENTLOG_ERROR_TYPE).
+  template <typename... Args>
+  void LogEventOfType(win::WORD type, std::u16string_view format, const Args&... args) noexcept {
     try {
       const std::array<EventArgument, sizeof...(Args)> arguments{EventArgument(args)...};
-      WriteEvent(FormatEventText(format, arguments));
+      WriteEvent(type, FormatEventText(format, arguments));
     } catch (const std::exception&) {
     }
   }
@@ -101,11 +107,14 @@ class LinkServiceModule {
   // Run, with an exception that escapes the request turned into an exit code.
   win::DWORD RunGuarded();
   win::DWORD RestoreDriveMappings();
+  // Opens the list for the restore pass, waiting while another program holds it: 0, or the exit
+  // code once the pass can go no further.
+  win::DWORD OpenListForRestore(const std::u16string& path, LoadedLinkList& list);
   void ReportStopped(win::DWORD exitCode);
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);
   void WaitForServiceMainToReturn();
-  void WriteEvent(const std::u16string& text) const;
+  void WriteEvent(win::WORD type, const std::u16string& text) const;
   // Message `id` of the string table, or its fixed text, in a message box captioned with the
   // service name.
   void ShowMessage(win::UINT id) const;

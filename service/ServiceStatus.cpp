@@ -44,10 +44,9 @@ void LinkServiceModule::OnStop() {
   ReportStatus(win::SERVICE_STOP_PENDING);
 }
 
-void LinkServiceModule::WriteEvent(const std::u16string& text) const {
+void LinkServiceModule::WriteEvent(win::WORD type, const std::u16string& text) const {
   win::UniqueEventSource source(win::RegisterEventSourceW(nullptr, serviceName));
   if (!source) return;
   win::LPCWSTR strings[] = {text.c_str()};
-  win::ReportEventW(source.Get(), win::EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings,
-                    nullptr);
+  win::ReportEventW(source.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
 }

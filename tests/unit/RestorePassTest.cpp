@@ -85,14 +85,87 @@ INSTANTIATE_TEST_SUITE_P(
                       RestoreCase{"HugeCount", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(RestorePass, ListHeldByAnotherProcessGives2) {
+// Another program holding the list open: a reader that shares reading stops nothing; one that
+// does not is waited for, with a warning after 5 s, and given up on after 30 s with 32.
+struct HeldCase {
+  const char* name;
+  win::DWORD access;
+  win::DWORD share;
+  int releasedAtWait;  // 0: never
+  win::DWORD exitCode;
+  std::vector<win::WORD> eventTypes;
+};
+
+class ListHeld : public RestorePass, public ::testing::WithParamInterface<HeldCase> {};
+
+TEST_P(ListHeld, IsWaitedForAndNeverReadAsMissing) {
   machine.PutFile(kListPath, kWorkedExample);
-  win::UniqueFile holder(win::CreateFileW(kListPath.c_str(), win::GENERIC_WRITE, 0, nullptr,
-                                          win::OPEN_EXISTING, 0, nullptr));
+  win::UniqueFile holder(win::CreateFileW(kListPath.c_str(), GetParam().access, GetParam().share,
+                                          nullptr, win::OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_EQ(StartService().exitCode, win::ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+  machine.FailNext("Sleep", 0, 1000);  // each 100-ms wait passes at once
+  int waits = 0;
+  machine.OnCall("Sleep", [&] {
+    if (++waits == GetParam().releasedAtWait) holder.Reset();
+  });
+  EXPECT_EQ(StartService().exitCode, GetParam().exitCode);
+  EXPECT_EQ(machine.DosDevice(u"X:").empty(), GetParam().exitCode != 0);
+  std::vector<win::WORD> types;
+  for (const auto& event : machine.Events()) types.push_back(event.type);
+  EXPECT_EQ(types, GetParam().eventTypes);
 }
+
+constexpr win::WORD kInformation = win::EVENTLOG_INFORMATION_TYPE;
+constexpr win::WORD kWarning = win::EVENTLOG_WARNING_TYPE;
+constexpr win::WORD kError = win::EVENTLOG_ERROR_TYPE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, ListHeld,
+    ::testing::Values(
+        HeldCase{
+            "ReaderSharingReading", win::GENERIC_READ, win::FILE_SHARE_READ, 0, 0, {kInformation}},
+        HeldCase{"ReleasedAfterSixSeconds", win::GENERIC_WRITE, 0, 60, 0, {kWarning, kInformation}},
+        HeldCase{"HeldThroughout",
+                 win::GENERIC_WRITE,
+                 0,
+                 0,
+                 win::ERROR_SHARING_VIOLATION,
+                 {kWarning, kError, kInformation}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A list that another user owns or may change is not the machine's: nothing of it is mapped.
+struct TrustCase {
+  const char* name;
+  const char16_t* security;
+  win::DWORD exitCode;
+};
+
+class ListTrust : public RestorePass, public ::testing::WithParamInterface<TrustCase> {};
+
+TEST_P(ListTrust, OnlyAListOfSystemAndAdministratorsIsUsed) {
+  machine.PutFile(kListPath, kWorkedExample);
+  machine.SetSecurity(kListPath, GetParam().security);
+  EXPECT_EQ(StartService().exitCode, GetParam().exitCode);
+  EXPECT_EQ(machine.DosDevice(u"X:").empty(), GetParam().exitCode != 0);
+  const auto events = machine.Events();
+  ASSERT_FALSE(events.empty());
+  if (GetParam().exitCode == 0) return;
+  EXPECT_EQ(events.front().type, kError);
+  EXPECT_TRUE(
+      events.front().strings.front().starts_with(u"The link list " + kListPath + u" was not used"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, ListTrust,
+    ::testing::Values(
+        TrustCase{"OwnedByAUser", u"O:S-1-5-21-1000-2000-3000-1002", win::ERROR_ACCESS_DENIED},
+        TrustCase{"UsersMayChangeIt", u"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)",
+                  win::ERROR_ACCESS_DENIED},
+        TrustCase{"AUserMayChangeItsList", u"D:(A;;FA;;;BA)(A;;WD;;;S-1-5-21-1000-2000-3000-1002)",
+                  win::ERROR_ACCESS_DENIED},
+        TrustCase{"SystemsWithEveryoneReading",
+                  u"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(RestorePass, ReadErrorExecutesNothingAndGivesZero) {
   machine.PutFile(kListPath, kWorkedExample);

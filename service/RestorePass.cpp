@@ -1,0 +1,89 @@
+// The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
+// letter is carried out again at every boot.
+#include "engine/FileSecurity.h"
+#include "engine/LinkList.h"
+#include "service/LinkServiceModule.h"
+
+namespace {
+
+// Another program may be reading the list (a scanner, an administrator's corvane list): the pass
+// waits for it, says so after a while, and gives up in the end.
+constexpr std::uint64_t kListBusyWarningMilliseconds = 5'000;
+constexpr std::uint64_t kListBusyGiveUpMilliseconds = 30'000;
+constexpr win::DWORD kListBusyRetryMilliseconds = 100;
+
+// One letter and a colon. The boot pass maps nothing else: a stored record naming another
+// device (COM1, NUL, AA:, PhysicalDrive0) would redefine it for the whole machine at every boot.
+bool IsDriveLetter(const std::u16string& link) {
+  const char16_t letter = link.empty() ? u'\0' : link[0];
+  return link.size() == 2 && link[1] == u':' &&
+         ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
+}
+
+// Why the opened list must not be used, or nothing. The pass maps drive letters for the whole
+// machine as LocalSystem: a list that another user owns, or may change, is that user's to steer.
+// The service's own user is trusted too (SYSTEM on Windows; under Wine every file is the Wine
+// user's, the service's included).
+std::u16string UntrustedBecause(win::HANDLE list) {
+  ProcessUser self;
+  const win::PSID service = self.Read() ? self.Sid() : nullptr;
+  ObjectSecurity security;
+  if (security.Read(list) != 0) return u"its owner and permissions cannot be read";
+  if (!IsTrustedOwner(security.Owner(), false, service)) {
+    return u"it is owned by someone other than SYSTEM and the Administrators group";
+  }
+  if (LetsOthersChange(security.Dacl(), service)) {
+    return u"its permissions let users other than SYSTEM and Administrators change it";
+  }
+  return {};
+}
+
+}  // namespace
+
+win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list) {
+  const std::uint64_t started = win::GetTickCount64();
+  bool warned = false;
+  while (!OpenLinkList(path, list)) {
+    // Only a list in use is waited for; anything else is a list that cannot be opened.
+    if (win::GetLastError() != win::ERROR_SHARING_VIOLATION) return win::ERROR_FILE_NOT_FOUND;
+    const std::uint64_t waited = win::GetTickCount64() - started;
+    if (waited >= kListBusyGiveUpMilliseconds) {
+      LogEventOfType(win::EVENTLOG_ERROR_TYPE,
+                     u"The link list %s stayed in use by another program for 30 seconds, so no "
+                     u"drive was mapped.",
+                     std::u16string_view(path));
+      return win::ERROR_SHARING_VIOLATION;
+    }
+    if (!warned && waited >= kListBusyWarningMilliseconds) {
+      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
+                     u"The link list %s is in use by another program; the drive mappings wait "
+                     u"for it.",
+                     std::u16string_view(path));
+      warned = true;
+    }
+    win::Sleep(kListBusyRetryMilliseconds);
+  }
+  const std::u16string reason = UntrustedBecause(list.file.Get());
+  if (reason.empty()) return 0;
+  list.file.Reset();
+  LogEventOfType(win::EVENTLOG_ERROR_TYPE,
+                 u"The link list %s was not used, so no drive was mapped: %s.",
+                 std::u16string_view(path), std::u16string_view(reason));
+  return win::ERROR_ACCESS_DENIED;
+}
+
+// A list that cannot be opened answers 2, one another program kept in use 32, one that must not
+// be trusted 5; a malformed one executes nothing; the outcome of each record is not the pass's
+// concern.
+win::DWORD LinkServiceModule::RestoreDriveMappings() {
+  LoadedLinkList list;
+  if (const win::DWORD error = OpenListForRestore(LinkListPath(), list)) return error;
+  if (ReadLinkList(list) == LoadOutcome::malformed) return 0;
+  for (const CHardLink& record : list.links.records) {
+    if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
+        IsDriveLetter(record.link)) {
+      record.Execute();
+    }
+  }
+  return 0;
+}
