@@ -110,24 +110,28 @@ TEST_F(LinkListTest, OpenFailuresAreNotOpened) {
   machine.PutFile(longPath, kWorkedExample);
   EXPECT_EQ(LoadLinkList(longPath, list), LoadOutcome::notOpened);
 
-  // Held open by another process: the service does not wait for it.
+  // Held open by a writer: not opened, and the code says the list is in use.
   machine.PutFile(u"C:\\held.dat", kWorkedExample);
-  win::UniqueFile holder(win::CreateFileW(u"C:\\held.dat", win::GENERIC_READ, win::FILE_SHARE_READ,
+  win::UniqueFile holder(win::CreateFileW(u"C:\\held.dat", win::GENERIC_WRITE, win::FILE_SHARE_READ,
                                           nullptr, win::OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
   EXPECT_EQ(LoadLinkList(u"C:\\held.dat", list), LoadOutcome::notOpened);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
 }
 
-TEST_F(LinkListTest, LoadedListKeepsTheFileOpenAndUnshared) {
+TEST_F(LinkListTest, LoadedListKeepsTheFileOpenForReadersOnly) {
   machine.PutFile(u"C:\\list.dat", kWorkedExample);
   {
     LoadedLinkList list;
     ASSERT_EQ(LoadLinkList(u"C:\\list.dat", list), LoadOutcome::loaded);
+    constexpr win::DWORD shareAll = win::FILE_SHARE_READ | win::FILE_SHARE_WRITE;
+    win::UniqueFile reader(win::CreateFileW(u"C:\\list.dat", win::GENERIC_READ, shareAll, nullptr,
+                                            win::OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader);
     win::SetLastError(0xdeadbeef);
-    win::UniqueFile other(win::CreateFileW(u"C:\\list.dat", win::GENERIC_READ,
-                                           win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
-                                           win::OPEN_EXISTING, 0, nullptr));
-    EXPECT_FALSE(other);
+    win::UniqueFile writer(win::CreateFileW(u"C:\\list.dat", win::GENERIC_WRITE, shareAll, nullptr,
+                                            win::OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer);
     EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
     EXPECT_EQ(machine.InheritableHandles(), 1u);
   }
