@@ -170,8 +170,9 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   } else if (error == win::ERROR_SHARING_VIOLATION) {
     text += u" is in use by the service. Nothing was changed; try again in a moment.";
   } else if (error == win::ERROR_ACCESS_DENIED) {
-    text += u" can only be changed by administrators, so it is as it was. Run corvane from an "
-            u"elevated command prompt (Run as administrator).";
+    text += writing ? u" can only be changed by administrators, so it is as it was."
+                    : u" can only be read by administrators.";
+    text += u" Run corvane from an elevated command prompt (Run as administrator).";
   } else {
     text += writing ? u" could not be changed; it is as it was." : u" cannot be read.";
   }

@@ -472,8 +472,8 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("CreateFileW", win::ERROR_ACCESS_DENIED);
                         },
                         win::ERROR_ACCESS_DENIED, false,
-                        " can only be changed by administrators, so it is as it was. Run corvane "
-                        "from an elevated command prompt (Run as administrator)."},
+                        " can only be read by administrators. Run corvane from an elevated command "
+                        "prompt (Run as administrator)."},
         ListProblemCase{"FolderGone",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("CreateFileW", win::ERROR_PATH_NOT_FOUND);
@@ -644,6 +644,17 @@ TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
   // What writers that died left was cleared first: 100 of them took every name.
   EXPECT_EQ(machine.List(kFolder), std::vector<std::u16string>{u"Corvane.dat"});
+}
+
+// The list is the administrators' alone: no other user may open it, so none can plant a mapping
+// or hold the boot pass up.
+TEST_F(FrontEnd, ListIsWrittenForAdministratorsOnly) {
+  EXPECT_EQ(Run(kAddQ), 0u);
+  EXPECT_EQ(machine.Security(kList), u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
+  machine.SetAdministrator(false);
+  EXPECT_EQ(Run({u"list"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_NE(machine.ConsoleText().find(" can only be read by administrators."),
+            std::string::npos);
 }
 
 // The list's lock is no lock on the list itself: the boot pass reads it while a change waits.
