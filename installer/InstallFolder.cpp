@@ -41,8 +41,8 @@ std::u16string Refusal(std::u16string_view folder, const std::u16string& why) {
          u"install folder and what it holds; choose another folder, or remove this one.";
 }
 
-std::u16string Unreadable(const std::u16string& path, const char16_t* what, win::DWORD error) {
-  return path + u" cannot be " + what + u" (error " + Number(error) +
+std::u16string Unreadable(std::u16string_view path, const char16_t* what, win::DWORD error) {
+  return std::u16string(path) + u" cannot be " + what + u" (error " + Number(error) +
          u"), so its owner cannot be checked.";
 }
 
@@ -56,8 +56,9 @@ enum class Owner { Trusted, Missing, Refused };
 // The owner of `path` itself, read through a handle that needs no more than READ_CONTROL, so an
 // entry open elsewhere, even exclusively, is still looked at. With FILE_FLAG_OPEN_REPARSE_POINT
 // a junction's own owner is read, not that of where it leads.
+// `shown` is how the sentence names it.
 Owner CheckOwner(const std::u16string& path, win::DWORD flags, win::PSID self,
-                 std::u16string& why) {
+                 std::u16string_view shown, std::u16string& why) {
   win::UniqueFile entry(win::CreateFileW(
       path.c_str(), win::READ_CONTROL,
       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
@@ -68,16 +69,16 @@ Owner CheckOwner(const std::u16string& path, win::DWORD flags, win::PSID self,
     if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND) {
       return Owner::Missing;
     }
-    why = Unreadable(path, u"opened", error);
+    why = Unreadable(shown, u"opened", error);
     return Owner::Refused;
   }
   ObjectSecurity security;
   if (const win::DWORD error = security.Read(entry.Get())) {
-    why = Unreadable(path, u"read", error);
+    why = Unreadable(shown, u"read", error);
     return Owner::Refused;
   }
   if (IsTrustedOwner(security.Owner(), true, self)) return Owner::Trusted;
-  why = path + u" belongs to " + SidText(security.Owner()) +
+  why = std::u16string(shown) + u" belongs to " + SidText(security.Owner()) +
         u", who may change its permissions and so what the service runs or reads.";
   return Owner::Refused;
 }
@@ -102,12 +103,14 @@ std::u16string InstallFolderRefusal(std::u16string_view given) {
                                Number(win::GetLastError()) + u").");
   }
   std::u16string why;
-  if (CheckOwner(folder, win::FILE_FLAG_OPEN_REPARSE_POINT, self.Sid(), why) == Owner::Refused) {
+  if (CheckOwner(folder, win::FILE_FLAG_OPEN_REPARSE_POINT, self.Sid(), folder, why) ==
+      Owner::Refused) {
     return Refusal(folder, why);
   }
   // A folder that is itself a junction: the files go where it leads, so that folder counts too.
   if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      CheckOwner(folder, 0, self.Sid(), why) == Owner::Refused) {
+      CheckOwner(folder, 0, self.Sid(), u"The folder that " + folder + u" leads to", why) ==
+          Owner::Refused) {
     return Refusal(folder, why);
   }
   if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) return u"";
@@ -127,7 +130,8 @@ std::u16string InstallFolderRefusal(std::u16string_view given) {
       const std::u16string_view name = found.cFileName;
       if (name == u"." || name == u"..") continue;
       const std::u16string path = Child(directory, name);
-      const Owner owner = CheckOwner(path, win::FILE_FLAG_OPEN_REPARSE_POINT, self.Sid(), why);
+      const Owner owner =
+          CheckOwner(path, win::FILE_FLAG_OPEN_REPARSE_POINT, self.Sid(), path, why);
       if (owner == Owner::Refused) return Refusal(folder, why);
       // A reparse point below the folder is never followed: what it leads to is not installed
       // into, and following it could walk the whole disk or in circles.

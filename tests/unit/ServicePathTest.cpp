@@ -105,6 +105,15 @@ const FolderCase kFolderCases[] = {
        ASSERT_TRUE(CreateJunction(u"C:\\Corvane\\data", u"C:\\Elsewhere"));
      },
      ""},
+    // Installing into a junction installs where it leads.
+    {"FolderIsAJunctionToAUsersFolder",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Theirs");
+       machine.SetSecurity(u"C:\\Theirs", kOtherUser);
+       machine.MakeDirectories(u"C:\\Corvane");
+       ASSERT_TRUE(CreateJunction(u"C:\\Corvane", u"C:\\Theirs"));
+     },
+     "The folder that C:\\Corvane leads to belongs to S-1-5-21-1000-2000-3000-1002"},
     // An entry whose owner cannot be read is not taken on trust.
     {"EntryThatCannotBeOpened",
      [](sim::Machine& machine) {
