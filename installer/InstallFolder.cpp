@@ -55,8 +55,7 @@ enum class Owner { Trusted, Missing, Refused };
 
 // The owner of `path` itself, read through a handle that needs no more than READ_CONTROL, so an
 // entry open elsewhere, even exclusively, is still looked at. With FILE_FLAG_OPEN_REPARSE_POINT
-// a junction's own owner is read, not that of where it leads.
-// `shown` is how the sentence names it.
+// a junction's own owner is read, not that of where it leads. `shown` is how the sentence names it.
 Owner CheckOwner(const std::u16string& path, win::DWORD flags, win::PSID self,
                  std::u16string_view shown, std::u16string& why) {
   win::UniqueFile entry(win::CreateFileW(
@@ -109,7 +108,7 @@ std::u16string InstallFolderRefusal(std::u16string_view given) {
   }
   // A folder that is itself a junction: the files go where it leads, so that folder counts too.
   if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      CheckOwner(folder, 0, self.Sid(), u"The folder that " + folder + u" leads to", why) ==
+      CheckOwner(folder, 0, self.Sid(), u"the folder that " + folder + u" leads to", why) ==
           Owner::Refused) {
     return Refusal(folder, why);
   }
@@ -122,9 +121,10 @@ std::u16string InstallFolderRefusal(std::u16string_view given) {
     win::WIN32_FIND_DATAW found{};
     win::UniqueFind find(win::FindFirstFileW(Child(directory, u"*").c_str(), &found));
     if (!find) {
+      const win::DWORD error = win::GetLastError();
       // Only an empty drive root lists nothing at all, not even "." and "..".
-      if (win::GetLastError() == win::ERROR_FILE_NOT_FOUND) continue;
-      return Refusal(folder, Unreadable(directory, u"listed", win::GetLastError()));
+      if (error == win::ERROR_FILE_NOT_FOUND) continue;
+      return Refusal(folder, Unreadable(directory, u"listed", error));
     }
     do {
       const std::u16string_view name = found.cFileName;
@@ -141,8 +141,8 @@ std::u16string InstallFolderRefusal(std::u16string_view given) {
         pending.push_back(path);
       }
     } while (win::FindNextFileW(find.Get(), &found));
-    if (win::GetLastError() != win::ERROR_NO_MORE_FILES) {
-      return Refusal(folder, Unreadable(directory, u"listed", win::GetLastError()));
+    if (const win::DWORD error = win::GetLastError(); error != win::ERROR_NO_MORE_FILES) {
+      return Refusal(folder, Unreadable(directory, u"listed", error));
     }
   }
   return u"";

@@ -113,7 +113,7 @@ const FolderCase kFolderCases[] = {
        machine.MakeDirectories(u"C:\\Corvane");
        ASSERT_TRUE(CreateJunction(u"C:\\Corvane", u"C:\\Theirs"));
      },
-     "The folder that C:\\Corvane leads to belongs to S-1-5-21-1000-2000-3000-1002"},
+     "the folder that C:\\Corvane leads to belongs to S-1-5-21-1000-2000-3000-1002"},
     // An entry whose owner cannot be read is not taken on trust.
     {"EntryThatCannotBeOpened",
      [](sim::Machine& machine) {
