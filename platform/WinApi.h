@@ -127,6 +127,7 @@ constexpr DWORD ERROR_INVALID_ACL = 1336;
 constexpr DWORD ERROR_INVALID_SID = 1337;
 constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_INSTALL_FAILURE = 1603;
 constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
@@ -660,6 +661,18 @@ BOOL IsValidSid(PSID sid);
 HANDLE GetCurrentProcess();  // a pseudo handle, never closed
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, DWORD infoClass, LPVOID info, DWORD size, DWORD* needed);
+
+// msi: the installer session a custom action is called with. Only the package's custom action,
+// a Windows-only DLL, calls these; the simulation has none.
+using MSIHANDLE = std::uint32_t;  // unsigned long on Windows
+constexpr DWORD INSTALLMESSAGE_ERROR = 0x01000000;
+UINT MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR value, DWORD* size);
+MSIHANDLE MsiCreateRecord(UINT fields);  // 0 on failure
+UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value);
+// Shows an INSTALLMESSAGE_ERROR in a dialog when the install has a user interface and writes it
+// to the log either way; field 0 of the record is the template of the text.
+int MsiProcessMessage(MSIHANDLE install, DWORD type, MSIHANDLE record);
+UINT MsiCloseHandle(MSIHANDLE handle);
 
 // advapi32: event log.
 HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source);

@@ -21,6 +21,8 @@
 #include <windows.h>
 // Not pulled in by WIN32_LEAN_AND_MEAN.
 #include <aclapi.h>
+#include <msi.h>
+#include <msiquery.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <sddl.h>

@@ -2,7 +2,8 @@
 # End-to-end tests of the Windows Installer package in a throwaway Wine prefix: what a silent
 # install leaves, compared field by field with what the programs' own registration leaves; a
 # failed install rolled back; the front end's stored mapping back after a reboot; a major upgrade
-# from an older version; a second install; and an uninstall that keeps only the link list.
+# from an older version; a second install; an uninstall that keeps only the link list; a folder
+# the package cannot check refused; and an install into a folder that already holds a file.
 #
 #   tests/e2e/msi.sh            uses build/windows/corvane-VERSION-x64.msi and build/windows/bin
 #   CORVANE_KEEP_PREFIX=1 ...   leaves the prefix in place and prints where it is
@@ -195,6 +196,30 @@ expect "event source" absent "$(key_state "$event_source_key")"
 expect "PATH" "$path_before" "$(path_entries)"
 expect "PATH as Wine leaves it" "$path_before;;;" "$(machine_path)"
 expect "installed products" "" "$(installed_versions)"
+finish
+
+# A folder whose owner cannot be read is refused like one owned by another user: the log names it
+# and says why, and nothing is installed. Wine's msiexec takes a name with "|" in it, which Windows
+# Installer would refuse itself; it is the one refusal Wine can show, since every file there
+# belongs to the user the check runs as.
+begin install-refuses-a-folder-it-cannot-check
+expect "exit code" 0x00000643 "$(msiexec_quietly i "$package" 'INSTALLDIR="C:\bad|name"' '/l*v' 'C:\refused.log')"
+expect "log" 'Corvane cannot be installed in C:\bad|name: C:\bad|name cannot be looked at (error 123), so its owner cannot be checked.' \
+  "$(tr -d '\r' <"$drive_c/refused.log" | grep -o '^Corvane cannot be installed in .* cannot be checked\.')"
+expect "service record" absent "$(key_state "$services_key")"
+expect "installed products" "" "$(installed_versions)"
+finish
+
+# Under Wine the planted file, like everything, belongs to the Wine user, who is also the user the
+# folder check runs as: the folder is accepted, and what it held is left alone. A refusal for its
+# owner can only be shown on the simulation (tests/unit/ServicePathTest.cpp).
+begin install-into-an-existing-folder-keeps-its-file
+mkdir -p "$drive_c/Planted"
+echo planted >"$drive_c/Planted/notes.txt"
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'INSTALLDIR=C:\Planted\')"
+expect "folder" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe notes.txt" "$(ls "$drive_c/Planted" | sort -f | paste -sd ' ')"
+expect "notes.txt" planted "$(cat "$drive_c/Planted/notes.txt")"
+expect "ImagePath" '"C:\Planted\CorvaneService.exe"' "$(wine reg query "$services_key" /v ImagePath 2>/dev/null | tr -d '\r' | sed -nE 's/^ +ImagePath +REG_[A-Z_]+ +//p')"
 finish
 
 echo "$passed passed, $failed failed"

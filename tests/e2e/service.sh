@@ -45,11 +45,11 @@ package_version() { sed -nE 's/^project\(Corvane VERSION ([0-9.]+) .*/\1/p' "$ro
 package_file() { echo "$root/build/windows/corvane-$(package_version)-x64.msi"; }
 
 # Runs msiexec silently (/qn) with this action (i, x) on this package, copied into C:\, and
-# prints its full exit code.
+# any further arguments (PROPERTY=VALUE), and prints its full exit code.
 msiexec_quietly() {
   local action=$1 package=$2
   cp "$package" "$drive_c/" || return 1
-  exit_code_of msiexec "/$action" "C:\\$(basename "$package")" /qn
+  exit_code_of msiexec "/$action" "C:\\$(basename "$package")" /qn "${@:3}"
 }
 
 # Makes the prefix and installs the package silently. Returns non-zero on failure.

@@ -1,11 +1,16 @@
-// The installer package's custom action on the simulated machine: the record's program path in
+// The installer package's custom actions on the simulated machine: the record's program path in
 // quotes and the dependencies set again, nothing else changed; a path already quoted left alone.
+// An existing install folder is refused when anyone but SYSTEM, Administrators, TrustedInstaller
+// or the installer's own user owns it or anything in it.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "engine/Junction.h"
+#include "installer/InstallFolder.h"
 #include "installer/ServicePath.h"
 #include "platform/sim/Machine.h"
+#include "tests/unit/ServiceHarness.h"
 
 namespace {
 
@@ -41,6 +46,110 @@ TEST(QuoteServiceProgramPath, WithoutTheRecordFailsWithServiceDoesNotExist) {
   EXPECT_EQ(
       installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies),
       win::ERROR_SERVICE_DOES_NOT_EXIST);
+}
+
+// The user who may have made the folder before the administrator installs there.
+constexpr char16_t kOtherUser[] = u"O:S-1-5-21-1000-2000-3000-1002";
+
+struct FolderCase {
+  const char* name;
+  void (*arrange)(sim::Machine&);
+  // Empty when the folder is accepted; else what the sentence says after "... in C:\Corvane: ".
+  std::string refusal;
+};
+
+// The package's own folder as an upgrade finds it: programs installed as SYSTEM, the list written
+// by an elevated corvane.exe (Administrators), a file of TrustedInstaller's and one of the
+// installer's own user.
+void PackageFolder(sim::Machine& machine) {
+  machine.PutFile(u"C:\\Corvane\\CorvaneService.exe", "MZ");
+  machine.SetSecurity(u"C:\\Corvane\\CorvaneService.exe", u"O:SY");
+  machine.PutFile(u"C:\\Corvane\\Corvane.dat", "list");
+  machine.PutFile(u"C:\\Corvane\\sub\\ti.dll", "MZ");
+  machine.SetSecurity(u"C:\\Corvane\\sub\\ti.dll",
+                      u"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+  machine.PutFile(u"C:\\Corvane\\sub\\mine.txt", "");
+  machine.SetSecurity(u"C:\\Corvane\\sub\\mine.txt", u"O:S-1-5-21-1000-2000-3000-1001");
+}
+
+const FolderCase kFolderCases[] = {
+    {"Missing", [](sim::Machine&) {}, ""},
+    {"PackagesOwn", PackageFolder, ""},
+    {"OwnedByAUser",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Corvane");
+       machine.SetSecurity(u"C:\\Corvane", kOtherUser);
+     },
+     "C:\\Corvane belongs to S-1-5-21-1000-2000-3000-1002, who may change its permissions"},
+    {"FileDeepInsideOwnedByAUser",
+     [](sim::Machine& machine) {
+       PackageFolder(machine);
+       machine.PutFile(u"C:\\Corvane\\sub\\deeper\\version.dll", "MZ");
+       machine.SetSecurity(u"C:\\Corvane\\sub\\deeper\\version.dll", kOtherUser);
+     },
+     "C:\\Corvane\\sub\\deeper\\version.dll belongs to S-1-5-21-1000-2000-3000-1002"},
+    {"JunctionOwnedByAUser",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Elsewhere");
+       machine.MakeDirectories(u"C:\\Corvane\\data");
+       ASSERT_TRUE(CreateJunction(u"C:\\Corvane\\data", u"C:\\Elsewhere"));
+       machine.SetSecurity(u"C:\\Corvane\\data", kOtherUser);
+     },
+     "C:\\Corvane\\data belongs to S-1-5-21-1000-2000-3000-1002"},
+    // What a junction leads to is not installed into: its files are not looked at.
+    {"JunctionIsNotFollowed",
+     [](sim::Machine& machine) {
+       machine.PutFile(u"C:\\Elsewhere\\theirs.txt", "");
+       machine.SetSecurity(u"C:\\Elsewhere\\theirs.txt", kOtherUser);
+       machine.MakeDirectories(u"C:\\Corvane\\data");
+       ASSERT_TRUE(CreateJunction(u"C:\\Corvane\\data", u"C:\\Elsewhere"));
+     },
+     ""},
+    // Installing into a junction installs where it leads.
+    {"FolderIsAJunctionToAUsersFolder",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Theirs");
+       machine.SetSecurity(u"C:\\Theirs", kOtherUser);
+       machine.MakeDirectories(u"C:\\Corvane");
+       ASSERT_TRUE(CreateJunction(u"C:\\Corvane", u"C:\\Theirs"));
+     },
+     "the folder that C:\\Corvane leads to belongs to S-1-5-21-1000-2000-3000-1002"},
+    // An entry whose owner cannot be read is not taken on trust.
+    {"EntryThatCannotBeOpened",
+     [](sim::Machine& machine) {
+       machine.PutFile(u"C:\\Corvane\\locked.dll", "MZ");
+       machine.SetSecurity(
+           u"C:\\Corvane\\locked.dll",
+           u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
+     },
+     "C:\\Corvane\\locked.dll cannot be opened (error 5), so its owner cannot be checked."},
+};
+
+class InstallFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(InstallFolder, IsRefusedWhenAnyoneElseOwnsItOrAnythingInIt) {
+  sim::Machine machine;
+  GetParam().arrange(machine);
+  // As Windows Installer gives the folder: with a trailing separator.
+  const std::string refusal =
+      corvane_test::Narrow(installer::InstallFolderRefusal(u"C:\\Corvane\\"));
+  if (GetParam().refusal.empty()) {
+    EXPECT_EQ(refusal, "");
+  } else {
+    EXPECT_EQ(refusal.rfind("Corvane cannot be installed in C:\\Corvane: " + GetParam().refusal, 0),
+              0u)
+        << refusal;
+  }
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, InstallFolder, ::testing::ValuesIn(kFolderCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(InstallFolderRefusal, WithoutAFolderRefuses) {
+  sim::Machine machine;
+  EXPECT_EQ(corvane_test::Narrow(installer::InstallFolderRefusal(u"")),
+            "Corvane cannot be installed: no install folder was given to check.");
 }
 
 }  // namespace
