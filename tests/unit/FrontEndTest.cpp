@@ -651,6 +651,44 @@ TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
   EXPECT_EQ(machine.ConsoleText(), "Q: is mapped onto C:\\work\\data, now and at every boot.\r\n");
 }
 
+// The lock files are made for SYSTEM and Administrators only, so that no standard user can hold
+// one; one found that another user owns and anyone may open is made anew.
+TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
+  machine.PutFile(kListLock, "");
+  machine.SetSecurity(kListLock, u"O:S-1-5-21-1000-2000-3000-1002D:(A;;FA;;;WD)");
+  EXPECT_EQ(Run(kAddQ), 0u);
+  for (const char16_t* lock : {kListLock, kRequestLock}) {
+    EXPECT_EQ(machine.Security(lock), u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
+  }
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
+  machine.SetAdministrator(false);
+  EXPECT_EQ(HoldLock(kRequestLock), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+}
+
+// A lock file that keeps administrators out is reported as such; a standard user is told that
+// what is missing is elevation.
+TEST_F(FrontEnd, LockDeniedIsToldAsWhatItIs) {
+  for (const char16_t* lock : {kListLock, kRequestLock}) {
+    machine.PutFile(lock, "");
+    machine.SetSecurity(lock, u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
+  }
+  EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty() && machine.DosDevice(u"K:").empty());
+  const std::string denied =
+      " does not let administrators open it, so nothing was changed. corvane makes it for SYSTEM "
+      "and Administrators only; delete it, and the next corvane makes it again.\r\nAccess is "
+      "denied. (code 5)\r\n";
+  EXPECT_EQ(machine.ConsoleText(),
+            "The lock file " + Narrow(kListLock) + denied + "The lock file " +
+                Narrow(kRequestLock) + denied);
+  machine.SetAdministrator(false);
+  EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
+  EXPECT_NE(machine.ConsoleText().find("Only administrators may start CorvaneService."),
+            std::string::npos);
+}
+
 // The new list is on the disk before it replaces the old one.
 TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
   for (int n = 1; n <= 100; ++n) {
