@@ -1464,7 +1464,6 @@ TEST_F(ContractTest, FileMadeWithADescriptorReadsBackItsOwnerAndList) {
   EXPECT_EQ(entries[1], std::make_pair(win::ACCESS_ALLOWED_ACE_TYPE, win::FILE_ALL_ACCESS));
 }
 
-
 // A machine-wide lock as the front end takes it: a file made with a descriptor for SYSTEM and
 // Administrators only, opened for reading with no sharing. A second open is refused while the
 // first is held, and succeeds once it is closed; the file's owner and list let no one else in.
@@ -1477,8 +1476,7 @@ TEST_F(ContractTest, UnsharedOpenOfALockFileHoldsItUntilClosed) {
   const std::u16string path = In(u"x.lock");
   const auto take = [&] {
     return win::UniqueFile(win::CreateFileW(path.c_str(), win::GENERIC_READ, 0, &attributes,
-                                            win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL,
-                                            nullptr));
+                                            win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
   };
   win::SetLastError(kUnset);
   win::UniqueFile first = take();

@@ -603,10 +603,13 @@ hold_lock() {
 }
 begin frontend-list-lock-is-a-file-for-administrators-only
 expect "permissions of others" "---" "$(stat -c %A "$list_lock" | cut -c 8-10)"
+lock_id=$(probe fileid 'C:\Corvane\CorvaneService.LinkList.lock')
 hold_lock 3
 run_corvane add drive J: data
 wait "$holder"
 expect "status after a wait" 0 "$front_status"
+expect "the same lock file (its own is not made anew)" "$lock_id" \
+  "$(probe fileid 'C:\Corvane\CorvaneService.LinkList.lock')"
 expect "notice" "The link list C:\Corvane\Corvane.dat is being changed by another corvane; waiting for it to finish." "$front_error"
 hold_lock 60
 kill -9 "$holder"

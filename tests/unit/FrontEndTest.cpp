@@ -641,10 +641,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A corvane that died holding the list's lock keeps nobody waiting: the system closed its handle.
 TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
-  machine.InstallProgram(u"C:\\dies.exe", sim::Program{[] {
-                           return HoldLock(kListLock) != win::INVALID_HANDLE_VALUE ? 0u : 1u;
-                         },
-                                                     {}});
+  machine.InstallProgram(
+      u"C:\\dies.exe",
+      sim::Program{[] { return HoldLock(kListLock) != win::INVALID_HANDLE_VALUE ? 0u : 1u; }, {}});
   EXPECT_EQ(machine.RunProgram(u"C:\\dies.exe", u"dies"), 0u);
   machine.FailNext("Sleep", 0, 1000);  // a wait would take no time, and be seen below
   EXPECT_EQ(Run(kAddQ), 0u);
@@ -661,6 +660,17 @@ TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
     EXPECT_EQ(machine.Security(lock), u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
   }
   EXPECT_EQ(machine.List(kFolder), kListAndLocks);
+  // A lock file of corvane's own is used as it is.
+  const auto fileIndex = [] {
+    win::UniqueFile lock(win::CreateFileW(kListLock, win::FILE_READ_ATTRIBUTES, 0, nullptr,
+                                          win::OPEN_EXISTING, 0, nullptr));
+    win::BY_HANDLE_FILE_INFORMATION info{};
+    win::GetFileInformationByHandle(lock.Get(), &info);
+    return info.nFileIndexLow;
+  };
+  const win::DWORD made = fileIndex();
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(fileIndex(), made);
   machine.SetAdministrator(false);
   EXPECT_EQ(HoldLock(kRequestLock), win::INVALID_HANDLE_VALUE);
   EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
@@ -671,7 +681,8 @@ TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
 TEST_F(FrontEnd, LockDeniedIsToldAsWhatItIs) {
   for (const char16_t* lock : {kListLock, kRequestLock}) {
     machine.PutFile(lock, "");
-    machine.SetSecurity(lock, u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
+    machine.SetSecurity(lock,
+                        u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
   }
   EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), win::ERROR_ACCESS_DENIED);
@@ -680,9 +691,8 @@ TEST_F(FrontEnd, LockDeniedIsToldAsWhatItIs) {
       " does not let administrators open it, so nothing was changed. corvane makes it for SYSTEM "
       "and Administrators only; delete it, and the next corvane makes it again.\r\nAccess is "
       "denied. (code 5)\r\n";
-  EXPECT_EQ(machine.ConsoleText(),
-            "The lock file " + Narrow(kListLock) + denied + "The lock file " +
-                Narrow(kRequestLock) + denied);
+  EXPECT_EQ(machine.ConsoleText(), "The lock file " + Narrow(kListLock) + denied +
+                                       "The lock file " + Narrow(kRequestLock) + denied);
   machine.SetAdministrator(false);
   EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
   EXPECT_NE(machine.ConsoleText().find("Only administrators may start CorvaneService."),
