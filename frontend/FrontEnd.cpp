@@ -45,7 +45,9 @@ std::u16string FullPath(const std::u16string& path, win::DWORD& error) {
 // Tells how a request went and gives the exit code for it.
 win::DWORD Tell(const ServiceOutcome& outcome) {
   if (outcome.startError != 0) {
-    WriteError(StartFailureText(outcome.startError) + u"\r\n");
+    WriteError(
+        (outcome.lockProblem.empty() ? StartFailureText(outcome.startError) : outcome.lockProblem) +
+        u"\r\n");
     return outcome.startError;
   }
   if (outcome.waitError != 0) {
@@ -208,16 +210,24 @@ win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
 // told.
 win::DWORD LockList(std::u16string& path, MachineLock& lock) {
   if (const win::DWORD error = FindListBesideService(path)) return error;
-  const win::DWORD error = lock.Acquire(
-      kListLockName, u"The link list " + path +
-                         u" is being changed by another corvane; waiting for it to finish.\r\n");
+  const win::DWORD error =
+      lock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName,
+                   u"The link list " + path +
+                       u" is being changed by another corvane; waiting for it to finish.\r\n");
   if (error == win::ERROR_TIMEOUT) {
     WriteError(u"The link list " + path +
                u" stayed busy with another corvane for 30 seconds, so nothing was changed. Try "
                u"again when it has finished.\r\n" +
                OutcomeText(error) + u"\r\n");
   } else if (error != 0) {
-    WriteError(StartFailureText(error) + u"\r\n");
+    // Whoever may not start the service cannot make or open the lock either (a standard user
+    // gets 5 or, where the folder lets one write, 1307 for the owner it would give): what is
+    // missing then is elevation, whatever the lock said.
+    if (!MayStartService()) {
+      WriteError(StartFailureText(win::ERROR_ACCESS_DENIED) + u"\r\n");
+      return win::ERROR_ACCESS_DENIED;
+    }
+    WriteError(LockFailureText(lock, error) + u"\r\n");
   }
   return error;
 }

@@ -81,14 +81,23 @@ void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
                           const LinkState& linkState) {
   ServiceOutcome outcome;
+  // Opened before the lock is taken: one who may not start the service learns that first.
+  win::UniqueService service =
+      OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS | win::SERVICE_QUERY_CONFIG,
+                         outcome.startError);
+  if (!service) return outcome;
+  const std::u16string folder = FolderOf(service.Get(), outcome.startError);
+  if (folder.empty()) return outcome;
   MachineLock requests;
   outcome.startError = requests.Acquire(
-      kRequestLockName,
+      folder, kRequestLockName,
       u"CorvaneService is carrying out another corvane's request; waiting for it to finish.\r\n");
-  if (outcome.startError != 0) return outcome;
-  win::UniqueService service =
-      OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
-  if (!service) return outcome;
+  if (outcome.startError != 0) {
+    if (outcome.startError != win::ERROR_TIMEOUT) {
+      outcome.lockProblem = LockFailureText(requests, outcome.startError);
+    }
+    return outcome;
+  }
   const std::u16string before = linkState ? linkState() : std::u16string();
   const std::uint64_t firstStart = win::GetTickCount64();
   for (win::DWORD pause = 10;; pause = std::min<win::DWORD>(pause * 2, 1'000)) {
@@ -107,10 +116,19 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
   return outcome;
 }
 
+bool MayStartService() {
+  win::DWORD error = 0;
+  return static_cast<bool>(OpenCorvaneService(win::SERVICE_START, error));
+}
+
 std::u16string ServiceFolder(win::DWORD& error) {
   const win::UniqueService service = OpenCorvaneService(win::SERVICE_QUERY_CONFIG, error);
   if (!service) return {};
-  win::ServiceConfigRecord record(service.Get());
+  return FolderOf(service.Get(), error);
+}
+
+std::u16string FolderOf(win::SC_HANDLE service, win::DWORD& error) {
+  win::ServiceConfigRecord record(service);
   const win::QUERY_SERVICE_CONFIGW* config = record.Get();
   if (config == nullptr) {
     error = win::GetLastError();

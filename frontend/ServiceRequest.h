@@ -13,10 +13,11 @@ namespace frontend {
 inline constexpr char16_t kServiceName[] = u"CorvaneService";
 
 struct ServiceOutcome {
-  win::DWORD startError = 0;  // the service could not be started (or asked): why
-  win::DWORD waitError = 0;   // started, but its end could not be awaited: why
-  bool timedOut = false;      // started, but not stopped within the wait
-  win::DWORD exitCode = 0;    // what the service reported when it stopped
+  win::DWORD startError = 0;   // the service could not be started (or asked): why
+  win::DWORD waitError = 0;    // started, but its end could not be awaited: why
+  bool timedOut = false;       // started, but not stopped within the wait
+  win::DWORD exitCode = 0;     // what the service reported when it stopped
+  std::u16string lockProblem;  // the request lock could not be opened: what to tell
 };
 
 // The longest start argument the service control manager passes on: SC_MAX_ARGUMENT_LENGTH is
@@ -53,5 +54,11 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
 // The folder of the installed service's program, from its record; empty with the reason in
 // `error` when it cannot be read.
 std::u16string ServiceFolder(win::DWORD& error);
+// The same from an open service handle (with SERVICE_QUERY_CONFIG).
+std::u16string FolderOf(win::SC_HANDLE service, win::DWORD& error);
+
+// Whether the caller may start the service: what an administrator may, and no one else, under
+// the service control manager's default security.
+bool MayStartService();
 
 }  // namespace frontend

@@ -49,9 +49,11 @@ endif()
 #
 # The folder is appended to the machine's PATH, so that a new command prompt finds corvane, and
 # only that entry is taken out again when the front end is removed.
+#
+# The lock files corvane makes beside its list go with the front end; the list stays.
 execute_process(
   COMMAND ${MSIBUILD} ${output} -i ${CMAKE_CURRENT_LIST_DIR}/MsiLockPermissionsEx.idt
-          -i ${CMAKE_CURRENT_LIST_DIR}/Environment.idt
+          -i ${CMAKE_CURRENT_LIST_DIR}/Environment.idt -i ${CMAKE_CURRENT_LIST_DIR}/RemoveFile.idt
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   file(REMOVE ${output})

@@ -81,11 +81,12 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
   return exitCode;
 }
 
-// What the machine does when a process has ended: whatever its threads still call fails, and
-// the service manager releases the database lock if the process held it. (Its threads have
-// ended: the mutexes they owned are abandoned already.)
+// What the machine does when a process has ended: whatever its threads still call fails, its
+// handles are closed, and the service manager releases the database lock if the process held it.
+// (Its threads have ended: the mutexes they owned are abandoned already.)
 void EndProcess(MachineState& state, Process& process) {
   process.ended = true;
+  RemoveHandlesOf(process);
   Guard guard(Lock());
   ReleaseLockOf(state, process);
 }

@@ -70,6 +70,7 @@ win::HANDLE AddHandle(std::shared_ptr<HandleObject> object) {
   auto& state = State();
   const std::uintptr_t id = state.nextHandle;
   state.nextHandle += 4;
+  object->process = &CurrentProcess();
   state.handles.emplace(id, std::move(object));
   return reinterpret_cast<win::HANDLE>(id);
 }
@@ -90,6 +91,20 @@ bool RemoveHandle(win::HANDLE handle) {
   released = std::move(it->second);
   handles.erase(it);
   return true;
+}
+
+void RemoveHandlesOf(const Process& process) {
+  std::vector<std::shared_ptr<HandleObject>> released;  // closed once the lock is let go
+  Guard guard(Lock());
+  auto& handles = State().handles;
+  for (auto it = handles.begin(); it != handles.end();) {
+    if (it->second->process == &process) {
+      released.push_back(std::move(it->second));
+      it = handles.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 char16_t UpperChar(char16_t c) {

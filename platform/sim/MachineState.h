@@ -26,9 +26,11 @@ struct SyncObjects;
 
 // Anything a HANDLE can stand for. CloseHandle destroys the object; a destructor releases what
 // the open held (share claims, for instance).
+struct Process;
 struct HandleObject {
   virtual ~HandleObject() = default;
-  bool inheritable = false;  // a child process started now would get the handle too
+  bool inheritable = false;          // a child process started now would get the handle too
+  const Process* process = nullptr;  // the process that opened it, which closes it as it ends
 };
 
 // One simulated process: its program, command line, current directory and, when the service
@@ -129,6 +131,8 @@ std::shared_ptr<T> FindHandleAs(win::HANDLE handle) {
   return std::dynamic_pointer_cast<T>(FindHandle(handle));
 }
 bool RemoveHandle(win::HANDLE handle);
+// Closes every handle `process` opened, as Windows does when a process ends.
+void RemoveHandlesOf(const Process& process);
 
 // The standard handles: fixed values below the handle table's range, the same in every process,
 // so they are neither counted among open handles nor closed.

@@ -1465,4 +1465,33 @@ TEST_F(ContractTest, FileMadeWithADescriptorReadsBackItsOwnerAndList) {
   EXPECT_EQ(entries[1], std::make_pair(win::ACCESS_ALLOWED_ACE_TYPE, win::FILE_ALL_ACCESS));
 }
 
+// A machine-wide lock as the front end takes it: a file made with a descriptor for SYSTEM and
+// Administrators only, opened for reading with no sharing. A second open is refused while the
+// first is held, and succeeds once it is closed. (Under Wine the file reads back as the Wine
+// user's, listing SYSTEM and that user: the front end's lock takes it as its own, which the
+// end-to-end tests see by its file index.)
+TEST_F(ContractTest, UnsharedOpenOfALockFileHoldsItUntilClosed) {
+  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", win::SDDL_REVISION_1, &descriptor, nullptr));
+  win::UniqueLocalMemory heldDescriptor(descriptor);
+  win::SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, win::FALSE};
+  const std::u16string path = In(u"x.lock");
+  const auto take = [&] {
+    return win::UniqueFile(win::CreateFileW(path.c_str(), win::GENERIC_READ, 0, &attributes,
+                                            win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  };
+  win::SetLastError(kUnset);
+  win::UniqueFile first = take();
+  ASSERT_TRUE(first) << win::GetLastError();
+  EXPECT_EQ(win::GetLastError(), 0u);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(take());
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  first.Reset();
+  win::SetLastError(kUnset);
+  EXPECT_TRUE(take());
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
+}
+
 }  // namespace

@@ -590,8 +590,41 @@ for round in 1 2 3; do
   finish
 done
 
-begin frontend-leaves-only-the-list-beside-the-programs
-expect "files beside the programs" "Corvane.dat" "$(ls -A "$drive_c/Corvane" | grep -vi '\.exe$')"
+# The list's lock is a file beside it that only SYSTEM and Administrators may open: under Wine,
+# which keeps no list, the made file has no permission for others. One held is waited for; one
+# whose holder was killed is free at once.
+list_lock="$drive_c/Corvane/CorvaneService.LinkList.lock"
+hold_lock() {
+  hold_output=$(mktemp)
+  wine "$bin/corvane_probe.exe" hold 'C:\Corvane\CorvaneService.LinkList.lock' "$1" \
+    >"$hold_output" 2>/dev/null &
+  holder=$!
+  for _ in $(seq 50); do grep -q held "$hold_output" && break; sleep 0.2; done
+  rm -f "$hold_output"
+}
+begin frontend-list-lock-is-a-file-for-administrators-only
+expect "permissions of others" "---" "$(stat -c %A "$list_lock" | cut -c 8-10)"
+lock_id=$(probe fileid 'C:\Corvane\CorvaneService.LinkList.lock')
+hold_lock 3
+run_corvane add drive J: data
+wait "$holder"
+expect "status after a wait" 0 "$front_status"
+expect "the same lock file (its own is not made anew)" "$lock_id" \
+  "$(probe fileid 'C:\Corvane\CorvaneService.LinkList.lock')"
+expect "notice" "The link list C:\Corvane\Corvane.dat is being changed by another corvane; waiting for it to finish." "$front_error"
+hold_lock 60
+kill -9 "$holder"
+wait "$holder" 2>/dev/null
+started=$(date +%s)
+run_corvane remove drive J:
+expect "status after the holder was killed" 0 "$front_status"
+expect "notice" "" "$front_error"
+expect "waited less than 5 s" yes "$( (( $(date +%s) - started < 5 )) && echo yes || echo no)"
+finish || clear_letters J
+
+begin frontend-leaves-only-the-list-and-its-locks-beside-the-programs
+expect "files beside the programs" "Corvane.dat CorvaneService.LinkList.lock CorvaneService.Request.lock" \
+  "$(ls -A "$drive_c/Corvane" | grep -vi '\.exe$' | paste -sd ' ')"
 finish
 
 # Removal, last: -RegServer takes the record and LocalService and keeps the entries;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <string>
@@ -27,6 +28,16 @@ namespace {
 constexpr char16_t kFrontEnd[] = u"C:\\Program Files\\Corvane\\corvane.exe";
 constexpr char16_t kFolder[] = u"C:\\Program Files\\Corvane";
 constexpr char16_t kList[] = u"C:\\Program Files\\Corvane\\Corvane.dat";
+constexpr char16_t kListLock[] = u"C:\\Program Files\\Corvane\\CorvaneService.LinkList.lock";
+constexpr char16_t kRequestLock[] = u"C:\\Program Files\\Corvane\\CorvaneService.Request.lock";
+// The list and the two lock files, which stay once made.
+const std::vector<std::u16string> kListAndLocks = {u"Corvane.dat", u"CorvaneService.LinkList.lock",
+                                                   u"CorvaneService.Request.lock"};
+
+// Holds a lock file as another corvane does.
+win::HANDLE HoldLock(const char16_t* path) {
+  return win::CreateFileW(path, win::GENERIC_READ, 0, nullptr, win::OPEN_ALWAYS, 0, nullptr);
+}
 
 struct ParseCase {
   const char* name;
@@ -248,15 +259,16 @@ INSTANTIATE_TEST_SUITE_P(
                          "service control manager gave up waiting for it to start, time after "
                          "time. Nothing was changed; try again when the machine is less busy.",
                          66},
-        // Held by a corvane of the test's own thread; the waits pass no time.
+        // Held by a corvane of the test's own process; the waits pass no time.
         StartFailureCase{"OtherRequestsTooLong",
                          [](sim::Machine& m) {
-                           win::CreateMutexW(nullptr, win::TRUE, frontend::kRequestLockName);
-                           m.FailNext("WaitForSingleObject", win::WAIT_TIMEOUT, 3);
+                           HoldLock(kRequestLock);
+                           m.FailNext("Sleep", 0, 1000);
                          },
                          win::ERROR_TIMEOUT,
                          "CorvaneService is carrying out another corvane's request; waiting for "
-                         "it to finish."}),
+                         "it to finish.",
+                         600}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FrontEnd, ServiceBusyForAMomentIsWaitedFor) {
@@ -352,7 +364,7 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"remove", u"drive", u"S:"}), 0u);  // stored, though not mapped now
   EXPECT_EQ(Run({u"remove", u"drive", u"T:"}), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(machine.List(kFolder), (std::vector<std::u16string>{u"Corvane.dat"}));
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
   const std::string shown = machine.ConsoleText();
   EXPECT_NE(shown.find("Create Drive Q: -> C:\\work\\data  (mapped now)\r\n"
                        "Create Drive S: -> C:\\work  (not mapped now)\r\n"),
@@ -389,8 +401,9 @@ struct ListProblemCase {
   win::DWORD exitCode;
   bool mapped;       // Q: was mapped all the same
   std::string said;  // the line about the list
-  // Calls of CreateFileW and MoveFileExW: a list held by the service is tried again 50 times.
-  int opens = 1;
+  // Calls of CreateFileW (the lock files' among them) and MoveFileExW: a list held by the service
+  // is tried again 50 times.
+  int opens = 2;
   int moves = 0;
 };
 
@@ -413,7 +426,9 @@ TEST_P(ListProblems, LeaveTheListAsItWas) {
             std::string::npos)
       << machine.ConsoleText();
   EXPECT_EQ(machine.FileContent(kList), before);
-  EXPECT_EQ(machine.List(kFolder), (std::vector<std::u16string>{u"Corvane.dat"}));
+  EXPECT_EQ(machine.List(kFolder),
+            std::vector<std::u16string>(kListAndLocks.begin(),
+                                        kListAndLocks.end() - (GetParam().mapped ? 0 : 1)));
   EXPECT_EQ(machine.DosDevice(u"Q:").size(), GetParam().mapped ? 1u : 0u);
 }
 
@@ -435,30 +450,30 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         win::ERROR_SHARING_VIOLATION, false,
                         " is in use by the service. Nothing was changed; try again in a moment.",
-                        51},
+                        52},
         ListProblemCase{"WriteFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
                         },
-                        112, true, " could not be changed; it is as it was.", 2},
+                        112, true, " could not be changed; it is as it was.", 4},
         ListProblemCase{"FlushFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("FlushFileBuffers", 112);
                         },
-                        112, true, " could not be changed; it is as it was.", 2},
-        // Held by a corvane of the test's own thread; the waits pass no time.
+                        112, true, " could not be changed; it is as it was.", 4},
+        // Held by a corvane of the test's own process; the waits pass no time.
         ListProblemCase{"ChangedElsewhereTooLong",
-                        [](sim::Machine& m, win::UniqueFile&) {
-                          win::CreateMutexW(nullptr, win::TRUE, frontend::kListLockName);
-                          m.FailNext("WaitForSingleObject", win::WAIT_TIMEOUT, 2);
+                        [](sim::Machine& m, win::UniqueFile& held) {
+                          held.Reset(HoldLock(kListLock));
+                          m.FailNext("Sleep", 0, 1000);
                         },
                         win::ERROR_TIMEOUT, false,
                         " stayed busy with another corvane for 30 seconds, so nothing was changed. "
                         "Try again when it has finished.",
-                        0},
+                        601},
         ListProblemCase{"WriteFailsWithoutAReason",
                         [](sim::Machine& m, win::UniqueFile&) { m.FailNext("WriteFile", 0); },
-                        win::ERROR_WRITE_FAULT, true, " could not be changed; it is as it was.", 2},
+                        win::ERROR_WRITE_FAULT, true, " could not be changed; it is as it was.", 4},
         ListProblemCase{"ReplaceFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
@@ -466,17 +481,20 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         win::ERROR_SHARING_VIOLATION, true,
                         " is in use by the service. Nothing was changed; try again in a moment.",
-                        2, 51},
+                        4, 51},
         ListProblemCase{"ReadDenied",
                         [](sim::Machine& m, win::UniqueFile&) {
-                          m.FailNext("CreateFileW", win::ERROR_ACCESS_DENIED);
+                          m.SetSecurity(kList, u"D:P(A;;FA;;;SY)");
                         },
                         win::ERROR_ACCESS_DENIED, false,
                         " can only be read by administrators. Run corvane from an elevated command "
                         "prompt (Run as administrator)."},
         ListProblemCase{"FolderGone",
                         [](sim::Machine& m, win::UniqueFile&) {
-                          m.FailNext("CreateFileW", win::ERROR_PATH_NOT_FOUND);
+                          // The list's open, after the lock's.
+                          m.OnCall("CreateFileW", [&m, opens = std::make_shared<int>(0)] {
+                            if (++*opens == 2) m.FailNext("CreateFileW", win::ERROR_PATH_NOT_FOUND);
+                          });
                         },
                         win::ERROR_PATH_NOT_FOUND, false, " cannot be read."}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -587,7 +605,7 @@ TEST_P(Interleaved, NeitherLosesTheOthersWork) {
   std::atomic<bool> armed{true}, waiting{false};
   std::atomic<win::DWORD> secondExit{0xdeadbeef};
   std::thread second;
-  machine.OnCall("WaitForSingleObject", [&waiting] { waiting = true; });
+  machine.OnCall("Sleep", [&waiting] { waiting = true; });
   machine.OnCall(GetParam().step, [&] {
     if (!armed.exchange(false)) return;
     waiting = false;
@@ -621,17 +639,64 @@ INSTANTIATE_TEST_SUITE_P(
                        0, win::ERROR_FILE_NOT_FOUND, {}}),
     [](const auto& p) { return std::string(p.param.step); });
 
-// A corvane that died holding the list's lock keeps nobody waiting.
+// A corvane that died holding the list's lock keeps nobody waiting: the system closed its handle.
 TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
-  machine.InstallProgram(u"C:\\dies.exe", sim::Program{[] {
-                           const win::HANDLE lock =
-                               win::CreateMutexW(nullptr, win::FALSE, frontend::kListLockName);
-                           return win::WaitForSingleObject(lock, 0);
-                         },
-                                                     {}});
-  EXPECT_EQ(machine.RunProgram(u"C:\\dies.exe", u"dies"), win::WAIT_OBJECT_0);
+  machine.InstallProgram(
+      u"C:\\dies.exe",
+      sim::Program{[] { return HoldLock(kListLock) != win::INVALID_HANDLE_VALUE ? 0u : 1u; }, {}});
+  EXPECT_EQ(machine.RunProgram(u"C:\\dies.exe", u"dies"), 0u);
+  machine.FailNext("Sleep", 0, 1000);  // a wait would take no time, and be seen below
   EXPECT_EQ(Run(kAddQ), 0u);
   EXPECT_EQ(machine.ConsoleText(), "Q: is mapped onto C:\\work\\data, now and at every boot.\r\n");
+}
+
+// The lock files are made for SYSTEM and Administrators only, so that no standard user can hold
+// one; one found that another user owns and anyone may open is made anew.
+TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
+  machine.PutFile(kListLock, "");
+  machine.SetSecurity(kListLock, u"O:S-1-5-21-1000-2000-3000-1002D:(A;;FA;;;WD)");
+  EXPECT_EQ(Run(kAddQ), 0u);
+  for (const char16_t* lock : {kListLock, kRequestLock}) {
+    EXPECT_EQ(machine.Security(lock), u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
+  }
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
+  // A lock file of corvane's own is used as it is.
+  const auto fileIndex = [] {
+    win::UniqueFile lock(win::CreateFileW(kListLock, win::FILE_READ_ATTRIBUTES, 0, nullptr,
+                                          win::OPEN_EXISTING, 0, nullptr));
+    win::BY_HANDLE_FILE_INFORMATION info{};
+    win::GetFileInformationByHandle(lock.Get(), &info);
+    return info.nFileIndexLow;
+  };
+  const win::DWORD made = fileIndex();
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(fileIndex(), made);
+  machine.SetAdministrator(false);
+  EXPECT_EQ(HoldLock(kRequestLock), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+}
+
+// A lock file that keeps administrators out is reported as such; a standard user is told that
+// what is missing is elevation.
+TEST_F(FrontEnd, LockDeniedIsToldAsWhatItIs) {
+  for (const char16_t* lock : {kListLock, kRequestLock}) {
+    machine.PutFile(lock, "");
+    machine.SetSecurity(lock,
+                        u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
+  }
+  EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty() && machine.DosDevice(u"K:").empty());
+  const std::string denied =
+      " does not let administrators open it, so nothing was changed. corvane makes it for SYSTEM "
+      "and Administrators only; delete it, and the next corvane makes it again.\r\nAccess is "
+      "denied. (code 5)\r\n";
+  EXPECT_EQ(machine.ConsoleText(), "The lock file " + Narrow(kListLock) + denied +
+                                       "The lock file " + Narrow(kRequestLock) + denied);
+  machine.SetAdministrator(false);
+  EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
+  EXPECT_NE(machine.ConsoleText().find("Only administrators may start CorvaneService."),
+            std::string::npos);
 }
 
 // The new list is on the disk before it replaces the old one.
@@ -643,7 +708,7 @@ TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
   machine.PowerCut();
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
   // What writers that died left was cleared first: 100 of them took every name.
-  EXPECT_EQ(machine.List(kFolder), std::vector<std::u16string>{u"Corvane.dat"});
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
 }
 
 // The list is the administrators' alone: no other user may open it, so none can plant a mapping
