@@ -62,6 +62,10 @@ bool IsTrustedOwner(win::PSID owner, bool withTrustedInstaller, win::PSID alsoTr
 }
 
 bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted) {
+  return GrantsOthers(dacl, kChangingRights, alsoTrusted);
+}
+
+bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted) {
   if (dacl == nullptr) return true;
   for (win::DWORD i = 0; i < dacl->AceCount; ++i) {
     void* entry = nullptr;
@@ -69,7 +73,7 @@ bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted) {
     const auto* ace = static_cast<const win::ACCESS_ALLOWED_ACE*>(entry);
     if (ace->Header.AceType != win::ACCESS_ALLOWED_ACE_TYPE) continue;
     if ((ace->Header.AceFlags & win::INHERIT_ONLY_ACE) != 0) continue;
-    if ((ace->Mask & kChangingRights) == 0) continue;
+    if ((ace->Mask & rights) == 0) continue;
     const auto sid = const_cast<win::DWORD*>(&ace->SidStart);
     if (!IsTrustedOwner(sid, false, alsoTrusted)) return true;
   }

@@ -46,6 +46,10 @@ enum class WellKnownOwner { System, Administrators, TrustedInstaller };
 // `alsoTrusted` (may be null).
 bool IsTrustedOwner(win::PSID owner, bool withTrustedInstaller, win::PSID alsoTrusted);
 
+// Whether `dacl` grants any of `rights` to anyone but SYSTEM, Administrators and `alsoTrusted`
+// (may be null). A null list grants everything to everyone.
+bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted);
+
 // Whether `dacl` lets anyone but SYSTEM, Administrators and `alsoTrusted` (may be null) write,
-// append, delete, or change the list or the owner. A null list lets everyone.
+// append, delete, or change the list or the owner.
 bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted);

@@ -23,20 +23,8 @@ bool OthersMayHold(win::HANDLE file) {
   ProcessUser user;
   ObjectSecurity security;
   if (!user.Read() || security.Read(file) != 0) return true;
-  if (!IsTrustedOwner(security.Owner(), false, user.Sid())) return true;
-  const win::PACL dacl = security.Dacl();
-  if (dacl == nullptr) return true;
-  for (win::DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!win::GetAce(dacl, i, &entry)) return true;
-    const auto* ace = static_cast<const win::ACCESS_ALLOWED_ACE*>(entry);
-    if (ace->Header.AceType != win::ACCESS_ALLOWED_ACE_TYPE ||
-        (ace->Header.AceFlags & win::INHERIT_ONLY_ACE) != 0 || (ace->Mask & kHoldingRights) == 0) {
-      continue;
-    }
-    if (!IsTrustedOwner(const_cast<win::DWORD*>(&ace->SidStart), false, user.Sid())) return true;
-  }
-  return false;
+  return !IsTrustedOwner(security.Owner(), false, user.Sid()) ||
+         GrantsOthers(security.Dacl(), kHoldingRights, user.Sid());
 }
 
 }  // namespace
