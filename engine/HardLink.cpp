@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/Junction.h"
+#include "engine/WayToLink.h"
 #include "platform/UniqueHandle.h"
 
 namespace {
@@ -122,6 +123,9 @@ win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::
 }
 
 win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& target) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
+
   // Linking a file onto itself changes nothing; the replacement below would otherwise have to
   // rely on how the file system moves one name of a file onto another.
   if (NameSameFile(link, target)) {
@@ -137,6 +141,7 @@ win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& targe
       reinterpret_cast<void (*)()>(win::GetProcAddress(kernel32.Get(), "CreateHardLinkW")));
   if (createHardLink == nullptr) return win::FALSE;
 
+  if (!way.Intact()) return win::FALSE;
   if (LinkNameExists(link) && !IsDirectory(link)) {
     return ReplaceWithHardLink(createHardLink, link, target);
   }
@@ -154,27 +159,58 @@ win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& tar
     win::SetLastError(kNetworkTargetError);
     return win::FALSE;
   }
-  CreateDirectoryChain(link);
+  // The link's own folders are made below the held ones; the link itself last, as the chain
+  // would. The target's are the user's to name, wherever they lead.
+  WayToLink way;
+  if (!way.Hold(link) || !way.CreateMissing()) return win::FALSE;
+  win::CreateDirectoryW(link.c_str(), nullptr);
   CreateDirectoryChain(target);
-  return CreateJunction(link, target) ? win::TRUE : win::FALSE;
+  // Checked with the link directory open: from then on its parent is not empty, and an empty
+  // folder is the only kind that can become a junction.
+  return CreateJunction(link, target, [&way] { return way.Intact(); }) ? win::TRUE : win::FALSE;
+}
+
+// A file or directory opened without following a link at its name, with the right to delete it,
+// deleted through that handle once its last handle closes.
+bool DeleteThrough(win::HANDLE object) {
+  win::FILE_DISPOSITION_INFO remove{1};
+  return win::SetFileInformationByHandle(object, win::FileDispositionInfo, &remove,
+                                         sizeof remove) != 0;
 }
 
 win::BOOL DeleteFolderLink(const std::u16string& link) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
   if (!PathExists(link)) {
     win::SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
-  if (!RemoveJunction(link)) return win::FALSE;
-  win::RemoveDirectoryW(link.c_str());  // the junction is gone either way
+  // Opened exclusively, as the junction's own removal opens it, and kept open to delete the
+  // directory it leaves: the one checked is the one removed.
+  win::UniqueFile directory(win::CreateFileW(
+      link.c_str(), win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE, 0, nullptr,
+      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  if (!directory || !way.Intact() || !RemoveJunctionFrom(directory.Get())) return win::FALSE;
+  DeleteThrough(directory.Get());  // the junction is gone either way
   return win::TRUE;
 }
 
 win::BOOL DeleteFileLink(const std::u16string& link) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
   if (!LinkNameExists(link)) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }
-  return win::DeleteFileW(link.c_str());
+  // Shared as DeleteFileW shares it; a directory does not open without backup semantics, which
+  // refuses it with DeleteFileW's code.
+  win::UniqueFile file(
+      win::CreateFileW(link.c_str(), win::DELETE | win::FILE_READ_ATTRIBUTES | win::SYNCHRONIZE,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !way.Intact()) return win::FALSE;
+  return DeleteThrough(file.Get()) ? win::TRUE : win::FALSE;
 }
 
 // A device name must name something: removing the empty one would, under Wine, break every

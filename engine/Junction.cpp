@@ -50,17 +50,10 @@ class ReparsePointHandle {
                                 buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
   }
 
-  // Removal sends the reparse GUID header alone: the tag, then twenty zero bytes.
-  bool DeleteReparsePoint() {
-    if (!handle_) return false;
-    auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
-    win::DWORD returned = 0;
-    return win::DeviceIoControl(handle_.Get(), win::FSCTL_DELETE_REPARSE_POINT, header.data(),
-                                static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
-                                nullptr) != 0;
-  }
+  bool DeleteReparsePoint() { return handle_ && RemoveJunctionFrom(handle_.Get()); }
 
   void Close() { handle_.Reset(); }
+  bool IsOpen() const { return static_cast<bool>(handle_); }
 
  private:
   win::UniqueFile handle_;
@@ -123,6 +116,11 @@ bool IsNetworkTarget(const std::u16string& target) {
 }
 
 bool CreateJunction(const std::u16string& link, const std::u16string& target) {
+  return CreateJunction(link, target, {});
+}
+
+bool CreateJunction(const std::u16string& link, const std::u16string& target,
+                    const std::function<bool()>& ready) {
   if (link.empty() || target.empty()) return false;
   if (IsNetworkTarget(target)) {
     win::SetLastError(kNetworkTargetError);
@@ -139,6 +137,7 @@ bool CreateJunction(const std::u16string& link, const std::u16string& target) {
   }
   ReparsePointHandle directory;
   directory.Open(link);
+  if (ready && directory.IsOpen() && !ready()) return false;
   const bool set = directory.SetReparsePoint(buffer);
   directory.Close();
   return set;
@@ -150,4 +149,13 @@ bool RemoveJunction(const std::u16string& link) {
   const bool removed = directory.DeleteReparsePoint();
   directory.Close();
   return removed;
+}
+
+// Removal sends the reparse GUID header alone: the tag, then twenty zero bytes.
+bool RemoveJunctionFrom(win::HANDLE directory) {
+  auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
+  win::DWORD returned = 0;
+  return win::DeviceIoControl(directory, win::FSCTL_DELETE_REPARSE_POINT, header.data(),
+                              static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
+                              nullptr) != 0;
 }

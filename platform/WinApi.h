@@ -98,6 +98,9 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+// "The path cannot be traversed because it contains an untrusted mount point." (Windows 10 and
+// later; mingw-w64's headers do not have it yet.)
+constexpr DWORD ERROR_UNTRUSTED_MOUNT_POINT = 448;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NOACCESS = 998;
@@ -444,6 +447,13 @@ struct FILE_ID_INFO {
   std::uint8_t FileId[16];
 };
 
+// SetFileInformationByHandle's FileDispositionInfo class: the file or (empty) directory the handle
+// is open on goes once its last handle closes. The handle needs DELETE.
+constexpr DWORD FileDispositionInfo = 4;
+struct FILE_DISPOSITION_INFO {
+  BYTE DeleteFile;  // BOOLEAN
+};
+
 struct SERVICE_STATUS {
   DWORD dwServiceType;
   DWORD dwCurrentState;
@@ -558,6 +568,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 BOOL FlushFileBuffers(HANDLE file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWORD size);
+BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD size);
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size);  // LARGE_INTEGER* on Windows
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                      DWORD* returned, void* overlapped);

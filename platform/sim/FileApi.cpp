@@ -142,8 +142,8 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes, DWORD disposition,
-                   DWORD flags, HANDLE /*templateFile*/) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes,
+                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
   if (name == nullptr || *name == u'\0') {
@@ -228,8 +228,16 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
     FileSystem::Link(at.parent, at.name, node);
   }
   auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
+  if (at.parent) {
+    const auto entry = at.parent->children.find(sim::Upper(at.name));
+    if (entry != at.parent->children.end() && entry->second.node == node) {
+      open->openedFolder = at.parent;
+      open->openedKey = entry->first;
+    }
+  }
   open->inheritable =
-      securityAttributes != nullptr && static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
+      securityAttributes != nullptr &&
+      static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
   HANDLE handle = sim::AddHandle(std::move(open));
   SetLastError(successCode);
   return handle;
@@ -327,8 +335,33 @@ BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWOR
   const Node& node = *open->node;
   FILE_ID_INFO id{};
   id.VolumeSerialNumber = node.volume->serial;
-  for (std::size_t i = 0; i < 8; ++i) id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i)
+    id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
   std::memcpy(info, &id, sizeof id);
+  return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD size) {
+  if (sim::Intercept("SetFileInformationByHandle")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  // The one class the programs set.
+  if (infoClass != FileDispositionInfo || info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (size < sizeof(FILE_DISPOSITION_INFO)) return Fail(ERROR_BAD_LENGTH);
+  if ((open->access & (DELETE | GENERIC_ALL)) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile == 0) return TRUE;
+  Node& node = *open->node;
+  const auto folder = open->openedFolder.lock();
+  // A volume root has no name to delete; STATUS_CANNOT_DELETE for a read-only file.
+  if (!folder || (node.attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
+  const auto entry = folder->children.find(open->openedKey);
+  if (entry == folder->children.end() || entry->second.node != open->node) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (node.directory && !node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+  // The name goes when the last handle closes, this one included.
+  FileSystem::DeleteName(folder, open->openedKey);
   return TRUE;
 }
 
