@@ -96,7 +96,9 @@ bool WayToLink::Hold(const std::u16string& link) {
   prefixes_ = FoldersOnTheWay(link);
   while (next_ < prefixes_.size() && !ended_) {
     const std::size_t before = next_;
-    if (!HoldNext()) return false;
+    // Each folder is opened by its path, through the ones held before it: they must still be
+    // what they were for it to be the one below them.
+    if (!HoldNext() || !Intact()) return false;
     if (next_ == before) break;  // missing from here on
   }
   return true;
@@ -104,9 +106,13 @@ bool WayToLink::Hold(const std::u16string& link) {
 
 bool WayToLink::CreateMissing() {
   while (next_ < prefixes_.size() && !ended_) {
-    win::CreateDirectoryW(prefixes_[next_].c_str(), nullptr);  // it may exist by now
+    const std::u16string& path = prefixes_[next_];
+    // Made by its path: when the folder above became a link just then, it is made wherever
+    // that leads, and left there (empty) rather than removed by a path that could by then lead
+    // to someone else's folder.
+    win::CreateDirectoryW(path.c_str(), nullptr);
     const std::size_t before = next_;
-    if (!Intact() || !HoldNext()) return false;
+    if (!Intact() || !HoldNext() || !Intact()) return false;
     if (next_ == before) break;  // not made: the request fails there on its own
   }
   return true;
@@ -117,7 +123,8 @@ bool WayToLink::Intact() {
     if (!folder.plain) continue;
     win::BY_HANDLE_FILE_INFORMATION info{};
     if (!win::GetFileInformationByHandle(folder.handle.Get(), &info)) return false;
-    if ((info.dwFileAttributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((info.dwFileAttributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        IsNameSurrogate(folder.handle.Get())) {
       refused_ = prefixes_[folder.prefix];
       win::SetLastError(kUntrustedLinkOnTheWay);
       return false;

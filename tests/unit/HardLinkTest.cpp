@@ -2,7 +2,14 @@
 // the effect on the file system and the last-error code left behind.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "engine/HardLink.h"
+#include "engine/Junction.h"
+#include "engine/MountPointBuffer.h"
+#include "engine/WayToLink.h"
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
@@ -254,9 +261,8 @@ TEST_F(HardLinkTest, SymbolicLinkToTheTargetIsReplacedByAHardLink) {
   }
   ASSERT_EQ(machine.FileContent(u"C:\\d\\s.txt"), "alpha") << "the link leads to the target";
 
-  EXPECT_EQ(
-      Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\s.txt", u"C:\\d\\a.txt")),
-      0u);
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\s.txt", u"C:\\d\\a.txt")),
+            0u);
   EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 2u);
   EXPECT_EQ(win::GetFileAttributesW(u"C:\\d\\s.txt") & win::FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }
@@ -432,5 +438,197 @@ TEST_F(HardLinkTest, DirectoryChainPassesOverAFileInTheWay) {
   EXPECT_EQ(machine.FileContent(u"C:\\Links\\A"), "a file");
   EXPECT_FALSE(machine.Exists(u"C:\\Links\\A\\B"));
 }
+
+// ---- Folders on the way to a link ----
+
+constexpr char16_t kBob[] = u"O:S-1-5-21-1000-2000-3000-1002";  // a user other than the caller
+constexpr char16_t kWay[] = u"C:\\Users\\bob\\Desktop\\Way";
+
+// Every name below `path`, with a file's content and a link's mark, to tell any change.
+std::vector<std::string> Tree(sim::Machine& machine, const std::u16string& path) {
+  std::vector<std::string> tree;
+  for (const auto& name : machine.List(path)) {
+    const std::u16string child = path + u"\\" + name;
+    std::string line(name.begin(), name.end());
+    const DWORD attributes = win::GetFileAttributesW(child.c_str());
+    if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) line += " (link)";
+    if (!machine.IsDirectory(child)) line += " = " + machine.FileContent(child).value_or("?");
+    tree.push_back(line);
+    if (machine.IsDirectory(child) && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      for (const auto& below : Tree(machine, child)) tree.push_back(line + "\\" + below);
+    }
+  }
+  return tree;
+}
+
+// What a user who may change `folder` does to send the service elsewhere: an empty folder is made
+// a mount point on C:\Victim through an open that asks only to write its attributes.
+bool MakeMountPoint(const std::u16string& folder) {
+  MountPointBuffer record;
+  if (!record.Fill(u"\\??\\C:\\Victim")) return false;
+  win::UniqueFile opened(win::CreateFileW(
+      folder.c_str(), win::FILE_WRITE_ATTRIBUTES,
+      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
+      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  DWORD returned = 0;
+  return opened && win::DeviceIoControl(opened.Get(), win::FSCTL_SET_REPARSE_POINT, record.Data(),
+                                        record.SizeToSend(), nullptr, 0, &returned, nullptr);
+}
+
+// The folder is renamed away and a junction of the user's own takes its name; failing that, what
+// is in it is deleted and the folder itself made a mount point.
+void Redirect(sim::Machine& machine, const std::u16string& folder) {
+  if (win::MoveFileExW(folder.c_str(), (folder + u".old").c_str(), 0)) {
+    win::CreateDirectoryW(folder.c_str(), nullptr);
+    CreateJunction(folder, u"\\??\\C:\\Victim");
+    machine.SetSecurity(folder, kBob);
+    return;
+  }
+  for (const auto& name : machine.List(folder)) {
+    const std::u16string child = folder + u"\\" + name;
+    if (!win::DeleteFileW(child.c_str())) win::RemoveDirectoryW(child.c_str());
+  }
+  MakeMountPoint(folder);
+}
+
+struct RedirectCase {
+  const char* step;  // the seam call at whose start the folder is redirected
+  CHardLink request;
+};
+
+class RedirectedWay : public ::testing::TestWithParam<RedirectCase> {};
+
+// At each call of the step in turn, the link's folder is redirected to C:\Victim, which holds the
+// same names: whatever the request's outcome, nothing there is made, replaced or deleted.
+TEST_P(RedirectedWay, NothingChangesOutsideTheNamedFolder) {
+  const std::u16string way = kWay;
+  for (int at = 1;; ++at) {
+    std::optional<sim::Machine> machine;
+    machine.emplace();
+    machine->PutFile(u"C:\\Users\\bob\\a.txt", "alpha");
+    machine->PutFile(way + u"\\b.txt", "old");
+    machine->MakeDirectories(u"C:\\Users\\bob\\Store");
+    machine->MakeDirectories(way + u"\\j");
+    ASSERT_TRUE(CreateJunction(way + u"\\j", u"C:\\Users\\bob\\Store"));
+    machine->PutFile(u"C:\\Victim\\b.txt", "victim");
+    machine->PutFile(u"C:\\Victim\\Inner\\keep.txt", "kept");
+    machine->MakeDirectories(u"C:\\Victim\\New");
+    machine->MakeDirectories(u"C:\\Victim\\j");
+    ASSERT_TRUE(CreateJunction(u"C:\\Victim\\j", u"C:\\Victim\\Inner"));
+    for (const char16_t* folder : {u"C:\\Users\\bob", u"C:\\Users\\bob\\Desktop", kWay}) {
+      machine->SetSecurity(folder, kBob);
+    }
+    const auto before = Tree(*machine, u"C:\\Victim");
+    int calls = 0;
+    bool busy = false;
+    machine->OnCall(GetParam().step, [&] {
+      if (busy || ++calls != at) return;
+      busy = true;
+      Redirect(*machine, way);
+      busy = false;
+    });
+    Outcome(GetParam().request);
+    EXPECT_EQ(Tree(*machine, u"C:\\Victim"), before) << "redirected at call " << at;
+    if (calls < at) break;
+  }
+}
+
+CHardLink FileCreate(const std::u16string& link) {
+  return Request(LinkAction::Create, LinkKind::File, link, u"C:\\Users\\bob\\a.txt");
+}
+
+const CHardLink kFileCreateNew = FileCreate(std::u16string(kWay) + u"\\new.txt");
+const CHardLink kFileReplace = FileCreate(std::u16string(kWay) + u"\\b.txt");
+const CHardLink kFileDelete =
+    Request(LinkAction::Delete, LinkKind::File, std::u16string(kWay) + u"\\b.txt");
+const CHardLink kFolderCreate =
+    Request(LinkAction::Create, LinkKind::Folder, std::u16string(kWay) + u"\\New\\j",
+            u"C:\\Users\\bob\\Store");
+const CHardLink kFolderDelete =
+    Request(LinkAction::Delete, LinkKind::Folder, std::u16string(kWay) + u"\\j");
+
+std::vector<RedirectCase> RedirectCases() {
+  std::vector<RedirectCase> cases;
+  for (const char* step : {"GetFullPathNameW", "CreateFileW", "GetFileInformationByHandle",
+                           "FindFirstFileW", "CreateDirectoryW", "DeviceIoControl",
+                           "CreateHardLinkW", "MoveFileExW", "SetFileInformationByHandle"}) {
+    for (const CHardLink& request :
+         {kFileCreateNew, kFileReplace, kFileDelete, kFolderCreate, kFolderDelete}) {
+      cases.push_back({step, request});
+    }
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, RedirectedWay, ::testing::ValuesIn(RedirectCases()),
+                         [](const auto& p) {
+                           const CHardLink& r = p.param.request;
+                           std::string name = p.param.step;
+                           name += r.action == LinkAction::Create ? "Create" : "Delete";
+                           name += r.kind == LinkKind::File ? "File" : "Folder";
+                           name += r.link.ends_with(u"b.txt") && r.action == LinkAction::Create
+                                       ? "OverAnother"
+                                       : "";
+                           return name;
+                         });
+
+struct WayLinkCase {
+  const char* name;
+  const char16_t* owner;
+  DWORD tag;
+  DWORD code;
+};
+
+class LinkOnTheWay : public HardLinkTest, public ::testing::WithParamInterface<WayLinkCase> {};
+
+// C:\Documents and Settings leads to C:\Users, as on Windows; only a trusted owner's link is
+// followed, and a refused request makes nothing.
+TEST_P(LinkOnTheWay, IsFollowedOnlyWhenATrustedOwnerMadeIt) {
+  const std::u16string way = u"C:\\Documents and Settings";
+  machine.PutFile(u"C:\\Users\\bob\\a.txt", "alpha");
+  machine.MakeDirectories(way);
+  if (GetParam().tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
+    ASSERT_TRUE(CreateJunction(way, u"C:\\Users"));
+  } else {
+    std::vector<std::uint8_t> record(reparse::kHeaderSize);
+    reparse::Put32(record.data(), reparse::kTagAt, GetParam().tag);
+    win::UniqueFile folder(win::CreateFileW(
+        way.c_str(), win::GENERIC_WRITE, 0, nullptr, win::OPEN_EXISTING,
+        win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    ASSERT_TRUE(win::DeviceIoControl(folder.Get(), win::FSCTL_SET_REPARSE_POINT, record.data(),
+                                     static_cast<DWORD>(record.size()), nullptr, 0, nullptr,
+                                     nullptr));
+    machine.MakeDirectories(way + u"\\bob");
+    machine.PutFile(way + u"\\bob\\a.txt", "alpha");
+  }
+  machine.SetSecurity(way, GetParam().owner);
+
+  EXPECT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::Folder, way + u"\\bob\\New\\j", u"C:\\Store")),
+      GetParam().code);
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, way + u"\\bob\\b.txt",
+                            way + u"\\bob\\a.txt")),
+            GetParam().code);
+  EXPECT_EQ(machine.Exists(way + u"\\bob\\New"), GetParam().code == 0);
+  EXPECT_EQ(machine.Exists(way + u"\\bob\\b.txt"), GetParam().code == 0);
+  EXPECT_EQ(machine.Exists(u"C:\\Store"), GetParam().code == 0);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, LinkOnTheWay,
+    ::testing::Values(
+        WayLinkCase{"System", u"O:SY", win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"Administrators", u"O:BA", win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"TrustedInstaller",
+                    u"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                    win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"AnotherUser", kBob, win::IO_REPARSE_TAG_MOUNT_POINT, kUntrustedLinkOnTheWay},
+        WayLinkCase{"TheCaller", u"O:S-1-5-21-1000-2000-3000-1001", win::IO_REPARSE_TAG_MOUNT_POINT,
+                    kUntrustedLinkOnTheWay},
+        // A cloud file placeholder names no other place: a folder like any other.
+        WayLinkCase{"AnotherUsersCloudFolder", kBob, 0x9000001A, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
