@@ -530,6 +530,7 @@ TEST_P(RedirectedWay, NothingChangesOutsideTheNamedFolder) {
     });
     Outcome(GetParam().request);
     EXPECT_EQ(Tree(*machine, u"C:\\Victim"), before) << "redirected at call " << at;
+    ASSERT_GT(calls, 0) << "the request makes no such call";
     if (calls < at) break;
   }
 }
@@ -548,14 +549,20 @@ const CHardLink kFolderCreate =
 const CHardLink kFolderDelete =
     Request(LinkAction::Delete, LinkKind::Folder, std::u16string(kWay) + u"\\j");
 
+// Each request with the calls it makes.
 std::vector<RedirectCase> RedirectCases() {
+  const std::vector<const char*> common = {"GetFullPathNameW", "CreateFileW",
+                                           "GetFileInformationByHandle", "FindFirstFileW"};
+  const std::pair<CHardLink, std::vector<const char*>> requests[] = {
+      {kFileCreateNew, {"CreateHardLinkW"}},
+      {kFileReplace, {"CreateHardLinkW", "MoveFileExW"}},
+      {kFileDelete, {"SetFileInformationByHandle"}},
+      {kFolderCreate, {"CreateDirectoryW", "DeviceIoControl"}},
+      {kFolderDelete, {"DeviceIoControl", "SetFileInformationByHandle"}}};
   std::vector<RedirectCase> cases;
-  for (const char* step : {"GetFullPathNameW", "CreateFileW", "GetFileInformationByHandle",
-                           "FindFirstFileW", "CreateDirectoryW", "DeviceIoControl",
-                           "CreateHardLinkW", "MoveFileExW", "SetFileInformationByHandle"}) {
-    for (const CHardLink& request :
-         {kFileCreateNew, kFileReplace, kFileDelete, kFolderCreate, kFolderDelete}) {
-      cases.push_back({step, request});
+  for (const auto& [request, own] : requests) {
+    for (const auto* steps : {&common, &own}) {
+      for (const char* step : *steps) cases.push_back({step, request});
     }
   }
   return cases;
