@@ -142,8 +142,8 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes,
-                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes, DWORD disposition,
+                   DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
   if (name == nullptr || *name == u'\0') {
@@ -236,8 +236,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
     }
   }
   open->inheritable =
-      securityAttributes != nullptr &&
-      static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
+      securityAttributes != nullptr && static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
   HANDLE handle = sim::AddHandle(std::move(open));
   SetLastError(successCode);
   return handle;
@@ -335,8 +334,7 @@ BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWOR
   const Node& node = *open->node;
   FILE_ID_INFO id{};
   id.VolumeSerialNumber = node.volume->serial;
-  for (std::size_t i = 0; i < 8; ++i)
-    id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i) id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
   std::memcpy(info, &id, sizeof id);
   return TRUE;
 }

@@ -261,8 +261,9 @@ TEST_F(HardLinkTest, SymbolicLinkToTheTargetIsReplacedByAHardLink) {
   }
   ASSERT_EQ(machine.FileContent(u"C:\\d\\s.txt"), "alpha") << "the link leads to the target";
 
-  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\s.txt", u"C:\\d\\a.txt")),
-            0u);
+  EXPECT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\s.txt", u"C:\\d\\a.txt")),
+      0u);
   EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 2u);
   EXPECT_EQ(win::GetFileAttributesW(u"C:\\d\\s.txt") & win::FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }
