@@ -184,6 +184,60 @@ TEST_F(ContractTest, DeleteFileOfAFileOpenWithoutShareDeleteIsASharingViolation)
   EXPECT_FALSE(Exists(In(u"f")));
 }
 
+// A delete through a handle: it needs DELETE, a directory must be empty, and the name goes once
+// the handle closes.
+TEST_F(ContractTest, DispositionDeletesThroughTheHandle) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"dir\\inner")));
+  win::FILE_DISPOSITION_INFO remove{1};
+  {
+    auto attributesOnly = Open(In(u"f"), win::FILE_READ_ATTRIBUTES, kShareAll);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::SetFileInformationByHandle(attributesOnly.Get(), win::FileDispositionInfo,
+                                                 &remove, sizeof remove));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  }
+  {
+    auto full = Open(In(u"dir"), win::DELETE | win::FILE_READ_ATTRIBUTES, kShareAll,
+                     win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::SetFileInformationByHandle(full.Get(), win::FileDispositionInfo, &remove,
+                                                 sizeof remove));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_DIR_NOT_EMPTY);
+  }
+  {
+    auto file = Open(In(u"f"), win::DELETE, kShareAll, win::OPEN_EXISTING,
+                     win::FILE_FLAG_OPEN_REPARSE_POINT);
+    EXPECT_TRUE(win::SetFileInformationByHandle(file.Get(), win::FileDispositionInfo, &remove,
+                                                sizeof remove));
+  }
+  EXPECT_FALSE(Exists(In(u"f")));
+  EXPECT_TRUE(Exists(In(u"dir\\inner")));
+}
+
+// A folder held for listing, sharing read and write only, can be neither renamed nor removed,
+// and stays open to ordinary use.
+TEST_F(ContractTest, FolderHeldWithoutSharingDeleteStaysWhereItIs) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"held").c_str(), nullptr));
+  auto held =
+      Open(In(u"held"),
+           win::FILE_READ_DATA | win::FILE_READ_ATTRIBUTES | win::READ_CONTROL | win::SYNCHRONIZE,
+           win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
+           win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+  ASSERT_TRUE(held);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::MoveFileExW(In(u"held").c_str(), In(u"moved").c_str(), 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::RemoveDirectoryW(In(u"held").c_str()));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(Open(In(u"held"), win::GENERIC_READ, kShareAll, win::OPEN_EXISTING,
+                   win::FILE_FLAG_BACKUP_SEMANTICS));
+  EXPECT_TRUE(MakeFile(In(u"held\\inside")));
+  EXPECT_TRUE(win::DeleteFileW(In(u"held\\inside").c_str()));
+}
+
 // ---- CreateDirectoryW / RemoveDirectoryW ----
 
 TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {
