@@ -216,28 +216,6 @@ TEST_F(ContractTest, DispositionDeletesThroughTheHandle) {
   EXPECT_TRUE(Exists(In(u"dir\\inner")));
 }
 
-// A folder held for listing, sharing read and write only, can be neither renamed nor removed,
-// and stays open to ordinary use.
-TEST_F(ContractTest, FolderHeldWithoutSharingDeleteStaysWhereItIs) {
-  ASSERT_TRUE(win::CreateDirectoryW(In(u"held").c_str(), nullptr));
-  auto held =
-      Open(In(u"held"),
-           win::FILE_READ_DATA | win::FILE_READ_ATTRIBUTES | win::READ_CONTROL | win::SYNCHRONIZE,
-           win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
-           win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
-  ASSERT_TRUE(held);
-  win::SetLastError(kUnset);
-  EXPECT_FALSE(win::MoveFileExW(In(u"held").c_str(), In(u"moved").c_str(), 0));
-  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
-  win::SetLastError(kUnset);
-  EXPECT_FALSE(win::RemoveDirectoryW(In(u"held").c_str()));
-  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
-  EXPECT_TRUE(Open(In(u"held"), win::GENERIC_READ, kShareAll, win::OPEN_EXISTING,
-                   win::FILE_FLAG_BACKUP_SEMANTICS));
-  EXPECT_TRUE(MakeFile(In(u"held\\inside")));
-  EXPECT_TRUE(win::DeleteFileW(In(u"held\\inside").c_str()));
-}
-
 // ---- CreateDirectoryW / RemoveDirectoryW ----
 
 TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {
