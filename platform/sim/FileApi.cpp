@@ -363,6 +363,103 @@ BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD 
   return TRUE;
 }
 
+// One name below a directory handle, as the programs use it. A name of several components and a
+// link at the name followed (no FILE_OPEN_REPARSE_POINT) are not simulated: they answer
+// STATUS_NOT_SUPPORTED, so that a use of them shows. For NtCreateFile, FailNext's code is the
+// status returned.
+NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
+                      IO_STATUS_BLOCK* status, std::int64_t* /*allocationSize*/,
+                      ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
+                      void* /*ea*/, ULONG /*eaLength*/) {
+  if (auto injected = sim::Intercept("NtCreateFile")) return static_cast<NTSTATUS>(*injected);
+  constexpr auto kInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+  constexpr auto kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+  constexpr auto kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+  constexpr auto kNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+  constexpr auto kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+  constexpr auto kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+  constexpr auto kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+  constexpr auto kDeletePending = static_cast<NTSTATUS>(0xC0000056);
+  constexpr auto kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+  constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+  constexpr auto kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+  sim::Guard guard(sim::Lock());
+  if (file == nullptr || attributes == nullptr || status == nullptr ||
+      attributes->ObjectName == nullptr || disposition < FILE_OPEN || disposition > FILE_OPEN_IF) {
+    return kInvalidParameter;
+  }
+  auto root = sim::FindHandleAs<sim::OpenFile>(attributes->RootDirectory);
+  if (!root) return kInvalidHandle;
+  if (!root->node->directory) return kInvalidParameter;
+  const std::u16string_view name(attributes->ObjectName->Buffer,
+                                 attributes->ObjectName->Length / sizeof(WCHAR));
+  if (name.find(u'\\') != std::u16string_view::npos) return kNotSupported;
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(u"*?<>|\":/") != std::u16string_view::npos) {
+    return kNameInvalid;
+  }
+  const std::shared_ptr<Node>& folder = root->node;
+  auto entry = folder->children.find(sim::Upper(name));
+  std::shared_ptr<Node> node;
+  if (entry != folder->children.end()) {
+    node = entry->second.node;
+    if (entry->second.deletePending) return kDeletePending;
+    if (disposition == FILE_CREATE) return kNameCollision;
+    if (!node->reparse.empty() && (options & FILE_OPEN_REPARSE_POINT) == 0) return kNotSupported;
+    if (node->directory && (options & FILE_NON_DIRECTORY_FILE) != 0) return kFileIsADirectory;
+    if (!node->directory && (options & FILE_DIRECTORY_FILE) != 0) return kNotADirectory;
+    if ((node->attributes & FILE_ATTRIBUTE_READONLY) != 0 && sim::ToDataAccess(access).write) {
+      return kAccessDenied;
+    }
+    if (node->security.explicitDacl &&
+        !sim::AccessAllowed(node->security, sim::CurrentToken(), access)) {
+      return kAccessDenied;
+    }
+    if (!Shareable(*node, access, share)) return kSharingViolation;
+    status->Information = FILE_OPENED;
+  } else {
+    if (disposition == FILE_OPEN) return kNameNotFound;
+    sim::FileSecurity security;
+    sim::SecurityForNewObject(nullptr, security);
+    node = (options & FILE_DIRECTORY_FILE) != 0
+               ? Files().NewDirectory(*folder->volume, folder)
+               : Files().NewFile(*folder->volume,
+                                 (fileAttributes & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    node->security = std::move(security);
+    FileSystem::Link(folder, std::u16string(name), node);
+    entry = folder->children.find(sim::Upper(name));
+    status->Information = FILE_CREATED;
+  }
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                      ((options & FILE_OPEN_REPARSE_POINT) != 0 ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
+  open->openedFolder = folder;
+  open->openedKey = entry->first;
+  *file = sim::AddHandle(std::move(open));
+  status->Status = STATUS_SUCCESS;
+  return STATUS_SUCCESS;
+}
+
+ULONG RtlNtStatusToDosError(NTSTATUS status) {
+  // The statuses NtCreateFile answers here, as Windows maps them.
+  switch (static_cast<std::uint32_t>(status)) {
+    case 0: return ERROR_SUCCESS;
+    case 0xC0000008: return ERROR_INVALID_HANDLE;
+    case 0xC000000D: return ERROR_INVALID_PARAMETER;
+    case 0xC0000022: return ERROR_ACCESS_DENIED;
+    case 0xC0000033: return ERROR_INVALID_NAME;
+    case 0xC0000034: return ERROR_FILE_NOT_FOUND;
+    case 0xC0000035: return ERROR_ALREADY_EXISTS;
+    case 0xC000003A: return ERROR_PATH_NOT_FOUND;
+    case 0xC0000043: return ERROR_SHARING_VIOLATION;
+    case 0xC0000056: return ERROR_ACCESS_DENIED;
+    case 0xC00000BA: return ERROR_ACCESS_DENIED;
+    case 0xC00000BB: return ERROR_NOT_SUPPORTED;
+    case 0xC0000103: return ERROR_DIRECTORY;
+    default: return 317;  // ERROR_MR_MID_NOT_FOUND
+  }
+}
+
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
   if (sim::Intercept("GetFileSizeEx")) return FALSE;
   sim::Guard guard(sim::Lock());
