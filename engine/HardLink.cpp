@@ -194,16 +194,20 @@ win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& tar
     win::SetLastError(kNetworkTargetError);
     return win::FALSE;
   }
-  // The link's own folders are made below the held ones; the link itself last, as the chain
-  // would. The target's are the user's to name, wherever they lead.
+  // The link's own folders are made below the held ones, the link itself last, as the chain
+  // would; the target's are the user's to name, wherever they lead.
   WayToLink way;
   if (!way.Hold(link) || !way.CreateMissing()) return win::FALSE;
-  win::CreateDirectoryW(link.c_str(), nullptr);
-  if (!way.Intact()) return win::FALSE;
+  // Opened exclusively, as the junction's own step opens it.
+  win::UniqueFile directory = way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE, 0,
+                                           win::FILE_OPEN_IF, win::FILE_DIRECTORY_FILE);
+  const win::DWORD error = win::GetLastError();
   CreateDirectoryChain(target);
-  // Checked with the link directory open: from then on its parent is not empty, and an empty
-  // folder is the only kind that can become a junction.
-  return CreateJunction(link, target, [&way] { return way.Intact(); }) ? win::TRUE : win::FALSE;
+  if (!directory) {
+    win::SetLastError(error);
+    return win::FALSE;
+  }
+  return CreateJunctionOn(directory.Get(), target) ? win::TRUE : win::FALSE;
 }
 
 win::BOOL DeleteFolderLink(const std::u16string& link) {
@@ -215,11 +219,9 @@ win::BOOL DeleteFolderLink(const std::u16string& link) {
   }
   // Opened exclusively, as the junction's own removal opens it, and kept open to delete the
   // directory it leaves: the one checked is the one removed.
-  win::UniqueFile directory(win::CreateFileW(
-      link.c_str(), win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE, 0, nullptr,
-      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr));
-  if (!directory || !way.Intact() || !RemoveJunctionFrom(directory.Get())) return win::FALSE;
+  win::UniqueFile directory = way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE,
+                                           0, win::FILE_OPEN, 0);
+  if (!directory || !RemoveJunctionFrom(directory.Get())) return win::FALSE;
   DeleteThrough(directory.Get());  // the junction is gone either way
   return win::TRUE;
 }
@@ -231,13 +233,12 @@ win::BOOL DeleteFileLink(const std::u16string& link) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }
-  // Shared as DeleteFileW shares it; a directory does not open without backup semantics, which
-  // refuses it with DeleteFileW's code.
-  win::UniqueFile file(
-      win::CreateFileW(link.c_str(), win::DELETE | win::FILE_READ_ATTRIBUTES | win::SYNCHRONIZE,
-                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
-                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file || !way.Intact()) return win::FALSE;
+  // Shared as DeleteFileW shares it, and a directory refused with its code.
+  win::UniqueFile file =
+      way.OpenLink(win::DELETE | win::FILE_READ_ATTRIBUTES,
+                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                   win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
+  if (!file) return win::FALSE;
   return DeleteThrough(file.Get()) ? win::TRUE : win::FALSE;
 }
 

@@ -53,7 +53,6 @@ class ReparsePointHandle {
   bool DeleteReparsePoint() { return handle_ && RemoveJunctionFrom(handle_.Get()); }
 
   void Close() { handle_.Reset(); }
-  bool IsOpen() const { return static_cast<bool>(handle_); }
 
  private:
   win::UniqueFile handle_;
@@ -115,13 +114,10 @@ bool IsNetworkTarget(const std::u16string& target) {
   return path.starts_with(u"\\\\");
 }
 
-bool CreateJunction(const std::u16string& link, const std::u16string& target) {
-  return CreateJunction(link, target, {});
-}
+namespace {
 
-bool CreateJunction(const std::u16string& link, const std::u16string& target,
-                    const std::function<bool()>& ready) {
-  if (link.empty() || target.empty()) return false;
+// The substitute name for `target`, filled into `buffer`; false with the code of the failing step.
+bool FillFor(const std::u16string& target, MountPointBuffer& buffer) {
   if (IsNetworkTarget(target)) {
     win::SetLastError(kNetworkTargetError);
     return false;
@@ -129,18 +125,33 @@ bool CreateJunction(const std::u16string& link, const std::u16string& target,
   std::array<char16_t, kNameBufferUnits> substituteName{};
   std::size_t length = 0;
   if (!FormSubstituteName(target, substituteName, length)) return false;
-
-  MountPointBuffer buffer;
   if (!buffer.Fill(std::u16string_view(substituteName.data(), length))) {
     win::SetLastError(win::ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool CreateJunction(const std::u16string& link, const std::u16string& target) {
+  if (link.empty() || target.empty()) return false;
+  MountPointBuffer buffer;
+  if (!FillFor(target, buffer)) return false;
   ReparsePointHandle directory;
   directory.Open(link);
-  if (ready && directory.IsOpen() && !ready()) return false;
   const bool set = directory.SetReparsePoint(buffer);
   directory.Close();
   return set;
+}
+
+bool CreateJunctionOn(win::HANDLE directory, const std::u16string& target) {
+  if (target.empty()) return false;
+  MountPointBuffer buffer;
+  if (!FillFor(target, buffer)) return false;
+  win::DWORD returned = 0;
+  return win::DeviceIoControl(directory, win::FSCTL_SET_REPARSE_POINT, buffer.Data(),
+                              buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
 }
 
 bool RemoveJunction(const std::u16string& link) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 #include "platform/WinApi.h"
@@ -23,10 +22,8 @@ bool IsNetworkTarget(const std::u16string& target);
 // True when the reparse point was set on `link`; after false the last-error code is that of
 // the failing step.
 bool CreateJunction(const std::u16string& link, const std::u16string& target);
-// The same, with `ready` asked once the link directory is open and before the reparse point is
-// set: false from it ends the operation with the code it left.
-bool CreateJunction(const std::u16string& link, const std::u16string& target,
-                    const std::function<bool()>& ready);
+// The same for a link directory already open with write access.
+bool CreateJunctionOn(win::HANDLE directory, const std::u16string& target);
 
 // True when the reparse point was taken off `link`; the directory itself stays.
 bool RemoveJunction(const std::u16string& link);

@@ -35,40 +35,25 @@ std::size_t RootLength(const std::u16string& full) {
     at = 2;
     unc = true;
   }
-  if (!unc)
+  if (!unc) {
     return full.size() >= at + 3 && full[at + 1] == u':' && full[at + 2] == u'\\' ? at + 3 : 0;
+  }
   const std::size_t server = full.find(u'\\', at);
   if (server == std::u16string::npos) return 0;
   const std::size_t share = full.find(u'\\', server + 1);
   return share == std::u16string::npos ? 0 : share + 1;
 }
 
-// The volume root and each folder below it down to the link's parent, as full paths; in the long
-// form (\\?\D:\...) when the link's is too long for the plain one.
-std::vector<std::u16string> FoldersOnTheWay(const std::u16string& link) {
-  std::u16string full;
-  if (link.starts_with(u"\\??\\")) {
-    full = u"\\\\?\\" + link.substr(4);  // the NT form, which CreateFileW takes as it is
-  } else {
-    const win::DWORD needed = win::GetFullPathNameW(link.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
-    full.assign(needed, u'\0');
-    const win::DWORD length = win::GetFullPathNameW(link.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return {};
-    full.resize(length);
-  }
-  if (full.size() >= win::MAX_PATH && !full.starts_with(u"\\\\?\\")) {
-    full = full.starts_with(u"\\\\") ? u"\\\\?\\UNC\\" + full.substr(2) : u"\\\\?\\" + full;
-  }
-  const std::size_t root = RootLength(full);
-  if (root == 0) return {};
-  while (full.size() > root && full.back() == u'\\') full.pop_back();
-  std::vector<std::u16string> folders{full.substr(0, root)};
-  for (std::size_t at = full.find(u'\\', root); at != std::u16string::npos;
-       at = full.find(u'\\', at + 1)) {
-    folders.push_back(full.substr(0, at));
-  }
-  return folders;
+// The full path of `link`, the NT form given as its \\?\ spelling; empty when it has none.
+std::u16string FullPath(const std::u16string& link) {
+  if (link.starts_with(u"\\??\\")) return u"\\\\?\\" + link.substr(4);
+  const win::DWORD needed = win::GetFullPathNameW(link.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::u16string full(needed, u'\0');
+  const win::DWORD length = win::GetFullPathNameW(link.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return {};
+  full.resize(length);
+  return full;
 }
 
 bool IsNameSurrogate(win::HANDLE folder) {
@@ -84,21 +69,48 @@ bool IsNameSurrogate(win::HANDLE folder) {
   return (tag & kNameSurrogate) != 0;
 }
 
-win::UniqueFile OpenFolder(const std::u16string& path, win::DWORD flags) {
-  return win::UniqueFile(win::CreateFileW(path.c_str(), kHoldAccess, kHoldShare, nullptr,
-                                          win::OPEN_EXISTING,
-                                          win::FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+// `name` opened or made below the directory `folder`, a link at it not followed; the last-error
+// code says why not.
+win::UniqueFile OpenBelow(win::HANDLE folder, std::u16string name, win::DWORD access,
+                          win::DWORD share, win::ULONG disposition, win::ULONG options) {
+  win::UNICODE_STRING text{static_cast<win::WORD>(name.size() * sizeof(char16_t)),
+                           static_cast<win::WORD>(name.size() * sizeof(char16_t)), name.data()};
+  win::OBJECT_ATTRIBUTES attributes{sizeof attributes,         folder,  &text,
+                                    win::OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+  win::IO_STATUS_BLOCK io{};
+  win::HANDLE opened = nullptr;
+  const win::NTSTATUS status = win::NtCreateFile(
+      &opened, access | win::SYNCHRONIZE, &attributes, &io, nullptr, 0, share, disposition,
+      options | win::FILE_OPEN_REPARSE_POINT | win::FILE_OPEN_FOR_BACKUP_INTENT |
+          win::FILE_SYNCHRONOUS_IO_NONALERT,
+      nullptr, 0);
+  if (status != win::STATUS_SUCCESS) {
+    win::SetLastError(win::RtlNtStatusToDosError(status));
+    return {};
+  }
+  return win::UniqueFile(opened);
 }
 
 }  // namespace
 
 bool WayToLink::Hold(const std::u16string& link) {
-  prefixes_ = FoldersOnTheWay(link);
+  std::u16string full = FullPath(link);
+  const std::size_t root = RootLength(full);
+  if (root == 0) return true;  // nothing to hold: the request fails on its own
+  while (full.size() > root && full.back() == u'\\') full.pop_back();
+  prefixes_.push_back(full.substr(0, root));
+  names_.emplace_back();
+  std::size_t start = root;
+  for (std::size_t at = full.find(u'\\', root); at != std::u16string::npos;
+       at = full.find(u'\\', at + 1)) {
+    prefixes_.push_back(full.substr(0, at));
+    names_.push_back(full.substr(start, at - start));
+    start = at + 1;
+  }
+  linkName_ = full.substr(std::min(start, full.size()));
   while (next_ < prefixes_.size() && !ended_) {
     const std::size_t before = next_;
-    // Each folder is opened by its path, through the ones held before it: they must still be
-    // what they were for it to be the one below them.
-    if (!HoldNext() || !Intact()) return false;
+    if (!HoldNext(win::FILE_OPEN)) return false;
     if (next_ == before) break;  // missing from here on
   }
   return true;
@@ -106,16 +118,20 @@ bool WayToLink::Hold(const std::u16string& link) {
 
 bool WayToLink::CreateMissing() {
   while (next_ < prefixes_.size() && !ended_) {
-    const std::u16string& path = prefixes_[next_];
-    // Made by its path: when the folder above became a link just then, it is made wherever
-    // that leads, and left there (empty) rather than removed by a path that could by then lead
-    // to someone else's folder.
-    win::CreateDirectoryW(path.c_str(), nullptr);
     const std::size_t before = next_;
-    if (!Intact() || !HoldNext() || !Intact()) return false;
+    if (!HoldNext(win::FILE_OPEN_IF)) return false;
     if (next_ == before) break;  // not made: the request fails there on its own
   }
   return true;
+}
+
+win::UniqueFile WayToLink::OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
+                                    win::ULONG options) const {
+  if (next_ < prefixes_.size() || ended_ || below_ == nullptr || linkName_.empty()) {
+    win::SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return {};
+  }
+  return OpenBelow(below_, linkName_, access, share, disposition, options);
 }
 
 bool WayToLink::Intact() {
@@ -133,14 +149,22 @@ bool WayToLink::Intact() {
   return true;
 }
 
-// Holds prefixes_[next_] and moves on; leaves next_ as it is when the folder is missing.
-bool WayToLink::HoldNext() {
+// Holds prefixes_[next_] and moves on; leaves next_ as it is when the folder is missing (or,
+// with FILE_OPEN_IF, could not be made).
+bool WayToLink::HoldNext(win::ULONG disposition) {
   const std::u16string& path = prefixes_[next_];
-  win::UniqueFile folder = OpenFolder(path, win::FILE_FLAG_OPEN_REPARSE_POINT);
+  win::UniqueFile folder;
+  if (next_ == 0) {
+    folder.Reset(win::CreateFileW(
+        path.c_str(), kHoldAccess, kHoldShare, nullptr, win::OPEN_EXISTING,
+        win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  } else {
+    folder = OpenBelow(below_, names_[next_], kHoldAccess, kHoldShare, disposition,
+                       disposition == win::FILE_OPEN ? 0 : win::FILE_DIRECTORY_FILE);
+  }
   if (!folder) {
-    // A folder in use for its deletion or renaming, or closed to the service, cannot be held;
-    // any other failure is the request's own to meet there.
     const win::DWORD error = win::GetLastError();
+    if (error == win::ERROR_DIRECTORY) ended_ = true;  // a file where a folder is to be made
     return error != win::ERROR_SHARING_VIOLATION && error != win::ERROR_ACCESS_DENIED;
   }
   win::BY_HANDLE_FILE_INFORMATION info{};
@@ -154,14 +178,25 @@ bool WayToLink::HoldNext() {
       win::SetLastError(kUntrustedLinkOnTheWay);
       return false;
     }
-    // What it leads to is held as well, so that it stays while the request goes through it.
-    win::UniqueFile target = OpenFolder(path, 0);
-    if (target) held_.push_back({std::move(target), false, next_});
+    // Followed by its path, which the folders held above keep as it is; what it leads to is held
+    // as well, and the way goes on below that.
+    held_.push_back({std::move(folder), false, next_});
+    win::UniqueFile target(win::CreateFileW(path.c_str(), kHoldAccess, kHoldShare, nullptr,
+                                            win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+    if (!target) {
+      ended_ = true;
+      return true;
+    }
+    below_ = target.Get();
+    held_.push_back({std::move(target), false, next_});
   } else if ((info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
     ended_ = true;
     return true;
+  } else {
+    below_ = folder.Get();
+    held_.push_back({std::move(folder), true, next_});
   }
-  held_.push_back({std::move(folder), !link, next_});
   ++next_;
   return true;
 }
