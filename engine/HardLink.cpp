@@ -219,8 +219,8 @@ win::BOOL DeleteFolderLink(const std::u16string& link) {
   }
   // Opened exclusively, as the junction's own removal opens it, and kept open to delete the
   // directory it leaves: the one checked is the one removed.
-  win::UniqueFile directory = way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE,
-                                           0, win::FILE_OPEN, 0);
+  win::UniqueFile directory =
+      way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE, 0, win::FILE_OPEN, 0);
   if (!directory || !RemoveJunctionFrom(directory.Get())) return win::FALSE;
   DeleteThrough(directory.Get());  // the junction is gone either way
   return win::TRUE;

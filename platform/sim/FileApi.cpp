@@ -1,6 +1,7 @@
 // The kernel32 and shlwapi file functions of the seam, acting on the simulated file system.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/ReparseRecord.h"
 #include "platform/WinApi.h"
@@ -442,22 +443,24 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
 
 ULONG RtlNtStatusToDosError(NTSTATUS status) {
   // The statuses NtCreateFile answers here, as Windows maps them.
-  switch (static_cast<std::uint32_t>(status)) {
-    case 0: return ERROR_SUCCESS;
-    case 0xC0000008: return ERROR_INVALID_HANDLE;
-    case 0xC000000D: return ERROR_INVALID_PARAMETER;
-    case 0xC0000022: return ERROR_ACCESS_DENIED;
-    case 0xC0000033: return ERROR_INVALID_NAME;
-    case 0xC0000034: return ERROR_FILE_NOT_FOUND;
-    case 0xC0000035: return ERROR_ALREADY_EXISTS;
-    case 0xC000003A: return ERROR_PATH_NOT_FOUND;
-    case 0xC0000043: return ERROR_SHARING_VIOLATION;
-    case 0xC0000056: return ERROR_ACCESS_DENIED;
-    case 0xC00000BA: return ERROR_ACCESS_DENIED;
-    case 0xC00000BB: return ERROR_NOT_SUPPORTED;
-    case 0xC0000103: return ERROR_DIRECTORY;
-    default: return 317;  // ERROR_MR_MID_NOT_FOUND
+  constexpr std::pair<std::uint32_t, ULONG> kCodes[] = {
+      {0, ERROR_SUCCESS},
+      {0xC0000008, ERROR_INVALID_HANDLE},
+      {0xC000000D, ERROR_INVALID_PARAMETER},
+      {0xC0000022, ERROR_ACCESS_DENIED},
+      {0xC0000033, ERROR_INVALID_NAME},
+      {0xC0000034, ERROR_FILE_NOT_FOUND},
+      {0xC0000035, ERROR_ALREADY_EXISTS},
+      {0xC000003A, ERROR_PATH_NOT_FOUND},
+      {0xC0000043, ERROR_SHARING_VIOLATION},
+      {0xC0000056, ERROR_ACCESS_DENIED},  // delete pending
+      {0xC00000BA, ERROR_ACCESS_DENIED},  // a directory where a file is asked for
+      {0xC00000BB, ERROR_NOT_SUPPORTED},
+      {0xC0000103, ERROR_DIRECTORY}};
+  for (const auto& [known, code] : kCodes) {
+    if (static_cast<std::uint32_t>(status) == known) return code;
   }
+  return 317;  // ERROR_MR_MID_NOT_FOUND
 }
 
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {

@@ -285,6 +285,7 @@ CORVANE_SEAM_CONSTANTS(CORVANE_CAPTURE)
 #include <type_traits>
 
 #include "platform/win32/WindowsHeaders.h"
+// The NT names, after windows.h, which winternl.h builds on.
 #include <winternl.h>
 
 // Integer macros and the seam's fixed-width types differ in signedness here and there; the bit

@@ -229,8 +229,11 @@ TEST_F(ContractTest, NameBelowADirectoryHandle) {
                    win::ULONG options) {
     win::UNICODE_STRING text{static_cast<win::WORD>(2 * name.size()),
                              static_cast<win::WORD>(2 * name.size()), name.data()};
-    win::OBJECT_ATTRIBUTES attributes{sizeof attributes, dir.Get(), &text,
-                                      win::OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+    win::OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = dir.Get();
+    attributes.ObjectName = &text;
+    attributes.Attributes = win::OBJ_CASE_INSENSITIVE;
     win::HANDLE opened = nullptr;
     io = {};
     const win::NTSTATUS status = win::NtCreateFile(
@@ -259,8 +262,8 @@ TEST_F(ContractTest, NameBelowADirectoryHandle) {
     auto [code, f] = below(u"f", win::DELETE, win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
     ASSERT_EQ(code, 0u);
     win::FILE_DISPOSITION_INFO remove{1};
-    EXPECT_TRUE(win::SetFileInformationByHandle(f.Get(), win::FileDispositionInfo, &remove,
-                                                sizeof remove));
+    EXPECT_TRUE(
+        win::SetFileInformationByHandle(f.Get(), win::FileDispositionInfo, &remove, sizeof remove));
   }
   EXPECT_FALSE(Exists(In(u"dir\\f")));
   // Looked up in the directory held, not by its path: renamed, it is still the one below it.
