@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/Junction.h"
+#include "engine/WayToLink.h"
 #include "platform/UniqueHandle.h"
 
 namespace {
@@ -23,20 +24,17 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
-// Opened as `flags` say; false unless it is a file (never a directory, which can never be
-// hard-linked, and never a reparse point, which is no name of the file it leads to).
-bool IdentifyFile(const std::u16string& path, win::DWORD flags, FileIdentity& identity) {
-  win::UniqueFile file(win::CreateFileW(
-      path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
-      nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+// False unless `file` is a file (never a directory, which can never be hard-linked, and never a
+// reparse point, which is no name of the file it leads to).
+bool IdentifyHandle(win::HANDLE file, FileIdentity& identity) {
   win::BY_HANDLE_FILE_INFORMATION info{};
-  if (!file || win::GetFileInformationByHandle(file.Get(), &info) == 0 ||
+  if (win::GetFileInformationByHandle(file, &info) == 0 ||
       (info.dwFileAttributes &
        (win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return false;
   }
   win::FILE_ID_INFO id{};
-  if (win::GetFileInformationByHandleEx(file.Get(), win::FileIdInfo, &id, sizeof id)) {
+  if (win::GetFileInformationByHandleEx(file, win::FileIdInfo, &id, sizeof id)) {
     identity.volume = id.VolumeSerialNumber;
     std::copy(std::begin(id.FileId), std::end(id.FileId), std::begin(identity.id));
     return true;
@@ -45,6 +43,22 @@ bool IdentifyFile(const std::u16string& path, win::DWORD flags, FileIdentity& id
   const std::uint64_t index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   for (std::size_t i = 0; i < 8; ++i) identity.id[i] = static_cast<std::uint8_t>(index >> (8 * i));
   return true;
+}
+
+// Opened as `flags` say, asking for no access.
+bool IdentifyFile(const std::u16string& path, win::DWORD flags, FileIdentity& identity) {
+  win::UniqueFile file(win::CreateFileW(
+      path.c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+      nullptr, win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+  return file && IdentifyHandle(file.Get(), identity);
+}
+
+// A file or directory opened without following a link at its name, with the right to delete it,
+// deleted through that handle once its last handle closes.
+bool DeleteThrough(win::HANDLE object) {
+  win::FILE_DISPOSITION_INFO remove{1};
+  return win::SetFileInformationByHandle(object, win::FileDispositionInfo, &remove,
+                                         sizeof remove) != 0;
 }
 
 // Two names of one file share their identity, whatever their spelling. `link` is looked at
@@ -98,8 +112,28 @@ std::u16string TemporaryName(const std::u16string& folder, unsigned attempt) {
 }
 constexpr std::size_t kTemporaryNameLength = 16;  // ~corvaneNNNN.tmp
 
+// Whether the new name `made` for `target` is in the folder held for it. When the folder has
+// become a link since, the name was made wherever that leads: it is taken away again, but only
+// while the name still leads to the target, so that nothing else there is ever deleted.
+bool MadeInPlace(WayToLink& way, const std::u16string& made, const std::u16string& target) {
+  if (way.Intact()) return true;
+  const win::DWORD error = win::GetLastError();
+  win::UniqueFile name(
+      win::CreateFileW(made.c_str(), win::DELETE | win::FILE_READ_ATTRIBUTES,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FileIdentity found;
+  FileIdentity expected;
+  if (name && IdentifyHandle(name.Get(), found) && IdentifyFile(target, 0, expected) &&
+      found == expected) {
+    DeleteThrough(name.Get());
+  }
+  win::SetLastError(error);
+  return false;
+}
+
 win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::u16string& link,
-                              const std::u16string& target) {
+                              const std::u16string& target, WayToLink& way) {
   const std::u16string folder = FolderOfFullPath(link, kTemporaryNameLength);
   if (folder.empty()) return win::FALSE;
   constexpr unsigned attempts = 64;
@@ -110,6 +144,7 @@ win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::
       if (error == win::ERROR_ALREADY_EXISTS || error == win::ERROR_FILE_EXISTS) continue;
       return win::FALSE;
     }
+    if (!MadeInPlace(way, temporary, target)) return win::FALSE;
     if (win::MoveFileExW(temporary.c_str(), link.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
       return win::TRUE;
     }
@@ -122,6 +157,9 @@ win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::
 }
 
 win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& target) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
+
   // Linking a file onto itself changes nothing; the replacement below would otherwise have to
   // rely on how the file system moves one name of a file onto another.
   if (NameSameFile(link, target)) {
@@ -137,10 +175,12 @@ win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& targe
       reinterpret_cast<void (*)()>(win::GetProcAddress(kernel32.Get(), "CreateHardLinkW")));
   if (createHardLink == nullptr) return win::FALSE;
 
+  if (!way.Intact()) return win::FALSE;
   if (LinkNameExists(link) && !IsDirectory(link)) {
-    return ReplaceWithHardLink(createHardLink, link, target);
+    return ReplaceWithHardLink(createHardLink, link, target, way);
   }
-  return createHardLink(link.c_str(), target.c_str(), nullptr);
+  if (!createHardLink(link.c_str(), target.c_str(), nullptr)) return win::FALSE;
+  return MadeInPlace(way, link, target) ? win::TRUE : win::FALSE;
 }
 
 win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& target) {
@@ -154,27 +194,52 @@ win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& tar
     win::SetLastError(kNetworkTargetError);
     return win::FALSE;
   }
-  CreateDirectoryChain(link);
+  // The link's own folders are made below the held ones, the link itself last, as the chain
+  // would; the target's are the user's to name, wherever they lead.
+  WayToLink way;
+  if (!way.Hold(link) || !way.CreateMissing()) return win::FALSE;
+  // Opened exclusively, as the junction's own step opens it.
+  win::UniqueFile directory = way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE, 0,
+                                           win::FILE_OPEN_IF, win::FILE_DIRECTORY_FILE);
+  const win::DWORD error = win::GetLastError();
   CreateDirectoryChain(target);
-  return CreateJunction(link, target) ? win::TRUE : win::FALSE;
+  if (!directory) {
+    win::SetLastError(error);
+    return win::FALSE;
+  }
+  return CreateJunctionOn(directory.Get(), target) ? win::TRUE : win::FALSE;
 }
 
 win::BOOL DeleteFolderLink(const std::u16string& link) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
   if (!PathExists(link)) {
     win::SetLastError(win::ERROR_PATH_NOT_FOUND);
     return win::FALSE;
   }
-  if (!RemoveJunction(link)) return win::FALSE;
-  win::RemoveDirectoryW(link.c_str());  // the junction is gone either way
+  // Opened exclusively, as the junction's own removal opens it, and kept open to delete the
+  // directory it leaves: the one checked is the one removed.
+  win::UniqueFile directory =
+      way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE | win::DELETE, 0, win::FILE_OPEN, 0);
+  if (!directory || !RemoveJunctionFrom(directory.Get())) return win::FALSE;
+  DeleteThrough(directory.Get());  // the junction is gone either way
   return win::TRUE;
 }
 
 win::BOOL DeleteFileLink(const std::u16string& link) {
+  WayToLink way;
+  if (!way.Hold(link)) return win::FALSE;
   if (!LinkNameExists(link)) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }
-  return win::DeleteFileW(link.c_str());
+  // Shared as DeleteFileW shares it, and a directory refused with its code.
+  win::UniqueFile file =
+      way.OpenLink(win::DELETE | win::FILE_READ_ATTRIBUTES,
+                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                   win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
+  if (!file) return win::FALSE;
+  return DeleteThrough(file.Get()) ? win::TRUE : win::FALSE;
 }
 
 // A device name must name something: removing the empty one would, under Wine, break every

@@ -50,15 +50,7 @@ class ReparsePointHandle {
                                 buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
   }
 
-  // Removal sends the reparse GUID header alone: the tag, then twenty zero bytes.
-  bool DeleteReparsePoint() {
-    if (!handle_) return false;
-    auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
-    win::DWORD returned = 0;
-    return win::DeviceIoControl(handle_.Get(), win::FSCTL_DELETE_REPARSE_POINT, header.data(),
-                                static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
-                                nullptr) != 0;
-  }
+  bool DeleteReparsePoint() { return handle_ && RemoveJunctionFrom(handle_.Get()); }
 
   void Close() { handle_.Reset(); }
 
@@ -122,8 +114,10 @@ bool IsNetworkTarget(const std::u16string& target) {
   return path.starts_with(u"\\\\");
 }
 
-bool CreateJunction(const std::u16string& link, const std::u16string& target) {
-  if (link.empty() || target.empty()) return false;
+namespace {
+
+// The substitute name for `target`, filled into `buffer`; false with the code of the failing step.
+bool FillFor(const std::u16string& target, MountPointBuffer& buffer) {
   if (IsNetworkTarget(target)) {
     win::SetLastError(kNetworkTargetError);
     return false;
@@ -131,17 +125,33 @@ bool CreateJunction(const std::u16string& link, const std::u16string& target) {
   std::array<char16_t, kNameBufferUnits> substituteName{};
   std::size_t length = 0;
   if (!FormSubstituteName(target, substituteName, length)) return false;
-
-  MountPointBuffer buffer;
   if (!buffer.Fill(std::u16string_view(substituteName.data(), length))) {
     win::SetLastError(win::ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool CreateJunction(const std::u16string& link, const std::u16string& target) {
+  if (link.empty() || target.empty()) return false;
+  MountPointBuffer buffer;
+  if (!FillFor(target, buffer)) return false;
   ReparsePointHandle directory;
   directory.Open(link);
   const bool set = directory.SetReparsePoint(buffer);
   directory.Close();
   return set;
+}
+
+bool CreateJunctionOn(win::HANDLE directory, const std::u16string& target) {
+  if (target.empty()) return false;
+  MountPointBuffer buffer;
+  if (!FillFor(target, buffer)) return false;
+  win::DWORD returned = 0;
+  return win::DeviceIoControl(directory, win::FSCTL_SET_REPARSE_POINT, buffer.Data(),
+                              buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
 }
 
 bool RemoveJunction(const std::u16string& link) {
@@ -150,4 +160,13 @@ bool RemoveJunction(const std::u16string& link) {
   const bool removed = directory.DeleteReparsePoint();
   directory.Close();
   return removed;
+}
+
+// Removal sends the reparse GUID header alone: the tag, then twenty zero bytes.
+bool RemoveJunctionFrom(win::HANDLE directory) {
+  auto header = reparse::RemovalHeader(win::IO_REPARSE_TAG_MOUNT_POINT);
+  win::DWORD returned = 0;
+  return win::DeviceIoControl(directory, win::FSCTL_DELETE_REPARSE_POINT, header.data(),
+                              static_cast<win::DWORD>(header.size()), nullptr, 0, &returned,
+                              nullptr) != 0;
 }

@@ -22,6 +22,10 @@ bool IsNetworkTarget(const std::u16string& target);
 // True when the reparse point was set on `link`; after false the last-error code is that of
 // the failing step.
 bool CreateJunction(const std::u16string& link, const std::u16string& target);
+// The same for a link directory already open with write access.
+bool CreateJunctionOn(win::HANDLE directory, const std::u16string& target);
 
 // True when the reparse point was taken off `link`; the directory itself stays.
 bool RemoveJunction(const std::u16string& link);
+// The same for a link directory already open with write access.
+bool RemoveJunctionFrom(win::HANDLE directory);

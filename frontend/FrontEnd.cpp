@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engine/WayToLink.h"
 #include "frontend/Arguments.h"
 #include "frontend/Console.h"
 #include "frontend/Inspection.h"
@@ -132,6 +133,20 @@ win::DWORD RefuseLetterInUse(const std::u16string& letter) {
   return win::ERROR_ALREADY_EXISTS;
 }
 
+// Names the folder on the way to `link` that the service would not go through, found by the
+// service's own walk.
+std::u16string UntrustedLinkText(const std::u16string& link) {
+  WayToLink way;
+  if (way.Hold(link) || way.Refused().empty()) {
+    return u"A folder on the way to " + link +
+           u" became a link while CorvaneService worked, so it stopped there.";
+  }
+  return way.Refused() +
+         u" is a link to another place, and neither SYSTEM, the administrators nor "
+         u"TrustedInstaller own it, so CorvaneService does not go through it to " +
+         link + u". Nothing was changed.";
+}
+
 win::DWORD Request(const Command& command) {
   win::DWORD error = 0;
   std::u16string link = command.link;
@@ -156,6 +171,9 @@ win::DWORD Request(const Command& command) {
   const win::DWORD code =
       Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
   if (code == 0 && command.kind == u"Drive") TellShell(link, command.verb == Verb::Create);
+  if (code == kUntrustedLinkOnTheWay && command.kind != u"Drive") {
+    WriteError(UntrustedLinkText(link) + u"\r\n");
+  }
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
   if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
       command.verb == Verb::Create) {

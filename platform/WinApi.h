@@ -98,6 +98,9 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+// "The path cannot be traversed because it contains an untrusted mount point." (Windows 10 and
+// later; mingw-w64's headers do not have it yet.)
+constexpr DWORD ERROR_UNTRUSTED_MOUNT_POINT = 448;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_NOACCESS = 998;
@@ -445,6 +448,50 @@ struct FILE_ID_INFO {
   std::uint8_t FileId[16];
 };
 
+// SetFileInformationByHandle's FileDispositionInfo class: the file or (empty) directory the handle
+// is open on goes once its last handle closes. The handle needs DELETE.
+constexpr DWORD FileDispositionInfo = 4;
+struct FILE_DISPOSITION_INFO {
+  BYTE DeleteFile;  // BOOLEAN
+};
+
+// ntdll: a file opened or made by its name below a directory handle (OBJECT_ATTRIBUTES'
+// RootDirectory), so that the name is looked up in that very directory, whatever its path leads
+// to by now. The result is an NTSTATUS; RtlNtStatusToDosError gives its Win32 code.
+using NTSTATUS = std::int32_t;
+struct UNICODE_STRING {
+  WORD Length;  // in bytes, without a terminator
+  WORD MaximumLength;
+  WCHAR* Buffer;
+};
+struct OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;
+  UNICODE_STRING* ObjectName;
+  ULONG Attributes;
+  void* SecurityDescriptor;
+  void* SecurityQualityOfService;
+};
+struct IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    void* Pointer;
+  };
+  ULONG_PTR Information;  // FILE_CREATED or FILE_OPENED
+};
+constexpr ULONG OBJ_CASE_INSENSITIVE = 0x40;
+constexpr ULONG FILE_OPEN = 1;
+constexpr ULONG FILE_CREATE = 2;
+constexpr ULONG FILE_OPEN_IF = 3;
+constexpr ULONG FILE_DIRECTORY_FILE = 0x1;
+constexpr ULONG FILE_SYNCHRONOUS_IO_NONALERT = 0x20;
+constexpr ULONG FILE_NON_DIRECTORY_FILE = 0x40;
+constexpr ULONG FILE_OPEN_FOR_BACKUP_INTENT = 0x4000;
+constexpr ULONG FILE_OPEN_REPARSE_POINT = 0x200000;
+constexpr ULONG_PTR FILE_OPENED = 1;
+constexpr ULONG_PTR FILE_CREATED = 2;
+constexpr NTSTATUS STATUS_SUCCESS = 0;
+
 struct SERVICE_STATUS {
   DWORD dwServiceType;
   DWORD dwCurrentState;
@@ -559,6 +606,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 BOOL FlushFileBuffers(HANDLE file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWORD size);
+BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD size);
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size);  // LARGE_INTEGER* on Windows
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                      DWORD* returned, void* overlapped);
@@ -646,6 +694,12 @@ BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+
+// ntdll.
+NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
+                      IO_STATUS_BLOCK* status, std::int64_t* allocationSize, ULONG fileAttributes,
+                      ULONG share, ULONG disposition, ULONG options, void* ea, ULONG eaLength);
+ULONG RtlNtStatusToDosError(NTSTATUS status);
 
 // advapi32: security. GetSecurityInfo returns the error code itself; what it returns in
 // `descriptor` is freed with LocalFree, and the owner and list pointers point into it.

@@ -1,6 +1,7 @@
 // The kernel32 and shlwapi file functions of the seam, acting on the simulated file system.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/ReparseRecord.h"
 #include "platform/WinApi.h"
@@ -228,6 +229,13 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
     FileSystem::Link(at.parent, at.name, node);
   }
   auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
+  if (at.parent) {
+    const auto entry = at.parent->children.find(sim::Upper(at.name));
+    if (entry != at.parent->children.end() && entry->second.node == node) {
+      open->openedFolder = at.parent;
+      open->openedKey = entry->first;
+    }
+  }
   open->inheritable =
       securityAttributes != nullptr && static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
   HANDLE handle = sim::AddHandle(std::move(open));
@@ -330,6 +338,129 @@ BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWOR
   for (std::size_t i = 0; i < 8; ++i) id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
   std::memcpy(info, &id, sizeof id);
   return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD size) {
+  if (sim::Intercept("SetFileInformationByHandle")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  auto open = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  // The one class the programs set.
+  if (infoClass != FileDispositionInfo || info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (size < sizeof(FILE_DISPOSITION_INFO)) return Fail(ERROR_BAD_LENGTH);
+  if ((open->access & (DELETE | GENERIC_ALL)) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile == 0) return TRUE;
+  Node& node = *open->node;
+  const auto folder = open->openedFolder.lock();
+  // A volume root has no name to delete; STATUS_CANNOT_DELETE for a read-only file.
+  if (!folder || (node.attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
+  const auto entry = folder->children.find(open->openedKey);
+  if (entry == folder->children.end() || entry->second.node != open->node) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (node.directory && !node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+  // The name goes when the last handle closes, this one included.
+  FileSystem::DeleteName(folder, open->openedKey);
+  return TRUE;
+}
+
+// One name below a directory handle, as the programs use it. A name of several components and a
+// link at the name followed (no FILE_OPEN_REPARSE_POINT) are not simulated: they answer
+// STATUS_NOT_SUPPORTED, so that a use of them shows. For NtCreateFile, FailNext's code is the
+// status returned.
+NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
+                      IO_STATUS_BLOCK* status, std::int64_t* /*allocationSize*/,
+                      ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
+                      void* /*ea*/, ULONG /*eaLength*/) {
+  if (auto injected = sim::Intercept("NtCreateFile")) return static_cast<NTSTATUS>(*injected);
+  constexpr auto kInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+  constexpr auto kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+  constexpr auto kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+  constexpr auto kNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+  constexpr auto kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+  constexpr auto kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+  constexpr auto kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+  constexpr auto kDeletePending = static_cast<NTSTATUS>(0xC0000056);
+  constexpr auto kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+  constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+  constexpr auto kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+  sim::Guard guard(sim::Lock());
+  if (file == nullptr || attributes == nullptr || status == nullptr ||
+      attributes->ObjectName == nullptr || disposition < FILE_OPEN || disposition > FILE_OPEN_IF) {
+    return kInvalidParameter;
+  }
+  auto root = sim::FindHandleAs<sim::OpenFile>(attributes->RootDirectory);
+  if (!root) return kInvalidHandle;
+  if (!root->node->directory) return kInvalidParameter;
+  const std::u16string_view name(attributes->ObjectName->Buffer,
+                                 attributes->ObjectName->Length / sizeof(WCHAR));
+  if (name.find(u'\\') != std::u16string_view::npos) return kNotSupported;
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(u"*?<>|\":/") != std::u16string_view::npos) {
+    return kNameInvalid;
+  }
+  const std::shared_ptr<Node>& folder = root->node;
+  auto entry = folder->children.find(sim::Upper(name));
+  std::shared_ptr<Node> node;
+  if (entry != folder->children.end()) {
+    node = entry->second.node;
+    if (entry->second.deletePending) return kDeletePending;
+    if (disposition == FILE_CREATE) return kNameCollision;
+    if (!node->reparse.empty() && (options & FILE_OPEN_REPARSE_POINT) == 0) return kNotSupported;
+    if (node->directory && (options & FILE_NON_DIRECTORY_FILE) != 0) return kFileIsADirectory;
+    if (!node->directory && (options & FILE_DIRECTORY_FILE) != 0) return kNotADirectory;
+    if ((node->attributes & FILE_ATTRIBUTE_READONLY) != 0 && sim::ToDataAccess(access).write) {
+      return kAccessDenied;
+    }
+    if (node->security.explicitDacl &&
+        !sim::AccessAllowed(node->security, sim::CurrentToken(), access)) {
+      return kAccessDenied;
+    }
+    if (!Shareable(*node, access, share)) return kSharingViolation;
+    status->Information = FILE_OPENED;
+  } else {
+    if (disposition == FILE_OPEN) return kNameNotFound;
+    sim::FileSecurity security;
+    sim::SecurityForNewObject(nullptr, security);
+    node = (options & FILE_DIRECTORY_FILE) != 0
+               ? Files().NewDirectory(*folder->volume, folder)
+               : Files().NewFile(*folder->volume,
+                                 (fileAttributes & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    node->security = std::move(security);
+    FileSystem::Link(folder, std::u16string(name), node);
+    entry = folder->children.find(sim::Upper(name));
+    status->Information = FILE_CREATED;
+  }
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                      ((options & FILE_OPEN_REPARSE_POINT) != 0 ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
+  open->openedFolder = folder;
+  open->openedKey = entry->first;
+  *file = sim::AddHandle(std::move(open));
+  status->Status = STATUS_SUCCESS;
+  return STATUS_SUCCESS;
+}
+
+ULONG RtlNtStatusToDosError(NTSTATUS status) {
+  // The statuses NtCreateFile answers here, as Windows maps them.
+  constexpr std::pair<std::uint32_t, ULONG> kCodes[] = {
+      {0, ERROR_SUCCESS},
+      {0xC0000008, ERROR_INVALID_HANDLE},
+      {0xC000000D, ERROR_INVALID_PARAMETER},
+      {0xC0000022, ERROR_ACCESS_DENIED},
+      {0xC0000033, ERROR_INVALID_NAME},
+      {0xC0000034, ERROR_FILE_NOT_FOUND},
+      {0xC0000035, ERROR_ALREADY_EXISTS},
+      {0xC000003A, ERROR_PATH_NOT_FOUND},
+      {0xC0000043, ERROR_SHARING_VIOLATION},
+      {0xC0000056, ERROR_ACCESS_DENIED},  // delete pending
+      {0xC00000BA, ERROR_ACCESS_DENIED},  // a directory where a file is asked for
+      {0xC00000BB, ERROR_NOT_SUPPORTED},
+      {0xC0000103, ERROR_DIRECTORY}};
+  for (const auto& [known, code] : kCodes) {
+    if (static_cast<std::uint32_t>(status) == known) return code;
+  }
+  return 317;  // ERROR_MR_MID_NOT_FOUND
 }
 
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {

@@ -107,6 +107,10 @@ class OpenFile : public HandleObject {
   win::DWORD access;
   win::DWORD flags;
   std::uint64_t position = 0;
+  // The name it was opened by, for a delete through the handle: the folder that holds it and
+  // its key there. Unset when the open followed a link at its last name.
+  std::weak_ptr<Node> openedFolder;
+  std::u16string openedKey;
 
  private:
   DataAccess claimed_;

@@ -33,6 +33,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {183, u"Cannot create a file when that file already exists."},
     {206, u"The filename or extension is too long."},
     {267, u"The directory name is invalid."},
+    {448, u"The path cannot be traversed because it contains an untrusted mount point."},
     {1051,
      u"A stop control has been sent to a service that other running services are dependent on."},
     {1053, u"The service did not respond to the start or control request in a timely fashion."},

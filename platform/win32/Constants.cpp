@@ -83,6 +83,17 @@
   X(ERROR_INVALID_REPARSE_DATA) \
   X(ERROR_REPARSE_TAG_INVALID) \
   X(ERROR_REPARSE_TAG_MISMATCH) \
+  X(OBJ_CASE_INSENSITIVE) \
+  X(FILE_OPEN) \
+  X(FILE_CREATE) \
+  X(FILE_OPEN_IF) \
+  X(FILE_DIRECTORY_FILE) \
+  X(FILE_SYNCHRONOUS_IO_NONALERT) \
+  X(FILE_NON_DIRECTORY_FILE) \
+  X(FILE_OPEN_FOR_BACKUP_INTENT) \
+  X(FILE_OPEN_REPARSE_POINT) \
+  X(FILE_OPENED) \
+  X(FILE_CREATED) \
   X(S_OK) \
   X(S_FALSE) \
   X(E_FAIL) \
@@ -276,6 +287,8 @@ CORVANE_SEAM_CONSTANTS(CORVANE_CAPTURE)
 #include <type_traits>
 
 #include "platform/win32/WindowsHeaders.h"
+// The NT names, after windows.h, which winternl.h builds on.
+#include <winternl.h>
 
 // Integer macros and the seam's fixed-width types differ in signedness here and there; the bit
 // patterns are what Windows sees.

@@ -162,6 +162,12 @@ BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWOR
   return ::GetFileInformationByHandleEx(file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(infoClass),
                                         info, size);
 }
+static_assert(sizeof(FILE_DISPOSITION_INFO) == sizeof(::FILE_DISPOSITION_INFO));
+static_assert(FileDispositionInfo == ::FileDispositionInfo);
+BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD size) {
+  return ::SetFileInformationByHandle(file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(infoClass),
+                                      info, size);
+}
 BOOL GetFileSizeEx(HANDLE file, std::int64_t* size) {
   return ::GetFileSizeEx(file, reinterpret_cast<::PLARGE_INTEGER>(size));
 }

@@ -184,6 +184,100 @@ TEST_F(ContractTest, DeleteFileOfAFileOpenWithoutShareDeleteIsASharingViolation)
   EXPECT_FALSE(Exists(In(u"f")));
 }
 
+// A delete through a handle: it needs DELETE, a directory must be empty, and the name goes once
+// the handle closes.
+TEST_F(ContractTest, DispositionDeletesThroughTheHandle) {
+  ASSERT_TRUE(MakeFile(In(u"f")));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"dir\\inner")));
+  win::FILE_DISPOSITION_INFO remove{1};
+  {
+    auto attributesOnly = Open(In(u"f"), win::FILE_READ_ATTRIBUTES, kShareAll);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::SetFileInformationByHandle(attributesOnly.Get(), win::FileDispositionInfo,
+                                                 &remove, sizeof remove));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  }
+  {
+    auto full = Open(In(u"dir"), win::DELETE | win::FILE_READ_ATTRIBUTES, kShareAll,
+                     win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(win::SetFileInformationByHandle(full.Get(), win::FileDispositionInfo, &remove,
+                                                 sizeof remove));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_DIR_NOT_EMPTY);
+  }
+  {
+    auto file = Open(In(u"f"), win::DELETE, kShareAll, win::OPEN_EXISTING,
+                     win::FILE_FLAG_OPEN_REPARSE_POINT);
+    EXPECT_TRUE(win::SetFileInformationByHandle(file.Get(), win::FileDispositionInfo, &remove,
+                                                sizeof remove));
+  }
+  EXPECT_FALSE(Exists(In(u"f")));
+  EXPECT_TRUE(Exists(In(u"dir\\inner")));
+}
+
+// A name opened or made below a directory handle, and the Win32 codes of its statuses.
+TEST_F(ContractTest, NameBelowADirectoryHandle) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"dir\\f")));
+  auto dir = Open(In(u"dir"), win::FILE_READ_DATA | win::SYNCHRONIZE,
+                  win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
+                  win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT);
+  ASSERT_TRUE(dir);
+  win::IO_STATUS_BLOCK io{};
+  auto below = [&](std::u16string name, win::DWORD access, win::ULONG disposition,
+                   win::ULONG options) {
+    win::UNICODE_STRING text{static_cast<win::WORD>(2 * name.size()),
+                             static_cast<win::WORD>(2 * name.size()), name.data()};
+    win::OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = dir.Get();
+    attributes.ObjectName = &text;
+    attributes.Attributes = win::OBJ_CASE_INSENSITIVE;
+    win::HANDLE opened = nullptr;
+    io = {};
+    const win::NTSTATUS status = win::NtCreateFile(
+        &opened, access | win::SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll, disposition,
+        options | win::FILE_SYNCHRONOUS_IO_NONALERT | win::FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    return std::make_pair(win::RtlNtStatusToDosError(status),
+                          win::UniqueFile(status == win::STATUS_SUCCESS ? opened : nullptr));
+  };
+  const auto none = win::ULONG{0};
+  EXPECT_EQ(below(u"sub", win::FILE_READ_DATA, win::FILE_CREATE, win::FILE_DIRECTORY_FILE).first,
+            0u);
+  EXPECT_EQ(io.Information, win::FILE_CREATED);
+  EXPECT_TRUE(Info(In(u"dir\\sub")).dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(below(u"SUB", win::FILE_READ_DATA, win::FILE_OPEN_IF, win::FILE_DIRECTORY_FILE).first,
+            0u);
+  EXPECT_EQ(io.Information, win::FILE_OPENED);
+  EXPECT_EQ(below(u"sub", win::FILE_READ_DATA, win::FILE_CREATE, none).first,
+            win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(below(u"missing", win::FILE_READ_DATA, win::FILE_OPEN, none).first,
+            win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(below(u"f", win::FILE_READ_DATA, win::FILE_OPEN, win::FILE_DIRECTORY_FILE).first,
+            win::ERROR_DIRECTORY);
+  EXPECT_EQ(below(u"sub", win::DELETE, win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE).first,
+            win::ERROR_ACCESS_DENIED);
+  {
+    auto [code, f] = below(u"f", win::DELETE, win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
+    ASSERT_EQ(code, 0u);
+    win::FILE_DISPOSITION_INFO remove{1};
+    EXPECT_TRUE(
+        win::SetFileInformationByHandle(f.Get(), win::FileDispositionInfo, &remove, sizeof remove));
+  }
+  EXPECT_FALSE(Exists(In(u"dir\\f")));
+  // Looked up in the directory held, not by its path: renamed, it is still the one below it.
+  dir.Reset();
+  dir = Open(In(u"dir"), win::FILE_READ_DATA | win::SYNCHRONIZE, kShareAll, win::OPEN_EXISTING,
+             win::FILE_FLAG_BACKUP_SEMANTICS);
+  ASSERT_TRUE(win::MoveFileExW(In(u"dir").c_str(), In(u"moved").c_str(), 0));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  EXPECT_EQ(below(u"new", win::FILE_READ_DATA, win::FILE_CREATE, win::FILE_DIRECTORY_FILE).first,
+            0u);
+  EXPECT_TRUE(Exists(In(u"moved\\new")));
+  EXPECT_FALSE(Exists(In(u"dir\\new")));
+}
+
 // ---- CreateDirectoryW / RemoveDirectoryW ----
 
 TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {

@@ -290,7 +290,7 @@ TEST_F(FolderJunction, DeleteWithTrailingBackslashIsPathNotFoundEvenForAJunction
 
 TEST_F(FolderJunction, DeleteThatCannotRemoveTheDirectoryStillSucceeds) {
   ASSERT_EQ(CreateFolder(u"C:\\Links\\Data", u"D:\\Data"), 0u);
-  machine.FailNext("RemoveDirectoryW", win::ERROR_ACCESS_DENIED);
+  machine.FailNext("SetFileInformationByHandle", win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(DeleteFolder(u"C:\\Links\\Data"), 0u);
   EXPECT_TRUE(machine.IsDirectory(u"C:\\Links\\Data"));
   EXPECT_FALSE(StoredRecord(u"C:\\Links\\Data"));

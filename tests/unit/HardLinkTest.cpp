@@ -2,7 +2,17 @@
 // the effect on the file system and the last-error code left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "engine/HardLink.h"
+#include "engine/Junction.h"
+#include "engine/MountPointBuffer.h"
+#include "engine/WayToLink.h"
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
@@ -432,5 +442,177 @@ TEST_F(HardLinkTest, DirectoryChainPassesOverAFileInTheWay) {
   EXPECT_EQ(machine.FileContent(u"C:\\Links\\A"), "a file");
   EXPECT_FALSE(machine.Exists(u"C:\\Links\\A\\B"));
 }
+
+// ---- Folders on the way to a link ----
+
+constexpr char16_t kBob[] = u"O:S-1-5-21-1000-2000-3000-1002";  // a user other than the caller
+constexpr char16_t kWay[] = u"C:\\Users\\bob\\Desktop\\Way";
+
+// Every name below `path` with a file's content, to tell any change; links are not entered.
+std::vector<std::string> Tree(sim::Machine& machine, const std::u16string& path) {
+  std::vector<std::string> tree;
+  for (const auto& name : machine.List(path)) {
+    const std::u16string child = path + u"\\" + name;
+    const bool link = (win::GetFileAttributesW(child.c_str()) & win::FILE_ATTRIBUTE_REPARSE_POINT);
+    tree.push_back(std::string(name.begin(), name.end()) + (link ? " (link) " : " ") +
+                   machine.FileContent(child).value_or(""));
+    if (!link) std::ranges::copy(Tree(machine, child), std::back_inserter(tree));
+  }
+  return tree;
+}
+
+// What a user who may change `folder` does to send the service to C:\Victim: the folder is
+// renamed away and a junction of the user's own takes its name; failing that, what is in it is
+// deleted and the folder made a mount point through an open that only writes its attributes.
+void Redirect(sim::Machine& machine, const std::u16string& folder) {
+  if (win::MoveFileExW(folder.c_str(), (folder + u".old").c_str(), 0)) {
+    win::CreateDirectoryW(folder.c_str(), nullptr);
+    CreateJunction(folder, u"\\??\\C:\\Victim");
+    machine.SetSecurity(folder, kBob);
+    return;
+  }
+  for (const auto& name : machine.List(folder)) {
+    const std::u16string child = folder + u"\\" + name;
+    if (!win::DeleteFileW(child.c_str())) win::RemoveDirectoryW(child.c_str());
+  }
+  MountPointBuffer record;
+  win::UniqueFile opened(win::CreateFileW(
+      folder.c_str(), win::FILE_WRITE_ATTRIBUTES,
+      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
+      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  if (opened && record.Fill(u"\\??\\C:\\Victim")) {
+    win::DeviceIoControl(opened.Get(), win::FSCTL_SET_REPARSE_POINT, record.Data(),
+                         record.SizeToSend(), nullptr, 0, nullptr, nullptr);
+  }
+}
+
+struct RedirectCase {
+  std::string name;
+  const char* step;  // the seam call at whose start the folder is redirected
+  CHardLink request;
+};
+
+class RedirectedWay : public ::testing::TestWithParam<RedirectCase> {};
+
+// At each call of the step in turn, the link's folder is redirected to C:\Victim, which holds
+// some of the same names: whatever the request's outcome, nothing there is made, replaced or
+// deleted.
+TEST_P(RedirectedWay, NothingChangesOutsideTheNamedFolder) {
+  for (int at = 1;; ++at) {
+    std::optional<sim::Machine> machine;
+    machine.emplace();
+    machine->PutFile(u"C:\\Users\\bob\\a.txt", "alpha");
+    machine->PutFile(kWay + std::u16string(u"\\b.txt"), "old");
+    for (const char16_t* folder :
+         {u"C:\\Users\\bob\\Store", u"C:\\Victim\\Inner", u"C:\\Victim\\j"}) {
+      machine->MakeDirectories(folder);
+    }
+    machine->MakeDirectories(kWay + std::u16string(u"\\j"));
+    ASSERT_TRUE(CreateJunction(kWay + std::u16string(u"\\j"), u"C:\\Users\\bob\\Store"));
+    ASSERT_TRUE(CreateJunction(u"C:\\Victim\\j", u"C:\\Victim\\Inner"));
+    machine->PutFile(u"C:\\Victim\\b.txt", "victim");
+    for (const char16_t* folder : {u"C:\\Users\\bob", u"C:\\Users\\bob\\Desktop", kWay}) {
+      machine->SetSecurity(folder, kBob);
+    }
+    const auto before = Tree(*machine, u"C:\\Victim");
+    int calls = 0;
+    machine->OnCall(GetParam().step, [&, busy = false]() mutable {
+      if (busy || ++calls != at) return;
+      busy = true;
+      Redirect(*machine, kWay);
+      busy = false;
+    });
+    Outcome(GetParam().request);
+    EXPECT_EQ(Tree(*machine, u"C:\\Victim"), before) << "redirected at call " << at;
+    ASSERT_GT(calls, 0) << "the request makes no such call";
+    if (calls < at) break;
+  }
+}
+
+// Each request with the calls it makes.
+std::vector<RedirectCase> RedirectCases() {
+  const std::u16string way = kWay;
+  const std::u16string a = u"C:\\Users\\bob\\a.txt";
+  const std::tuple<const char*, CHardLink, std::vector<const char*>> requests[] = {
+      {"CreateFile",
+       Request(LinkAction::Create, LinkKind::File, way + u"\\new.txt", a),
+       {"CreateHardLinkW"}},
+      {"ReplaceFile",
+       Request(LinkAction::Create, LinkKind::File, way + u"\\b.txt", a),
+       {"CreateHardLinkW", "MoveFileExW"}},
+      {"DeleteFile",
+       Request(LinkAction::Delete, LinkKind::File, way + u"\\b.txt"),
+       {"SetFileInformationByHandle"}},
+      {"CreateFolder",
+       Request(LinkAction::Create, LinkKind::Folder, way + u"\\New\\j", u"C:\\Users\\bob\\Store"),
+       {"CreateDirectoryW", "DeviceIoControl"}},
+      {"DeleteFolder",
+       Request(LinkAction::Delete, LinkKind::Folder, way + u"\\j"),
+       {"DeviceIoControl", "SetFileInformationByHandle"}}};
+  std::vector<RedirectCase> cases;
+  for (const auto& [name, request, own] : requests) {
+    for (const char* step : {"GetFullPathNameW", "CreateFileW", "NtCreateFile",
+                             "GetFileInformationByHandle", "FindFirstFileW"}) {
+      cases.push_back({std::string(name) + "At" + step, step, request});
+    }
+    for (const char* step : own) cases.push_back({std::string(name) + "At" + step, step, request});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, RedirectedWay, ::testing::ValuesIn(RedirectCases()),
+                         [](const auto& p) { return p.param.name; });
+
+struct WayLinkCase {
+  const char* name;
+  const char16_t* owner;
+  DWORD tag;
+  DWORD code;
+};
+
+class LinkOnTheWay : public HardLinkTest, public ::testing::WithParamInterface<WayLinkCase> {};
+
+// C:\Documents and Settings leads to C:\Users, as on Windows: only a trusted owner's link is
+// followed, and a refused request makes nothing.
+TEST_P(LinkOnTheWay, IsFollowedOnlyWhenATrustedOwnerMadeIt) {
+  const std::u16string way = u"C:\\Documents and Settings";
+  const bool junction = GetParam().tag == win::IO_REPARSE_TAG_MOUNT_POINT;
+  machine.MakeDirectories(junction ? u"C:\\Users\\bob" : u"C:\\Documents and Settings\\bob");
+  if (junction) {
+    machine.MakeDirectories(way);
+    ASSERT_TRUE(CreateJunction(way, u"C:\\Users"));
+  } else {
+    std::vector<std::uint8_t> record(reparse::kHeaderSize);
+    reparse::Put32(record.data(), reparse::kTagAt, GetParam().tag);
+    win::UniqueFile folder(win::CreateFileW(
+        way.c_str(), win::GENERIC_WRITE, 0, nullptr, win::OPEN_EXISTING,
+        win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    ASSERT_TRUE(win::DeviceIoControl(folder.Get(), win::FSCTL_SET_REPARSE_POINT, record.data(),
+                                     reparse::kHeaderSize, nullptr, 0, nullptr, nullptr));
+  }
+  machine.SetSecurity(way, GetParam().owner);
+  EXPECT_EQ(
+      Outcome(Request(LinkAction::Create, LinkKind::Folder, way + u"\\bob\\New\\j", u"C:\\Store")),
+      GetParam().code);
+  EXPECT_EQ(machine.Exists(way + u"\\bob\\New"), GetParam().code == 0);
+  EXPECT_EQ(machine.Exists(u"C:\\Store"), GetParam().code == 0);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, LinkOnTheWay,
+    ::testing::Values(
+        WayLinkCase{"System", u"O:SY", win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"Administrators", u"O:BA", win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"TrustedInstaller",
+                    u"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                    win::IO_REPARSE_TAG_MOUNT_POINT, 0},
+        WayLinkCase{"AnotherUser", kBob, win::IO_REPARSE_TAG_MOUNT_POINT, kUntrustedLinkOnTheWay},
+        WayLinkCase{"TheCaller", u"O:S-1-5-21-1000-2000-3000-1001", win::IO_REPARSE_TAG_MOUNT_POINT,
+                    kUntrustedLinkOnTheWay},
+        // A cloud file placeholder names no other place: a folder like any other.
+        WayLinkCase{"AnotherUsersCloudFolder", kBob, 0x9000001A, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -1,0 +1,59 @@
+// The folders on the way to a link, held open while a request runs. A user who may change one of
+// them could otherwise swap it for a junction to another place between the service's checks and
+// its use of the path, and have the service, as LocalSystem, make or delete things there.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueHandle.h"
+#include "platform/WinApi.h"
+
+// A folder on the way that is a link (a junction, a mount point, a symbolic link) owned by anyone
+// but SYSTEM, Administrators or TrustedInstaller, or one that became a link while the request
+// ran: the request is refused with this code ("The path cannot be traversed because it contains
+// an untrusted mount point.").
+inline constexpr win::DWORD kUntrustedLinkOnTheWay = win::ERROR_UNTRUSTED_MOUNT_POINT;
+
+class WayToLink {
+ public:
+  // Holds every existing folder from the volume root of `link` down to its parent, each opened
+  // by its name below the one held before it and without following a link there; a link a
+  // trusted owner made is held, and followed. False, with the last-error code, when a folder
+  // cannot be held (in use by another program's delete or rename, or closed to the service) or
+  // is a link nobody trusted owns (Refused() then names it). A missing folder, a file on the way
+  // or a name that is none ends the walk: what the request does next fails on its own there.
+  bool Hold(const std::u16string& link);
+  // Makes the missing folders down to the link's parent, each below the last one held and held
+  // itself before the next. False as Hold.
+  bool CreateMissing();
+  // The link's own name opened, or made, below its held parent, never following a link at it
+  // (NtCreateFile's disposition and options); invalid, with the last-error code, when it cannot
+  // be, or when the walk did not reach the parent (ERROR_PATH_NOT_FOUND).
+  win::UniqueFile OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
+                           win::ULONG options) const;
+  // Whether every plain folder held is still no link. The link's parent may be empty, and an
+  // empty folder can be made a mount point even while it is held (that needs only the right to
+  // write its attributes, which sharing does not govern): a name made in it by its path is
+  // checked with this afterwards.
+  bool Intact();
+  const std::u16string& Refused() const { return refused_; }
+
+ private:
+  bool HoldNext(win::ULONG disposition);
+
+  std::vector<std::u16string> prefixes_;  // the volume root first, the link's parent last
+  std::vector<std::u16string> names_;     // the last name of each prefix (none for the root)
+  std::u16string linkName_;
+  std::size_t next_ = 0;  // the first prefix not yet held
+  bool ended_ = false;    // a file on the way, or a link that leads nowhere
+  struct Held {
+    win::UniqueFile handle;
+    bool plain;  // no link when it was held
+    std::size_t prefix;
+  };
+  std::vector<Held> held_;
+  win::HANDLE below_ = nullptr;  // where the next name is looked up
+  std::u16string refused_;
+};
