@@ -10,12 +10,6 @@
 
 namespace {
 
-bool IsDirectory(const std::u16string& path) {
-  const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
-  return attributes != win::INVALID_FILE_ATTRIBUTES &&
-         (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // A file's identity: the volume's serial number and the file's id, the 128-bit one where the
 // volume gives it (ReFS's do not fit in the 64-bit index), else the index.
 struct FileIdentity {
@@ -80,107 +74,41 @@ bool LinkNameExists(const std::u16string& link) {
   return win::GetFileAttributesW(link.c_str()) != win::INVALID_FILE_ATTRIBUTES;
 }
 
-using CreateHardLinkFunction = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
-
-// The folder of `link` as a full path ending in a backslash, in the \\?\ long form when a name
-// of `extra` units in it would not fit in MAX_PATH: a link that fits must never fail because
-// the temporary name beside it is longer. Empty when the full path cannot be formed.
-std::u16string FolderOfFullPath(const std::u16string& link, std::size_t extra) {
-  const win::DWORD needed = win::GetFullPathNameW(link.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return {};
-  std::u16string full(needed, u'\0');
-  char16_t* lastComponent = nullptr;
-  const win::DWORD length =
-      win::GetFullPathNameW(link.c_str(), needed, full.data(), &lastComponent);
-  if (length == 0 || length >= needed || lastComponent == nullptr) return {};
-  full.resize(static_cast<std::size_t>(lastComponent - full.data()));
-  if (full.size() + extra < win::MAX_PATH) return full;
-  if (full.starts_with(u"\\\\?\\")) return full;
-  if (full.starts_with(u"\\\\.\\")) return u"\\\\?\\" + full.substr(4);
-  if (full.starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
-  return u"\\\\?\\" + full;
+// Whether the link's name is there now as something a new name may supersede: anything but a
+// folder (a symbolic link to a file included), looked at below its held parent.
+bool SupersedableAtLink(const WayToLink& way) {
+  win::UniqueFile existing =
+      way.OpenLink(win::FILE_READ_ATTRIBUTES,
+                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                   win::FILE_OPEN, win::FILE_OPEN_REPARSE_POINT);
+  win::BY_HANDLE_FILE_INFORMATION info{};
+  return existing && win::GetFileInformationByHandle(existing.Get(), &info) &&
+         (info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// A fresh name in the folder of `link` for the new link to be made under before it is moved
-// over `link`, so the existing file stays until its replacement exists.
-std::u16string TemporaryName(const std::u16string& folder, unsigned attempt) {
-  std::u16string name = folder + u"~corvane";
-  constexpr char16_t digits[] = u"0123456789abcdef";
-  for (int shift = 12; shift >= 0; shift -= 4) name += digits[(attempt >> shift) & 0xF];
-  name += u".tmp";
-  return name;
-}
-constexpr std::size_t kTemporaryNameLength = 16;  // ~corvaneNNNN.tmp
-
-// Whether the new name `made` for `target` is in the folder held for it. When the folder has
-// become a link since, the name was made wherever that leads: it is taken away again, but only
-// while the name still leads to the target, so that nothing else there is ever deleted.
-bool MadeInPlace(WayToLink& way, const std::u16string& made, const std::u16string& target) {
-  if (way.Intact()) return true;
-  const win::DWORD error = win::GetLastError();
-  win::UniqueFile name(
-      win::CreateFileW(made.c_str(), win::DELETE | win::FILE_READ_ATTRIBUTES,
-                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
-                       nullptr, win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  FileIdentity found;
-  FileIdentity expected;
-  if (name && IdentifyHandle(name.Get(), found) && IdentifyFile(target, 0, expected) &&
-      found == expected) {
-    DeleteThrough(name.Get());
-  }
-  win::SetLastError(error);
-  return false;
-}
-
-win::BOOL ReplaceWithHardLink(CreateHardLinkFunction createHardLink, const std::u16string& link,
-                              const std::u16string& target, WayToLink& way) {
-  const std::u16string folder = FolderOfFullPath(link, kTemporaryNameLength);
-  if (folder.empty()) return win::FALSE;
-  constexpr unsigned attempts = 64;
-  for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-    const std::u16string temporary = TemporaryName(folder, attempt);
-    if (!createHardLink(temporary.c_str(), target.c_str(), nullptr)) {
-      const win::DWORD error = win::GetLastError();
-      if (error == win::ERROR_ALREADY_EXISTS || error == win::ERROR_FILE_EXISTS) continue;
-      return win::FALSE;
-    }
-    if (!MadeInPlace(way, temporary, target)) return win::FALSE;
-    if (win::MoveFileExW(temporary.c_str(), link.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
-      return win::TRUE;
-    }
-    const win::DWORD error = win::GetLastError();
-    win::DeleteFileW(temporary.c_str());
-    win::SetLastError(error);
-    return win::FALSE;
-  }
-  return win::FALSE;  // every temporary name was taken; the last-error code says so
-}
-
+// The new name is made below the link's held parent, never by its path: the parent cannot then
+// have been swapped for a link to another place meanwhile. An existing file of that name is
+// superseded in the same step, so it stays until its replacement exists and no temporary name is
+// ever needed.
 win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& target) {
   WayToLink way;
   if (!way.Hold(link)) return win::FALSE;
 
-  // Linking a file onto itself changes nothing; the replacement below would otherwise have to
-  // rely on how the file system moves one name of a file onto another.
+  // Linking a file onto itself changes nothing.
   if (NameSameFile(link, target)) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }
-
-  // Located at run time, not bound when the program is linked; the module reference is held
-  // only for this operation.
-  win::UniqueModule kernel32(win::LoadLibraryW(u"kernel32.dll"));
-  if (!kernel32) return win::FALSE;
-  const auto createHardLink = reinterpret_cast<CreateHardLinkFunction>(
-      reinterpret_cast<void (*)()>(win::GetProcAddress(kernel32.Get(), "CreateHardLinkW")));
-  if (createHardLink == nullptr) return win::FALSE;
-
+  // The target is the file the request names, by its path; a folder cannot be opened so, as
+  // CreateHardLinkW cannot link one (ERROR_ACCESS_DENIED).
+  win::UniqueFile source(
+      win::CreateFileW(target.c_str(), win::SYNCHRONIZE | win::FILE_READ_ATTRIBUTES,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, 0, nullptr));
+  if (!source) return win::FALSE;
+  const bool supersede = SupersedableAtLink(way);
   if (!way.Intact()) return win::FALSE;
-  if (LinkNameExists(link) && !IsDirectory(link)) {
-    return ReplaceWithHardLink(createHardLink, link, target, way);
-  }
-  if (!createHardLink(link.c_str(), target.c_str(), nullptr)) return win::FALSE;
-  return MadeInPlace(way, link, target) ? win::TRUE : win::FALSE;
+  return way.LinkFile(source.Get(), supersede) ? win::TRUE : win::FALSE;
 }
 
 win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& target) {

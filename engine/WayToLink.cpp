@@ -1,6 +1,7 @@
 #include "engine/WayToLink.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/FileSecurity.h"
 
@@ -132,6 +133,26 @@ win::UniqueFile WayToLink::OpenLink(win::DWORD access, win::DWORD share, win::UL
     return {};
   }
   return OpenBelow(below_, linkName_, access, share, disposition, options);
+}
+
+bool WayToLink::LinkFile(win::HANDLE file, bool supersede) const {
+  if (next_ < prefixes_.size() || ended_ || below_ == nullptr || linkName_.empty()) {
+    win::SetLastError(win::ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const std::size_t nameBytes = linkName_.size() * sizeof(char16_t);
+  std::vector<std::uint8_t> buffer(sizeof(win::FILE_LINK_INFORMATION) + nameBytes);
+  auto* info = reinterpret_cast<win::FILE_LINK_INFORMATION*>(buffer.data());
+  info->ReplaceIfExists = supersede ? 1 : 0;
+  info->RootDirectory = below_;
+  info->FileNameLength = static_cast<win::ULONG>(nameBytes);
+  std::memcpy(info->FileName, linkName_.data(), nameBytes);
+  win::IO_STATUS_BLOCK io{};
+  const win::NTSTATUS status = win::NtSetInformationFile(
+      file, &io, info, static_cast<win::ULONG>(buffer.size()), win::FileLinkInformation);
+  if (status == win::STATUS_SUCCESS) return true;
+  win::SetLastError(win::RtlNtStatusToDosError(status));
+  return false;
 }
 
 bool WayToLink::Intact() {

@@ -33,6 +33,10 @@ class WayToLink {
   // be, or when the walk did not reach the parent (ERROR_PATH_NOT_FOUND).
   win::UniqueFile OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
                            win::ULONG options) const;
+  // Makes the link's own name, below its held parent, a new name of the open `file`
+  // (NtSetInformationFile's link class); with `supersede`, an existing file of that name is
+  // replaced in the same step. False, with the last-error code, when it cannot be made.
+  bool LinkFile(win::HANDLE file, bool supersede) const;
   // Whether every plain folder held is still no link. The link's parent may be empty, and an
   // empty folder can be made a mount point even while it is held (that needs only the right to
   // write its attributes, which sharing does not govern): a name made in it by its path is

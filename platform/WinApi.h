@@ -491,6 +491,15 @@ constexpr ULONG FILE_OPEN_REPARSE_POINT = 0x200000;
 constexpr ULONG_PTR FILE_OPENED = 1;
 constexpr ULONG_PTR FILE_CREATED = 2;
 constexpr NTSTATUS STATUS_SUCCESS = 0;
+// NtSetInformationFile's class for a new name of a file, made below RootDirectory (when given)
+// as NtCreateFile would make it; with ReplaceIfExists an existing name is superseded in one step.
+constexpr ULONG FileLinkInformation = 11;
+struct FILE_LINK_INFORMATION {
+  BYTE ReplaceIfExists;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;  // in bytes
+  WCHAR FileName[1];
+};
 
 struct SERVICE_STATUS {
   DWORD dwServiceType;
@@ -699,6 +708,8 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
 NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
                       IO_STATUS_BLOCK* status, std::int64_t* allocationSize, ULONG fileAttributes,
                       ULONG share, ULONG disposition, ULONG options, void* ea, ULONG eaLength);
+NTSTATUS NtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, ULONG length,
+                              ULONG infoClass);
 ULONG RtlNtStatusToDosError(NTSTATUS status);
 
 // advapi32: security. GetSecurityInfo returns the error code itself; what it returns in

@@ -441,8 +441,67 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
   return STATUS_SUCCESS;
 }
 
+// A new name for an open file, one name below a directory handle (FileLinkInformation only).
+// With ReplaceIfExists an existing file of that name is superseded in one step, unless anyone has
+// it open or it is a directory; a name of several components, or no root, is not simulated
+// (STATUS_NOT_SUPPORTED). For NtSetInformationFile, FailNext's code is the status returned.
+NTSTATUS NtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, ULONG length,
+                              ULONG infoClass) {
+  if (auto injected = sim::Intercept("NtSetInformationFile")) {
+    return static_cast<NTSTATUS>(*injected);
+  }
+  constexpr auto kInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+  constexpr auto kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+  constexpr auto kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+  constexpr auto kNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+  constexpr auto kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+  constexpr auto kDeletePending = static_cast<NTSTATUS>(0xC0000056);
+  constexpr auto kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+  constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+  constexpr auto kNotSameDevice = static_cast<NTSTATUS>(0xC00000D4);
+  constexpr auto kTooManyLinks = static_cast<NTSTATUS>(0xC0000265);
+  sim::Guard guard(sim::Lock());
+  const auto* link = static_cast<const FILE_LINK_INFORMATION*>(info);
+  if (status == nullptr || link == nullptr || infoClass != FileLinkInformation ||
+      length < offsetof(FILE_LINK_INFORMATION, FileName) + link->FileNameLength) {
+    return kInvalidParameter;
+  }
+  auto source = sim::FindHandleAs<sim::OpenFile>(file);
+  if (!source) return kInvalidHandle;
+  if (link->RootDirectory == nullptr) return kNotSupported;
+  auto root = sim::FindHandleAs<sim::OpenFile>(link->RootDirectory);
+  if (!root) return kInvalidHandle;
+  if (!root->node->directory) return kInvalidParameter;
+  const std::u16string_view name(link->FileName, link->FileNameLength / sizeof(WCHAR));
+  if (name.find(u'\\') != std::u16string_view::npos) return kNotSupported;
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(u"*?<>|\":/") != std::u16string_view::npos) {
+    return kNameInvalid;
+  }
+  const std::shared_ptr<Node>& moving = source->node;
+  if (moving->directory) return kFileIsADirectory;
+  if (moving->volume != root->node->volume) return kNotSameDevice;
+  auto entry = root->node->children.find(sim::Upper(name));
+  if (entry != root->node->children.end()) {
+    if (entry->second.node == moving) return STATUS_SUCCESS;  // already a name of the file
+    if (!link->ReplaceIfExists) return kNameCollision;
+    if (entry->second.deletePending) return kDeletePending;
+    const Node& replaced = *entry->second.node;
+    if (replaced.directory || replaced.handles > 0 ||
+        (replaced.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return kAccessDenied;
+    }
+  }
+  if (moving->links >= kMaxLinks) return kTooManyLinks;
+  if (entry != root->node->children.end()) FileSystem::Unlink(root->node, entry->second.name);
+  FileSystem::Link(root->node, std::u16string(name), moving);
+  status->Status = STATUS_SUCCESS;
+  status->Information = 0;
+  return STATUS_SUCCESS;
+}
+
 ULONG RtlNtStatusToDosError(NTSTATUS status) {
-  // The statuses NtCreateFile answers here, as Windows maps them.
+  // The statuses NtCreateFile and NtSetInformationFile answer here, as Windows maps them.
   constexpr std::pair<std::uint32_t, ULONG> kCodes[] = {
       {0, ERROR_SUCCESS},
       {0xC0000008, ERROR_INVALID_HANDLE},
@@ -456,6 +515,8 @@ ULONG RtlNtStatusToDosError(NTSTATUS status) {
       {0xC0000056, ERROR_ACCESS_DENIED},  // delete pending
       {0xC00000BA, ERROR_ACCESS_DENIED},  // a directory where a file is asked for
       {0xC00000BB, ERROR_NOT_SUPPORTED},
+      {0xC00000D4, ERROR_NOT_SAME_DEVICE},
+      {0xC0000265, ERROR_TOO_MANY_LINKS},
       {0xC0000103, ERROR_DIRECTORY}};
   for (const auto& [known, code] : kCodes) {
     if (static_cast<std::uint32_t>(status) == known) return code;

@@ -16,6 +16,14 @@ static_assert(sizeof(win::IO_STATUS_BLOCK) == sizeof(::IO_STATUS_BLOCK));
 static_assert(offsetof(win::IO_STATUS_BLOCK, Information) ==
               offsetof(::IO_STATUS_BLOCK, Information));
 
+static_assert(offsetof(win::FILE_LINK_INFORMATION, RootDirectory) ==
+              offsetof(::FILE_LINK_INFORMATION, RootDirectory));
+static_assert(offsetof(win::FILE_LINK_INFORMATION, FileNameLength) ==
+              offsetof(::FILE_LINK_INFORMATION, FileNameLength));
+static_assert(offsetof(win::FILE_LINK_INFORMATION, FileName) ==
+              offsetof(::FILE_LINK_INFORMATION, FileName));
+static_assert(win::FileLinkInformation == ::FileLinkInformation);
+
 namespace win {
 
 NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
@@ -25,6 +33,11 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
                         reinterpret_cast<::PIO_STATUS_BLOCK>(status),
                         reinterpret_cast<::PLARGE_INTEGER>(allocationSize), fileAttributes, share,
                         disposition, options, ea, eaLength);
+}
+NTSTATUS NtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, ULONG length,
+                              ULONG infoClass) {
+  return ::NtSetInformationFile(file, reinterpret_cast<::PIO_STATUS_BLOCK>(status), info, length,
+                                static_cast<::FILE_INFORMATION_CLASS>(infoClass));
 }
 ULONG RtlNtStatusToDosError(NTSTATUS status) {
   return ::RtlNtStatusToDosError(status);

@@ -278,6 +278,43 @@ TEST_F(ContractTest, NameBelowADirectoryHandle) {
   EXPECT_FALSE(Exists(In(u"dir\\new")));
 }
 
+// A new name of a file made below a directory handle, superseding an existing one when asked.
+TEST_F(ContractTest, NewNameOfAFileBelowADirectoryHandle) {
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(In(u"a.txt"), "alpha"));
+  ASSERT_TRUE(MakeFile(In(u"dir\\old.txt"), "old"));
+  ASSERT_TRUE(MakeFile(In(u"dir\\held.txt"), "held"));
+  auto dir = Open(In(u"dir"), win::FILE_READ_DATA | win::SYNCHRONIZE, kShareAll, win::OPEN_EXISTING,
+                  win::FILE_FLAG_BACKUP_SEMANTICS);
+  auto file = Open(In(u"a.txt"), win::SYNCHRONIZE | win::FILE_READ_ATTRIBUTES, kShareAll);
+  ASSERT_TRUE(dir && file);
+  auto link = [&](std::u16string_view name, bool replace) {
+    std::vector<std::uint8_t> buffer(sizeof(win::FILE_LINK_INFORMATION) + 2 * name.size());
+    auto* info = reinterpret_cast<win::FILE_LINK_INFORMATION*>(buffer.data());
+    info->ReplaceIfExists = replace ? 1 : 0;
+    info->RootDirectory = dir.Get();
+    info->FileNameLength = static_cast<win::ULONG>(2 * name.size());
+    std::memcpy(info->FileName, name.data(), 2 * name.size());
+    win::IO_STATUS_BLOCK io{};
+    return win::RtlNtStatusToDosError(win::NtSetInformationFile(
+        file.Get(), &io, info, static_cast<win::ULONG>(buffer.size()), win::FileLinkInformation));
+  };
+  EXPECT_EQ(link(u"b.txt", false), 0u);
+  EXPECT_EQ(ReadAll(In(u"dir\\b.txt")), "alpha");
+  EXPECT_EQ(Info(In(u"a.txt")).nNumberOfLinks, 2u);
+  EXPECT_EQ(link(u"old.txt", false), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ReadAll(In(u"dir\\old.txt")), "old");
+  EXPECT_EQ(link(u"old.txt", true), 0u);
+  EXPECT_EQ(ReadAll(In(u"dir\\old.txt")), "alpha");
+  EXPECT_EQ(Info(In(u"a.txt")).nNumberOfLinks, 3u);
+  // A file that anyone has open is not superseded.
+  auto held = Open(In(u"dir\\held.txt"), win::GENERIC_READ, kShareAll);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(link(u"held.txt", true), win::ERROR_ACCESS_DENIED);
+  held.Reset();
+  EXPECT_EQ(ReadAll(In(u"dir\\held.txt")), "held");
+}
+
 // ---- CreateDirectoryW / RemoveDirectoryW ----
 
 TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {
