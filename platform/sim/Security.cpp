@@ -42,6 +42,10 @@ void Put16(std::vector<std::uint8_t>& out, std::size_t at, win::WORD value) {
 void Put32(std::vector<std::uint8_t>& out, std::size_t at, win::DWORD value) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
+// Byte by byte: GCC 12 at -O3 reads a range insert into the fixed header as out of bounds.
+void Append(std::vector<std::uint8_t>& out, const Sid& sid) {
+  for (const std::uint8_t byte : sid) out.push_back(byte);
+}
 win::DWORD Get32(const std::uint8_t* at) {
   return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<win::DWORD>(at[3]) << 24);
 }
@@ -243,7 +247,7 @@ std::vector<std::uint8_t> SelfRelative(const FileSecurity& security, bool owner,
   win::WORD control = kSelfRelative;
   if (owner) {
     Put32(out, 4, static_cast<win::DWORD>(out.size()));
-    out.insert(out.end(), security.owner.begin(), security.owner.end());
+    Append(out, security.owner);
   }
   if (dacl) {
     control |= kDaclPresent;
@@ -259,7 +263,7 @@ std::vector<std::uint8_t> SelfRelative(const FileSecurity& security, bool owner,
       out[aceAt + 1] = ace.flags;
       Put16(out, aceAt + 2, static_cast<win::WORD>(8 + ace.sid.size()));
       Put32(out, aceAt + 4, ace.mask);
-      out.insert(out.end(), ace.sid.begin(), ace.sid.end());
+      Append(out, ace.sid);
     }
     Put16(out, at + 2, static_cast<win::WORD>(out.size() - at));
     Put16(out, at + 4, static_cast<win::WORD>(security.dacl.size()));
