@@ -66,14 +66,6 @@ bool NameSameFile(const std::u16string& link, const std::u16string& target) {
          a == b;
 }
 
-// PathExists answers false for any path of MAX_PATH or more, which a \\?\ name may well be
-// since that is what the form is for. For such a name the file system itself is asked, so that a
-// File Delete never reports success while the file stays, and a File Create replaces it.
-bool LinkNameExists(const std::u16string& link) {
-  if (link.size() < win::MAX_PATH) return PathExists(link);
-  return win::GetFileAttributesW(link.c_str()) != win::INVALID_FILE_ATTRIBUTES;
-}
-
 // Whether the link's name is there now as something a new name may supersede: anything but a
 // folder (a symbolic link to a file included), looked at below its held parent.
 bool SupersedableAtLink(const WayToLink& way) {
@@ -156,17 +148,24 @@ win::BOOL DeleteFolderLink(const std::u16string& link) {
 
 win::BOOL DeleteFileLink(const std::u16string& link) {
   WayToLink way;
-  if (!way.Hold(link)) return win::FALSE;
-  if (!LinkNameExists(link)) {
+  // A name ending in a separator names a folder, never a file: there is no such file to delete.
+  if (!link.empty() && (link.back() == u'\\' || link.back() == u'/')) {
     win::SetLastError(win::ERROR_SUCCESS);
     return win::TRUE;
   }
-  // Shared as DeleteFileW shares it, and a directory refused with its code.
+  if (!way.Hold(link)) return win::FALSE;
+  // Shared as DeleteFileW shares it, and a directory refused with its code. A name that is not
+  // there, in a folder that is or is not, is nothing to delete: the request is done.
   win::UniqueFile file =
       way.OpenLink(win::DELETE | win::FILE_READ_ATTRIBUTES,
                    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
                    win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
-  if (!file) return win::FALSE;
+  if (!file) {
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_FILE_NOT_FOUND && error != win::ERROR_PATH_NOT_FOUND) return win::FALSE;
+    win::SetLastError(win::ERROR_SUCCESS);
+    return win::TRUE;
+  }
   return DeleteThrough(file.Get()) ? win::TRUE : win::FALSE;
 }
 

@@ -358,6 +358,12 @@ TEST_F(HardLinkTest, FileDeleteFailureCarriesDeleteFileCode) {
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, u"C:\\d\\sub")),
             win::ERROR_ACCESS_DENIED);
   EXPECT_TRUE(machine.IsDirectory(u"C:\\d\\sub"));
+  // The delete through the checked handle refused: never reported as done.
+  machine.PutFile(u"C:\\d\\kept.txt", "kept");
+  machine.FailNext("SetFileInformationByHandle", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, u"C:\\d\\kept.txt")),
+            win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.Exists(u"C:\\d\\kept.txt"));
 }
 
 // A directory is never "the same file" as itself: it cannot be hard-linked.
@@ -527,7 +533,7 @@ std::vector<RedirectCase> RedirectCases() {
        {"NtSetInformationFile"}},
       {"DeleteFile",
        Request(LinkAction::Delete, LinkKind::File, way + u"\\b.txt"),
-       {"FindFirstFileW", "SetFileInformationByHandle"}},
+       {"SetFileInformationByHandle"}},
       {"CreateFolder",
        Request(LinkAction::Create, LinkKind::Folder, way + u"\\New\\j", u"C:\\Users\\bob\\Store"),
        {"FindFirstFileW", "CreateDirectoryW", "DeviceIoControl"}},

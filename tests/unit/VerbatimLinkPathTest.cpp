@@ -20,7 +20,7 @@ CHardLink FileDelete(std::u16string link) {
 
 struct PrefixCase {
   const char* label;
-  const char16_t* prefix;
+  const char16_t* link;  // C:\dir\f.txt, which \\server\d serves as well
 };
 
 class VerbatimLinkPathTest : public ::testing::TestWithParam<PrefixCase> {
@@ -30,18 +30,18 @@ class VerbatimLinkPathTest : public ::testing::TestWithParam<PrefixCase> {
 
 TEST_P(VerbatimLinkPathTest, FileDeleteRemovesTheFile) {
   machine.PutFile(u"C:\\dir\\f.txt", "x");
+  machine.AddShare(u"server\\d", u"C:\\dir");
   win::SetLastError(0xdeadbeef);
-  EXPECT_TRUE(FileDelete(GetParam().prefix + std::u16string(u"C:\\dir\\f.txt")).Execute())
-      << win::GetLastError();
+  EXPECT_TRUE(FileDelete(GetParam().link).Execute()) << win::GetLastError();
   EXPECT_FALSE(machine.Exists(u"C:\\dir\\f.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Prefixes, VerbatimLinkPathTest,
-                         ::testing::Values(PrefixCase{"Verbatim", u"\\\\?\\"},
-                                           PrefixCase{"Nt", u"\\??\\"}),
-                         [](const ::testing::TestParamInfo<PrefixCase>& c) {
-                           return std::string(c.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Prefixes, VerbatimLinkPathTest,
+    ::testing::Values(PrefixCase{"Verbatim", u"\\\\?\\C:\\dir\\f.txt"},
+                      PrefixCase{"Nt", u"\\??\\C:\\dir\\f.txt"},
+                      PrefixCase{"VerbatimUnc", u"\\\\?\\UNC\\server\\d\\f.txt"}),
+    [](const ::testing::TestParamInfo<PrefixCase>& c) { return std::string(c.param.label); });
 
 // Past MAX_PATH only a \\?\ path can name a file, and the existence test refuses every path
 // that long: a File Delete must still remove the file, and a File Create still replace it.
