@@ -33,6 +33,13 @@ bool IsUncAt(std::u16string_view path, std::size_t at) {
   return upper(path[at]) == u'U' && upper(path[at + 1]) == u'N' && upper(path[at + 2]) == u'C';
 }
 
+// Sets the mount point of `buffer` on the open, empty directory.
+bool SetMountPoint(win::HANDLE directory, MountPointBuffer& buffer) {
+  win::DWORD returned = 0;
+  return win::DeviceIoControl(directory, win::FSCTL_SET_REPARSE_POINT, buffer.Data(),
+                              buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
+}
+
 // The link directory itself, opened exclusively and without following a reparse point already
 // on it; closed on every path.
 class ReparsePointHandle {
@@ -44,10 +51,7 @@ class ReparsePointHandle {
   }
 
   bool SetReparsePoint(MountPointBuffer& buffer) {
-    if (!handle_) return false;
-    win::DWORD returned = 0;
-    return win::DeviceIoControl(handle_.Get(), win::FSCTL_SET_REPARSE_POINT, buffer.Data(),
-                                buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
+    return handle_ && SetMountPoint(handle_.Get(), buffer);
   }
 
   bool DeleteReparsePoint() { return handle_ && RemoveJunctionFrom(handle_.Get()); }
@@ -148,10 +152,7 @@ bool CreateJunction(const std::u16string& link, const std::u16string& target) {
 bool CreateJunctionOn(win::HANDLE directory, const std::u16string& target) {
   if (target.empty()) return false;
   MountPointBuffer buffer;
-  if (!FillFor(target, buffer)) return false;
-  win::DWORD returned = 0;
-  return win::DeviceIoControl(directory, win::FSCTL_SET_REPARSE_POINT, buffer.Data(),
-                              buffer.SizeToSend(), nullptr, 0, &returned, nullptr) != 0;
+  return FillFor(target, buffer) && SetMountPoint(directory, buffer);
 }
 
 bool RemoveJunction(const std::u16string& link) {
