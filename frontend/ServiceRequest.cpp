@@ -81,23 +81,27 @@ void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
                           const LinkState& linkState) {
   ServiceOutcome outcome;
-  // Opened before the lock is taken: one who may not start the service learns that first.
-  win::UniqueService service =
-      OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS | win::SERVICE_QUERY_CONFIG,
-                         outcome.startError);
-  if (!service) return outcome;
-  const std::u16string folder = FolderOf(service.Get(), outcome.startError);
+  const std::u16string folder = ServiceFolder(outcome.startError);
   if (folder.empty()) return outcome;
   MachineLock requests;
   outcome.startError = requests.Acquire(
       folder, kRequestLockName,
       u"CorvaneService is carrying out another corvane's request; waiting for it to finish.\r\n");
   if (outcome.startError != 0) {
-    if (outcome.startError != win::ERROR_TIMEOUT) {
+    // Whoever may not start the service cannot open the lock either: what is missing then is
+    // elevation, whatever the lock said.
+    if (!MayStartService()) {
+      outcome.startError = win::ERROR_ACCESS_DENIED;
+    } else if (outcome.startError != win::ERROR_TIMEOUT) {
       outcome.lockProblem = LockFailureText(requests, outcome.startError);
     }
     return outcome;
   }
+  // The service is opened and started under the lock only: one corvane at a time talks to the
+  // service manager about a start (under Wine, eight at once were seen to hang in its calls).
+  win::UniqueService service =
+      OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
+  if (!service) return outcome;
   const std::u16string before = linkState ? linkState() : std::u16string();
   const std::uint64_t firstStart = win::GetTickCount64();
   for (win::DWORD pause = 10;; pause = std::min<win::DWORD>(pause * 2, 1'000)) {
