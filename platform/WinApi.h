@@ -385,6 +385,9 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
 
 // Event log.
 constexpr WORD EVENTLOG_ERROR_TYPE = 1;
@@ -641,6 +644,9 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWST
                         int wideSize);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, LPSTR text,
                         int size, LPCSTR defaultChar, BOOL* usedDefaultChar);
+// Compares code unit by code unit, case folded (when asked) by the system's own table, the one
+// file names are compared with; CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN, 0 on failure.
+int CompareStringOrdinal(LPCWSTR a, int aSize, LPCWSTR b, int bSize, BOOL ignoreCase);
 
 // shlwapi.
 BOOL PathIsUNCW(LPCWSTR path);

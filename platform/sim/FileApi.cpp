@@ -1,12 +1,14 @@
 // The kernel32 and shlwapi file functions of the seam, acting on the simulated file system.
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "platform/ReparseRecord.h"
 #include "platform/WinApi.h"
 #include "platform/sim/FileSystem.h"
 #include "platform/sim/MachineState.h"
+#include "platform/sim/Security.h"
 
 namespace {
 
@@ -143,8 +145,8 @@ bool CanWrite(const sim::OpenFile& file) {
 
 namespace win {
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes, DWORD disposition,
-                   DWORD flags, HANDLE /*templateFile*/) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttributes,
+                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
   if (sim::Intercept("CreateFileW")) return INVALID_HANDLE_VALUE;
   sim::Guard guard(sim::Lock());
   if (name == nullptr || *name == u'\0') {
@@ -237,7 +239,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
     }
   }
   open->inheritable =
-      securityAttributes != nullptr && static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
+      securityAttributes != nullptr &&
+      static_cast<SECURITY_ATTRIBUTES*>(securityAttributes)->bInheritHandle != FALSE;
   HANDLE handle = sim::AddHandle(std::move(open));
   SetLastError(successCode);
   return handle;
@@ -335,7 +338,8 @@ BOOL GetFileInformationByHandleEx(HANDLE file, DWORD infoClass, void* info, DWOR
   const Node& node = *open->node;
   FILE_ID_INFO id{};
   id.VolumeSerialNumber = node.volume->serial;
-  for (std::size_t i = 0; i < 8; ++i) id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i)
+    id.FileId[i] = static_cast<std::uint8_t>(node.index >> (8 * i));
   std::memcpy(info, &id, sizeof id);
   return TRUE;
 }
@@ -857,20 +861,43 @@ BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize
   return TRUE;
 }
 
+namespace {
+
+constexpr std::u16string_view kGlobalPrefix = u"Global\\";
+
+// The set a device name is defined in: "Global\X:" names the global set from any session; a
+// plain name, the caller's own set, which for LocalSystem is the global one.
+sim::FileSystem::DeviceTable* DeviceSet(std::u16string_view& name, bool& global) {
+  auto& files = Files();
+  global = name.size() > kGlobalPrefix.size() &&
+           sim::EqualsIgnoreCase(name.substr(0, kGlobalPrefix.size()), kGlobalPrefix);
+  if (global) name.remove_prefix(kGlobalPrefix.size());
+  const int session = sim::CallerLogonSession();
+  if (!global && session == sim::kLocalSystemSession) global = true;
+  return global ? &files.devices : &files.sessionDevices[session];
+}
+
+}  // namespace
+
 BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
   if (sim::Intercept("DefineDosDeviceW")) return FALSE;
   sim::Guard guard(sim::Lock());
   // A null name would be dereferenced by Windows; refuse it instead.
   if (deviceName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  const std::u16string_view device(deviceName);
+  std::u16string_view device(deviceName);
   // Windows and Wine refuse to define the empty name (ERROR_INVALID_NAME). Removing it is not
   // documented; Wine 8 reports success and then fails every later definition of the session
   // with ERROR_PATH_NOT_FOUND. The simulation refuses both, so a program that sends it is
   // seen failing here rather than trusted.
   if (device.empty()) return Fail(ERROR_INVALID_NAME);
-  if (device.find_first_of(u"\\/") != std::u16string_view::npos) {
+  bool global = false;
+  auto* devices = DeviceSet(device, global);
+  if (device.empty() || device.find_first_of(u"\\/") != std::u16string_view::npos) {
     return Fail(ERROR_PATH_NOT_FOUND);
   }
+  // The global set is the system's: only LocalSystem and administrators may change it (names
+  // defined at boot are protected from anyone else).
+  if (global && !sim::CallerIsAdministrator()) return Fail(ERROR_ACCESS_DENIED);
   const bool hasTarget = targetPath != nullptr && *targetPath != u'\0';
   std::u16string target;
   if (hasTarget) {
@@ -880,14 +907,27 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
                                                 : sim::NtPathName(targetPath, CurrentDirectory());
   }
   const std::u16string key = sim::Upper(device);
-  auto& devices = Files().devices;
+  const int session = sim::CallerLogonSession();
   if ((flags & DDD_REMOVE_DEFINITION) == 0) {
     if (!hasTarget) return Fail(ERROR_PATH_NOT_FOUND);
-    devices[key].push_back(std::move(target));
+    // Only the global set stacks: a session may not define a name it already sees, in its own
+    // set or the global one. Windows documents the refusal, not its code.
+    if (!global && Files().FindDevice(key, session) != nullptr) {
+      return Fail(ERROR_ALREADY_EXISTS);
+    }
+    (*devices)[key].push_back(std::move(target));
     return TRUE;
   }
-  auto it = devices.find(key);
-  if (it == devices.end() || it->second.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+  // A session removes its own name; one it has not, it finds in the global set, which only an
+  // administrator may change.
+  auto it = devices->find(key);
+  if (!global && (it == devices->end() || it->second.empty())) {
+    if (Files().FindDevice(key, session) == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!sim::CallerIsAdministrator()) return Fail(ERROR_ACCESS_DENIED);
+    devices = &Files().devices;
+    it = devices->find(key);
+  }
+  if (it == devices->end() || it->second.empty()) return Fail(ERROR_FILE_NOT_FOUND);
   auto& stack = it->second;
   auto match = stack.end();
   if (!hasTarget) {
@@ -909,24 +949,39 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
     if (match == stack.end()) return Fail(ERROR_FILE_NOT_FOUND);
   }
   stack.erase(match);
-  if (stack.empty()) devices.erase(it);
+  if (stack.empty()) devices->erase(it);
   return TRUE;
 }
 
 DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size) {
   if (sim::Intercept("QueryDosDeviceW")) return 0;
   sim::Guard guard(sim::Lock());
-  const auto& devices = Files().devices;
+  const auto& files = Files();
+  const int session = sim::CallerLogonSession();
   std::vector<std::u16string> items;
   if (deviceName == nullptr || *deviceName == u'\0') {
-    for (const auto& [name, definitions] : devices) items.push_back(name);
+    // Every name the caller sees: LocalSystem the global ones, anyone else its own as well.
+    std::set<std::u16string> names;
+    for (const auto& [name, definitions] : files.devices) names.insert(name);
+    if (auto own = files.sessionDevices.find(session); own != files.sessionDevices.end()) {
+      for (const auto& [name, definitions] : own->second) names.insert(name);
+    }
+    items.assign(names.begin(), names.end());
   } else {
-    auto it = devices.find(sim::Upper(deviceName));
-    if (it == devices.end() || it->second.empty()) {
+    std::u16string_view device(deviceName);
+    bool global = false;
+    DeviceSet(device, global);
+    const std::u16string key = sim::Upper(device);
+    const auto* found = global ? nullptr : files.FindDevice(key, session);
+    if (global) {
+      auto it = files.devices.find(key);
+      if (it != files.devices.end() && !it->second.empty()) found = &it->second;
+    }
+    if (found == nullptr) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return 0;
     }
-    items.assign(it->second.rbegin(), it->second.rend());
+    items.assign(found->rbegin(), found->rend());
   }
   std::u16string list;
   for (const auto& item : items) {

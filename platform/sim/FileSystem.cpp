@@ -1,6 +1,7 @@
 #include "platform/sim/FileSystem.h"
 
 #include "platform/ReparseRecord.h"
+#include "platform/sim/Security.h"
 
 namespace sim {
 namespace {
@@ -349,8 +350,8 @@ void FileSystem::DeleteName(const std::shared_ptr<Node>& directory, std::u16stri
   node.pendingNames.emplace_back(directory, it->first);
 }
 
-win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
-                                 std::shared_ptr<Node>& out, bool folder) {
+win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth, std::shared_ptr<Node>& out,
+                                 bool folder) {
   if (depth > kMaxReparseDepth) return win::ERROR_CANT_RESOLVE_FILENAME;
   for (std::u16string_view prefix :
        {std::u16string_view(u"\\??\\"), std::u16string_view(u"\\DosDevices\\")}) {
@@ -380,10 +381,21 @@ win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth,
   return win::ERROR_PATH_NOT_FOUND;
 }
 
+const std::vector<std::u16string>* FileSystem::FindDevice(const std::u16string& name,
+                                                          int session) const {
+  if (auto own = sessionDevices.find(session); own != sessionDevices.end()) {
+    if (auto it = own->second.find(name); it != own->second.end() && !it->second.empty()) {
+      return &it->second;
+    }
+  }
+  auto it = devices.find(name);
+  return it == devices.end() || it->second.empty() ? nullptr : &it->second;
+}
+
 win::DWORD FileSystem::DriveRoot(char16_t letter, std::shared_ptr<Node>& out, int depth) {
-  auto it = devices.find(Upper(std::u16string(1, letter)) + u":");
-  if (it == devices.end() || it->second.empty()) return win::ERROR_PATH_NOT_FOUND;
-  return MapNtPath(it->second.back(), depth, out);
+  const auto* found = FindDevice(Upper(std::u16string(1, letter)) + u":", CallerLogonSession());
+  if (found == nullptr) return win::ERROR_PATH_NOT_FOUND;
+  return MapNtPath(found->back(), depth, out);
 }
 
 win::DWORD FileSystem::FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out) {

@@ -149,7 +149,7 @@ class FileSystem {
   win::DWORD Resolve(std::u16string_view path, std::u16string_view currentDirectory,
                      bool followLast, Location& out, bool wildcardsInLast = false);
 
-  // The volume root a drive letter reaches through the device table, or an error code.
+  // The volume root a drive letter reaches through the caller's device names, or an error code.
   win::DWORD DriveRoot(char16_t letter, std::shared_ptr<Node>& out, int depth = 0);
 
   std::shared_ptr<Node> NewFile(Volume& volume, win::DWORD attributes);
@@ -164,8 +164,14 @@ class FileSystem {
   // metadata and stay; data written since the last flush reads back as zeros.
   void LoseUnflushedData();
 
-  // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last.
-  std::map<std::u16string, std::vector<std::u16string>> devices;
+  // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last:
+  // the global set, and the set of each logon session (LogonSession; LocalSystem has none).
+  using DeviceTable = std::map<std::u16string, std::vector<std::u16string>>;
+  DeviceTable devices;
+  std::map<int, DeviceTable> sessionDevices;
+  // The definitions a process of `session` finds for an upper-cased name, its own set first;
+  // null when there are none.
+  const std::vector<std::u16string>* FindDevice(const std::u16string& name, int session) const;
 
   // Network shares, upper-cased "SERVER\SHARE" to the local directory they serve.
   std::map<std::u16string, std::u16string> shares;

@@ -128,7 +128,7 @@ class Machine {
   // The owner and list of `path` in SDDL (rights in hex; "D:" and no entries for what it only
   // inherits); empty when it is missing.
   std::u16string Security(std::u16string_view path) const;
-  // The MS-DOS device definitions of a name such as X:, the one in force first.
+  // The MS-DOS device definitions of a name such as X: in the global set, the one in force first.
   std::vector<std::u16string> DosDevice(std::u16string_view name) const;
 
   // ---- Processes ----

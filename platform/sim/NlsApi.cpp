@@ -235,3 +235,18 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, 
 }
 
 }  // namespace win
+
+namespace win {
+
+int CompareStringOrdinal(LPCWSTR a, int aSize, LPCWSTR b, int bSize, BOOL ignoreCase) {
+  if (a == nullptr || b == nullptr || aSize < -1 || bSize < -1) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string_view left = aSize < 0 ? std::u16string_view(a) : std::u16string_view(a, aSize);
+  std::u16string_view right = bSize < 0 ? std::u16string_view(b) : std::u16string_view(b, bSize);
+  const int order = ignoreCase ? sim::Upper(left).compare(sim::Upper(right)) : left.compare(right);
+  return order < 0 ? CSTR_LESS_THAN : order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
+}
+
+}  // namespace win

@@ -21,19 +21,28 @@ struct Alias {
   std::u16string_view name;
   std::u16string_view sid;
 };
-constexpr Alias kAliases[] = {{u"SY", u"S-1-5-18"},     {u"BA", u"S-1-5-32-544"},
-                              {u"BU", u"S-1-5-32-545"}, {u"WD", u"S-1-1-0"},
+constexpr Alias kAliases[] = {{u"SY", u"S-1-5-18"},
+                              {u"BA", u"S-1-5-32-544"},
+                              {u"BU", u"S-1-5-32-545"},
+                              {u"WD", u"S-1-1-0"},
                               {u"AU", u"S-1-5-11"}};
 
 struct Right {
   std::u16string_view name;
   win::DWORD mask;
 };
-constexpr Right kRights[] = {
-    {u"FA", win::FILE_ALL_ACCESS}, {u"FR", 0x120089},          {u"FW", 0x120116},
-    {u"FX", 0x1200a0},             {u"GA", win::GENERIC_ALL},  {u"GR", win::GENERIC_READ},
-    {u"GW", win::GENERIC_WRITE},   {u"GX", win::GENERIC_EXECUTE}, {u"SD", win::DELETE},
-    {u"RC", win::READ_CONTROL},    {u"WD", win::WRITE_DAC},    {u"WO", win::WRITE_OWNER}};
+constexpr Right kRights[] = {{u"FA", win::FILE_ALL_ACCESS},
+                             {u"FR", 0x120089},
+                             {u"FW", 0x120116},
+                             {u"FX", 0x1200a0},
+                             {u"GA", win::GENERIC_ALL},
+                             {u"GR", win::GENERIC_READ},
+                             {u"GW", win::GENERIC_WRITE},
+                             {u"GX", win::GENERIC_EXECUTE},
+                             {u"SD", win::DELETE},
+                             {u"RC", win::READ_CONTROL},
+                             {u"WD", win::WRITE_DAC},
+                             {u"WO", win::WRITE_OWNER}};
 
 void Put16(std::vector<std::uint8_t>& out, std::size_t at, win::WORD value) {
   out[at] = static_cast<std::uint8_t>(value);
@@ -95,12 +104,18 @@ bool ParseAceFlags(std::u16string_view text, win::BYTE& flags) {
   if (text.size() % 2 != 0) return false;
   for (std::size_t i = 0; i < text.size(); i += 2) {
     const std::u16string_view flag = text.substr(i, 2);
-    if (flag == u"OI") flags |= 0x01;
-    else if (flag == u"CI") flags |= 0x02;
-    else if (flag == u"NP") flags |= 0x04;
-    else if (flag == u"IO") flags |= win::INHERIT_ONLY_ACE;
-    else if (flag == u"ID") flags |= 0x10;
-    else return false;
+    if (flag == u"OI")
+      flags |= 0x01;
+    else if (flag == u"CI")
+      flags |= 0x02;
+    else if (flag == u"NP")
+      flags |= 0x04;
+    else if (flag == u"IO")
+      flags |= win::INHERIT_ONLY_ACE;
+    else if (flag == u"ID")
+      flags |= 0x10;
+    else
+      return false;
   }
   return true;
 }
@@ -115,9 +130,12 @@ bool ParseAce(std::u16string_view text, Ace& ace) {
     start = end + 1;
   }
   if (fields.size() != 6 || !fields[3].empty() || !fields[4].empty()) return false;
-  if (fields[0] == u"A") ace.type = win::ACCESS_ALLOWED_ACE_TYPE;
-  else if (fields[0] == u"D") ace.type = win::ACCESS_DENIED_ACE_TYPE;
-  else return false;
+  if (fields[0] == u"A")
+    ace.type = win::ACCESS_ALLOWED_ACE_TYPE;
+  else if (fields[0] == u"D")
+    ace.type = win::ACCESS_DENIED_ACE_TYPE;
+  else
+    return false;
   ace.sid = ParseSid(fields[5]);
   return ParseAceFlags(fields[1], ace.flags) && ParseRights(fields[2], ace.mask) &&
          !ace.sid.empty();
@@ -315,6 +333,15 @@ Token CurrentToken() {
   // An elevated administrator's objects belong to Administrators, as Windows has it.
   token.defaultOwner = system ? token.user : administrator ? ParseSid(u"BA") : token.user;
   return token;
+}
+
+int CallerLogonSession() {
+  if (CurrentProcess().session != nullptr) return kLocalSystemSession;
+  return State().registry->administrator ? 1 : 2;
+}
+
+bool CallerIsAdministrator() {
+  return CurrentProcess().session != nullptr || State().registry->administrator;
 }
 
 bool AccessAllowed(const FileSecurity& security, const Token& token, win::DWORD desired) {

@@ -68,6 +68,14 @@ struct Token {
 // elevated administrator (default owner Administrators) unless the machine says otherwise.
 Token CurrentToken();
 
+// The logon session whose MS-DOS device names the calling process sees and defines: 0 for
+// LocalSystem, which works in the global set alone; an administrator's elevated token and any
+// other interactive token are two sessions, as Windows gives the two tokens of one logon.
+inline constexpr int kLocalSystemSession = 0;
+int CallerLogonSession();
+// Whether the caller is LocalSystem or an elevated administrator.
+bool CallerIsAdministrator();
+
 // Whether `security` grants `desired` (generic rights mapped as for files) to `token`.
 bool AccessAllowed(const FileSecurity& security, const Token& token, win::DWORD desired);
 

@@ -233,5 +233,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, 
   return ::WideCharToMultiByte(codePage, flags, W(wide), wideSize, text, size, defaultChar,
                                usedDefaultChar);
 }
+int CompareStringOrdinal(LPCWSTR a, int aSize, LPCWSTR b, int bSize, BOOL ignoreCase) {
+  return ::CompareStringOrdinal(W(a), aSize, W(b), bSize, ignoreCase);
+}
 
 }  // namespace win

@@ -21,6 +21,15 @@ TEST_F(ContractTest, ThreadAnsiCodePage1252ConvertsTheHighBytes) {
 }
 
 // A character the code page lacks, and has no look-alike for, becomes its default character.
+// Names compared as the file system compares them: folded beyond ASCII, ordered by code unit.
+TEST_F(ContractTest, OrdinalComparisonFoldsCaseWhenAsked) {
+  const char16_t a[] = u"\\??\\C:\\Donn\u00E9es";
+  const char16_t b[] = u"\\??\\c:\\DONN\u00C9ES";
+  EXPECT_EQ(win::CompareStringOrdinal(a, -1, b, -1, win::TRUE), win::CSTR_EQUAL);
+  EXPECT_EQ(win::CompareStringOrdinal(b, -1, a, -1, win::FALSE), win::CSTR_GREATER_THAN);
+  EXPECT_EQ(win::CompareStringOrdinal(a, 5, b, 6, win::TRUE), win::CSTR_LESS_THAN);
+}
+
 TEST_F(ContractTest, ThreadAnsiCodePage1252MarksTheCharactersItLacks) {
   if (win::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << win::GetACP();
   char text[4] = {'#', '#', '#', '#'};

@@ -838,9 +838,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "  in force:          \\??\\C:\\work\\data\r\n"},
         ShowCase{"MappingOverAVolume",
                  [] {
-                   win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"X:",
+                   win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"Global\\X:",
                                          u"\\Device\\HarddiskVolume2");
-                   win::DefineDosDeviceW(0, u"X:", u"C:\\work");
+                   win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\work");
                  },
                  {u"show", u"X:"}, 0,
                  "X: is a folder mapping: C:\\work\r\n"

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/DriveDefinition.h"
 #include "engine/HardLink.h"
 #include "engine/Junction.h"
 #include "engine/MountPointBuffer.h"
@@ -59,11 +60,15 @@ TEST_F(HardLinkTest, DefaultRecordAndRuntimeClass) {
 
 // ---- Drive ----
 
+// The caller's own set here: the service, as LocalSystem, has only the global one.
 TEST_F(HardLinkTest, DriveCreateMapsAndDeleteUnmaps) {
   EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::Drive, u"X:", u"C:\\Data")), 0u);
-  EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\C:\\Data"});
+  std::vector<std::u16string> definitions;
+  EXPECT_EQ(QueryDefinitions(u"X:", definitions), 0u);
+  EXPECT_EQ(definitions, std::vector<std::u16string>{u"\\??\\C:\\Data"});
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", u"ignored")), 0u);
-  EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+  EXPECT_EQ(QueryDefinitions(u"X:", definitions), 0u);
+  EXPECT_TRUE(definitions.empty());
 }
 
 TEST_F(HardLinkTest, DriveFailuresCarryDefineDosDeviceCode) {

@@ -159,7 +159,7 @@ TEST_F(SimFileSystemTest, LinksAndMovesAcrossVolumes) {
 TEST_F(SimFileSystemTest, SubstDriveReachesItsTarget) {
   machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
   machine.MakeDirectories(u"D:\\Data");
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"D:\\Data"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"D:\\Data"));
   EXPECT_EQ(machine.DosDevice(u"x:"), std::vector<std::u16string>{u"\\??\\D:\\Data"});
 
   ASSERT_TRUE(Write(u"X:\\through.txt", "via X"));
@@ -171,7 +171,7 @@ TEST_F(SimFileSystemTest, SubstDriveReachesItsTarget) {
       win::GetVolumeInformationW(u"X:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
   EXPECT_EQ(serial, 0x0BADF00Du);
 
-  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\X:", nullptr));
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
   win::SetLastError(kUnset);
   EXPECT_EQ(win::GetFileAttributesW(u"X:\\through.txt"), win::INVALID_FILE_ATTRIBUTES);
@@ -181,12 +181,12 @@ TEST_F(SimFileSystemTest, SubstDriveReachesItsTarget) {
 TEST_F(SimFileSystemTest, NewerDefinitionHidesAnOlderOneUntilPopped) {
   machine.PutFile(u"C:\\one\\f", "one");
   machine.PutFile(u"C:\\two\\f", "two");
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\one"));
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\two"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\one"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\two"));
   EXPECT_EQ(machine.DosDevice(u"X:"),
             (std::vector<std::u16string>{u"\\??\\C:\\two", u"\\??\\C:\\one"}));
   EXPECT_EQ(machine.FileContent(u"X:\\f"), "two");
-  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", nullptr));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\X:", nullptr));
   EXPECT_EQ(machine.FileContent(u"X:\\f"), "one");
 }
 
@@ -197,6 +197,34 @@ TEST_F(SimFileSystemTest, DefiningOverAVolumeLetterShadowsIt) {
   EXPECT_EQ(machine.FileContent(u"Y:\\elsewhere\\f"), "moved");
 }
 
+// A session's own names hide the global ones from it alone, and never stack.
+TEST_F(SimFileSystemTest, SessionNamesHideGlobalOnesForThatSessionOnly) {
+  machine.PutFile(u"C:\\one\\f", "one");
+  machine.PutFile(u"C:\\two\\f", "two");
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\one"));
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(0, u"X:", u"C:\\two"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
+
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Y:", u"C:\\two"));
+  EXPECT_TRUE(machine.DosDevice(u"Y:").empty());
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"global\\Y:", u"C:\\one"));
+  EXPECT_EQ(machine.DosDevice(u"Y:"), std::vector<std::u16string>{u"\\??\\C:\\one"});
+  EXPECT_EQ(machine.FileContent(u"Y:\\f"), "two");
+  win::WCHAR buffer[64];
+  ASSERT_NE(win::QueryDosDeviceW(u"Y:", buffer, 64), 0u);
+  EXPECT_EQ(std::u16string(buffer), u"\\??\\C:\\two");
+
+  // The same user unelevated is another session: it sees the global name, and may not change it.
+  machine.SetAdministrator(false);
+  EXPECT_EQ(machine.FileContent(u"Y:\\f"), "one");
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Y:", nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(win::DefineDosDeviceW(0, u"Global\\Z:", u"C:\\one"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+}
+
 TEST_F(SimFileSystemTest, NullDeviceNameIsRefused) {
   // Windows would dereference it; the simulation refuses it.
   win::SetLastError(kUnset);
@@ -205,13 +233,13 @@ TEST_F(SimFileSystemTest, NullDeviceNameIsRefused) {
 }
 
 TEST_F(SimFileSystemTest, NonExactRemovalMatchesTheBeginningOfATarget) {
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\alpha\\beta"));
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"C:\\gamma"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\alpha\\beta"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\gamma"));
   win::SetLastError(kUnset);
   EXPECT_FALSE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE,
-                                     u"X:", u"C:\\alpha"));
+                                     u"Global\\X:", u"C:\\alpha"));
   EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"X:", u"C:\\alpha"));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\X:", u"C:\\alpha"));
   EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\C:\\gamma"});
 }
 
