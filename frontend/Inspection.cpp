@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/DriveLetter.h"
 #include "frontend/Json.h"
 #include "frontend/Messages.h"
 #include "platform/ReparseRecord.h"
@@ -15,39 +16,17 @@ bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// What a drive letter's definition names: a folder through the NT namespace (subst, corvane),
-// a network redirector, or a volume device.
-void ClassifyDefinition(const std::u16string& definition, Inspection& found) {
-  if (StartsWith(definition, u"\\??\\UNC\\")) {
-    found.driveKind = u"network drive";
-    found.target = u"\\\\" + definition.substr(8);
-  } else if (StartsWith(definition, u"\\??\\")) {
-    found.driveKind = u"folder mapping";
-    found.target = definition.substr(4);
-  } else if (StartsWith(definition, u"\\Device\\LanmanRedirector") ||
-             StartsWith(definition, u"\\Device\\Mup") ||
-             StartsWith(definition, u"\\Device\\WebDavRedirector")) {
-    found.driveKind = u"network drive";
-    found.target = definition;
-  } else {
-    found.driveKind = u"local volume";
-    found.target = definition;
-  }
-}
-
 win::DWORD InspectLetter(const std::u16string& letter, Inspection& found) {
-  std::vector<char16_t> buffer(8192);
-  const win::DWORD length =
-      win::QueryDosDeviceW(letter.c_str(), buffer.data(), static_cast<win::DWORD>(buffer.size()));
-  if (length == 0) return win::GetLastError();
-  // One definition after another, each with its NUL, the one in force first.
-  for (std::size_t at = 0; at < length && buffer[at] != u'\0';) {
-    std::u16string definition(buffer.data() + at);
-    at += definition.size() + 1;
-    found.definitions.push_back(std::move(definition));
-  }
+  DriveLetterNow now;
+  if (const win::DWORD error = ReadDriveLetter(letter, now)) return error;
+  if (now.global.empty() && now.session.empty()) return win::ERROR_FILE_NOT_FOUND;
   found.type = u"Drive";
-  if (!found.definitions.empty()) ClassifyDefinition(found.definitions.front(), found);
+  const DefinitionMeaning meaning =
+      MeaningOf(now.Defined() ? now.global.front() : now.session.front());
+  found.driveKind = meaning.kind;
+  found.target = meaning.target;
+  found.definitions = std::move(now.global);
+  found.sessionDefinitions = std::move(now.session);
   return 0;
 }
 
@@ -71,7 +50,7 @@ win::DWORD ReadLink(const std::u16string& path, Inspection& found) {
   if (names.tag == win::IO_REPARSE_TAG_MOUNT_POINT) {
     found.type = u"Junction";
     found.target = StartsWith(names.substituteName, u"\\??\\") ? names.substituteName.substr(4)
-                                                              : names.substituteName;
+                                                               : names.substituteName;
   } else if (names.tag == win::IO_REPARSE_TAG_SYMLINK) {
     found.type = u"SymbolicLink";
     found.target = names.printName.empty() ? names.substituteName : names.printName;
@@ -82,10 +61,10 @@ win::DWORD ReadLink(const std::u16string& path, Inspection& found) {
 }
 
 win::DWORD InspectFile(const std::u16string& path, Inspection& found) {
-  win::UniqueFile file(win::CreateFileW(
-      path.c_str(), win::FILE_READ_ATTRIBUTES,
-      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
-      win::OPEN_EXISTING, 0, nullptr));
+  win::UniqueFile file(
+      win::CreateFileW(path.c_str(), win::FILE_READ_ATTRIBUTES,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, 0, nullptr));
   win::BY_HANDLE_FILE_INFORMATION info{};
   if (!file || !win::GetFileInformationByHandle(file.Get(), &info)) return win::GetLastError();
   found.linkCount = info.nNumberOfLinks;
@@ -94,10 +73,18 @@ win::DWORD InspectFile(const std::u16string& path, Inspection& found) {
   return 0;
 }
 
+std::u16string JsonArray(const std::vector<std::u16string>& items) {
+  std::u16string json = u"[";
+  for (std::size_t i = 0; i < items.size(); ++i)
+    json += (i == 0 ? u"" : u", ") + JsonString(items[i]);
+  return json + u"]";
+}
+
 std::u16string Hex(std::uint64_t value, int digits) {
   constexpr char16_t kHex[] = u"0123456789ABCDEF";
   std::u16string text(static_cast<std::size_t>(digits), u'0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kHex[value & 0xF];
+  for (int i = digits - 1; i >= 0; --i, value >>= 4)
+    text[static_cast<std::size_t>(i)] = kHex[value & 0xF];
   return text;
 }
 
@@ -131,6 +118,10 @@ std::u16string InspectionText(const Inspection& found) {
       text += (i == 0 ? u"  in force:          " : u"  hidden beneath it: ") +
               found.definitions[i] + u"\r\n";
     }
+    for (const std::u16string& own : found.sessionDefinitions) {
+      text += u"  this session's own: " + own + u" (it hides the machine's " + found.path +
+              u" here)\r\n";
+    }
     return text;
   }
   if (found.type == u"Junction" || found.type == u"SymbolicLink") {
@@ -153,15 +144,13 @@ std::u16string InspectionText(const Inspection& found) {
 }
 
 std::u16string InspectionJson(const Inspection& found) {
-  std::u16string json = u"{\"path\": " + JsonString(found.path) + u", \"type\": " +
-                        JsonString(found.type);
+  std::u16string json =
+      u"{\"path\": " + JsonString(found.path) + u", \"type\": " + JsonString(found.type);
   if (!found.target.empty()) json += u", \"target\": " + JsonString(found.target);
   if (found.type == u"Drive") {
-    json += u", \"driveKind\": " + JsonString(found.driveKind) + u", \"definitions\": [";
-    for (std::size_t i = 0; i < found.definitions.size(); ++i) {
-      json += (i == 0 ? u"" : u", ") + JsonString(found.definitions[i]);
-    }
-    json += u"]";
+    json += u", \"driveKind\": " + JsonString(found.driveKind) + u", \"definitions\": " +
+            JsonArray(found.definitions) + u", \"global\": " + JsonArray(found.definitions) +
+            u", \"session\": " + JsonArray(found.sessionDefinitions);
   }
   if (found.type == u"Junction" || found.type == u"SymbolicLink") {
     json += u", \"printName\": " + JsonString(found.printName) + u", \"damaged\": " +

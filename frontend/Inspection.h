@@ -15,10 +15,12 @@ struct Inspection {
   // "Drive", "Junction", "SymbolicLink", "Directory" or "File".
   std::u16string type;
   std::u16string target;  // where a drive, junction or symbolic link leads; empty otherwise
-  // A drive: what its definition in force is ("folder mapping", "network drive", "local
-  // volume"), and every definition, the one in force first.
+  // A drive: what its global definition in force is ("folder mapping", "network drive", "local
+  // volume"; this session's own when there is no global one), every global definition, the one in
+  // force first, and this session's own, which hide them here.
   std::u16string driveKind;
   std::vector<std::u16string> definitions;
+  std::vector<std::u16string> sessionDefinitions;
   // A junction or symbolic link: its print name, and whether its record could be read whole.
   std::u16string printName;
   bool damaged = false;

@@ -404,10 +404,14 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"restore"}), 0u);
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
-  // A remove whose start is refused forgets the record and tells nothing: the letter stays.
+  // The same mapping twice, as an older restore left it.
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work\\data"));
+  // A remove whose start is refused keeps the record, so that running it again finishes the job.
   machine.FailNext("StartServiceW", win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), win::ERROR_FILE_NOT_FOUND);
   using N = sim::ShellNotification;
   EXPECT_EQ(machine.ShellNotifications(),
@@ -415,6 +419,42 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
                             N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"},
                             N{win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"Q:\\"},
                             N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"}}));
+}
+
+// A folder written as \\?\C:\... is the one the system stores as \??\C:\...: it is never mapped
+// twice, and a remove takes it off.
+TEST_F(FrontEnd, VerbatimFolderIsTheFolderInForce) {
+  const std::vector<std::u16string> add = {u"add", u"drive", u"Q:", u"\\\\?\\C:\\work\\DATA"};
+  EXPECT_EQ(Run(add), 0u);
+  EXPECT_EQ(Run(add), 0u);
+  EXPECT_EQ(Run({u"create", u"drive", u"Q:", u"c:\\WORK\\data"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\DATA"});
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+}
+
+// The machine's letters are what corvane decides from and changes; a session's own letter hides
+// the new mapping from that session alone, and corvane says so.
+TEST_F(FrontEnd, SessionWithItsOwnLetterIsTold) {
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"X:", u"\\\\server\\share"));
+  EXPECT_EQ(Run({u"create", u"drive", u"X:", u"data"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+  EXPECT_NE(machine.ConsoleText().find("This session has its own X:, a network drive "
+                                       "(\\\\server\\share), which hides the machine's X: here"),
+            std::string::npos);
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"show", u"--json", u"X:"}), 0u);
+  EXPECT_NE(machine.StandardOutput().find(
+                "\"global\": [\"\\\\??\\\\C:\\\\work\\\\data\"], "
+                "\"session\": [\"\\\\??\\\\UNC\\\\server\\\\share\"]}"),
+            std::string::npos)
+      << machine.StandardOutput();
+  // Only a folder mapping of the machine is taken off: never a volume's own letter.
+  EXPECT_EQ(Run({u"delete", u"drive", u"C:"}), win::ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(machine.DosDevice(u"C:"), std::vector<std::u16string>{u"\\Device\\HarddiskVolume1"});
+  EXPECT_NE(machine.ConsoleText().find("C: is a local volume (\\Device\\HarddiskVolume1), not a "
+                                       "folder mapping, so it was left alone"),
+            std::string::npos);
 }
 
 // A list that cannot be used is never overwritten, and a write that fails leaves it as it was.
@@ -656,6 +696,11 @@ INSTANTIATE_TEST_SUITE_P(
         InterleaveCase{"WriteFile", kAddQ, kAddR, 0, 0, kBoth},
         InterleaveCase{"FlushFileBuffers", kAddQ, kAddR, 0, 0, kBoth},
         InterleaveCase{"MoveFileExW", kAddQ, kAddR, 0, 0, kBoth},
+        // Two corvanes never both find a letter free.
+        InterleaveCase{"QueryDosDeviceW",
+                       {u"create", u"drive", u"Q:", u"data"},
+                       {u"create", u"drive", u"Q:", u"C:\\work"},
+                       0, win::ERROR_ALREADY_EXISTS, {}},
         InterleaveCase{"QueryServiceStatus",
                        {u"create", u"file", u"b.txt", u"a.txt"},
                        {u"create", u"file", u"c.txt", u"missing.txt"},
@@ -708,8 +753,8 @@ TEST_F(FrontEnd, LockDeniedIsToldAsWhatItIs) {
                         u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
   }
   EXPECT_EQ(Run(kAddQ), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Run({u"create", u"drive", u"K:", u"data"}), win::ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(machine.DosDevice(u"Q:").empty() && machine.DosDevice(u"K:").empty());
+  EXPECT_EQ(Run({u"create", u"folder", u"j", u"data"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty() && !machine.Exists(u"C:\\work\\j"));
   const std::string denied =
       " does not let administrators open it, so nothing was changed. corvane makes it for SYSTEM "
       "and Administrators only; delete it, and the next corvane makes it again.\r\nAccess is "
@@ -832,7 +877,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Show,
     ::testing::Values(
         ShowCase{"FolderMapping",
-                 [] { win::DefineDosDeviceW(0, u"X:", u"C:\\work\\data"); },
+                 [] { win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\work\\data"); },
                  {u"show", u"x:"}, 0,
                  "X: is a folder mapping: C:\\work\\data\r\n"
                  "  in force:          \\??\\C:\\work\\data\r\n"},
@@ -910,7 +955,7 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
   links.records[2].action = static_cast<LinkAction>(5);
   links.records[2].kind = static_cast<LinkKind>(17);
   PutList(links);
-  win::DefineDosDeviceW(0, u"Q:", u"C:\\work\\data");
+  win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work\\data");
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list", u"--json"}), 0u);
   EXPECT_EQ(machine.StandardOutput(),

@@ -1,0 +1,283 @@
+#include "frontend/DriveCommands.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/DriveDefinition.h"
+#include "frontend/CommandSupport.h"
+#include "frontend/Console.h"
+#include "frontend/DriveLetter.h"
+#include "frontend/Messages.h"
+#include "frontend/StoredList.h"
+
+namespace frontend {
+namespace {
+
+// Definitions of one stored folder that a remove takes off at most: an older restore could stack
+// the same mapping more than once.
+constexpr int kMostStackedMappings = 8;
+
+// The service runs in session 0, where the system's own broadcast of a drive change reaches no
+// user's desktop; corvane runs on that desktop and tells its shell. Queued, never flushed, so
+// that a shell that does not answer holds nothing up.
+void TellShell(std::u16string_view letter, bool added) {
+  const std::u16string root = std::u16string(letter) + u"\\";
+  win::SHChangeNotify(added ? win::SHCNE_DRIVEADD : win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW,
+                      root.c_str(), nullptr);
+}
+
+// A drive is mapped onto a folder that exists now: the service maps whatever it is given, and
+// `subst` refuses the same. 0, or the system's code once the user has been told.
+win::DWORD CheckFolder(const std::u16string& target) {
+  const win::DWORD attributes = win::GetFileAttributesW(target.c_str());
+  win::DWORD error = 0;
+  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
+    error = win::GetLastError();
+    if (error == win::ERROR_FILE_NOT_FOUND) error = win::ERROR_PATH_NOT_FOUND;
+  } else if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = win::ERROR_DIRECTORY;
+  }
+  if (error != 0) {
+    WriteError(target + u" is not a folder that exists, so nothing was mapped.\r\n" +
+               OutcomeText(error) + u"\r\n");
+  }
+  return error;
+}
+
+// The folder a new mapping is to lead to: full, not too long for the service, and there. 0, or
+// the code once the user has been told.
+win::DWORD FolderToMap(const Command& command, std::u16string& target) {
+  win::DWORD error = 0;
+  target = UsablePath(command.target, error);
+  if (error != 0) return error;
+  if (TooLongForTheService(command.link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
+  return CheckFolder(target);
+}
+
+win::DWORD ReadLetter(const std::u16string& letter, DriveLetterNow& now) {
+  const win::DWORD error = ReadDriveLetter(letter, now);
+  if (error != 0) {
+    WriteError(u"What " + letter + u" is now cannot be read, so nothing was changed.\r\n" +
+               OutcomeText(error) + u"\r\n");
+  }
+  return error;
+}
+
+// A letter that is something else now is never mapped over: in the global set a second
+// definition stacks on the first and hides it.
+win::DWORD RefuseLetterInUse(const DriveLetterNow& now) {
+  const DefinitionMeaning meaning = MeaningOf(now.global.front());
+  WriteError(now.letter + u" is in use: it is a " + meaning.kind + u" (" + meaning.target +
+             u"). Nothing was changed; choose another letter, or free this one first.\r\n" +
+             OutcomeText(win::ERROR_ALREADY_EXISTS) + u"\r\n");
+  return win::ERROR_ALREADY_EXISTS;
+}
+
+// What the user hears once the letter was mapped onto `target`.
+void TellMapped(const std::u16string& letter, bool changed) {
+  if (changed) TellShell(letter, true);
+  DriveLetterNow now;
+  if (ReadDriveLetter(letter, now) == 0) WriteOutput(HiddenHereText(now));
+}
+
+win::DWORD MapNow(const std::u16string& letter, const std::u16string& target) {
+  const ServiceOutcome outcome =
+      RunService({u"Drive", u"Create", target, letter}, LinkStateOf(u"Drive", letter));
+  if (!Finished(outcome) || outcome.exitCode != 0) return Tell(outcome);
+  return 0;
+}
+
+bool IsStoredDrive(const CHardLink& record, std::u16string_view letter) {
+  return record.kind == LinkKind::Drive && SameText(record.link, letter);
+}
+
+// Two spellings of one folder (C:\data, \\?\C:\data, c:\DATA) are the same folder.
+bool SameFolder(const std::u16string& a, const std::u16string& b) {
+  return MapsOnto(StoredDefinition(a), b);
+}
+
+}  // namespace
+
+win::DWORD CreateDrive(const Command& command) {
+  std::u16string target;
+  if (const win::DWORD error = FolderToMap(command, target)) return error;
+  std::u16string path;
+  MachineLock listLock;
+  if (const win::DWORD error = LockList(path, listLock)) return error;
+  DriveLetterNow now;
+  if (const win::DWORD error = ReadLetter(command.link, now)) return error;
+  if (now.MappedOnto(target)) {
+    WriteOutput(command.link + u" is already mapped onto " + target + u".\r\n");
+    TellMapped(command.link, false);
+    return 0;
+  }
+  if (now.Defined()) return RefuseLetterInUse(now);
+  const win::DWORD code = Tell(
+      RunService({u"Drive", u"Create", target, command.link}, LinkStateOf(u"Drive", command.link)));
+  if (code == 0) TellMapped(command.link, true);
+  return code;
+}
+
+win::DWORD DeleteDrive(const Command& command) {
+  std::u16string path;
+  MachineLock listLock;
+  if (const win::DWORD error = LockList(path, listLock)) return error;
+  DriveLetterNow now;
+  if (const win::DWORD error = ReadLetter(command.link, now)) return error;
+  if (!now.Defined()) {
+    WriteError(command.link + u" is not mapped for the machine, so nothing was changed.\r\n" +
+               OutcomeText(win::ERROR_FILE_NOT_FOUND) + u"\r\n");
+    return win::ERROR_FILE_NOT_FOUND;
+  }
+  // Taking a volume's or a network drive's letter away would hide it from every session until
+  // the next boot.
+  if (!now.IsFolderMapping()) {
+    const DefinitionMeaning meaning = MeaningOf(now.global.front());
+    WriteError(command.link + u" is a " + meaning.kind + u" (" + meaning.target +
+               u"), not a folder mapping, so it was left alone: corvane takes off only the "
+               u"mappings of folders.\r\n" +
+               OutcomeText(win::ERROR_NOT_SUPPORTED) + u"\r\n");
+    return win::ERROR_NOT_SUPPORTED;
+  }
+  const win::DWORD code = Tell(RunService({u"Drive", u"Delete", kNoTarget, command.link},
+                                          LinkStateOf(u"Drive", command.link)));
+  if (code == 0) TellShell(command.link, false);
+  return code;
+}
+
+win::DWORD AddDrive(const Command& command) {
+  std::u16string target;
+  win::DWORD error = FolderToMap(command, target);
+  if (error != 0) return error;
+  std::u16string path;
+  MachineLock listLock;
+  if ((error = LockList(path, listLock)) != 0) return error;
+  HardLinkArray links;
+  if ((error = ReadListBesideService(path, links)) != 0) return error;
+  const auto stored = std::ranges::find_if(
+      links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
+  if (stored != links.records.end() && !SameFolder(stored->target, target)) {
+    WriteError(command.link + u" is already stored, mapped onto " + stored->target +
+               u". To map it onto " + target + u" instead: corvane remove drive " + command.link +
+               u", then corvane add drive " + command.link + u" " + target + u"\r\n");
+    return win::ERROR_ALREADY_EXISTS;
+  }
+  // The same letter onto the same folder again is what is there already: stored once, mapped
+  // once.
+  DriveLetterNow now;
+  if ((error = ReadLetter(command.link, now)) != 0) return error;
+  if (now.Defined() && !now.MappedOnto(target)) return RefuseLetterInUse(now);
+  const bool mapping = !now.Defined();
+  if (mapping && (error = MapNow(command.link, target)) != 0) return error;
+  if (stored == links.records.end()) {
+    CHardLink record;
+    record.action = LinkAction::Create;
+    record.kind = LinkKind::Drive;
+    record.link = command.link;
+    record.target = target;
+    links.records.push_back(record);
+    if ((error = ReplaceStoredList(path, links)) != 0) {
+      if (mapping) TellShell(command.link, true);
+      WriteError(command.link + u" is mapped now, but it will not come back after a restart:\r\n");
+      return ListProblem(path, error, true);
+    }
+  }
+  WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
+  TellMapped(command.link, mapping);
+  return 0;
+}
+
+// The mapping is taken off first and the record forgotten only then: a remove that fails or is
+// cut short keeps the record, and running it again finishes the job.
+win::DWORD RemoveDrive(const Command& command) {
+  std::u16string path;
+  MachineLock listLock;
+  win::DWORD error = LockList(path, listLock);
+  if (error != 0) return error;
+  HardLinkArray links;
+  if ((error = ReadListBesideService(path, links)) != 0) return error;
+  const auto stored = std::ranges::find_if(
+      links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
+  if (stored == links.records.end()) {
+    WriteOutput(command.link + u" was not stored.\r\n");
+    return win::ERROR_FILE_NOT_FOUND;
+  }
+  const std::u16string storedTarget = stored->target;
+  DriveLetterNow now;
+  if ((error = ReadLetter(command.link, now)) != 0) return error;
+  const bool wasMapped = now.MappedOnto(storedTarget);
+  // Only the stored mapping is taken off; whatever else the letter is now is not corvane's.
+  for (int taken = 0; now.MappedOnto(storedTarget) && taken < kMostStackedMappings; ++taken) {
+    const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link},
+                                              LinkStateOf(u"Drive", command.link));
+    if (!Finished(outcome) || outcome.exitCode != 0) {
+      WriteError(command.link + u" is still stored; run the command again to finish.\r\n");
+      return Tell(outcome);
+    }
+    if ((error = ReadLetter(command.link, now)) != 0) return error;
+  }
+  if (now.MappedOnto(storedTarget)) {
+    WriteError(command.link + u" is still mapped onto " + storedTarget +
+               u", so it is still stored; run the command again to finish.\r\n" +
+               OutcomeText(win::ERROR_ALREADY_EXISTS) + u"\r\n");
+    return win::ERROR_ALREADY_EXISTS;
+  }
+  if (wasMapped) TellShell(command.link, false);
+  std::erase_if(links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
+  if ((error = ReplaceStoredList(path, links)) != 0) {
+    if (wasMapped) WriteError(command.link + u" is no longer mapped, but it is still stored:\r\n");
+    return ListProblem(path, error, true);
+  }
+  if (wasMapped) {
+    WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
+  } else if (now.Defined()) {
+    WriteOutput(command.link + u" is no longer stored; it is " + now.global.front() +
+                u" now, which was left alone.\r\n");
+  } else {
+    WriteOutput(command.link + u" is no longer stored; it was not mapped.\r\n");
+  }
+  return 0;
+}
+
+win::DWORD RestoreDrives() {
+  // The restore pass reads the list: no change of it runs meanwhile.
+  std::u16string path;
+  MachineLock listLock;
+  if (const win::DWORD error = LockList(path, listLock)) return error;
+  HardLinkArray links;
+  ReadStoredList(path, links);
+  std::vector<const CHardLink*> drives;
+  std::vector<bool> mappedBefore;
+  for (const CHardLink& record : links.records) {
+    if (record.action == LinkAction::Delete || record.kind != LinkKind::Drive ||
+        !IsDriveName(record.link)) {
+      continue;
+    }
+    drives.push_back(&record);
+    mappedBefore.push_back(DriveState(record) == u"mapped now");
+  }
+  const ServiceOutcome outcome = RunService({});
+  if (!Finished(outcome)) return Tell(outcome);
+  for (std::size_t i = 0; i < drives.size(); ++i) {
+    const CHardLink& record = *drives[i];
+    DriveLetterNow now;
+    if (ReadDriveLetter(record.link, now) != 0) continue;
+    if (now.MappedOnto(record.target)) {
+      TellMapped(record.link, !mappedBefore[i]);
+    } else {
+      WriteError(record.link + u" is not mapped onto " + record.target +
+                 (now.Defined() ? u": it is " + now.global.front() + u" now." : u".") + u"\r\n");
+    }
+  }
+  return Tell(outcome);
+}
+
+std::u16string DriveState(const CHardLink& record) {
+  DriveLetterNow now;
+  ReadDriveLetter(record.link, now);
+  if (!now.Defined()) return u"not mapped now";
+  if (now.MappedOnto(record.target)) return u"mapped now";
+  return u"mapped onto " + now.global.front() + u" now";
+}
+
+}  // namespace frontend

@@ -1,0 +1,121 @@
+#include "frontend/LinkCommands.h"
+
+#include "engine/WayToLink.h"
+#include "frontend/CommandSupport.h"
+#include "frontend/Console.h"
+#include "frontend/DriveCommands.h"
+#include "frontend/Inspection.h"
+#include "frontend/Json.h"
+#include "frontend/Messages.h"
+
+namespace frontend {
+namespace {
+
+// Names the folder on the way to `link` that the service would not go through, found by the
+// service's own walk.
+std::u16string UntrustedLinkText(const std::u16string& link) {
+  WayToLink way;
+  if (way.Hold(link) || way.Refused().empty()) {
+    return u"A folder on the way to " + link +
+           u" became a link while CorvaneService worked, so it stopped there.";
+  }
+  return way.Refused() +
+         u" is a link to another place, and neither SYSTEM, the administrators nor "
+         u"TrustedInstaller own it, so CorvaneService does not go through it to " +
+         link + u". Nothing was changed.";
+}
+
+std::u16string KindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::Drive:
+      return u"Drive";
+    case LinkKind::Folder:
+      return u"Folder";
+    case LinkKind::File:
+      return u"File";
+  }
+  return u"Kind " + DecimalText(static_cast<int>(kind));
+}
+
+// The list as one JSON array, a drive's state as whether it is mapped onto its target now.
+std::u16string ListJson(const HardLinkArray& links) {
+  std::u16string json = u"[";
+  for (const CHardLink& record : links.records) {
+    const bool create = record.action != LinkAction::Delete;
+    const std::u16string kind = KindName(record.kind);
+    json += (json.size() > 1 ? u",\r\n " : u"") + std::u16string(u"{\"action\": ") +
+            (create ? u"\"Create\"" : u"\"Delete\"") + u", \"kind\": " +
+            (kind.starts_with(u"Kind ") ? kind.substr(5) : JsonString(kind)) + u", \"link\": " +
+            JsonString(record.link) + u", \"target\": " + JsonString(record.target);
+    if (record.kind == LinkKind::Drive) {
+      json += u", \"mappedNow\": " +
+              std::u16string(DriveState(record) == u"mapped now" ? u"true" : u"false");
+    }
+    json += u"}";
+  }
+  return json + u"]\r\n";
+}
+
+}  // namespace
+
+win::DWORD LinkRequest(const Command& command) {
+  win::DWORD error = 0;
+  const std::u16string link = UsablePath(command.link, error);
+  if (error != 0) return error;
+  std::u16string target = kNoTarget;
+  if (command.verb == Verb::Create && (target = UsablePath(command.target, error)).empty()) {
+    return error;
+  }
+  if (TooLongForTheService(link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
+  const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
+  const win::DWORD code =
+      Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
+  if (code == kUntrustedLinkOnTheWay) WriteError(UntrustedLinkText(link) + u"\r\n");
+  // The service's refusal of a junction onto a share; the system's text alone does not say so.
+  if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
+      command.verb == Verb::Create) {
+    WriteError(u"A junction can only lead to a folder on this machine.\r\n");
+  }
+  return code;
+}
+
+win::DWORD List(bool json) {
+  std::u16string path;
+  HardLinkArray links;
+  if (const win::DWORD error = ReadListBesideService(path, links)) return error;
+  if (json) {
+    WriteOutput(ListJson(links));
+    return 0;
+  }
+  if (links.records.empty()) {
+    WriteOutput(u"No links are stored in " + path + u".\r\n");
+    return 0;
+  }
+  std::u16string text;
+  for (const CHardLink& record : links.records) {
+    const bool create = record.action != LinkAction::Delete;
+    text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +
+            u" -> " + record.target;
+    if (create && record.kind == LinkKind::Drive) text += u"  (" + DriveState(record) + u")";
+    text += u"\r\n";
+  }
+  WriteOutput(text);
+  return 0;
+}
+
+win::DWORD Show(const Command& command) {
+  const bool letter = IsDriveName(command.link);
+  win::DWORD error = 0;
+  const std::u16string path = letter ? command.link : FullPath(command.link, error);
+  Inspection found;
+  if (error == 0) error = Inspect(path, letter, found);
+  if (error != 0) {
+    WriteError((letter ? command.link + u" is not defined." : command.link + u" cannot be shown.") +
+               u"\r\n" + OutcomeText(error) + u"\r\n");
+    return error;
+  }
+  WriteOutput(command.json ? InspectionJson(found) : InspectionText(found));
+  return 0;
+}
+
+}  // namespace frontend
