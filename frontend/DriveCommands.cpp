@@ -206,13 +206,14 @@ win::DWORD RemoveDrive(const Command& command) {
   DriveLetterNow now;
   if ((error = ReadLetter(command.link, now)) != 0) return error;
   const bool wasMapped = now.MappedOnto(storedTarget);
+  ServiceOutcome taken;
   // Only the stored mapping is taken off; whatever else the letter is now is not corvane's.
-  for (int taken = 0; now.MappedOnto(storedTarget) && taken < kMostStackedMappings; ++taken) {
-    const ServiceOutcome outcome = RunService({u"Drive", u"Delete", kNoTarget, command.link},
-                                              LinkStateOf(u"Drive", command.link));
-    if (!Finished(outcome) || outcome.exitCode != 0) {
+  for (int times = 0; now.MappedOnto(storedTarget) && times < kMostStackedMappings; ++times) {
+    taken = RunService({u"Drive", u"Delete", kNoTarget, command.link},
+                       LinkStateOf(u"Drive", command.link));
+    if (!Finished(taken) || taken.exitCode != 0) {
       WriteError(command.link + u" is still stored; run the command again to finish.\r\n");
-      return Tell(outcome);
+      return Tell(taken);
     }
     if ((error = ReadLetter(command.link, now)) != 0) return error;
   }
@@ -230,6 +231,7 @@ win::DWORD RemoveDrive(const Command& command) {
   }
   if (wasMapped) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");
+    return Tell(taken);
   } else if (now.Defined()) {
     WriteOutput(command.link + u" is no longer stored; it is " + now.global.front() +
                 u" now, which was left alone.\r\n");

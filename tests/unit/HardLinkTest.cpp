@@ -71,6 +71,19 @@ TEST_F(HardLinkTest, DriveCreateMapsAndDeleteUnmaps) {
   EXPECT_TRUE(definitions.empty());
 }
 
+// A definition longer than the first buffer is read whole, and compared as the system stores it.
+TEST_F(HardLinkTest, LongDefinitionsAreReadWhole) {
+  const std::u16string folder = u"C:\\" + std::u16string(700, u'd');
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"Global\\X:",
+                                    (u"\\??\\" + folder).c_str()));
+  std::vector<std::u16string> definitions;
+  EXPECT_EQ(GlobalDefinitions(u"X:", definitions), 0u);
+  EXPECT_EQ(definitions, std::vector<std::u16string>{u"\\??\\" + folder});
+  EXPECT_TRUE(MapsOnto(definitions.front(), u"\\\\?\\c:\\" + std::u16string(700, u'D')));
+  EXPECT_TRUE(MapsOnto(u"\\??\\UNC\\srv\\sh", u"\\\\?\\UNC\\SRV\\sh"));
+  EXPECT_FALSE(MapsOnto(u"\\??\\UNC\\srv\\sh", u"\\\\srv\\sh\\x"));
+}
+
 TEST_F(HardLinkTest, DriveFailuresCarryDefineDosDeviceCode) {
   machine.FailNext("DefineDosDeviceW", win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::Drive, u"X:", u"C:\\Data")),
