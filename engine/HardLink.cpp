@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "engine/Junction.h"
 #include "engine/WayToLink.h"
@@ -67,15 +70,87 @@ bool NameSameFile(const std::u16string& link, const std::u16string& target) {
 }
 
 // Whether the link's name is there now as something a new name may supersede: anything but a
-// folder (a symbolic link to a file included), looked at below its held parent.
-bool SupersedableAtLink(const WayToLink& way) {
+// folder (a symbolic link to a file included), looked at below its held parent. `identity` is
+// the file it names, when that is a file.
+bool SupersedableAtLink(const WayToLink& way, std::optional<FileIdentity>& identity) {
   win::UniqueFile existing =
       way.OpenLink(win::FILE_READ_ATTRIBUTES,
                    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
                    win::FILE_OPEN, win::FILE_OPEN_REPARSE_POINT);
   win::BY_HANDLE_FILE_INFORMATION info{};
-  return existing && win::GetFileInformationByHandle(existing.Get(), &info) &&
-         (info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (!existing || !win::GetFileInformationByHandle(existing.Get(), &info) ||
+      (info.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  FileIdentity file;
+  if (IdentifyHandle(existing.Get(), file)) identity = file;
+  return true;
+}
+
+// Earlier versions made the new name as a hard link to the target called ~corvaneNNNN.tmp (NNNN
+// the attempt, 0000 to 003F, in hex) beside the link, and moved it over the link without writing
+// the move through: a power cut could take the move back and leave that name. Only that exact
+// form is one of ours.
+char16_t LowerAscii(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool SameAsciiName(std::u16string_view a, std::u16string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char16_t x, char16_t y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+bool IsLeftoverName(std::u16string_view name) {
+  constexpr std::u16string_view kStart = u"~corvane";
+  constexpr std::u16string_view kEnd = u".tmp";
+  if (name.size() != kStart.size() + 4 + kEnd.size() ||
+      !SameAsciiName(name.substr(0, kStart.size()), kStart) ||
+      !SameAsciiName(name.substr(kStart.size() + 4), kEnd)) {
+    return false;
+  }
+  unsigned attempt = 0;
+  for (char16_t c : name.substr(kStart.size(), 4)) {
+    c = LowerAscii(c);
+    const bool digit = c >= u'0' && c <= u'9';
+    if (!digit && (c < u'a' || c > u'f')) return false;
+    attempt = attempt * 16 + (digit ? c - u'0' : c - u'a' + 10);
+  }
+  return attempt < 0x40;
+}
+
+// Deletes such a leftover in the link's folder, opened below the held folder, while it is a name
+// of the target or of the file the link named before: a file of the user's that only has the
+// name is never touched. Best effort; the request is done either way.
+void RemoveLeftoverNames(const WayToLink& way, const FileIdentity& target,
+                         const std::optional<FileIdentity>& replaced) {
+  const win::DWORD error = win::GetLastError();
+  std::u16string pattern = way.ParentPath();
+  if (!pattern.empty()) {
+    if (pattern.back() != u'\\') pattern += u'\\';
+    pattern += u"~corvane????.tmp";
+    std::vector<std::u16string> names;
+    win::WIN32_FIND_DATAW found{};
+    win::UniqueFind find(win::FindFirstFileW(pattern.c_str(), &found));
+    // The link itself may have been given such a name: it is the request's, not a leftover.
+    for (bool more = static_cast<bool>(find); more;
+         more = win::FindNextFileW(find.Get(), &found) != 0) {
+      if (IsLeftoverName(found.cFileName) && !SameAsciiName(found.cFileName, way.LinkName())) {
+        names.emplace_back(found.cFileName);
+      }
+    }
+    for (const std::u16string& name : names) {
+      win::UniqueFile leftover =
+          way.OpenBeside(name, win::DELETE | win::FILE_READ_ATTRIBUTES,
+                         win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                         win::FILE_OPEN, win::FILE_NON_DIRECTORY_FILE);
+      FileIdentity identity;
+      if (leftover && IdentifyHandle(leftover.Get(), identity) &&
+          (identity == target || identity == replaced)) {
+        DeleteThrough(leftover.Get());
+      }
+    }
+  }
+  win::SetLastError(error);
 }
 
 // The new name is made below the link's held parent, never by its path: the parent cannot then
@@ -98,9 +173,13 @@ win::BOOL CreateFileLink(const std::u16string& link, const std::u16string& targe
                        win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
                        nullptr, win::OPEN_EXISTING, 0, nullptr));
   if (!source) return win::FALSE;
-  const bool supersede = SupersedableAtLink(way);
+  std::optional<FileIdentity> replaced;
+  const bool supersede = SupersedableAtLink(way, replaced);
   if (!way.Intact()) return win::FALSE;
-  return way.LinkFile(source.Get(), supersede) ? win::TRUE : win::FALSE;
+  if (!way.LinkFile(source.Get(), supersede)) return win::FALSE;
+  FileIdentity linked;
+  if (IdentifyHandle(source.Get(), linked)) RemoveLeftoverNames(way, linked, replaced);
+  return win::TRUE;
 }
 
 win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& target) {

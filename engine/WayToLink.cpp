@@ -126,20 +126,32 @@ bool WayToLink::CreateMissing() {
   return true;
 }
 
-win::UniqueFile WayToLink::OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
-                                    win::ULONG options) const {
-  if (next_ < prefixes_.size() || ended_ || below_ == nullptr || linkName_.empty()) {
-    win::SetLastError(win::ERROR_PATH_NOT_FOUND);
-    return {};
-  }
-  return OpenBelow(below_, linkName_, access, share, disposition, options);
-}
-
-bool WayToLink::LinkFile(win::HANDLE file, bool supersede) const {
+bool WayToLink::ReachedParent() const {
   if (next_ < prefixes_.size() || ended_ || below_ == nullptr || linkName_.empty()) {
     win::SetLastError(win::ERROR_PATH_NOT_FOUND);
     return false;
   }
+  return true;
+}
+
+win::UniqueFile WayToLink::OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
+                                    win::ULONG options) const {
+  return OpenBeside(linkName_, access, share, disposition, options);
+}
+
+win::UniqueFile WayToLink::OpenBeside(const std::u16string& name, win::DWORD access,
+                                      win::DWORD share, win::ULONG disposition,
+                                      win::ULONG options) const {
+  if (!ReachedParent()) return {};
+  return OpenBelow(below_, name, access, share, disposition, options);
+}
+
+std::u16string WayToLink::ParentPath() const {
+  return ReachedParent() ? prefixes_.back() : std::u16string();
+}
+
+bool WayToLink::LinkFile(win::HANDLE file, bool supersede) const {
+  if (!ReachedParent()) return false;
   const std::size_t nameBytes = linkName_.size() * sizeof(char16_t);
   std::vector<std::uint8_t> buffer(sizeof(win::FILE_LINK_INFORMATION) + nameBytes);
   auto* info = reinterpret_cast<win::FILE_LINK_INFORMATION*>(buffer.data());

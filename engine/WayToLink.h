@@ -33,6 +33,13 @@ class WayToLink {
   // be, or when the walk did not reach the parent (ERROR_PATH_NOT_FOUND).
   win::UniqueFile OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
                            win::ULONG options) const;
+  // Another name in the link's held parent, opened as OpenLink opens the link's own.
+  win::UniqueFile OpenBeside(const std::u16string& name, win::DWORD access, win::DWORD share,
+                             win::ULONG disposition, win::ULONG options) const;
+  // The link's parent by its path, for listing it, and the link's own name; the path is empty
+  // when the walk did not reach the parent.
+  std::u16string ParentPath() const;
+  const std::u16string& LinkName() const { return linkName_; }
   // Makes the link's own name, below its held parent, a new name of the open `file`
   // (NtSetInformationFile's link class); with `supersede`, an existing file of that name is
   // replaced in the same step. False, with the last-error code, when it cannot be made.
@@ -46,6 +53,7 @@ class WayToLink {
 
  private:
   bool HoldNext(win::ULONG disposition);
+  bool ReachedParent() const;
 
   std::vector<std::u16string> prefixes_;  // the volume root first, the link's parent last
   std::vector<std::u16string> names_;     // the last name of each prefix (none for the root)

@@ -304,6 +304,9 @@ BOOL FlushFileBuffers(HANDLE file) {
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   // Flushing writes the file's data out, which takes the right to write it.
   if (!sim::ToDataAccess(open->access).write) return Fail(ERROR_ACCESS_DENIED);
+  // The file's own data and metadata, as NtFlushBuffersFileEx documents it; nothing says it
+  // writes out the log of renames elsewhere on the volume, so they stay as they were (only a
+  // rename written through is documented to be on the disk when it returns).
   open->node->durable = open->node->content;
   open->node->unflushed = false;
   return TRUE;
@@ -687,6 +690,8 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     if (to.parent == from.parent && sim::EqualsIgnoreCase(to.name, from.name)) {
       FileSystem::Unlink(from.parent, from.name);
       FileSystem::Link(to.parent, to.name, moving);
+      Files().NoteRename(from.parent, from.name, to.parent, to.name, moving, nullptr,
+                         (flags & MOVEFILE_WRITE_THROUGH) != 0);
     }
     return TRUE;
   }
@@ -713,6 +718,11 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     auto copy = Files().NewFile(*to.volume, moving->attributes);
     copy->content = moving->content;
     moving = copy;
+  }
+  // A move across volumes is a new file and a delete, not a rename that the log could take back.
+  if (to.volume == from.volume) {
+    Files().NoteRename(from.parent, from.name, to.parent, to.name, moving, to.node,
+                       (flags & MOVEFILE_WRITE_THROUGH) != 0);
   }
   if (to.node) FileSystem::Unlink(to.parent, to.name);
   FileSystem::Unlink(from.parent, from.name);

@@ -287,7 +287,43 @@ void LoseUnflushedBelow(Node& directory) {
 }  // namespace
 
 void FileSystem::LoseUnflushedData() {
+  UndoUnwrittenRenames();
   for (const auto& volume : volumes_) LoseUnflushedBelow(*volume->root);
+}
+
+void FileSystem::NoteRename(const std::shared_ptr<Node>& fromFolder, const std::u16string& fromName,
+                            const std::shared_ptr<Node>& toFolder, const std::u16string& toName,
+                            const std::shared_ptr<Node>& moved, std::shared_ptr<Node> replaced,
+                            bool writeThrough) {
+  Volume* volume = moved->volume;
+  if (writeThrough) {
+    std::erase_if(unwrittenRenames_, [&](const Rename& rename) { return rename.volume == volume; });
+    return;
+  }
+  unwrittenRenames_.push_back(
+      {volume, fromFolder, fromName, toFolder, toName, moved, std::move(replaced)});
+}
+
+// Newest first, each only while its new name still names the moved file and its old name is free
+// (or is the same name, for a change of case): what came after it left those names alone.
+void FileSystem::UndoUnwrittenRenames() {
+  for (auto rename = unwrittenRenames_.rbegin(); rename != unwrittenRenames_.rend(); ++rename) {
+    auto from = rename->fromFolder.lock();
+    auto to = rename->toFolder.lock();
+    auto moved = rename->moved.lock();
+    if (!from || !to || !moved) continue;
+    const std::u16string fromKey = Upper(rename->fromName);
+    const std::u16string toKey = Upper(rename->toName);
+    auto at = to->children.find(toKey);
+    if (at == to->children.end() || at->second.node != moved || at->second.deletePending) continue;
+    if (from->children.contains(fromKey) && !(from == to && fromKey == toKey)) continue;
+    Unlink(to, rename->toName);
+    Link(from, rename->fromName, moved);
+    if (rename->replaced && !to->children.contains(toKey)) {
+      Link(to, rename->toName, rename->replaced);
+    }
+  }
+  unwrittenRenames_.clear();
 }
 
 Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags) {

@@ -161,8 +161,18 @@ class FileSystem {
   static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name);
 
   // What a power cut leaves of every file: names and sizes are the file system's journaled
-  // metadata and stay; data written since the last flush reads back as zeros.
+  // metadata and stay, but for renames not yet written through (undone, newest first, as far as
+  // their names are still as the rename left them); data written since the last flush reads back
+  // as zeros.
   void LoseUnflushedData();
+
+  // A rename of `moved` from one name to another on one volume, and the file it replaced there
+  // (null when none). Without write-through it stays in the log's memory until a later rename
+  // on that volume is written through, which writes the log, and so every rename before it, out.
+  void NoteRename(const std::shared_ptr<Node>& fromFolder, const std::u16string& fromName,
+                  const std::shared_ptr<Node>& toFolder, const std::u16string& toName,
+                  const std::shared_ptr<Node>& moved, std::shared_ptr<Node> replaced,
+                  bool writeThrough);
 
   // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last:
   // the global set, and the set of each logon session (LogonSession; LocalSystem has none).
@@ -184,7 +194,19 @@ class FileSystem {
                        bool folder = true);
   win::DWORD FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out);
 
+  void UndoUnwrittenRenames();
+
   std::vector<std::unique_ptr<Volume>> volumes_;
+  struct Rename {
+    Volume* volume;
+    std::weak_ptr<Node> fromFolder;
+    std::u16string fromName;
+    std::weak_ptr<Node> toFolder;
+    std::u16string toName;
+    std::weak_ptr<Node> moved;
+    std::shared_ptr<Node> replaced;  // kept, as the disk keeps it, until the rename is written
+  };
+  std::vector<Rename> unwrittenRenames_;  // oldest first
 };
 
 }  // namespace sim

@@ -118,8 +118,11 @@ class Machine {
   // Serves a local directory as \\server\share (the name given without the leading "\\").
   void AddShare(std::u16string_view serverAndShare, std::u16string_view localDirectory);
   // The disk as a power cut leaves it now: every file keeps its names and size, and what was
-  // written to it since its last FlushFileBuffers reads back as zeros. Only the disk is
-  // affected; processes and device definitions are as they were.
+  // written to it since its last FlushFileBuffers reads back as zeros. A MoveFileExW rename
+  // without MOVEFILE_WRITE_THROUGH, unless a later one on its volume was written through, is
+  // undone, newest first, where its names are still as it left them: the file gets its old name
+  // back, and a file it replaced comes back. Only the disk is affected; processes and device
+  // definitions are as they were.
   void PowerCut();
   // Sets the owner and, when given, the list of the file or folder at `path` (itself, not what
   // a junction there leads to) from SDDL text: "O:S-1-5-21-1-2-3-1002" gives it to that user,

@@ -339,6 +339,66 @@ INSTANTIATE_TEST_SUITE_P(
                                    win::ERROR_TOO_MANY_LINKS}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Earlier versions moved a temporary link over the link without writing the move through; after
+// a power cut that took the move back, the next File Create there clears the name away.
+TEST_F(HardLinkTest, FileCreateRemovesATemporaryLinkAPowerCutLeft) {
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  machine.PutFile(u"C:\\d\\b.txt", "old");
+  ASSERT_TRUE(win::CreateHardLinkW(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\a.txt", nullptr));
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\b.txt",
+                               win::MOVEFILE_REPLACE_EXISTING));
+  machine.PowerCut();
+  ASSERT_EQ(machine.FileContent(u"C:\\d\\b.txt"), "old");
+
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt", u"C:\\d\\a.txt")),
+            0u);
+  EXPECT_EQ(machine.List(u"C:\\d"), (std::vector<std::u16string>{u"a.txt", u"b.txt"}));
+  EXPECT_EQ(machine.LinkCount(u"C:\\d\\a.txt"), 2u);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+// Only a name of the exact form that is a name of the target or of the file replaced is one of
+// ours; the link itself may bear such a name.
+struct LeftoverCase {
+  const char* label;
+  std::u16string name;
+  const char16_t* linkOf;  // the file the name is a link to; a file of its own when null
+  std::u16string link;
+  bool removed;
+};
+
+class FileCreateLeftover : public HardLinkTest,
+                           public ::testing::WithParamInterface<LeftoverCase> {};
+
+TEST_P(FileCreateLeftover, IsRemovedOnlyWhenItIsOurs) {
+  const LeftoverCase& leftover = GetParam();
+  machine.PutFile(u"C:\\d\\a.txt", "alpha");
+  machine.PutFile(u"C:\\d\\b.txt", "old");
+  const std::u16string name = u"C:\\d\\" + leftover.name;
+  if (leftover.linkOf != nullptr) {
+    ASSERT_TRUE(win::CreateHardLinkW(name.c_str(), leftover.linkOf, nullptr));
+  } else {
+    machine.PutFile(name, "mine");
+  }
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\" + leftover.link,
+                            u"C:\\d\\a.txt")),
+            0u);
+  EXPECT_EQ(machine.Exists(name), !leftover.removed);
+  EXPECT_EQ(machine.FileContent(u"C:\\d\\" + leftover.link), "alpha");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FileCreateLeftover,
+    ::testing::Values(
+        LeftoverCase{"LinkOfTheTarget", u"~corvane003f.tmp", u"C:\\d\\a.txt", u"b.txt", true},
+        LeftoverCase{"LinkOfTheReplacedFile", u"~CORVANE000A.TMP", u"C:\\d\\b.txt", u"b.txt", true},
+        LeftoverCase{"AnotherFile", u"~corvane0001.tmp", nullptr, u"b.txt", false},
+        LeftoverCase{"BeyondTheAttempts", u"~corvane0040.tmp", u"C:\\d\\a.txt", u"b.txt", false},
+        LeftoverCase{"NotHex", u"~corvane00g0.tmp", u"C:\\d\\a.txt", u"b.txt", false},
+        LeftoverCase{"TheLinkItself", u"~corvane0002.tmp", u"C:\\d\\b.txt", u"~corvane0002.tmp",
+                     false}),
+    [](const auto& p) { return std::string(p.param.label); });
+
 TEST_F(HardLinkTest, FileDeleteRemovesOneName) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   ASSERT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt", u"C:\\d\\a.txt")),

@@ -448,6 +448,30 @@ TEST_F(SimFileSystemTest, DeletedFileStaysReadableThroughAnOpenHandle) {
   EXPECT_FALSE(machine.Exists(u"C:\\d\\f"));
 }
 
+// NTFS logs a rename lazily: one written through is on the disk when it returns, and with it
+// every rename on its volume before it; the others a power cut takes back, newest first.
+TEST_F(SimFileSystemTest, PowerCutUndoesRenamesNotWrittenThrough) {
+  machine.PutFile(u"C:\\r\\new", "new");
+  machine.PutFile(u"C:\\r\\old", "old");
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\new", u"C:\\r\\old", win::MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\old", u"C:\\r\\last", 0));
+  machine.PowerCut();
+  EXPECT_EQ(machine.List(u"C:\\r"), (std::vector<std::u16string>{u"new", u"old"}));
+  EXPECT_EQ(machine.FileContent(u"C:\\r\\old"), "old");
+
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\new", u"C:\\r\\old", win::MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\old", u"C:\\r\\last", win::MOVEFILE_WRITE_THROUGH));
+  machine.PowerCut();
+  EXPECT_EQ(machine.List(u"C:\\r"), std::vector<std::u16string>{u"last"});
+  EXPECT_EQ(machine.FileContent(u"C:\\r\\last"), "new");
+
+  // A name taken again since keeps the rename.
+  ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\last", u"C:\\r\\moved", 0));
+  machine.PutFile(u"C:\\r\\last", "again");
+  machine.PowerCut();
+  EXPECT_EQ(machine.FileContent(u"C:\\r\\moved"), "new");
+}
+
 TEST_F(SimFileSystemTest, AFileIsNoDirectoryInAPath) {
   machine.PutFile(u"C:\\f", "x");
   win::SetLastError(kUnset);
