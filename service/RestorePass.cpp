@@ -49,8 +49,8 @@ std::u16string SystemText(win::DWORD code) {
   win::DWORD length = win::FormatMessageW(
       win::FORMAT_MESSAGE_FROM_SYSTEM | win::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
       buffer, static_cast<win::DWORD>(std::size(buffer)), nullptr);
-  while (length > 0 && (buffer[length - 1] == u' ' || buffer[length - 1] == u'\r' ||
-                        buffer[length - 1] == u'\n')) {
+  while (length > 0 &&
+         std::u16string_view(u"\r\n ").find(buffer[length - 1]) != std::u16string_view::npos) {
     --length;
   }
   return length > 0 ? std::u16string(buffer, length) : u"The system has no text for it.";

@@ -51,7 +51,7 @@ TEST_F(RestorePass, AFailingRecordDoesNotStopThePassButGivesItsCode) {
   int calls = 0;
   machine.OnCall("DefineDosDeviceW", [&] {
     if (++calls == 2) machine.FailNext("DefineDosDeviceW", win::ERROR_ACCESS_DENIED);
-    if (calls == 3) machine.FailNext("DefineDosDeviceW", win::ERROR_INVALID_PARAMETER);
+    if (calls == 3) machine.FailNext("DefineDosDeviceW", 0);  // a failure without a code
   });
   const auto run = StartService();
   EXPECT_EQ(run.exitCode, win::ERROR_ACCESS_DENIED);
@@ -63,8 +63,8 @@ TEST_F(RestorePass, AFailingRecordDoesNotStopThePassButGivesItsCode) {
   EXPECT_EQ(EventTexts(),
             (std::vector<std::u16string>{
                 u"The drive letter L: could not be mapped onto C:\\two: Access is denied. (code 5)",
-                u"The drive letter M: could not be mapped onto C:\\three: The parameter is "
-                u"incorrect. (code 87)",
+                u"The drive letter M: could not be mapped onto C:\\three: The system has no text "
+                u"for it. (code 31)",
                 u"Service stopped"}));
   EXPECT_EQ(machine.Events().front().type, win::EVENTLOG_ERROR_TYPE);
 }
@@ -83,6 +83,17 @@ TEST_F(RestorePass, AVerbatimTargetAlreadyInForceIsNotStacked) {
   EXPECT_EQ(StartService().exitCode, 0u);
   EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\c:\\DATA"});
   EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Service stopped"});
+}
+
+// What the letter is now unknown, mapping it could stack on something: it is left alone.
+TEST_F(RestorePass, ALetterThatCannotBeReadIsNotMapped) {
+  WriteList({Record(1, 0, u"K:", u"C:\\one")});
+  machine.FailNext("QueryDosDeviceW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"K:").empty());
+  EXPECT_EQ(EventTexts().front(),
+            u"The drive letter K: was not mapped onto C:\\one, because what it is now could not "
+            u"be read: Access is denied. (code 5)");
 }
 
 // A letter that stands for something else now (a disk plugged in since) is not mapped over.
