@@ -30,7 +30,8 @@ TEST_F(RestorePass, OnlyCreateRecordsOfDrivesAreExecuted) {
              Record(1, 2, u"C:\\s\\b.txt", u"C:\\s\\a.txt"), Record(1, 5, u"H:", u"C:\\five"),
              Record(0, 0, u"I:", u"C:\\deleted"), Record(-1, 0, u"J:", u"C:\\minus"),
              Record(1, 0, u"FOO", u"C:\\foo"), Record(1, 0, u"AA:", u"C:\\aa"),
-             Record(1, 0, u"k:", u"C:\\lower")});
+             Record(1, 0, u"k:", u"C:\\lower"), Record(1, 0, u"A:", u"C:\\first"),
+             Record(1, 0, u"@:", u"C:\\at")});
   const auto run = StartService();
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(machine.DosDevice(u"G:"), std::vector<std::u16string>{u"\\??\\C:\\seven"});
@@ -39,6 +40,8 @@ TEST_F(RestorePass, OnlyCreateRecordsOfDrivesAreExecuted) {
   EXPECT_TRUE(machine.DosDevice(u"I:").empty());
   EXPECT_TRUE(machine.DosDevice(u"FOO").empty() && machine.DosDevice(u"AA:").empty());
   EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\lower"});
+  EXPECT_EQ(machine.DosDevice(u"A:"), std::vector<std::u16string>{u"\\??\\C:\\first"});
+  EXPECT_TRUE(machine.DosDevice(u"@:").empty());
   EXPECT_FALSE(machine.Exists(u"C:\\s\\junction"));
   EXPECT_FALSE(machine.Exists(u"C:\\s\\b.txt"));
 }
