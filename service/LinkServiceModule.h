@@ -107,6 +107,9 @@ class LinkServiceModule {
   // Run, with an exception that escapes the request turned into an exit code.
   win::DWORD RunGuarded();
   win::DWORD RestoreDriveMappings();
+  // One stored drive mapping of the restore pass: 0 when it is in force afterwards, else the
+  // code that says why not (an event says it too).
+  win::DWORD RestoreDriveMapping(const CHardLink& record);
   // Opens the list for the restore pass, waiting while another program holds it: 0, or the exit
   // code once the pass can go no further.
   win::DWORD OpenListForRestore(const std::u16string& path, LoadedLinkList& list);

@@ -1,5 +1,10 @@
 // The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
 // letter is carried out again at every boot.
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/DriveDefinition.h"
 #include "engine/FileSecurity.h"
 #include "engine/LinkList.h"
 #include "service/LinkServiceModule.h"
@@ -38,6 +43,19 @@ std::u16string UntrustedBecause(win::HANDLE list) {
   return {};
 }
 
+// The system's text for an error code, without the line break it ends with.
+std::u16string SystemText(win::DWORD code) {
+  char16_t buffer[512];
+  win::DWORD length = win::FormatMessageW(
+      win::FORMAT_MESSAGE_FROM_SYSTEM | win::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      buffer, static_cast<win::DWORD>(std::size(buffer)), nullptr);
+  while (length > 0 &&
+         std::u16string_view(u"\r\n ").find(buffer[length - 1]) != std::u16string_view::npos) {
+    --length;
+  }
+  return length > 0 ? std::u16string(buffer, length) : u"The system has no text for it.";
+}
+
 }  // namespace
 
 win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list) {
@@ -73,17 +91,57 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 }
 
 // A list that cannot be opened answers 2, one another program kept in use 32, one that must not
-// be trusted 5; a malformed one executes nothing; the outcome of each record is not the pass's
-// concern.
+// be trusted 5; a malformed one executes nothing. Otherwise the exit code says whether every
+// stored mapping is in force afterwards: 0, or the first failure's code (183 for a letter taken).
+// It used to be 0 however many records failed, with nothing logged per record; but this pass is
+// the only thing that tells an administrator or a deployment tool (corvane restore, the boot
+// start's exit code) that a drive they rely on is not there. A failure never stops the pass.
 win::DWORD LinkServiceModule::RestoreDriveMappings() {
   LoadedLinkList list;
   if (const win::DWORD error = OpenListForRestore(LinkListPath(), list)) return error;
   if (ReadLinkList(list) == LoadOutcome::malformed) return 0;
+  win::DWORD firstFailure = 0;
   for (const CHardLink& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
         IsDriveLetter(record.link)) {
-      record.Execute();
+      const win::DWORD outcome = RestoreDriveMapping(record);
+      if (firstFailure == 0) firstFailure = outcome;
     }
   }
-  return 0;
+  return firstFailure;
+}
+
+// The letter is mapped only when it has no definition: the service defines in the global set,
+// where a second definition would stack on the first and hide it. Mapped onto the stored folder
+// already (a second restore, a record stored twice) is done; anything else there now (a disk
+// plugged in since, another mapping) is someone else's and is left alone.
+win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
+  const std::u16string_view letter = record.link;
+  const std::u16string_view folder = record.target;
+  std::vector<std::u16string> definitions;
+  win::DWORD error = GlobalDefinitions(letter, definitions);
+  if (error != 0) {
+    LogEventOfType(
+        win::EVENTLOG_ERROR_TYPE,
+        u"The drive letter %s was not mapped onto %s, because what it is now could not be "
+        u"read: %s (code %u)",
+        letter, folder, std::u16string_view(SystemText(error)), error);
+    return error;
+  }
+  if (!definitions.empty()) {
+    if (MapsOnto(definitions.front(), folder)) return 0;
+    LogEventOfType(
+        win::EVENTLOG_WARNING_TYPE,
+        u"The drive letter %s was not mapped onto %s, because it stands for %s now; it was left as "
+        u"it is.",
+        letter, folder, std::u16string_view(definitions.front()));
+    return win::ERROR_ALREADY_EXISTS;
+  }
+  if (record.Execute()) return 0;
+  error = win::GetLastError();
+  if (error == 0) error = win::ERROR_GEN_FAILURE;  // a failure is never read as success
+  LogEventOfType(win::EVENTLOG_ERROR_TYPE,
+                 u"The drive letter %s could not be mapped onto %s: %s (code %u)", letter, folder,
+                 std::u16string_view(SystemText(error)), error);
+  return error;
 }

@@ -254,6 +254,14 @@ expect "P: mapping" '\??\C:\e2e\data' "$(probe dosdevice P:)"
 expect "FOO and AA: mappings" "" "$(probe dosdevice FOO; probe dosdevice AA:)"
 finish
 
+# A second restore finds P: in force already and defines nothing (Wine would refuse a second
+# definition with 3; Windows would stack it).
+begin restore-twice-finds-the-letter-in-force
+start_service
+expect "exit code" 0 "$exit_code"
+expect "P: mapping" '\??\C:\e2e\data' "$(probe dosdevice P:)"
+finish
+
 begin restore-of-the-written-example-bytes
 # The one-record list mapping X: onto D:\Data, byte for byte as the writer produces it.
 printf '\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00\xff\xfe\xff\x02X\x00:\x00\xff\xfe\xff\x07D\x00:\x00\\\x00D\x00a\x00t\x00a\x00' \
@@ -264,11 +272,13 @@ expect "X: mapping" '\??\D:\Data' "$(probe dosdevice X:)"
 start_service Drive Delete - X:
 finish
 
-begin restore-of-a-failing-record-goes-on
-# V: is mapped first, so the second record for V: fails; the third is still made.
+begin restore-of-a-taken-letter-goes-on
+# V: is mapped first, so the second record for V: finds it taken and leaves it (183, with a
+# warning event); the third is still made.
 probe writelist "$L" "1,0,V:,$E\\data" "1,0,V:,$E\\other" "1,0,W:,$E\\data"
 start_service
-expect "exit code" 0 "$exit_code"
+expect "exit code" 183 "$exit_code"
+expect "warning event" 1 "$(grep -ac 'The drive letter V: was not mapped onto C:\\\\e2e\\\\other, because it stands for \\\\??\\\\C:\\\\e2e\\\\data now' "$service_log")"
 expect "V: mapping" '\??\C:\e2e\data' "$(probe dosdevice V:)"
 expect "W: mapping" '\??\C:\e2e\data' "$(probe dosdevice W:)"
 start_service Drive Delete - V:

@@ -30,7 +30,8 @@ TEST_F(RestorePass, OnlyCreateRecordsOfDrivesAreExecuted) {
              Record(1, 2, u"C:\\s\\b.txt", u"C:\\s\\a.txt"), Record(1, 5, u"H:", u"C:\\five"),
              Record(0, 0, u"I:", u"C:\\deleted"), Record(-1, 0, u"J:", u"C:\\minus"),
              Record(1, 0, u"FOO", u"C:\\foo"), Record(1, 0, u"AA:", u"C:\\aa"),
-             Record(1, 0, u"k:", u"C:\\lower")});
+             Record(1, 0, u"k:", u"C:\\lower"), Record(1, 0, u"A:", u"C:\\first"),
+             Record(1, 0, u"@:", u"C:\\at")});
   const auto run = StartService();
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(machine.DosDevice(u"G:"), std::vector<std::u16string>{u"\\??\\C:\\seven"});
@@ -39,23 +40,81 @@ TEST_F(RestorePass, OnlyCreateRecordsOfDrivesAreExecuted) {
   EXPECT_TRUE(machine.DosDevice(u"I:").empty());
   EXPECT_TRUE(machine.DosDevice(u"FOO").empty() && machine.DosDevice(u"AA:").empty());
   EXPECT_EQ(machine.DosDevice(u"K:"), std::vector<std::u16string>{u"\\??\\C:\\lower"});
+  EXPECT_EQ(machine.DosDevice(u"A:"), std::vector<std::u16string>{u"\\??\\C:\\first"});
+  EXPECT_TRUE(machine.DosDevice(u"@:").empty());
   EXPECT_FALSE(machine.Exists(u"C:\\s\\junction"));
   EXPECT_FALSE(machine.Exists(u"C:\\s\\b.txt"));
 }
 
-TEST_F(RestorePass, AFailingRecordDoesNotStopThePass) {
+// Every record is still tried; the pass ends with the first failure's code, and each failed
+// letter is named in an error event with the system's reason.
+TEST_F(RestorePass, AFailingRecordDoesNotStopThePassButGivesItsCode) {
   WriteList({Record(1, 0, u"K:", u"C:\\one"), Record(1, 0, u"L:", u"C:\\two"),
-             Record(1, 0, u"M:", u"C:\\three")});
+             Record(1, 0, u"M:", u"C:\\three"), Record(1, 0, u"N:", u"C:\\four")});
   int calls = 0;
   machine.OnCall("DefineDosDeviceW", [&] {
     if (++calls == 2) machine.FailNext("DefineDosDeviceW", win::ERROR_ACCESS_DENIED);
+    if (calls == 3) machine.FailNext("DefineDosDeviceW", 0);  // a failure without a code
   });
   const auto run = StartService();
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(run.exitCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(calls, 4);
   EXPECT_FALSE(machine.DosDevice(u"K:").empty());
   EXPECT_TRUE(machine.DosDevice(u"L:").empty());
-  EXPECT_FALSE(machine.DosDevice(u"M:").empty());
+  EXPECT_TRUE(machine.DosDevice(u"M:").empty());
+  EXPECT_FALSE(machine.DosDevice(u"N:").empty());
+  EXPECT_EQ(EventTexts(),
+            (std::vector<std::u16string>{
+                u"The drive letter L: could not be mapped onto C:\\two: Access is denied. (code 5)",
+                u"The drive letter M: could not be mapped onto C:\\three: The system has no text "
+                u"for it. (code 31)",
+                u"Service stopped"}));
+  EXPECT_EQ(machine.Events().front().type, win::EVENTLOG_ERROR_TYPE);
+}
+
+// The service defines in the global set, where a second definition would stack on the first.
+TEST_F(RestorePass, RestoringTwiceLeavesOneDefinition) {
+  machine.PutFile(kListPath, kWorkedExample);
+  EXPECT_EQ(StartService().exitCode, 0u);
+  EXPECT_EQ(StartService().exitCode, 0u);
+  EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\D:\\Data"});
+}
+
+TEST_F(RestorePass, AVerbatimTargetAlreadyInForceIsNotStacked) {
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"c:\\DATA"));
+  WriteList({Record(1, 0, u"X:", u"\\\\?\\C:\\data")});
+  EXPECT_EQ(StartService().exitCode, 0u);
+  EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\c:\\DATA"});
+  EXPECT_EQ(EventTexts(), std::vector<std::u16string>{u"Service stopped"});
+}
+
+// What the letter is now unknown, mapping it could stack on something: it is left alone.
+TEST_F(RestorePass, ALetterThatCannotBeReadIsNotMapped) {
+  WriteList({Record(1, 0, u"K:", u"C:\\one")});
+  machine.FailNext("QueryDosDeviceW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"K:").empty());
+  EXPECT_EQ(EventTexts().front(),
+            u"The drive letter K: was not mapped onto C:\\one, because what it is now could not "
+            u"be read: Access is denied. (code 5)");
+}
+
+// A letter that stands for something else now (a disk plugged in since) is not mapped over.
+TEST_F(RestorePass, ALetterTakenByAVolumeIsLeftAloneWithAWarning) {
+  ASSERT_TRUE(
+      win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"Global\\H:", u"\\Device\\HarddiskVolume1"));
+  WriteList({Record(1, 0, u"G:", u"C:\\one"), Record(1, 0, u"H:", u"C:\\data"),
+             Record(1, 0, u"J:", u"C:\\two")});
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(machine.DosDevice(u"H:"), std::vector<std::u16string>{u"\\Device\\HarddiskVolume1"});
+  EXPECT_EQ(machine.DosDevice(u"G:"), std::vector<std::u16string>{u"\\??\\C:\\one"});
+  EXPECT_EQ(machine.DosDevice(u"J:"), std::vector<std::u16string>{u"\\??\\C:\\two"});
+  const auto events = machine.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].type, win::EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(events[0].strings.front(),
+            u"The drive letter H: was not mapped onto C:\\data, because it stands for "
+            u"\\Device\\HarddiskVolume1 now; it was left as it is.");
 }
 
 struct RestoreCase {
