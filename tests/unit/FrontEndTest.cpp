@@ -403,6 +403,7 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"restore"}), 0u);
+  EXPECT_EQ(Run({u"restore"}), 0u);  // what is in force already is not mapped again
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
   // The same mapping twice, as an older restore left it.
   ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work\\data"));
