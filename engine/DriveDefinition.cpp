@@ -54,3 +54,7 @@ bool MapsOnto(std::u16string_view definition, std::u16string_view folder) {
                                    stored.data(), static_cast<int>(stored.size()),
                                    win::TRUE) == win::CSTR_EQUAL;
 }
+
+bool SamePath(std::u16string_view a, std::u16string_view b) {
+  return MapsOnto(StoredDefinition(a), b);
+}

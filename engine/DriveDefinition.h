@@ -24,3 +24,7 @@ std::u16string StoredDefinition(std::u16string_view folder);
 // Whether a definition maps the letter onto `folder`: compared in the stored form, case folded as
 // the file system folds names.
 bool MapsOnto(std::u16string_view definition, std::u16string_view folder);
+
+// Whether two spellings name one path (C:\data, \\?\C:\data, c:\DATA), folded as the file system
+// folds names.
+bool SamePath(std::u16string_view a, std::u16string_view b);

@@ -17,15 +17,6 @@ namespace {
 // the same mapping more than once.
 constexpr int kMostStackedMappings = 8;
 
-// The service runs in session 0, where the system's own broadcast of a drive change reaches no
-// user's desktop; corvane runs on that desktop and tells its shell. Queued, never flushed, so
-// that a shell that does not answer holds nothing up.
-void TellShell(std::u16string_view letter, bool added) {
-  const std::u16string root = std::u16string(letter) + u"\\";
-  win::SHChangeNotify(added ? win::SHCNE_DRIVEADD : win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW,
-                      root.c_str(), nullptr);
-}
-
 // A drive is mapped onto a folder that exists now: the service maps whatever it is given, and
 // `subst` refuses the same. 0, or the system's code once the user has been told.
 win::DWORD CheckFolder(const std::u16string& target) {
@@ -91,12 +82,13 @@ bool IsStoredDrive(const CHardLink& record, std::u16string_view letter) {
   return record.kind == LinkKind::Drive && SameText(record.link, letter);
 }
 
-// Two spellings of one folder (C:\data, \\?\C:\data, c:\DATA) are the same folder.
-bool SameFolder(const std::u16string& a, const std::u16string& b) {
-  return MapsOnto(StoredDefinition(a), b);
-}
-
 }  // namespace
+
+void TellShell(std::u16string_view letter, bool added) {
+  const std::u16string root = std::u16string(letter) + u"\\";
+  win::SHChangeNotify(added ? win::SHCNE_DRIVEADD : win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW,
+                      root.c_str(), nullptr);
+}
 
 win::DWORD CreateDrive(const Command& command) {
   std::u16string target;
@@ -156,7 +148,7 @@ win::DWORD AddDrive(const Command& command) {
   if ((error = ReadListBesideService(path, links)) != 0) return error;
   const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
-  if (stored != links.records.end() && !SameFolder(stored->target, target)) {
+  if (stored != links.records.end() && !SamePath(stored->target, target)) {
     WriteError(command.link + u" is already stored, mapped onto " + stored->target +
                u". To map it onto " + target + u" instead: corvane remove drive " + command.link +
                u", then corvane add drive " + command.link + u" " + target + u"\r\n");

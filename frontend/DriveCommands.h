@@ -17,6 +17,11 @@ win::DWORD AddDrive(const Command& command);
 win::DWORD RemoveDrive(const Command& command);
 win::DWORD RestoreDrives();
 
+// The service runs in session 0, where the system's own broadcast of a drive change reaches no
+// user's desktop; corvane runs on that desktop and tells its shell. Queued, never flushed, so
+// that a shell that does not answer holds nothing up.
+void TellShell(std::u16string_view letter, bool added);
+
 // Whether a stored drive mapping is in force now: "mapped now", "not mapped now", or what the
 // letter is mapped onto instead.
 std::u16string DriveState(const CHardLink& record);
