@@ -16,6 +16,9 @@ constexpr std::size_t kConsolePiece = 8192;  // characters
 // The program's first failed write. The front end runs on one thread, which is the program.
 thread_local win::DWORD writeFailure = 0;
 
+// Where the text goes instead of the standard streams, when set (the installer's log).
+thread_local TextSink* sink = nullptr;
+
 bool Failed() {
   if (writeFailure == 0) {
     const win::DWORD error = win::GetLastError();
@@ -77,11 +80,19 @@ void Write(win::DWORD which, std::u16string_view text) {
 }  // namespace
 
 void WriteOutput(std::u16string_view text) {
+  if (sink != nullptr) return (*sink)(text, false);
   Write(win::STD_OUTPUT_HANDLE, text);
 }
 
 void WriteError(std::u16string_view text) {
+  if (sink != nullptr) return (*sink)(text, true);
   Write(win::STD_ERROR_HANDLE, text);
+}
+
+ScopedTextSink::ScopedTextSink(TextSink& to) : previous_(std::exchange(sink, &to)) {}
+
+ScopedTextSink::~ScopedTextSink() {
+  sink = previous_;
 }
 
 win::DWORD TakeWriteFailure() {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frontend/Console.h"
+#include "frontend/FrontEnd.h"
 #include "installer/InstallFolder.h"
 #include "installer/ServicePath.h"
 #include "platform/UniqueHandle.h"
@@ -37,15 +39,18 @@ std::u16string ActionData(win::MSIHANDLE install) {
   return value;
 }
 
-void ReportError(win::MSIHANDLE install, const std::u16string& text) {
+void Report(win::MSIHANDLE install, win::DWORD type, const std::u16string& text) {
   UniqueMsiHandle record(win::MsiCreateRecord(1));
   if (!record) return;
   // The text goes in as field 1 of a template that is only "[1]": the template is formatted, so
   // a path with brackets in it must not be.
   win::MsiRecordSetStringW(record.Get(), 0, u"[1]");
   win::MsiRecordSetStringW(record.Get(), 1, text.c_str());
-  win::MsiProcessMessage(install, win::INSTALLMESSAGE_ERROR | win::MB_OK | win::MB_ICONERROR,
-                         record.Get());
+  win::MsiProcessMessage(install, type, record.Get());
+}
+
+void ReportError(win::MSIHANDLE install, const std::u16string& text) {
+  Report(install, win::INSTALLMESSAGE_ERROR | win::MB_OK | win::MB_ICONERROR, text);
 }
 
 }  // namespace
@@ -64,5 +69,27 @@ extern "C" __declspec(dllexport) std::uint32_t
   const std::u16string refusal = installer::InstallFolderRefusal(ActionData(install));
   if (refusal.empty()) return win::ERROR_SUCCESS;
   ReportError(install, refusal);
+  return win::ERROR_INSTALL_FAILURE;
+}
+
+// The links file given as LINKS (CustomActionData), applied once the service is in place, as
+// `corvane apply FILE` applies it: a file that cannot be applied fails the install, which Windows
+// Installer then rolls back, and the apply takes back what it changed itself. What corvane says
+// goes into the installer's log.
+extern "C" __declspec(dllexport) std::uint32_t __stdcall ApplyLinks(win::MSIHANDLE install) {
+  const std::u16string file = ActionData(install);
+  if (file.empty()) return win::ERROR_SUCCESS;
+  std::u16string said;
+  frontend::TextSink sink = [&said](std::u16string_view text, bool) { said += text; };
+  win::DWORD code = 0;
+  {
+    frontend::ScopedTextSink to(sink);
+    code = frontend::RunFrontEnd({u"apply", file});
+  }
+  if (code == 0) {
+    Report(install, win::INSTALLMESSAGE_INFO, u"corvane apply " + file + u":\r\n" + said);
+    return win::ERROR_SUCCESS;
+  }
+  ReportError(install, u"The links in " + file + u" were not applied, so Corvane was not installed:\r\n" + said);
   return win::ERROR_INSTALL_FAILURE;
 }

@@ -737,6 +737,7 @@ BOOL GetTokenInformation(HANDLE token, DWORD infoClass, LPVOID info, DWORD size,
 // a Windows-only DLL, calls these; the simulation has none.
 using MSIHANDLE = std::uint32_t;  // unsigned long on Windows
 constexpr DWORD INSTALLMESSAGE_ERROR = 0x01000000;
+constexpr DWORD INSTALLMESSAGE_INFO = 0x04000000;
 UINT MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR value, DWORD* size);
 MSIHANDLE MsiCreateRecord(UINT fields);  // 0 on failure
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value);
