@@ -96,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"LabelEmpty", {u"add", u"drive", u"q:", u"d", u"--label", u""}, u""},
         ParseCase{"LabelWithTab", {u"add", u"drive", u"q:", u"d", u"--label", u"a\tb"}, u""},
         ParseCase{"LabelWithC1", {u"add", u"drive", u"q:", u"d", u"--label", u"a\u0085"}, u""},
+        ParseCase{"LabelWithDel", {u"add", u"drive", u"q:", u"d", u"--label", u"a\u007F"}, u""},
         ParseCase{"LabelWithoutName", {u"add", u"drive", u"q:", u"d", u"--label"}, u""},
         ParseCase{"LabelBeforeTarget", {u"add", u"drive", u"q:", u"--label", u"x", u"d"}, u""},
         ParseCase{"LabelOnCreate", {u"create", u"drive", u"q:", u"d", u"--label", u"x"}, u""}),
@@ -470,6 +471,9 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_NE(machine.ConsoleText().find("S: is mapped onto C:\\work\\data, now and at every boot, "
                                        "but its label could not be set:"),
             std::string::npos);
+  // Stored but never set: nothing to take off, and nothing to tell.
+  EXPECT_EQ(Run({u"remove", u"drive", u"S:"}), 0u);
+  EXPECT_EQ(machine.ConsoleText().find("The label of S:"), std::string::npos);
   machine.SetAdministrator(false);
   EXPECT_EQ(Run({u"add", u"drive", u"T:", u"data", u"--label", u"T"}), win::ERROR_ACCESS_DENIED);
   EXPECT_TRUE(label(u"T").empty());
