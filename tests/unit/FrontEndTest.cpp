@@ -464,7 +464,7 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_EQ(machine.FileContent(kList), std::string(2, '\0'));  // no trailer without a label
 
   // A label that cannot be set fails the add; the mapping and the record stay.
-  machine.FailNext("RegSetValueExW", win::ERROR_ACCESS_DENIED);
+  machine.FailNext("RegCreateKeyExW", win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Run({u"add", u"drive", u"S:", u"data", u"--label", u"S"}), win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,S:,C:\\work\\data"});
   EXPECT_FALSE(machine.DosDevice(u"S:").empty());
