@@ -42,6 +42,9 @@ class LinkArchive {
   std::u16string ReadString();
   // Always the Unicode form with the shortest length prefix.
   void WriteString(std::u16string_view text);
+  // Bytes as they are, such as a fixed marker.
+  void ReadBytes(void* destination, std::size_t size) { Read(destination, size); }
+  void WriteBytes(const void* source, std::size_t size) { Write(source, size); }
 
   // What the file still holds for this archive to read: what is buffered and what follows.
   // Lets a reader refuse a count or length that the data cannot hold before it allocates.

@@ -1,6 +1,7 @@
 #include "engine/LinkList.h"
 
 #include <memory>
+#include <string>
 
 // The record's class and its serialization live apart from the link operations, so that a
 // program that only reads and writes lists links none of the file-system code.
@@ -32,12 +33,62 @@ void CHardLink::Serialize(LinkArchive& archive) {
   target = archive.ReadString();
 }
 
-void HardLinkArray::Serialize(LinkArchive& archive) {
+namespace {
+
+// Two one-byte empty strings.
+constexpr std::uint64_t kSmallestLabelBytes = 2;
+
+char16_t Upper(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+bool IsLetter(std::u16string_view text) {
+  return text.size() == 2 && Upper(text[0]) >= u'A' && Upper(text[0]) <= u'Z' && text[1] == u':';
+}
+
+bool SameLetter(std::u16string_view a, std::u16string_view b) {
+  return a.size() == 2 && b.size() == 2 && Upper(a[0]) == Upper(b[0]) && a[1] == b[1];
+}
+
+void StoreLabels(LinkArchive& archive, const std::vector<DriveLabel>& labels) {
+  if (labels.empty()) return;
+  archive.WriteBytes(kLabelsMarker.data(), kLabelsMarker.size());
+  archive.WriteCount(static_cast<std::uint32_t>(labels.size()));
+  for (const auto& entry : labels) {
+    archive.WriteString(entry.letter);
+    archive.WriteString(entry.label);
+  }
+}
+
+void LoadLabels(LinkArchive& archive, std::vector<DriveLabel>& labels) {
+  // Anything else after the records is what older readers skipped, and is skipped still.
+  if (archive.BytesLeft() < kLabelsMarker.size()) return;
+  std::string marker(kLabelsMarker.size(), '\0');
+  archive.ReadBytes(marker.data(), marker.size());
+  if (marker != kLabelsMarker) return;
+  const std::uint32_t count = archive.ReadCount();
+  if (count * kSmallestLabelBytes > archive.BytesLeft()) {
+    throw ArchiveError(ArchiveError::endOfFile);
+  }
+  labels.resize(count);
+  for (auto& entry : labels) {
+    entry.letter = archive.ReadString();
+    entry.label = archive.ReadString();
+    // Only this program writes the trailer, and only for letters; anything else is damage.
+    if (!IsLetter(entry.letter)) throw ArchiveError(ArchiveError::generic);
+  }
+}
+
+}  // namespace
+
+void HardLinkArray::Serialize(LinkArchive& archive, AfterRecords after) {
   if (archive.IsStoring()) {
     archive.WriteCount(static_cast<std::uint32_t>(records.size()));
     for (auto& record : records) record.Serialize(archive);
+    StoreLabels(archive, labels);
     return;
   }
+  labels.clear();
   const std::uint32_t count = archive.ReadCount();
   // A count the rest of the file cannot hold is a short file; checking it first keeps a hostile
   // count from deciding how much memory is taken.
@@ -46,6 +97,29 @@ void HardLinkArray::Serialize(LinkArchive& archive) {
   }
   records.assign(count, CHardLink());
   for (auto& record : records) record.Serialize(archive);
+  if (after == AfterRecords::labels) LoadLabels(archive, labels);
+}
+
+const std::u16string* HardLinkArray::LabelOf(std::u16string_view letter) const {
+  for (const auto& entry : labels) {
+    if (SameLetter(entry.letter, letter)) return &entry.label;
+  }
+  return nullptr;
+}
+
+void HardLinkArray::SetLabel(std::u16string_view letter, std::u16string label) {
+  for (auto& entry : labels) {
+    if (SameLetter(entry.letter, letter)) {
+      entry.label = std::move(label);
+      return;
+    }
+  }
+  labels.push_back({std::u16string(letter), std::move(label)});
+}
+
+void HardLinkArray::RemoveLabel(std::u16string_view letter) {
+  std::erase_if(labels,
+                [letter](const DriveLabel& entry) { return SameLetter(entry.letter, letter); });
 }
 
 std::u16string LinkListPath() {
@@ -82,22 +156,25 @@ win::UniqueFile OpenForReading(const std::u16string& path) {
 
 bool OpenLinkList(const std::u16string& path, LoadedLinkList& list) {
   list.links.records.clear();
+  list.links.labels.clear();
   list.file = OpenForReading(path);
   return static_cast<bool>(list.file);
 }
 
-LoadOutcome LoadLinkList(const std::u16string& path, LoadedLinkList& list) {
-  return OpenLinkList(path, list) ? ReadLinkList(list) : LoadOutcome::notOpened;
+LoadOutcome LoadLinkList(const std::u16string& path, LoadedLinkList& list, AfterRecords after) {
+  return OpenLinkList(path, list) ? ReadLinkList(list, after) : LoadOutcome::notOpened;
 }
 
-LoadOutcome ReadLinkList(LoadedLinkList& list) {
+LoadOutcome ReadLinkList(LoadedLinkList& list, AfterRecords after) {
   try {
     LinkArchive archive(list.file.Get(), LinkArchive::Mode::load);
-    list.links.Serialize(archive);
+    list.links.Serialize(archive, after);
     archive.Close();
   } catch (const ArchiveError&) {
     list.links.records.clear();
     list.links.records.shrink_to_fit();
+    list.links.labels.clear();
+    list.links.labels.shrink_to_fit();
     list.file.Reset();
     return LoadOutcome::malformed;
   }

@@ -1,5 +1,7 @@
 #include "frontend/Arguments.h"
 
+#include <algorithm>
+
 namespace frontend {
 namespace {
 
@@ -27,13 +29,21 @@ std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
   return std::nullopt;
 }
 
+// A label is shown on one line in Explorer and stored in the registry as text: control
+// characters (C0, DEL, C1) would garble both.
+bool IsControl(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
 }  // namespace
 
 const char16_t kUsage[] =
     u"Usage:\r\n"
     u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)\r\n"
     u"  corvane delete drive|folder|file LINK          remove a link now\r\n"
-    u"  corvane add drive X: TARGET       map X: onto TARGET now and again at every boot\r\n"
+    u"  corvane add drive X: TARGET [--label NAME]\r\n"
+    u"                                    map X: onto TARGET now and again at every boot;\r\n"
+    u"                                    NAME (up to 32 characters) is what Explorer calls X:\r\n"
     u"  corvane remove drive X:           forget a stored mapping and remove it now\r\n"
     u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
     u"  corvane restore                   map the stored drives again now\r\n"
@@ -107,11 +117,26 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
   // A target goes with every create; a delete needs none.
   const bool needsTarget = command.verb == Verb::Create || command.verb == Verb::Add;
   const std::size_t expected = needsTarget ? 4 : 3;
-  if (count != expected) {
-    return Refuse(problem, verb + (needsTarget ? u" needs a link and a target" : u" needs a link"));
+  // add drive X: TARGET --label NAME, and nowhere else.
+  const bool labelled =
+      command.verb == Verb::Add && count == expected + 2 && Is(arguments[expected], u"--label");
+  if (count != expected && !labelled) {
+    return Refuse(problem,
+                  verb + (needsTarget ? u" needs a link and a target" : u" needs a link") +
+                      (command.verb == Verb::Add ? u", and may end with --label NAME" : u""));
   }
   command.link = arguments[2];
   if (needsTarget) command.target = arguments[3];
+  if (labelled) {
+    command.label = arguments[expected + 1];
+    if (command.label.empty() || command.label.size() > kLongestLabel ||
+        std::ranges::any_of(command.label, IsControl)) {
+      // Not echoed: it may hold the control characters refused.
+      return Refuse(problem,
+                    u"a drive label is 1 to 32 characters, none of them a control "
+                    u"character");
+    }
+  }
   if (command.kind == u"Drive" && !IsDriveName(command.link)) {
     return Refuse(problem, u"a drive link is a letter and a colon, such as X:, not " + command.link);
   }

@@ -14,13 +14,18 @@ struct Command {
   std::u16string kind;  // "Drive", "Folder" or "File", as the service spells them
   std::u16string link;
   std::u16string target;
-  bool json = false;  // list and show: one JSON document on standard output
+  std::u16string label;  // add drive: the name Explorer shows for the letter; empty for none
+  bool json = false;     // list and show: one JSON document on standard output
 };
 
 // Reads the arguments after the program name. Words are matched without regard to case. A
 // command line that asks for nothing valid gives none, with `problem` saying what is wrong.
 std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
                                       std::u16string& problem);
+
+// The longest drive label taken, in UTF-16 units: what an NTFS volume label may hold, so that a
+// mapped folder's name is as long as a disk's may be in Explorer.
+inline constexpr std::size_t kLongestLabel = 32;
 
 // Whether `text` is a drive letter and a colon, "X:".
 bool IsDriveName(const std::u16string& text);

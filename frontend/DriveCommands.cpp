@@ -9,6 +9,7 @@
 #include "frontend/DriveLetter.h"
 #include "frontend/Messages.h"
 #include "frontend/StoredList.h"
+#include "platform/UniqueHandle.h"
 
 namespace frontend {
 namespace {
@@ -82,12 +83,58 @@ bool IsStoredDrive(const CHardLink& record, std::u16string_view letter) {
   return record.kind == LinkKind::Drive && SameText(record.link, letter);
 }
 
+// Explorer's own place for a letter's name and icon, per letter ("X"), for every user.
+constexpr char16_t kDriveIcons[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons\\";
+constexpr char16_t kDefaultLabel[] = u"\\DefaultLabel";
+
+std::u16string LetterKey(std::u16string_view letter) {
+  return kDriveIcons + std::u16string(letter.substr(0, 1));
+}
+
+bool IsEmptyKey(const std::u16string& path) {
+  win::UniqueKey key;
+  if (win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, path.c_str(), 0, win::KEY_QUERY_VALUE,
+                         key.Put()) != 0) {
+    return false;
+  }
+  win::DWORD subKeys = 1;
+  win::DWORD values = 1;
+  return win::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr) == 0 &&
+         subKeys == 0 && values == 0;
+}
+
 }  // namespace
 
 void TellShell(std::u16string_view letter, bool added) {
   const std::u16string root = std::u16string(letter) + u"\\";
   win::SHChangeNotify(added ? win::SHCNE_DRIVEADD : win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW,
                       root.c_str(), nullptr);
+}
+
+win::DWORD WriteDriveLabel(std::u16string_view letter, const std::u16string& label) {
+  win::UniqueKey key;
+  win::LSTATUS status = win::RegCreateKeyExW(
+      win::HKEY_LOCAL_MACHINE, (LetterKey(letter) + kDefaultLabel).c_str(), 0, nullptr,
+      win::REG_OPTION_NON_VOLATILE, win::KEY_SET_VALUE, nullptr, key.Put(), nullptr);
+  if (status == 0) {
+    status = win::RegSetValueExW(key.Get(), nullptr, 0, win::REG_SZ,
+                                 reinterpret_cast<const win::BYTE*>(label.c_str()),
+                                 static_cast<win::DWORD>((label.size() + 1) * sizeof(char16_t)));
+  }
+  return static_cast<win::DWORD>(status);
+}
+
+win::DWORD RemoveDriveLabel(std::u16string_view letter) {
+  const std::u16string letterKey = LetterKey(letter);
+  const win::LSTATUS status =
+      win::RegDeleteKeyW(win::HKEY_LOCAL_MACHINE, (letterKey + kDefaultLabel).c_str());
+  if (status == win::ERROR_FILE_NOT_FOUND) return 0;
+  if (status != 0) return static_cast<win::DWORD>(status);
+  // An empty key for the letter changes nothing Explorer shows; it goes only to leave no trace.
+  if (IsEmptyKey(letterKey)) win::RegDeleteKeyW(win::HKEY_LOCAL_MACHINE, letterKey.c_str());
+  return 0;
 }
 
 win::DWORD CreateDrive(const Command& command) {
@@ -161,20 +208,39 @@ win::DWORD AddDrive(const Command& command) {
   if (now.Defined() && !now.MappedOnto(target)) return RefuseLetterInUse(now);
   const bool mapping = !now.Defined();
   if (mapping && (error = MapNow(command.link, target)) != 0) return error;
-  if (stored == links.records.end()) {
+  const bool fresh = stored == links.records.end();
+  // Without --label a label stored before stays as it is.
+  const std::u16string* storedLabel = links.LabelOf(command.link);
+  const bool relabel =
+      !command.label.empty() && (storedLabel == nullptr || *storedLabel != command.label);
+  if (relabel) links.SetLabel(command.link, command.label);
+  if (fresh) {
     CHardLink record;
     record.action = LinkAction::Create;
     record.kind = LinkKind::Drive;
     record.link = command.link;
     record.target = target;
     links.records.push_back(record);
-    if ((error = ReplaceStoredList(path, links)) != 0) {
-      if (mapping) TellShell(command.link, true);
-      WriteError(command.link + u" is mapped now, but it will not come back after a restart:\r\n");
-      return ListProblem(path, error, true);
-    }
+  }
+  if ((fresh || relabel) && (error = ReplaceStoredList(path, links)) != 0) {
+    if (mapping) TellShell(command.link, true);
+    WriteError(fresh ? command.link +
+                           u" is mapped now, but it will not come back after a restart:\r\n"
+                     : command.link + u" keeps its label, as the list could not be changed:\r\n");
+    return ListProblem(path, error, true);
+  }
+  // Written again each time, so that a label taken off elsewhere comes back with the next add.
+  if (!command.label.empty() && (error = WriteDriveLabel(command.link, command.label)) != 0) {
+    if (mapping) TellShell(command.link, true);
+    WriteError(command.link + u" is mapped onto " + target +
+               u", now and at every boot, but its label could not be set:\r\n" +
+               OutcomeText(error) + u"\r\n");
+    return error;
   }
   WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
+  if (!command.label.empty()) {
+    WriteOutput(u"Explorer calls " + command.link + u" \"" + command.label + u"\".\r\n");
+  }
   TellMapped(command.link, mapping);
   return 0;
 }
@@ -217,9 +283,19 @@ win::DWORD RemoveDrive(const Command& command) {
   }
   if (wasMapped) TellShell(command.link, false);
   std::erase_if(links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
+  // Only a label corvane stored is taken off: one set by hand for the letter is the user's.
+  const bool labelled = links.LabelOf(command.link) != nullptr;
+  links.RemoveLabel(command.link);
   if ((error = ReplaceStoredList(path, links)) != 0) {
     if (wasMapped) WriteError(command.link + u" is no longer mapped, but it is still stored:\r\n");
     return ListProblem(path, error, true);
+  }
+  // The mapping and the record are gone; a label left behind names no drive of corvane's, so
+  // failing to take it off is told but does not fail the remove.
+  if (labelled && (error = RemoveDriveLabel(command.link)) != 0) {
+    WriteError(u"The label of " + command.link +
+               u" could not be taken off; Explorer may still show it for the letter.\r\n" +
+               OutcomeText(error) + u"\r\n");
   }
   if (wasMapped) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "engine/HardLink.h"
 #include "frontend/Arguments.h"
@@ -21,6 +22,13 @@ win::DWORD RestoreDrives();
 // user's desktop; corvane runs on that desktop and tells its shell. Queued, never flushed, so
 // that a shell that does not answer holds nothing up.
 void TellShell(std::u16string_view letter, bool added);
+
+// The name Explorer shows for a letter ("X:"), kept for the machine under HKEY_LOCAL_MACHINE
+// (administrators only). Writing replaces the label there; removing takes off the label's key and
+// the letter's own key only once that is empty, so that a user's own icon for it stays. 0 or the
+// registry's code; removing a label that is not there is 0.
+win::DWORD WriteDriveLabel(std::u16string_view letter, const std::u16string& label);
+win::DWORD RemoveDriveLabel(std::u16string_view letter);
 
 // Whether a stored drive mapping is in force now: "mapped now", "not mapped now", or what the
 // letter is mapped onto instead.

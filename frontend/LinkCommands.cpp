@@ -96,7 +96,12 @@ win::DWORD List(bool json) {
     const bool create = record.action != LinkAction::Delete;
     text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +
             u" -> " + record.target;
-    if (create && record.kind == LinkKind::Drive) text += u"  (" + DriveState(record) + u")";
+    if (create && record.kind == LinkKind::Drive) {
+      text += u"  (" + DriveState(record) + u")";
+      if (const std::u16string* label = links.LabelOf(record.link)) {
+        text += u"  label \"" + *label + u"\"";
+      }
+    }
     text += u"\r\n";
   }
   WriteOutput(text);

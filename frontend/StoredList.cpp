@@ -75,9 +75,11 @@ win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
 
 win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
   links.records.clear();
+  links.labels.clear();
   for (win::DWORD attempt = 0;; ++attempt) {
     LoadedLinkList loaded;
-    switch (LoadLinkList(path, loaded)) {
+    // The labels are read too: a list whose labels cannot be read is never written over.
+    switch (LoadLinkList(path, loaded, AfterRecords::labels)) {
       case LoadOutcome::loaded:
         links = std::move(loaded.links);
         return 0;

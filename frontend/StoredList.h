@@ -13,9 +13,10 @@ namespace frontend {
 inline constexpr win::DWORD kBusyRetries = 50;
 inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
 
-// Reads the list at `path`. 0, with no records when there is no such file; ERROR_INVALID_DATA
-// when the file does not hold a list (it must then be left alone); any other code when it cannot
-// be opened, ERROR_SHARING_VIOLATION once it stayed busy.
+// Reads the list at `path`, its drive labels included. 0, with no records when there is no such
+// file; ERROR_INVALID_DATA when the file does not hold a list or its label trailer is damaged (it
+// must then be left alone); any other code when it cannot be opened, ERROR_SHARING_VIOLATION once
+// it stayed busy.
 win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links);
 
 // How many names a writer tries for its new file ("Corvane.dat.1.new", ...).

@@ -681,6 +681,10 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LSTATUS RegCloseKey(HKEY key);
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD* reserved,
                       LPWSTR className, DWORD* classSize, FILETIME* lastWriteTime);
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, DWORD* classSize, DWORD* reserved,
+                         DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* maxClassLength,
+                         DWORD* values, DWORD* maxValueNameLength, DWORD* maxValueLength,
+                         DWORD* securityDescriptorSize, FILETIME* lastWriteTime);
 
 // advapi32: service control manager.
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);

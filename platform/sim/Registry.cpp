@@ -1,5 +1,6 @@
 #include "platform/sim/Registry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/sim/MachineState.h"
@@ -300,6 +301,41 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
     if (className != nullptr && *classSize > 0) className[0] = u'\0';
     *classSize = 0;
   }
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
+  return ERROR_SUCCESS;
+}
+
+// The counts and longest lengths (characters without the NUL for names, bytes for data); no key
+// here has a class name or a security descriptor of its own.
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, DWORD* classSize, DWORD*, DWORD* subKeys,
+                         DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values,
+                         DWORD* maxValueNameLength, DWORD* maxValueLength,
+                         DWORD* securityDescriptorSize, FILETIME* lastWriteTime) {
+  if (auto code = sim::Intercept("RegQueryInfoKeyW")) return static_cast<LSTATUS>(*code);
+  sim::Guard guard(sim::Lock());
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
+  auto open = sim::Resolve(key);
+  if (!open.key) return static_cast<LSTATUS>(open.status);
+  if ((open.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  DWORD longestKey = 0;
+  for (const auto& [name, child] : open.key->subkeys) {
+    longestKey = std::max(longestKey, static_cast<DWORD>(child->name.size()));
+  }
+  DWORD longestName = 0;
+  DWORD longestData = 0;
+  for (const auto& [name, value] : open.key->values) {
+    longestName = std::max(longestName, static_cast<DWORD>(value.name.size()));
+    longestData = std::max(longestData, static_cast<DWORD>(value.data.size()));
+  }
+  if (className != nullptr && classSize != nullptr && *classSize > 0) className[0] = u'\0';
+  if (classSize != nullptr) *classSize = 0;
+  if (subKeys != nullptr) *subKeys = static_cast<DWORD>(open.key->subkeys.size());
+  if (maxSubKeyLength != nullptr) *maxSubKeyLength = longestKey;
+  if (maxClassLength != nullptr) *maxClassLength = 0;
+  if (values != nullptr) *values = static_cast<DWORD>(open.key->values.size());
+  if (maxValueNameLength != nullptr) *maxValueNameLength = longestName;
+  if (maxValueLength != nullptr) *maxValueLength = longestData;
+  if (securityDescriptorSize != nullptr) *securityDescriptorSize = 0;
   if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
   return ERROR_SUCCESS;
 }

@@ -106,6 +106,15 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
   return ::RegEnumKeyExW(K(key), index, W(name), D(nameSize), D(reserved), W(className),
                          D(classSize), reinterpret_cast<::PFILETIME>(lastWriteTime));
 }
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, DWORD* classSize, DWORD* reserved,
+                         DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* maxClassLength,
+                         DWORD* values, DWORD* maxValueNameLength, DWORD* maxValueLength,
+                         DWORD* securityDescriptorSize, FILETIME* lastWriteTime) {
+  return ::RegQueryInfoKeyW(K(key), W(className), D(classSize), D(reserved), D(subKeys),
+                            D(maxSubKeyLength), D(maxClassLength), D(values), D(maxValueNameLength),
+                            D(maxValueLength), D(securityDescriptorSize),
+                            reinterpret_cast<::PFILETIME>(lastWriteTime));
+}
 
 // Service control manager.
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {

@@ -220,6 +220,28 @@ TEST_F(RegistryContractTest, SubkeysEnumerateInOrderThenNoMoreItems) {
   EXPECT_EQ(win::GetLastError(), 0xdeadbeefu);
 }
 
+// A key is empty when it has neither subkeys nor values, the default value included.
+TEST_F(RegistryContractTest, InfoCountsSubkeysAndValues) {
+  win::UniqueKey key = Create(kKey);
+  win::DWORD subKeys = 0xdeadbeef;
+  win::DWORD values = 0xdeadbeef;
+  const auto query = [&] {
+    return win::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                 &values, nullptr, nullptr, nullptr, nullptr);
+  };
+  EXPECT_EQ(query(), 0);
+  EXPECT_EQ(subKeys, 0u);
+  EXPECT_EQ(values, 0u);
+  Create(u"Software\\CorvaneContract\\Values\\Child");
+  ASSERT_EQ(win::RegSetValueExW(key.Get(), nullptr, 0, win::REG_SZ,
+                                reinterpret_cast<const win::BYTE*>(kText), kTextBytes),
+            0);
+  SetText(key.Get());
+  EXPECT_EQ(query(), 0);
+  EXPECT_EQ(subKeys, 1u);
+  EXPECT_EQ(values, 2u);
+}
+
 struct NameRoom {
   win::DWORD size;
   win::LSTATUS status;

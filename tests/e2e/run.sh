@@ -444,6 +444,29 @@ run_corvane list
 expect "V: in the list" "" "$(grep 'V:' <<<"$front_output")"
 finish
 
+# A label is Explorer's name for the letter, under HKLM; the list keeps it in a trailer that the
+# boot pass reads past.
+icons='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\DriveIcons'
+begin frontend-label-survives-a-reboot-and-goes-with-remove
+run_corvane add drive t: data --label 'My Data'
+expect "add status" 0 "$front_status"
+expect "label" 'My Data' "$(reg_default "$icons\\T\\DefaultLabel")"
+run_corvane add drive s: data --label Other
+reboot_prefix
+expect "boot exit code" 0 "$boot_exit_code"
+expect "T: after the reboot" '\??\C:\e2e\data' "$(probe dosdevice T:)"
+run_corvane list
+expect "list line" 'Create Drive T: -> C:\e2e\data  (mapped now)  label "My Data"' "$(grep 'T:' <<<"$front_output")"
+wine reg add "$icons\\T\\DefaultIcon" /ve /d 'C:\e2e\t.ico' /f >/dev/null 2>&1
+run_corvane remove drive T:
+expect "remove status" 0 "$front_status"
+expect "DefaultLabel after remove" absent "$(reg_key "$icons\\T\\DefaultLabel")"
+expect "DefaultIcon after remove" 'C:\e2e\t.ico' "$(reg_default "$icons\\T\\DefaultIcon")"
+run_corvane remove drive S:
+expect "S key after remove" absent "$(reg_key "$icons\\S")"
+wine reg delete "$icons\\T" /f >/dev/null 2>&1
+finish
+
 begin frontend-writes-utf8-to-a-pipe
 mkdir -p "$drive_c/e2e/Ünï日本"
 run_corvane create drive u: 'Ünï日本'

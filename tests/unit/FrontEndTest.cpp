@@ -59,7 +59,8 @@ TEST_P(ParseArguments, ReadsTheCommandOrRefusesIt) {
   }
   const char16_t* verbs[] = {u"help", u"create", u"delete", u"add", u"remove", u"list", u"restore"};
   EXPECT_EQ(std::u16string(verbs[static_cast<int>(command->verb)]) + u" " + command->kind + u" " +
-                command->link + u" " + command->target,
+                command->link + u" " + command->target +
+                (command->label.empty() ? u"" : u" [" + command->label + u"]"),
             GetParam().parsed);
 }
 
@@ -82,7 +83,23 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"AddFolder", {u"add", u"folder", u"a", u"b"}, u""},
         ParseCase{"NoDriveLetter", {u"create", u"drive", u"XY:", u"D:\\"}, u""},
         ParseCase{"ListWithArgument", {u"list", u"all"}, u""},
-        ParseCase{"KindMissing", {u"remove"}, u""}),
+        ParseCase{"KindMissing", {u"remove"}, u""},
+        ParseCase{"AddWithLabel",
+                  {u"add", u"drive", u"q:", u"data", u"--LABEL", u"My Data"},
+                  u"add Drive Q: data [My Data]"},
+        ParseCase{"LabelOf32",
+                  {u"add", u"drive", u"q:", u"d", u"--label", std::u16string(32, u'L')},
+                  u"add Drive Q: d [" + std::u16string(32, u'L') + u"]"},
+        ParseCase{"LabelOf33",
+                  {u"add", u"drive", u"q:", u"d", u"--label", std::u16string(33, u'L')},
+                  u""},
+        ParseCase{"LabelEmpty", {u"add", u"drive", u"q:", u"d", u"--label", u""}, u""},
+        ParseCase{"LabelWithTab", {u"add", u"drive", u"q:", u"d", u"--label", u"a\tb"}, u""},
+        ParseCase{"LabelWithC1", {u"add", u"drive", u"q:", u"d", u"--label", u"a\u0085"}, u""},
+        ParseCase{"LabelWithDel", {u"add", u"drive", u"q:", u"d", u"--label", u"a\u007F"}, u""},
+        ParseCase{"LabelWithoutName", {u"add", u"drive", u"q:", u"d", u"--label"}, u""},
+        ParseCase{"LabelBeforeTarget", {u"add", u"drive", u"q:", u"--label", u"x", u"d"}, u""},
+        ParseCase{"LabelOnCreate", {u"create", u"drive", u"q:", u"d", u"--label", u"x"}, u""}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // The service installed as an administrator installs it, and the front end beside it.
@@ -396,6 +413,70 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_NE(shown.find("Q: is no longer stored and no longer mapped.\r\n"), std::string::npos);
   EXPECT_NE(shown.find("S: is no longer stored; it was not mapped.\r\n"), std::string::npos);
   EXPECT_NE(shown.find("T: was not stored.\r\n"), std::string::npos);
+}
+
+constexpr char16_t kDriveIcons[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+
+// A label is Explorer's name for the letter: set and changed by add, kept by an add without one,
+// stored in the list, and taken off by remove, which leaves the user's own icon for the letter.
+TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
+  const auto label = [this](const char16_t* letter) {
+    return machine.RegistryTree(win::HKEY_LOCAL_MACHINE,
+                                std::u16string(kDriveIcons) + u"\\" + letter);
+  };
+  const auto storedLabels = [] {
+    LoadedLinkList list;
+    EXPECT_EQ(LoadLinkList(kList, list, AfterRecords::labels), LoadOutcome::loaded);
+    return list.links.labels;
+  };
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data", u"--label", u"Data"}), 0u);
+  EXPECT_EQ(label(u"Q"),
+            (std::vector<std::string>{"", "DefaultLabel", "DefaultLabel [] = REG_SZ \"Data\""}));
+  EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Data"}}));
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data", u"--label", u"Music"}), 0u);
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
+  EXPECT_EQ(label(u"Q").back(), "DefaultLabel [] = REG_SZ \"Music\"");
+  EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Music"}}));
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_NE(machine.StandardOutput().find(
+                "Create Drive Q: -> C:\\work\\data  (mapped now)  label \"Music\"\r\n"),
+            std::string::npos)
+      << machine.StandardOutput();
+
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE,
+                            std::u16string(kDriveIcons) + u"\\Q\\DefaultIcon", u"",
+                            u"C:\\icons\\q.ico");
+  EXPECT_EQ(Run({u"add", u"drive", u"R:", u"C:\\work", u"--label", u"Work"}), 0u);
+  EXPECT_EQ(Run({u"add", u"drive", u"U:", u"C:\\work", u"--label", u"Kept"}), 0u);
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(Run({u"remove", u"drive", u"R:"}), 0u);
+  // The mapping and the record are gone all the same when the label cannot be taken off.
+  machine.FailNext("RegDeleteKeyW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"remove", u"drive", u"U:"}), 0u);
+  EXPECT_NE(machine.ConsoleText().find("The label of U: could not be taken off"),
+            std::string::npos);
+  EXPECT_EQ(label(u"U").back(), "DefaultLabel [] = REG_SZ \"Kept\"");
+  EXPECT_EQ(label(u"Q"), (std::vector<std::string>{
+                             "", "DefaultIcon", "DefaultIcon [] = REG_SZ \"C:\\icons\\q.ico\""}));
+  EXPECT_TRUE(label(u"R").empty());
+  EXPECT_EQ(machine.FileContent(kList), std::string(2, '\0'));  // no trailer without a label
+
+  // A label that cannot be set fails the add; the mapping and the record stay.
+  machine.FailNext("RegCreateKeyExW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"add", u"drive", u"S:", u"data", u"--label", u"S"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,S:,C:\\work\\data"});
+  EXPECT_FALSE(machine.DosDevice(u"S:").empty());
+  EXPECT_NE(machine.ConsoleText().find("S: is mapped onto C:\\work\\data, now and at every boot, "
+                                       "but its label could not be set:"),
+            std::string::npos);
+  // Stored but never set: nothing to take off, and nothing to tell.
+  EXPECT_EQ(Run({u"remove", u"drive", u"S:"}), 0u);
+  EXPECT_EQ(machine.ConsoleText().find("The label of S:"), std::string::npos);
+  machine.SetAdministrator(false);
+  EXPECT_EQ(Run({u"add", u"drive", u"T:", u"data", u"--label", u"T"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(label(u"T").empty());
 }
 
 // Each change of a letter is told to the shell of the user's desktop, queued and not waited for.

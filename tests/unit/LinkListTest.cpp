@@ -1,4 +1,5 @@
 // The link list file: where it is, how it is opened, and every way a file can be malformed.
+#include "frontend/StoredList.h"
 #include "tests/unit/ListBytes.h"
 
 namespace corvane_test {
@@ -138,6 +139,62 @@ TEST_F(LinkListTest, LoadedListKeepsTheFileOpenForReadersOnly) {
   EXPECT_EQ(machine.OpenHandles(), 0u);
   EXPECT_EQ(machine.FileContent(u"C:\\list.dat"), kWorkedExample) << "the service never writes";
 }
+
+// The trailer is written only when there is a label, after the records that older programs read.
+TEST_F(LinkListTest, LabelsAreWrittenAsATrailerOnlyWhenThereIsOne) {
+  HardLinkArray array;
+  array.records.push_back(Record(1, 0, u"X:", u"D:\\Data"));
+  array.SetLabel(u"X:", u"Old");
+  array.SetLabel(u"x:", u"Data");  // the same letter: its label changes
+  EXPECT_EQ(StoreList(machine, array), kWorkedExample + kLabelTrailer);
+  EXPECT_EQ(*array.LabelOf(u"x:"), u"Data");
+  array.RemoveLabel(u"x:");
+  EXPECT_EQ(array.LabelOf(u"X:"), nullptr);
+  EXPECT_EQ(StoreList(machine, array), kWorkedExample);
+}
+
+struct TrailerCase {
+  const char* name;
+  std::string after;    // the bytes after the worked example's record
+  win::DWORD frontEnd;  // what the front end's reader says
+  std::size_t labels;
+};
+
+class Trailers : public LinkListTest, public ::testing::WithParamInterface<TrailerCase> {};
+
+// The front end reads the labels and never takes a damaged trailer for none; every other reader
+// (the boot pass's) loads the records whatever follows them.
+TEST_P(Trailers, FrontEndReadsLabelsOthersSkipThem) {
+  machine.PutFile(u"C:\\list.dat", kWorkedExample + GetParam().after);
+  HardLinkArray links;
+  EXPECT_EQ(frontend::ReadStoredList(u"C:\\list.dat", links), GetParam().frontEnd);
+  EXPECT_EQ(links.labels.size(), GetParam().labels);
+  if (GetParam().labels == 1) {
+    EXPECT_EQ(*links.LabelOf(u"X:"), u"Data");
+  }
+  LoadedLinkList list;
+  EXPECT_EQ(LoadLinkList(u"C:\\list.dat", list), LoadOutcome::loaded);
+  EXPECT_EQ(list.links.records.size(), 1u);
+  EXPECT_TRUE(list.links.labels.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tails, Trailers,
+    ::testing::Values(
+        TrailerCase{"None", "", 0, 0}, TrailerCase{"Garbage", std::string(20, 'Z'), 0, 0},
+        TrailerCase{"ShorterThanTheMarker", "DriveLabel", 0, 0},
+        TrailerCase{"Labels", kLabelTrailer, 0, 1},
+        TrailerCase{"BytesAfterTheLabels", kLabelTrailer + "zz", 0, 1},
+        TrailerCase{"MarkerOnly", "DriveLabels", win::ERROR_INVALID_DATA, 0},
+        TrailerCase{"Cut", kLabelTrailer.substr(0, kLabelTrailer.size() - 1),
+                    win::ERROR_INVALID_DATA, 0},
+        TrailerCase{"CountPromisesMore",
+                    "DriveLabels" + Bytes({2, 0}) + StringBytes(u"X:") + StringBytes(u"Data"),
+                    win::ERROR_INVALID_DATA, 0},
+        TrailerCase{"NotALetter",
+                    "DriveLabels" + Bytes({1, 0}) + StringBytes(u"XY") + StringBytes(u"Data"),
+                    win::ERROR_INVALID_DATA, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // Without its own path the program has no list: a path cut off inside a directory name, or none
 // at all, would name another directory (here C:\).

@@ -33,6 +33,15 @@ inline const std::string kWorkedExample =
            0xFF, 0x02, 0x58, 0x00, 0x3A, 0x00, 0xFF, 0xFE, 0xFF, 0x07, 0x44, 0x00,
            0x3A, 0x00, 0x5C, 0x00, 0x44, 0x00, 0x61, 0x00, 0x74, 0x00, 0x61, 0x00});
 
+// A string in the form a writer gives it: Unicode, with a one-byte length.
+inline std::string StringBytes(std::u16string_view text) {
+  return Bytes({0xFF, 0xFE, 0xFF, static_cast<int>(text.size())}) + Utf16Bytes(text);
+}
+
+// The label trailer a writer puts after the worked example's record once X: is labelled "Data".
+inline const std::string kLabelTrailer =
+    "DriveLabels" + Bytes({1, 0}) + StringBytes(u"X:") + StringBytes(u"Data");
+
 inline CHardLink Record(std::int32_t action, std::int32_t kind, std::u16string link,
                         std::u16string target) {
   CHardLink record;

@@ -72,6 +72,18 @@ TEST_F(RestorePass, AFailingRecordDoesNotStopThePassButGivesItsCode) {
   EXPECT_EQ(machine.Events().front().type, win::EVENTLOG_ERROR_TYPE);
 }
 
+// The boot pass needs no labels and reads nothing after the records: a trailer, even a damaged
+// one, and bytes an older writer might have left there do not stop it.
+TEST_F(RestorePass, WhatFollowsTheRecordsIsNotRead) {
+  for (const std::string& after :
+       {kLabelTrailer, std::string("DriveLabels\xFF"), std::string(9, '\x5A')}) {
+    machine.PutFile(kListPath, kWorkedExample + after);
+    EXPECT_EQ(StartService().exitCode, 0u);
+    EXPECT_EQ(machine.DosDevice(u"X:"), std::vector<std::u16string>{u"\\??\\D:\\Data"});
+    ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\X:", nullptr));
+  }
+}
+
 // The service defines in the global set, where a second definition would stack on the first.
 TEST_F(RestorePass, RestoringTwiceLeavesOneDefinition) {
   machine.PutFile(kListPath, kWorkedExample);
