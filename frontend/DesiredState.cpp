@@ -318,18 +318,20 @@ win::DWORD FindConflict(const std::vector<DesiredLink>& links,
   const DesiredLink& is = links[second];
   const std::u16string pair = EntryText(numbers[second], is.line, is.column) + u" and " +
                               EntryText(numbers[first], was.line, was.column);
-  std::u16string what;
+  const std::u16string contradiction = u"The file contradicts itself: " + pair;
   if (was.kind != is.kind) {
-    what = u"make " + is.link + u" both a " + KindWord(was.kind) + u" and a " + KindWord(is.kind) +
-           u" link";
+    problem = contradiction + u" make " + is.link + u" both a " + KindWord(was.kind) + u" and a " +
+              KindWord(is.kind) + u" link.";
   } else if (CompareNoCase(was.target, is.target) != win::CSTR_EQUAL) {
-    what = u"lead " + is.link + u" onto two targets, " + was.target + u" and " + is.target;
+    problem = contradiction + u" lead " + is.link + u" onto two targets, " + was.target + u" and " +
+              is.target + u".";
   } else if (!was.label.empty() && !is.label.empty() && was.label != is.label) {
-    what = u"give " + is.link + u" two labels, \"" + was.label + u"\" and \"" + is.label + u"\"";
+    problem = contradiction + u" give " + is.link + u" two labels, \"" + was.label + u"\" and \"" +
+              is.label + u"\".";
   } else {
-    what = u"both make the " + KindWord(is.kind) + u" link " + is.link;
+    problem = u"The file names one link twice: " + pair + u" both make the " + KindWord(is.kind) +
+              u" link " + is.link + u".";
   }
-  problem = u"The file contradicts itself: " + pair + u" " + what + u".";
   return win::ERROR_INVALID_DATA;
 }
 
