@@ -74,12 +74,14 @@ class Checker : public nlohmann::json_sax<Json> {
   bool string(string_t&) override { return Value(); }
   bool binary(binary_t&) override { return Value(); }
   bool start_object(std::size_t) override {
-    names_.clear();
-    return Value() && Deeper();
+    if (!Value() || !Deeper()) return false;
+    if (depth_ == 2) names_.clear();  // an entry's own members, not those of a value in it
+    return true;
   }
   bool key(string_t& name) override {
     if (depth_ != 2 || !inArray_) return true;
     if (std::find(names_.begin(), names_.end(), name) != names_.end()) {
+      repeated = true;
       twice = name;
       return false;
     }
@@ -107,7 +109,8 @@ class Checker : public nlohmann::json_sax<Json> {
   bool tooDeep = false;
   std::size_t faultAt = kNowhere;
   std::u16string fault;
-  std::string twice;  // a member named twice in entry number `entries`
+  bool repeated = false;  // entry number `entries` names the member `twice` twice
+  std::string twice;
   std::size_t entries = 0;
 
  private:
@@ -343,7 +346,7 @@ win::DWORD Parse(std::string_view text, std::vector<DesiredLink>& out, std::u16s
       const Place place = PlaceOf(text, layout.tooDeep);
       problem = u"The file nests values more than " + DecimalText(kDeepestDesiredState) +
                 u" levels deep at " + PlaceText(place.line, place.column) + u".";
-    } else if (!checker.twice.empty() && checker.entries <= layout.elements.size()) {
+    } else if (checker.repeated && checker.entries <= layout.elements.size()) {
       const Place place = PlaceOf(text, layout.elements[checker.entries - 1]);
       problem = u"Entry " + DecimalText(static_cast<long long>(checker.entries)) +
                 u" of the file, at " + PlaceText(place.line, place.column) + u", names \"" +
