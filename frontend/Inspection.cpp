@@ -73,11 +73,10 @@ win::DWORD InspectFile(const std::u16string& path, Inspection& found) {
   return 0;
 }
 
-std::u16string JsonArray(const std::vector<std::u16string>& items) {
-  std::u16string json = u"[";
-  for (std::size_t i = 0; i < items.size(); ++i)
-    json += (i == 0 ? u"" : u", ") + JsonString(items[i]);
-  return json + u"]";
+nlohmann::ordered_json JsonArray(const std::vector<std::u16string>& items) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const std::u16string& item : items) json.push_back(JsonValue(item));
+  return json;
 }
 
 std::u16string Hex(std::uint64_t value, int digits) {
@@ -86,11 +85,6 @@ std::u16string Hex(std::uint64_t value, int digits) {
   for (int i = digits - 1; i >= 0; --i, value >>= 4)
     text[static_cast<std::size_t>(i)] = kHex[value & 0xF];
   return text;
-}
-
-std::u16string Unsigned(std::uint64_t value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
 }
 
 }  // namespace
@@ -144,25 +138,25 @@ std::u16string InspectionText(const Inspection& found) {
 }
 
 std::u16string InspectionJson(const Inspection& found) {
-  std::u16string json =
-      u"{\"path\": " + JsonString(found.path) + u", \"type\": " + JsonString(found.type);
-  if (!found.target.empty()) json += u", \"target\": " + JsonString(found.target);
+  nlohmann::ordered_json json = {{"path", JsonValue(found.path)}, {"type", JsonValue(found.type)}};
+  if (!found.target.empty()) json["target"] = JsonValue(found.target);
   if (found.type == u"Drive") {
-    json += u", \"driveKind\": " + JsonString(found.driveKind) + u", \"definitions\": " +
-            JsonArray(found.definitions) + u", \"global\": " + JsonArray(found.definitions) +
-            u", \"session\": " + JsonArray(found.sessionDefinitions);
+    json["driveKind"] = JsonValue(found.driveKind);
+    json["definitions"] = JsonArray(found.definitions);
+    json["global"] = JsonArray(found.definitions);
+    json["session"] = JsonArray(found.sessionDefinitions);
   }
   if (found.type == u"Junction" || found.type == u"SymbolicLink") {
-    json += u", \"printName\": " + JsonString(found.printName) + u", \"damaged\": " +
-            (found.damaged ? u"true" : u"false");
+    json["printName"] = JsonValue(found.printName);
+    json["damaged"] = found.damaged;
   }
-  if (found.reparseTag != 0) json += u", \"reparseTag\": " + DecimalText(found.reparseTag);
+  if (found.reparseTag != 0) json["reparseTag"] = found.reparseTag;
   if (found.type == u"File") {
-    json += u", \"linkCount\": " + DecimalText(found.linkCount) + u", \"volumeSerialNumber\": " +
-            DecimalText(found.volumeSerialNumber) + u", \"fileIndex\": " +
-            Unsigned(found.fileIndex);
+    json["linkCount"] = found.linkCount;
+    json["volumeSerialNumber"] = found.volumeSerialNumber;
+    json["fileIndex"] = found.fileIndex;
   }
-  return json + u"}\r\n";
+  return JsonText(json, -1);
 }
 
 }  // namespace frontend

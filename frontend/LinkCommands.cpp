@@ -37,23 +37,25 @@ std::u16string KindName(LinkKind kind) {
   return u"Kind " + DecimalText(static_cast<int>(kind));
 }
 
-// The list as one JSON array, a drive's state as whether it is mapped onto its target now.
+// The list as one JSON array, a drive's state as whether it is mapped onto its target now;
+// indented, since the text is also a desired-state file to keep and edit.
 std::u16string ListJson(const HardLinkArray& links) {
-  std::u16string json = u"[";
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const CHardLink& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     const std::u16string kind = KindName(record.kind);
-    json += (json.size() > 1 ? u",\r\n " : u"") + std::u16string(u"{\"action\": ") +
-            (create ? u"\"Create\"" : u"\"Delete\"") + u", \"kind\": " +
-            (kind.starts_with(u"Kind ") ? kind.substr(5) : JsonString(kind)) + u", \"link\": " +
-            JsonString(record.link) + u", \"target\": " + JsonString(record.target);
-    if (record.kind == LinkKind::Drive) {
-      json += u", \"mappedNow\": " +
-              std::u16string(DriveState(record) == u"mapped now" ? u"true" : u"false");
+    nlohmann::ordered_json entry = {{"action", create ? "Create" : "Delete"}};
+    if (kind.starts_with(u"Kind ")) {
+      entry["kind"] = static_cast<std::int32_t>(record.kind);
+    } else {
+      entry["kind"] = JsonValue(kind);
     }
-    json += u"}";
+    entry["link"] = JsonValue(record.link);
+    entry["target"] = JsonValue(record.target);
+    if (record.kind == LinkKind::Drive) entry["mappedNow"] = DriveState(record) == u"mapped now";
+    json.push_back(std::move(entry));
   }
-  return json + u"]\r\n";
+  return JsonText(json, 2);
 }
 
 }  // namespace

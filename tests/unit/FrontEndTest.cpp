@@ -7,14 +7,15 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <utility>
-#include <string>
 #include <vector>
 
-#include "frontend/Arguments.h"
 #include "engine/Junction.h"
 #include "engine/LinkList.h"
+#include "frontend/Arguments.h"
+#include "frontend/DesiredState.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/Json.h"
 #include "frontend/MachineLock.h"
@@ -526,9 +527,8 @@ TEST_F(FrontEnd, SessionWithItsOwnLetterIsTold) {
             std::string::npos);
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"show", u"--json", u"X:"}), 0u);
-  EXPECT_NE(machine.StandardOutput().find(
-                "\"global\": [\"\\\\??\\\\C:\\\\work\\\\data\"], "
-                "\"session\": [\"\\\\??\\\\UNC\\\\server\\\\share\"]}"),
+  EXPECT_NE(machine.StandardOutput().find("\"global\":[\"\\\\??\\\\C:\\\\work\\\\data\"],"
+                                          "\"session\":[\"\\\\??\\\\UNC\\\\server\\\\share\"]}"),
             std::string::npos)
       << machine.StandardOutput();
   // Only a folder mapping of the machine is taken off: never a volume's own letter.
@@ -960,7 +960,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ShowCase{"FolderMapping",
                  [] { win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\work\\data"); },
-                 {u"show", u"x:"}, 0,
+                 {u"show", u"x:"},
+                 0,
                  "X: is a folder mapping: C:\\work\\data\r\n"
                  "  in force:          \\??\\C:\\work\\data\r\n"},
         ShowCase{"MappingOverAVolume",
@@ -969,39 +970,56 @@ INSTANTIATE_TEST_SUITE_P(
                                          u"\\Device\\HarddiskVolume2");
                    win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\work");
                  },
-                 {u"show", u"X:"}, 0,
+                 {u"show", u"X:"},
+                 0,
                  "X: is a folder mapping: C:\\work\r\n"
                  "  in force:          \\??\\C:\\work\r\n"
                  "  hidden beneath it: \\Device\\HarddiskVolume2\r\n"},
         ShowCase{"NetworkDrive",
                  [] { win::DefineDosDeviceW(0, u"N:", u"\\\\server\\share"); },
-                 {u"show", u"N:"}, 0, "N: is a network drive: \\\\server\\share\r\n"},
-        ShowCase{"UndefinedLetter", [] {}, {u"show", u"Q:"}, win::ERROR_FILE_NOT_FOUND,
+                 {u"show", u"N:"},
+                 0,
+                 "N: is a network drive: \\\\server\\share\r\n"},
+        ShowCase{"UndefinedLetter",
+                 [] {},
+                 {u"show", u"Q:"},
+                 win::ERROR_FILE_NOT_FOUND,
                  "Q: is not defined.\r\nThe system cannot find the file specified. (code 2)\r\n"},
         ShowCase{"Junction",
                  [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
-                 {u"show", u"j"}, 0,
+                 {u"show", u"j"},
+                 0,
                  "C:\\work\\j is a junction to C:\\work\\data\r\n  print name: (none)\r\n"},
         ShowCase{"JunctionAsJson",
                  [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
-                 {u"show", u"--json", u"j"}, 0,
-                 "{\"path\": \"C:\\\\work\\\\j\", \"type\": \"Junction\", \"target\": "
-                 "\"C:\\\\work\\\\data\", \"printName\": \"\", \"damaged\": false}\r\n"},
+                 {u"show", u"--json", u"j"},
+                 0,
+                 "{\"path\":\"C:\\\\work\\\\j\",\"type\":\"Junction\",\"target\":"
+                 "\"C:\\\\work\\\\data\",\"printName\":\"\",\"damaged\":false}\r\n"},
         ShowCase{"DamagedRecord",
                  [] { PutReparseRecord(u"C:\\work\\s", DamagedSymbolicLinkRecord()); },
-                 {u"show", u"s"}, 0,
+                 {u"show", u"s"},
+                 0,
                  "C:\\work\\s is a symbolic link to \r\n  print name: (none)\r\n"
                  "  its record is damaged: a name lies outside it\r\n"},
         ShowCase{"Folder", [] {}, {u"show", u"data"}, 0, "C:\\work\\data is a folder\r\n"},
         ShowCase{"FileWithTwoNames",
                  [] { win::CreateHardLinkW(u"C:\\work\\b.txt", u"C:\\work\\a.txt", nullptr); },
-                 {u"show", u"b.txt"}, 0,
+                 {u"show", u"b.txt"},
+                 0,
                  "C:\\work\\b.txt is a file with 2 names; volume 1234ABCD, file index "},
-        ShowCase{"FileAsJson", [] {}, {u"show", u"a.txt", u"--json"}, 0,
-                 "{\"path\": \"C:\\\\work\\\\a.txt\", \"type\": \"File\", \"linkCount\": 1, "
-                 "\"volumeSerialNumber\": 305441741, \"fileIndex\": "},
-        ShowCase{"MissingPath", [] {}, {u"show", u"none\\x"}, win::ERROR_PATH_NOT_FOUND,
-                 "none\\x cannot be shown.\r\nThe system cannot find the path specified. (code 3)"}),
+        ShowCase{"FileAsJson",
+                 [] {},
+                 {u"show", u"a.txt", u"--json"},
+                 0,
+                 "{\"path\":\"C:\\\\work\\\\a.txt\",\"type\":\"File\",\"linkCount\":1,"
+                 "\"volumeSerialNumber\":305441741,\"fileIndex\":"},
+        ShowCase{
+            "MissingPath",
+            [] {},
+            {u"show", u"none\\x"},
+            win::ERROR_PATH_NOT_FOUND,
+            "none\\x cannot be shown.\r\nThe system cannot find the path specified. (code 3)"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct JsonCase {
@@ -1012,18 +1030,20 @@ struct JsonCase {
 class JsonStrings : public ::testing::TestWithParam<JsonCase> {};
 
 TEST_P(JsonStrings, EscapeWhatTheRfcRequires) {
-  EXPECT_EQ(frontend::JsonString(GetParam().text), GetParam().json);
+  EXPECT_EQ(frontend::JsonText(frontend::JsonValue(GetParam().text), -1),
+            GetParam().json + u"\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, JsonStrings,
-    ::testing::Values(JsonCase{u"C:\\a \"b\"", u"\"C:\\\\a \\\"b\\\"\""},
-                      JsonCase{u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
-                      JsonCase{std::u16string(u"\x01\x1f\x7f", 3), u"\"\\u0001\\u001f\x7f\""},
-                      JsonCase{u"Ünï日本\U0001F600", u"\"Ünï日本\U0001F600\""},
-                      JsonCase{std::u16string{u'a', char16_t(0xD83D), u'b'}, u"\"a\\ud83db\""},
-                      JsonCase{std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
-                               u"\"\\ude00\\ud83d\""}));
+    ::testing::Values(
+        JsonCase{u"C:\\a \"b\"", u"\"C:\\\\a \\\"b\\\"\""},
+        JsonCase{u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
+        JsonCase{std::u16string(u"\x01\x1f\x7f", 3), u"\"\\u0001\\u001f\x7f\""},
+        JsonCase{u"Ünï日本\U0001F600", u"\"Ünï日本\U0001F600\""},
+        JsonCase{std::u16string{u'a', char16_t(0xD83D), u'b'}, u"\"a\\ud83db\""},
+        JsonCase{std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, u"\"\\ude00\\ud83d\""},
+        JsonCase{std::u16string(u"\0\0abcd\\u0000", 12), u"\"\\u0000\\u0000abcd\\\\u0000\""}));
 
 TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
   HardLinkArray links;
@@ -1041,10 +1061,62 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list", u"--json"}), 0u);
   EXPECT_EQ(machine.StandardOutput(),
-            "[{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"Q:\", \"target\": "
-            "\"C:\\\\work\\\\data\", \"mappedNow\": true},\r\n"
-            " {\"action\": \"Delete\", \"kind\": \"File\", \"link\": \"C:\\\\l\\\"x\", \"target\": \"\"},\r\n"
-            " {\"action\": \"Create\", \"kind\": 17, \"link\": \"\", \"target\": \"\"}]\r\n");
+            "[\r\n"
+            "  {\r\n"
+            "    \"action\": \"Create\",\r\n"
+            "    \"kind\": \"Drive\",\r\n"
+            "    \"link\": \"Q:\",\r\n"
+            "    \"target\": \"C:\\\\work\\\\data\",\r\n"
+            "    \"mappedNow\": true\r\n"
+            "  },\r\n"
+            "  {\r\n"
+            "    \"action\": \"Delete\",\r\n"
+            "    \"kind\": \"File\",\r\n"
+            "    \"link\": \"C:\\\\l\\\"x\",\r\n"
+            "    \"target\": \"\"\r\n"
+            "  },\r\n"
+            "  {\r\n"
+            "    \"action\": \"Create\",\r\n"
+            "    \"kind\": 17,\r\n"
+            "    \"link\": \"\",\r\n"
+            "    \"target\": \"\"\r\n"
+            "  }\r\n"
+            "]\r\n");
+}
+
+// What `list --json` prints is a desired-state file: the Create records read back as they are.
+TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
+  HardLinkArray links;
+  links.records.resize(4);
+  links.records[0].action = LinkAction::Create;
+  links.records[0].link = u"Q:";
+  links.records[0].target = u"C:\\work\\Ünï日本\U0001F600";
+  links.records[1].action = LinkAction::Create;
+  links.records[1].kind = LinkKind::Folder;
+  links.records[1].link = u"C:\\work\\j \"1\"";
+  links.records[1].target = u"C:\\work\\data";
+  links.records[2].kind = LinkKind::File;  // a Delete record
+  links.records[2].link = u"C:\\work\\gone.txt";
+  links.records[3].action = LinkAction::Create;
+  links.records[3].kind = LinkKind::File;
+  links.records[3].link = u"\\\\server\\share\\b.txt";
+  links.records[3].target = u"\\\\server\\share\\a.txt";
+  PutList(links);
+  machine.SetStandardOutputIsConsole(false);
+  ASSERT_EQ(Run({u"list", u"--json"}), 0u);
+  std::vector<frontend::DesiredLink> read;
+  std::u16string problem;
+  ASSERT_EQ(frontend::ParseDesiredState(machine.StandardOutput(), read, problem), 0u)
+      << Narrow(problem);
+  ASSERT_EQ(read.size(), 3u);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    const CHardLink& record = links.records[i < 2 ? i : 3];
+    EXPECT_EQ(read[i].kind, record.kind);
+    EXPECT_EQ(read[i].link, record.link);
+    EXPECT_EQ(read[i].target, record.target);
+  }
+  EXPECT_EQ(read[1].line, 9u);
+  EXPECT_EQ(read[1].column, 3u);
 }
 
 // Paths of any characters print as they are: UTF-16 to a console, UTF-8 to a pipe.
