@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DeleteEntriesAreSkipped", R"([{"action": "delete", "kind": 7}])", 0, ""},
         ReadCase{"Malformed", "[\n  {\"action\": \"Create\",,}\n]", win::ERROR_INVALID_DATA,
                  "not valid JSON at line 2, column 23: syntax error"},
-        ReadCase{"InvalidUtf8", "[\n \"\xC3\x9C\xFF\"]", win::ERROR_INVALID_DATA,
+        ReadCase{"InvalidUtf8", "[\n \"\xC3\xA9\xFF\"]", win::ERROR_INVALID_DATA,
                  "not valid JSON at line 2, column 4: syntax error while parsing value - "
                  "invalid string: ill-formed UTF-8 byte."},
         ReadCase{"NotAnArray", " {\"a\": 1}", win::ERROR_INVALID_DATA,
@@ -166,6 +166,10 @@ TEST(ReadDesiredStateFile, ReadsTheFileOrGivesTheSystemsCode) {
   machine.PutFile(u"C:\\work\\big.json", Padded("[]", frontend::kLargestDesiredStateFile + 4096));
   EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\big.json", links, problem),
             win::ERROR_FILE_TOO_LARGE);
+  // A read that fails without a code is still a failure.
+  machine.FailNext("ReadFile", 0);
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem),
+            win::ERROR_READ_FAULT);
 }
 
 }  // namespace

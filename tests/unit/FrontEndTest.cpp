@@ -1040,10 +1040,21 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{u"C:\\a \"b\"", u"\"C:\\\\a \\\"b\\\"\""},
         JsonCase{u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
         JsonCase{std::u16string(u"\x01\x1f\x7f", 3), u"\"\\u0001\\u001f\x7f\""},
-        JsonCase{u"Ünï日本\U0001F600", u"\"Ünï日本\U0001F600\""},
+        JsonCase{u"Ünï日本\U0001F600\U00020BB7", u"\"Ünï日本\U0001F600\U00020BB7\""},
         JsonCase{std::u16string{u'a', char16_t(0xD83D), u'b'}, u"\"a\\ud83db\""},
         JsonCase{std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, u"\"\\ude00\\ud83d\""},
         JsonCase{std::u16string(u"\0\0abcd\\u0000", 12), u"\"\\u0000\\u0000abcd\\\\u0000\""}));
+
+// The strict reading refuses every byte sequence that is not UTF-8.
+TEST(Utf8, OnlyUtf8IsRead) {
+  std::u16string text;
+  EXPECT_TRUE(frontend::Utf16FromUtf8("a\xC3\xA9\xE6\x97\xA5\xF0\xA0\xAE\xB7", text));
+  EXPECT_EQ(text, u"aé日\U00020BB7");
+  for (const char* bytes : {"\xC3", "\xF0\xA0\xAE", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\x80", "\xC3\x28", "\xF8\x88\x80\x80\x80"}) {
+    EXPECT_FALSE(frontend::Utf16FromUtf8(bytes, text)) << bytes;
+  }
+}
 
 TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
   HardLinkArray links;
