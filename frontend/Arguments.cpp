@@ -48,7 +48,12 @@ const char16_t kUsage[] =
     u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
     u"  corvane restore                   map the stored drives again now\r\n"
     u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)\r\n"
-    u"  corvane list|show ... --json      the same as one JSON document, for scripts\r\n"
+    u"  corvane apply FILE [--prune] [--what-if]\r\n"
+    u"                                    make the machine match FILE (list --json's form): each\r\n"
+    u"                                    link made and stored, or nothing changed; --prune also\r\n"
+    u"                                    removes stored drives FILE lacks; --what-if only shows\r\n"
+    u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not\r\n"
+    u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts\r\n"
     u"  corvane --help                    show this text\r\n"
     u"Relative paths are taken from the current directory. The service CorvaneService does\r\n"
     u"the work, so run corvane from an elevated command prompt.\r\n";
@@ -87,6 +92,26 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
       command.link = rest.front();
       if (IsDriveName(command.link)) command.link[0] = static_cast<char16_t>(command.link[0] & ~0x20);
     }
+    return command;
+  }
+  if (Is(verb, u"apply") || Is(verb, u"test")) {
+    command.verb = Is(verb, u"apply") ? Verb::Apply : Verb::Test;
+    const bool apply = command.verb == Verb::Apply;
+    for (std::size_t i = 1; i < count; ++i) {
+      const std::u16string& word = arguments[i];
+      if (Is(word, u"--json")) {
+        command.json = true;
+      } else if (apply && Is(word, u"--prune")) {
+        command.prune = true;
+      } else if (apply && Is(word, u"--what-if")) {
+        command.whatIf = true;
+      } else if (command.link.empty() && !word.starts_with(u"--")) {
+        command.link = word;
+      } else {
+        return Refuse(problem, verb + u" does not take " + word);
+      }
+    }
+    if (command.link.empty()) return Refuse(problem, verb + u" needs a file");
     return command;
   }
   if (Is(verb, u"restore")) {

@@ -7,15 +7,17 @@
 
 namespace frontend {
 
-enum class Verb { Help, Create, Delete, Add, Remove, List, Restore, Show };
+enum class Verb { Help, Create, Delete, Add, Remove, List, Restore, Show, Apply, Test };
 
 struct Command {
   Verb verb = Verb::Help;
   std::u16string kind;  // "Drive", "Folder" or "File", as the service spells them
-  std::u16string link;
+  std::u16string link;  // apply and test: the file
   std::u16string target;
   std::u16string label;  // add drive: the name Explorer shows for the letter; empty for none
-  bool json = false;     // list and show: one JSON document on standard output
+  bool json = false;     // list, show, apply, test: one JSON document on standard output
+  bool prune = false;    // apply: stored drive mappings the file does not hold are removed
+  bool whatIf = false;   // apply: the plan is shown and nothing is changed
 };
 
 // Reads the arguments after the program name. Words are matched without regard to case. A

@@ -126,6 +126,26 @@ win::DWORD WriteDriveLabel(std::u16string_view letter, const std::u16string& lab
   return static_cast<win::DWORD>(status);
 }
 
+win::DWORD ReadDriveLabel(std::u16string_view letter, std::u16string& label) {
+  label.clear();
+  win::UniqueKey key;
+  win::LSTATUS status =
+      win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, (LetterKey(letter) + kDefaultLabel).c_str(), 0,
+                         win::KEY_QUERY_VALUE, key.Put());
+  win::DWORD type = 0;
+  win::DWORD size = 0;
+  if (status == 0) status = win::RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size);
+  if (status != 0) return static_cast<win::DWORD>(status);
+  if (type != win::REG_SZ) return win::ERROR_INVALID_DATA;
+  label.resize(size / sizeof(char16_t));
+  status = win::RegQueryValueExW(key.Get(), nullptr, nullptr, &type,
+                                 reinterpret_cast<win::BYTE*>(label.data()), &size);
+  if (status != 0) return static_cast<win::DWORD>(status);
+  label.resize(size / sizeof(char16_t));
+  while (!label.empty() && label.back() == u'\0') label.pop_back();
+  return 0;
+}
+
 win::DWORD RemoveDriveLabel(std::u16string_view letter) {
   const std::u16string letterKey = LetterKey(letter);
   const win::LSTATUS status =

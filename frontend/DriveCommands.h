@@ -29,6 +29,8 @@ void TellShell(std::u16string_view letter, bool added);
 // registry's code; removing a label that is not there is 0.
 win::DWORD WriteDriveLabel(std::u16string_view letter, const std::u16string& label);
 win::DWORD RemoveDriveLabel(std::u16string_view letter);
+// The label there now: 0, or the registry's code (ERROR_FILE_NOT_FOUND for none).
+win::DWORD ReadDriveLabel(std::u16string_view letter, std::u16string& label);
 
 // Whether a stored drive mapping is in force now: "mapped now", "not mapped now", or what the
 // letter is mapped onto instead.

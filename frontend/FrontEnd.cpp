@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "frontend/ApplyCommand.h"
 #include "frontend/Arguments.h"
 #include "frontend/Console.h"
 #include "frontend/DriveCommands.h"
@@ -36,6 +37,10 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
       return Show(*command);
     case Verb::Restore:
       return RestoreDrives();
+    case Verb::Apply:
+      return Apply(*command);
+    case Verb::Test:
+      return Test(*command);
   }
   return win::ERROR_INVALID_PARAMETER;
 }

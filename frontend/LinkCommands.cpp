@@ -52,7 +52,12 @@ std::u16string ListJson(const HardLinkArray& links) {
     }
     entry["link"] = JsonValue(record.link);
     entry["target"] = JsonValue(record.target);
-    if (record.kind == LinkKind::Drive) entry["mappedNow"] = DriveState(record) == u"mapped now";
+    if (record.kind == LinkKind::Drive) {
+      if (const std::u16string* label = links.LabelOf(record.link)) {
+        entry["label"] = JsonValue(*label);
+      }
+      entry["mappedNow"] = DriveState(record) == u"mapped now";
+    }
     json.push_back(std::move(entry));
   }
   return JsonText(json, 2);

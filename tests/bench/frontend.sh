@@ -15,8 +15,8 @@ for program in corvane.exe corvane_request_floor.exe corvane_request_bench.exe; 
   cp "$bin/$program" "$drive_c/Corvane/$program" || exit 2
 done
 mkdir -p "$drive_c/bench"
-# corvane.exe's own lines ("Success. (code 0)", what an add or remove did) are left out of the
+# corvane.exe's own lines ("Success. (code 0)", what an add, remove or apply did) are left out of the
 # figures.
 wine 'C:\Corvane\corvane_request_bench.exe' "$rounds" 'C:\Corvane\corvane.exe' \
   'C:\Corvane\corvane_request_floor.exe' 'C:\bench' 2> >(grep -av wine32 >&2) | tr -d '\r' |
-  grep -vE '\(code 0\)$|, now and at every boot\.$|is no longer stored'
+  grep -vE '\(code 0\)$|, now and at every boot\.$|is no longer stored|^(mapped|none|removed|stored|created) +(Drive|Folder|File) '

@@ -198,6 +198,23 @@ expect "PATH as Wine leaves it" "$path_before;;;" "$(machine_path)"
 expect "installed products" "" "$(installed_versions)"
 finish
 
+# A links file given at install is applied once the service is in place, and comes back at every
+# boot; one that cannot be applied fails the install, and the log says why.
+begin install-with-links-applies-them
+printf '[{"action": "Create", "kind": "Drive", "link": "L:", "target": "C:\\\\msi\\\\data"}]' >"$drive_c/links.json"
+printf '[{"action": "Create", "kind": "Drive", "link": "L:", "target": "C:\\\\msi\\\\none"}]' >"$drive_c/bad-links.json"
+expect "exit code with a bad file" 0x00000643 "$(msiexec_quietly i "$package" 'LINKS=C:\bad-links.json' '/l*v' 'C:\links.log')"
+expect "log" 'The links in C:\bad-links.json were not applied, so Corvane was not installed:' \
+  "$(tr -d '\r' <"$drive_c/links.log" | grep -o '^The links in .* not installed:' | head -n 1)"
+expect "installed products after the bad file" "" "$(installed_versions)"
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'LINKS=C:\links.json')"
+expect "L: after the install" '\??\C:\msi\data' "$(probe dosdevice L:)"
+reboot_prefix
+expect "boot start's exit code" 0 "$boot_exit_code"
+expect "L: after the reboot" '\??\C:\msi\data' "$(probe dosdevice L:)"
+expect "uninstall" 0x00000000 "$(msiexec_quietly x "$package")"
+finish
+
 # A folder whose owner cannot be read is refused like one owned by another user: the log names it
 # and says why, and nothing is installed. Wine's msiexec takes a name with "|" in it, which Windows
 # Installer would refuse itself; it is the one refusal Wine can show, since every file there

@@ -623,6 +623,56 @@ for round in 1 2 3; do
   finish
 done
 
+# A links file (list --json's form) applied twice: the second run changes nothing. test is what a
+# detection rule runs; a mapping deleted by hand is found and mapped again.
+links_file() {  # FILE LETTER... : drive entries onto C:\e2e\data, and one hard link
+  local file=$1 letter entries=""
+  shift
+  for letter in "$@"; do
+    entries+="{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"$letter:\", \"target\": \"C:\\\\e2e\\\\data\"},"
+  done
+  printf '[%s{"action": "Create", "kind": "File", "link": "C:\\\\e2e\\\\applied.txt", "target": "C:\\\\e2e\\\\front.txt"}]\r\n' \
+    "$entries" >"$drive_c/e2e/$file"
+}
+begin frontend-apply-twice-and-test
+links_file links.json G H
+run_corvane apply links.json --what-if
+expect "what-if status" 0 "$front_status"
+expect "nothing mapped by --what-if" "" "$(probe dosdevice G:)"
+run_corvane apply links.json
+expect "apply status" 0 "$front_status"
+expect "G:" '\??\C:\e2e\data' "$(probe dosdevice G:)"
+expect "links of front.txt" 2 "$(probe links "$E\\front.txt")"
+run_corvane apply links.json --json
+expect "second apply status" 0 "$front_status"
+expect "second apply changes" 3 "$(grep -c '"change": "none"' <<<"$front_output")"
+run_corvane test links.json
+expect "test status" 0 "$front_status"
+run_corvane delete drive H:
+run_corvane test links.json
+expect "test status after H: was deleted" 1 "$front_status"
+expect "what test says" 'Drive H: -> C:\e2e\data: it is not there.' "$(head -n 1 <<<"$front_output")"
+run_corvane apply links.json
+expect "H: again" '\??\C:\e2e\data' "$(probe dosdevice H:)"
+printf '[{"action": "Create", "kind": "Drive", "link": "K:", "target": "C:\\\\e2e\\\\none"}]' >"$drive_c/e2e/bad.json"
+run_corvane apply bad.json
+expect "bad file status" 3 "$front_status"
+expect "nothing mapped from a bad file" "" "$(probe dosdevice K:)"
+finish
+
+# Four applies at once, of files that overlap without contradicting each other: each succeeds, and
+# the union is stored and mapped.
+begin frontend-four-applies-at-once
+links_file a.json M N
+links_file b.json N O
+links_file c.json O P
+links_file d.json P M
+together "apply a.json" "apply b.json" "apply c.json" "apply d.json"
+expect "exit codes" "0 0 0 0 " "$together_status"
+expect "stored letters" 6 "$(listed '^Create Drive [GHMNOP]:')"
+for letter in M N O P; do expect "$letter:" '\??\C:\e2e\data' "$(probe dosdevice "$letter:")"; done
+finish
+
 # The list's lock is a file beside it that only SYSTEM and Administrators may open: under Wine,
 # which keeps no list, the made file has no permission for others. One held is waited for; one
 # whose holder was killed is free at once.

@@ -14,6 +14,7 @@
 
 #include "engine/Junction.h"
 #include "engine/LinkList.h"
+#include "frontend/ApplyCommand.h"
 #include "frontend/Arguments.h"
 #include "frontend/DesiredState.h"
 #include "frontend/FrontEnd.h"
@@ -1138,6 +1139,72 @@ TEST_F(FrontEnd, TextKeepsEveryCharacter) {
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
   EXPECT_EQ(machine.StandardOutput(), "Create Drive Q: -> C:\\work\\Ünï日本  (mapped now)\r\n");
+}
+
+// A links file in list --json's form: the machine is made to match it, once; a second apply
+// starts nothing, and test says whether the machine matches.
+const char kLinks[] =
+    "[{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"Q:\", \"target\": "
+    "\"C:\\\\work\\\\data\", \"label\": \"Data\"},\r\n"
+    " {\"action\": \"Create\", \"kind\": \"File\", \"link\": \"C:\\\\work\\\\b.txt\", \"target\": "
+    "\"C:\\\\work\\\\a.txt\"},\r\n"
+    " {\"action\": \"Create\", \"kind\": \"Folder\", \"link\": \"C:\\\\work\\\\j\", \"target\": "
+    "\"C:\\\\work\\\\data\"}]\r\n";
+
+TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
+  machine.PutFile(u"C:\\work\\links.json", kLinks);
+  EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
+  EXPECT_EQ(Run({u"apply", u"links.json", u"--what-if"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 2u);
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,0,Q:,C:\\work\\data",
+                                                       "1,2,C:\\work\\b.txt,C:\\work\\a.txt",
+                                                       "1,1,C:\\work\\j,C:\\work\\data"}));
+  int starts = 0;
+  machine.OnCall("StartServiceW", [&starts] { ++starts; });
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"apply", u"links.json", u"--json"}), 0u);
+  EXPECT_EQ(Run({u"test", u"links.json"}), 0u);
+  EXPECT_EQ(starts, 0);
+  const std::string out = machine.StandardOutput();
+  EXPECT_NE(out.find("\"change\": \"none\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("\"change\": \"mapped\""), std::string::npos) << out;
+  EXPECT_NE(out.find("The machine matches links.json."), std::string::npos) << out;
+  // Deleted by hand: test says so, and apply maps it again.
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
+  EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
+  EXPECT_NE(machine.StandardOutput().find("Drive Q: -> C:\\work\\data: it is not there."),
+            std::string::npos);
+}
+
+// Every entry is checked first: one that cannot be applied changes nothing; a change that fails
+// part way takes back what the run changed; --prune removes what the file no longer holds.
+TEST_F(FrontEnd, ApplyIsAllOrNothing) {
+  machine.PutFile(u"C:\\work\\links.json", kLinks);
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work"));
+  EXPECT_EQ(Run({u"apply", u"links.json"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
+  EXPECT_FALSE(machine.Exists(kList));
+  ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\Q:", nullptr));
+  int starts = 0;
+  machine.OnCall("StartServiceW", [&] {
+    if (++starts == 3) machine.FailNext("StartServiceW", win::ERROR_ACCESS_DENIED);
+  });
+  EXPECT_EQ(Run({u"apply", u"links.json"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
+  EXPECT_FALSE(machine.Exists(kList));
+  EXPECT_EQ(Run({u"add", u"drive", u"S:", u"C:\\work"}), 0u);
+  machine.PutFile(u"C:\\work\\q.json", std::string(kLinks).substr(0, std::string(kLinks).find("},")) + "}]");
+  EXPECT_EQ(Run({u"apply", u"--prune", u"q.json"}), 0u);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_TRUE(machine.DosDevice(u"S:").empty());
+  machine.PutFile(u"C:\\work\\bad.json", "[{\"action\": \"Create\",\r\n  \"kind\": \"Link\"}]");
+  EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
+  EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
+      << machine.ConsoleText();
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // and through the floor program, each as a process of its own from start to exit, alternating
 // which goes first, and reports the medians and the front end's overhead. Then eight adds of
 // eight letters (and their removes) through corvane.exe, started together against one after
-// another. Figures, not a test: a round in which the machine was too busy to start the service
+// another. Then a links file of twenty drives applied, against twenty adds, and applied again
+// once all are in force, against a list. Figures, not a test: a round in which the machine was too busy to start the service
 // gives no figure but its reason, and only a wrong outcome reported by corvane fails the run.
 //
 //   RequestBench.exe ROUNDS FRONTEND FLOOR TARGET
@@ -100,6 +101,63 @@ bool Succeeded(const EightRun& adds, const EightRun& removes, std::vector<std::w
   return all;
 }
 
+// A links file of twenty letters onto `target`, and an empty one; their paths.
+const wchar_t* const kTwenty[] = {L"D:", L"E:", L"F:", L"G:", L"H:", L"I:", L"J:",
+                                  L"K:", L"L:", L"M:", L"N:", L"O:", L"P:", L"Q:",
+                                  L"R:", L"S:", L"T:", L"U:", L"V:", L"W:"};
+
+bool WriteLinks(const std::wstring& path, const wchar_t* target, bool empty) {
+  std::FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) return false;
+  std::string folder;
+  for (const wchar_t* c = target; *c != 0; ++c) {
+    folder += static_cast<char>(*c);
+    if (*c == L'\\') folder += '\\';
+  }
+  std::string json = "[";
+  for (const wchar_t* letter : kTwenty) {
+    if (empty) break;
+    if (json.size() > 1) json += ",\r\n ";
+    json += std::string("{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"") +
+            static_cast<char>(letter[0]) + ":\", \"target\": \"" + folder + "\"}";
+  }
+  json += "]\r\n";
+  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// Twenty adds one after another against one apply of the twenty, and a second apply, which finds
+// them all in force, against a list. False when a command failed.
+bool ApplyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
+  const std::wstring links = std::wstring(target) + L"\\links20.json";
+  const std::wstring none = std::wstring(target) + L"\\links0.json";
+  if (!WriteLinks(links, target, false) || !WriteLinks(none, target, true)) return false;
+  Series adds, applyNew, applyAgain, list;
+  for (int round = 0; round < rounds; ++round) {
+    Series one;
+    for (const wchar_t* letter : kTwenty) {
+      if (Time({frontEnd, L"add", L"drive", letter, target}, one) != 0) return false;
+    }
+    double sum = 0;
+    for (double ms : one.milliseconds) sum += ms;
+    adds.milliseconds.push_back(sum);
+    if (Time({frontEnd, L"apply", L"--prune", none.c_str()}, one) != 0 ||
+        Time({frontEnd, L"apply", links.c_str()}, applyNew) != 0 ||
+        Time({frontEnd, L"apply", links.c_str()}, applyAgain) != 0 ||
+        Time({frontEnd, L"list"}, list) != 0 ||
+        Time({frontEnd, L"apply", L"--prune", none.c_str()}, one) != 0) {
+      return false;
+    }
+  }
+  const double addsMedian = adds.Median(), newMedian = applyNew.Median();
+  const double againMedian = applyAgain.Median(), listMedian = list.Median();
+  std::wprintf(L"Apply 20 new      %7.1f ms   20 adds %7.1f ms   ratio %.2f\n", newMedian,
+               addsMedian, newMedian / addsMedian);
+  std::wprintf(L"Apply 20 in force %7.1f ms   list    %7.1f ms   ratio %.2f\n", againMedian,
+               listMedian, againMedian / listMedian);
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -170,6 +228,7 @@ int wmain(int argc, wchar_t** argv) {
         L"Eight adds   one after another %7.1f ms   started together %7.1f ms   ratio %.2f\n",
         aloneMedian, togetherMedian, togetherMedian / aloneMedian);
   }
+  if (!ApplyFigures(frontEnd, target, std::max(1, rounds / 5))) wrong = true;
   if (wrong) {
     std::fwprintf(stderr, L"a corvane reported a wrong outcome\n");
     return 1;
