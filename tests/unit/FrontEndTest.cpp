@@ -1172,6 +1172,9 @@ TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
   EXPECT_NE(out.find("\"change\": \"none\""), std::string::npos) << out;
   EXPECT_EQ(out.find("\"change\": \"mapped\""), std::string::npos) << out;
   EXPECT_NE(out.find("The machine matches links.json."), std::string::npos) << out;
+  machine.SetAdministrator(false);  // a detection rule may run as anyone
+  EXPECT_EQ(Run({u"test", u"links.json"}), 0u);
+  machine.SetAdministrator(true);
   // Deleted by hand: test says so, and apply maps it again.
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
