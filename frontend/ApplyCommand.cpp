@@ -270,9 +270,8 @@ win::DWORD Apply(const Command& command) {
   if (error != 0) return error;
   std::u16string path;
   MachineLock listLock;
-  if ((error = LockList(path, listLock)) != 0) return error;
   HardLinkArray links;
-  if ((error = ReadListBesideService(path, links)) != 0) return error;
+  if ((error = LockAndReadList(path, listLock, links)) != 0) return error;
   std::vector<Step> steps = StepsOf(entries, links, command.prune);
 
   // Every entry is checked before anything changes.

@@ -145,4 +145,9 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock) {
   return error;
 }
 
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links) {
+  if (const win::DWORD error = LockList(path, lock)) return error;
+  return ReadListBesideService(path, links);
+}
+
 }  // namespace frontend

@@ -47,6 +47,9 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock);
 // exit code once the user has been told what is wrong.
 win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links);
 
+// Both: the lock taken and the list read under it, for one change.
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links);
+
 // Says why the stored list cannot be used and gives the exit code for it.
 win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writing);
 

@@ -210,9 +210,8 @@ win::DWORD AddDrive(const Command& command) {
   if (error != 0) return error;
   std::u16string path;
   MachineLock listLock;
-  if ((error = LockList(path, listLock)) != 0) return error;
   HardLinkArray links;
-  if ((error = ReadListBesideService(path, links)) != 0) return error;
+  if ((error = LockAndReadList(path, listLock, links)) != 0) return error;
   const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
   if (stored != links.records.end() && !SamePath(stored->target, target)) {
@@ -270,10 +269,9 @@ win::DWORD AddDrive(const Command& command) {
 win::DWORD RemoveDrive(const Command& command) {
   std::u16string path;
   MachineLock listLock;
-  win::DWORD error = LockList(path, listLock);
-  if (error != 0) return error;
   HardLinkArray links;
-  if ((error = ReadListBesideService(path, links)) != 0) return error;
+  win::DWORD error = LockAndReadList(path, listLock, links);
+  if (error != 0) return error;
   const auto stored = std::ranges::find_if(
       links.records, [&](const CHardLink& r) { return IsStoredDrive(r, command.link); });
   if (stored == links.records.end()) {
