@@ -156,6 +156,7 @@ TEST_F(ProcessContractTest, ModuleFileNameTruncatesToTheBuffer) {
     EXPECT_EQ(small[4], full[4]);
     GTEST_SKIP() << "Wine 8 does not NUL-terminate a truncated module name";
   }
+  DocumentedNotMeasured();
   EXPECT_EQ(small[4], u'\0');
 }
 
