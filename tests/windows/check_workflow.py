@@ -5,11 +5,20 @@ structural rules, since this repository's own CI never runs them:
 - it parses, and has a trigger and jobs; every job has runs-on and steps, every step uses an
   action or runs a command;
 - every artifact a job downloads is uploaded by a job it needs (directly or through another);
-- only GitHub's own actions are used, and no secret is read.
+- only GitHub's own actions are used, and no secret is read;
+- every upload sets overwrite: true, so that a re-run replaces its artifact;
+- on a Windows runner every command step has its own timeout-minutes (a hang fails that step
+  alone), and the contract tests write their XML (--gtest_output=xml:);
+- every path a job names inside a downloaded artifact (artifact\bin\... for a download to
+  artifact) is one the upload puts there: upload-artifact keeps its paths below their longest
+  common folder.
 
     tests/windows/check_workflow.py [WORKFLOW.yml...]   (default: .github/workflows/*.yml)
 """
+import fnmatch
 import pathlib
+import posixpath
+import re
 import sys
 
 import yaml
@@ -26,12 +35,29 @@ def needed(jobs, name, seen=None):
     return seen
 
 
+def action_steps(job, action):
+    return [step for step in job.get("steps") or []
+            if isinstance(step, dict) and str(step.get("uses", "")).startswith(action + "@")]
+
+
 def artifact_names(job, action):
-    names = []
-    for step in job.get("steps") or []:
-        if isinstance(step, dict) and str(step.get("uses", "")).startswith(action + "@"):
-            names.append((step.get("with") or {}).get("name"))
-    return names
+    return [(step.get("with") or {}).get("name") for step in action_steps(job, action)]
+
+
+def uploaded(step):
+    """The paths an upload step puts in its artifact, relative to the artifact's root: the longest
+    common folder of the paths searched (each pattern up to its first wildcard) is stripped."""
+    patterns = [line.strip() for line in str((step.get("with") or {}).get("path", "")).splitlines()
+                if line.strip() and not line.strip().startswith("!")]
+    searched = [re.split(r"/?[^/]*[*?\[]", p, maxsplit=1)[0] for p in patterns]
+    root = posixpath.commonpath(searched) if len(searched) > 1 else ""
+    return [posixpath.relpath(p, root) if root else p for p in patterns]
+
+
+def fits(path, entries):
+    """Whether path (relative to an artifact's root) is one of entries or a folder above one."""
+    return any(fnmatch.fnmatch(path, e) or fnmatch.fnmatch(e, path) or e.startswith(path + "/")
+               for e in entries)
 
 
 def check(path):
@@ -72,23 +98,44 @@ def check(path):
             for other in [needs] if isinstance(needs, str) else needs:
                 if other not in jobs:
                     problems.append(f"job {name} needs {other}, which is no job")
-        for artifact in artifact_names(job, "actions/upload-artifact"):
+        windows = "windows" in str(job.get("runs-on", "")).lower()
+        for number, step in enumerate(steps, 1):
+            run = str(step.get("run", "")) if isinstance(step, dict) else ""
+            if windows and run and "timeout-minutes" not in step:
+                problems.append(f"job {name} step {number} runs on Windows without timeout-minutes")
+            if "corvane_contract_tests" in run and "--gtest_output=xml:" not in run:
+                problems.append(f"job {name} step {number} runs the contract tests without XML")
+        for step in action_steps(job, "actions/upload-artifact"):
+            artifact = (step.get("with") or {}).get("name")
             if not artifact:
                 problems.append(f"job {name} uploads an artifact without a name")
-            uploads.setdefault(artifact, set()).add(name)
+            if (step.get("with") or {}).get("overwrite") not in (True, "true"):
+                problems.append(f"job {name} uploads {artifact} without overwrite: true")
+            uploads.setdefault(artifact, {})[name] = uploaded(step)
 
     for name, job in jobs.items():
         if not isinstance(job, dict):
             continue
-        for artifact in artifact_names(job, "actions/download-artifact"):
-            makers = uploads.get(artifact, set())
+        runs = "\n".join(str(s.get("run", "")) for s in job.get("steps") or [] if isinstance(s, dict))
+        for step in action_steps(job, "actions/download-artifact"):
+            artifact = (step.get("with") or {}).get("name")
+            makers = uploads.get(artifact, {})
             if not artifact:
                 problems.append(f"job {name} downloads an artifact without a name")
             elif not makers:
                 problems.append(f"job {name} downloads {artifact}, which no job uploads")
-            elif not makers & needed(jobs, name):
+            elif not set(makers) & needed(jobs, name):
                 problems.append(f"job {name} downloads {artifact} without needing "
                                 f"{' or '.join(sorted(makers))}, which uploads it")
+            folder = str((step.get("with") or {}).get("path", "")).strip().strip("/\\")
+            if not folder or not makers:
+                continue
+            entries = [e for paths in makers.values() for e in paths]
+            found = re.findall(r"(?<![\w.-])" + re.escape(folder) + r"[\\/]([^\s\"'`;|()]+)", runs)
+            for used in sorted({f.replace("\\", "/").rstrip("/") for f in found}):
+                if not fits(used, entries):
+                    problems.append(f"job {name} uses {folder}/{used}, which {artifact} does not "
+                                    f"hold (it holds {', '.join(entries)})")
     if "secrets." in text:
         problems.append("reads a secret")
     return problems
