@@ -1,7 +1,8 @@
 // corvane_probe: reads and writes the state the end-to-end tests check, through the same Win32
 // calls the service makes, from inside the Wine prefix.
 //
-//   corvane_probe dosdevice X:      the first definition QueryDosDeviceW lists (exit 1 if none)
+//   corvane_probe dosdevice X:      the first definition QueryDosDeviceW lists (exit 1 if none,
+//                                   exit 3 if the call fails for another reason)
 //   corvane_probe links PATH        the link count of a file
 //   corvane_probe fileid PATH       volume serial and file index, as serial:index in hex
 //   corvane_probe exists PATH       "file", "directory" or "missing"
@@ -33,11 +34,11 @@ namespace {
 
 using corvane_test::Utf8;
 
-int Fail(const char* call, std::u16string_view subject) {
+int Fail(const char* call, std::u16string_view subject, int exitCode = 1) {
   const win::DWORD code = win::GetLastError();
   std::fprintf(stderr, "%s(%s) failed: %lu\n", call, Utf8(subject).c_str(),
                static_cast<unsigned long>(code));
-  return 1;
+  return exitCode;
 }
 
 win::UniqueFile OpenForInfo(const std::u16string& path) {
@@ -50,7 +51,11 @@ int DosDevice(const std::u16string& name) {
   std::vector<char16_t> buffer(32768);
   const win::DWORD length =
       win::QueryDosDeviceW(name.c_str(), buffer.data(), static_cast<win::DWORD>(buffer.size()));
-  if (length == 0) return Fail("QueryDosDeviceW", name);
+  // Only "no such name" says the letter is free; any other failure must not read as that.
+  if (length == 0) {
+    const bool undefined = win::GetLastError() == win::ERROR_FILE_NOT_FOUND;
+    return Fail("QueryDosDeviceW", name, undefined ? 1 : 3);
+  }
   std::printf("%s\n", Utf8(std::u16string_view(buffer.data())).c_str());
   return 0;
 }

@@ -9,8 +9,10 @@ rem
 rem PROGRAM-FOLDER holds the built programs: the installed ones are compared with them, and
 rem corvane_probe.exe is taken from there. Run it elevated on a machine without Corvane: it
 rem installs the package and removes it again, and it uses %SystemDrive%\corvane-e2e and the
-rem letters W: and V:. One PASS, FAIL or SKIP line per step, then "N passed, M failed"; exit code
-rem 1 when a step failed, 2 when it could not start.
+rem letters W: and V:. Each step is one "call :step LABEL" line below and reports one PASS, FAIL
+rem or SKIP line; the last line is "e2e.cmd: P passed, F failed, S skipped of N", N being how many
+rem such lines the script holds. Exit code 1 when a step failed, when P + F + S is not N (a step
+rem never reported) or, on Windows, when a step was skipped; 2 when it could not start.
 rem
 rem Under Wine (script/test runs it there) a step Wine cannot do is a SKIP with its reason, once
 rem Wine's answer has been checked to be the known one: a change in Wine then shows as a FAIL.
@@ -21,9 +23,12 @@ rem %var% outside blocks, and output is read with for /f.
 setlocal EnableExtensions DisableDelayedExpansion
 
 if "%~2"=="" goto usage
+set "self=%~f0"
 set "bin=%~f1"
 set "msi=%~f2"
-if not exist "%bin%\corvane_probe.exe" goto usage
+rem corvane_probe.exe is not required here: without it every step that reads the machine through
+rem it fails, which wine.sh checks.
+if not exist "%bin%\" goto usage
 if not exist "%msi%" goto usage
 
 set "installed=%ProgramFiles%\Corvane"
@@ -32,6 +37,7 @@ set "probe=%bin%\corvane_probe.exe"
 rem The system's own find: Git for Windows puts another find.exe on the PATH of CI machines.
 set "find=%SystemRoot%\System32\find.exe"
 set "service_key=HKLM\System\CurrentControlSet\Services\CorvaneService"
+set "path_key=HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 rem At the root of the system drive: no short names, no blanks, and reachable by LocalSystem.
 set "work=%SystemDrive%\corvane-e2e"
 set "out=%work%\output.txt"
@@ -51,31 +57,54 @@ set starts=0
 
 if exist "%work%" rmdir /s /q "%work%"
 mkdir "%work%"
+rem N is counted from the script's own lines, not from the steps that ran. find picks the lines
+rem first, since Wine's cmd cannot compare a token that holds a quote; it reads the script from
+rem its input, since Wine's find cannot open the file cmd is running. The pattern is put together
+rem so that this line is not one of them.
+set "declaration=call :st"
+set steps=0
+"%find%" "%declaration%ep " <"%self%" >"%out%" 2>&1
+for /f "usebackq tokens=1,2" %%A in ("%out%") do if /i "%%A %%B"=="call :step" set /a steps+=1
 if not exist "%logs%" mkdir "%logs%"
 if defined wine echo # under Wine: the steps Wine cannot do are skipped with the reason
 echo # programs %bin%, package %msi%, msiexec logs in %logs%
 
-call :install
-call :hardlink_create
-call :hardlink_fsutil
-call :hardlink_delete
-call :junction_create
-call :junction_tools
-call :junction_delete
-call :drive_create
-call :drive_tools
-call :drive_delete
-call :stored_add
-call :stored_restore
-call :stored_remove
-call :events
-call :uninstall
+call :step install
+rem The events already in the log before the first request: an earlier install's stay there.
+call :stopped_events
+set "events_before=%stopped%"
+call :step path_installed
+call :step hardlink_create
+call :step hardlink_fsutil
+call :step hardlink_delete
+call :step junction_create
+call :step junction_tools
+call :step junction_delete
+call :step drive_create
+call :step drive_tools
+call :step drive_delete
+call :step stored_add
+call :step stored_restore
+call :step stored_remove
+call :step events
+call :step uninstall
+call :step path_removed
 
 rmdir /s /q "%work%" >nul 2>&1
-echo %skipped% skipped
-echo %passed% passed, %failed% failed
-if not "%failed%"=="0" exit /b 1
-exit /b 0
+set /a reported=passed+failed+skipped
+set "verdict=0"
+if not "%failed%"=="0" set "verdict=1"
+if not "%reported%"=="%steps%" set "verdict=1"
+if not "%reported%"=="%steps%" echo # %reported% results for %steps% steps: a step did not report
+rem Skips are for what Wine cannot do; on Windows every step runs.
+set "windows_skips=0"
+if not defined wine set "windows_skips=%skipped%"
+if not "%windows_skips%"=="0" set "verdict=1"
+if not "%windows_skips%"=="0" echo # %skipped% steps skipped on Windows
+rem The workflow holds the service's rendered events of this run against this.
+echo %starts% service starts
+echo e2e.cmd: %passed% passed, %failed% failed, %skipped% skipped of %steps%
+exit /b %verdict%
 
 :usage
 echo usage: %~nx0 PROGRAM-FOLDER PACKAGE
@@ -97,6 +126,27 @@ set "image=%value:"=+%"
 call :expect "ImagePath" "+%installed%\CorvaneService.exe+" "%image%"
 call :reg_value "%service_key%" Start
 call :expect "Start" 0x2 "%value%"
+goto finish
+
+:path_installed
+call :begin "path: the machine's Path holds the install folder once, and a new cmd finds corvane"
+call :reg_value "%path_key%" Path
+call :path_holds "%value%"
+call :expect "times %installed% is on the machine's Path" 1 "%held%"
+rem A new session's Path starts with the machine's; its unexpanded entries (%%SystemRoot%%...)
+rem only hide system programs, and the new cmd is started by its full name. The current folder
+rem holds no corvane.exe, so only the Path can find it.
+set "saved_path=%Path%"
+set "Path=%value%"
+pushd "%work%"
+"%ComSpec%" /c corvane list >"%out%" 2>&1
+set "rc=%errorlevel%"
+popd
+set "Path=%saved_path%"
+call :expect "cmd /c corvane list exit code (9009: not found)" 0 "%rc%"
+rem Wine's cmd exits 0 without a word for an unknown command once the Path has an empty entry,
+rem as Wine's msiexec leaves it: what corvane list says is the proof it ran.
+call :has "%installed%\Corvane.dat"
 goto finish
 
 :hardlink_create
@@ -287,16 +337,12 @@ call :expect "corvane list" "" "%state%"
 goto finish
 
 :events
-call :begin "events: wevtutil finds the service's in the Application log"
-wevtutil qe Application /q:"*[System[Provider[@Name='CorvaneService']]]" >"%out%" 2>&1
-set "rc=%errorlevel%"
+call :begin "events: one rendered Service stopped event in the Application log per run of the service"
+call :stopped_events
 if defined wine goto events_wine
 call :expect "wevtutil qe exit code" 0 "%rc%"
-call :has "Service stopped"
-rem One event per run of the service; the text form starts each event with an Event[N] line.
-wevtutil qe Application /q:"*[System[Provider[@Name='CorvaneService']]]" /f:text >"%out%" 2>&1
-call :count "Event["
-if %count% lss %starts% call :problem "%count% events for %starts% runs of the service"
+set /a stopped_now=stopped-events_before
+call :expect "Service stopped events of this run (before it: %events_before%)" "%starts%" "%stopped_now%"
 goto finish
 :events_wine
 call :expect "Wine's wevtutil qe exit code" 0 "%rc%"
@@ -318,7 +364,28 @@ reg query "%service_key%" >nul 2>&1
 if not errorlevel 1 call :problem "the service record %service_key% is still there"
 goto finish
 
+:path_removed
+call :begin "path: uninstall takes the install folder off the machine's Path"
+call :reg_value "%path_key%" Path
+call :path_holds "%value%"
+call :expect "times %installed% is on the machine's Path" 0 "%held%"
+if "%value%"=="" call :problem "no Path value left in %path_key%"
+goto finish
+
 rem ---- Helpers ----
+
+rem step LABEL: runs the step at LABEL, which reports exactly once (PASS, FAIL or SKIP). One that
+rem reports nothing (cmd found no such label, or it ended without finish or skip) is a FAIL.
+:step
+set /a reports_before=passed+failed+skipped
+set "step=%~1"
+set "problems="
+call :%~1
+set /a reports=passed+failed+skipped-reports_before
+if "%reports%"=="1" exit /b 0
+echo FAIL %~1: the step reported %reports% results, not one
+set /a failed+=1
+exit /b 0
 
 rem begin NAME: a step's name; its problems are collected until finish or skip.
 :begin
@@ -367,18 +434,24 @@ if /i not "%~1"=="list" set /a starts+=1
 exit /b 0
 
 rem probe ARGS...: line is the probe's last line of output; for dosdevice, mapping is "mapped"
-rem or "unmapped" (the probe exits 1 for a name with no definition); any other failure is a
-rem problem. (Wine's cmd takes no if after an if.)
+rem or "unmapped" (the probe exits 1 only for a name with no definition). Any other exit code (a
+rem crash, a missing program or DLL, another error) is a problem, never a free letter; mapping is
+rem then "unknown". (Wine's cmd takes no if after an if.)
 :probe
 set "line="
-set "mapping=unmapped"
+set "mapping=unknown"
 "%probe%" %* >"%out%" 2>&1
 set "rc=%errorlevel%"
 for /f "usebackq delims=" %%L in ("%out%") do set "line=%%L"
 if "%rc%"=="0" set "mapping=mapped"
 if "%rc%"=="0" exit /b 0
-if /i "%~1"=="dosdevice" exit /b 0
-call :problem "corvane_probe %~1 exited %rc%"
+set "probe_rc=%rc%"
+if /i not "%~1"=="dosdevice" set "probe_rc=failed"
+if "%probe_rc%"=="1" set "mapping=unmapped"
+if "%probe_rc%"=="1" exit /b 0
+rem What it said, its quotes made harmless for the call.
+if not defined line set "line=(nothing)"
+call :problem "corvane_probe %~1 exited %rc%: %line:"='%"
 exit /b 0
 
 rem read FILE: content is its lines joined with "+" (empty when it cannot be read).
@@ -408,10 +481,29 @@ exit /b 0
 if not errorlevel 1 call :problem "[%~1] still in the output"
 exit /b 0
 
-rem count TEXT: count is how many lines of the last output hold TEXT (Windows' find only).
-:count
-set count=0
-for /f %%N in ('%find% /c "%~1" ^< "%out%"') do set count=%%N
+rem stopped_events: stopped is how many of the service's events in the Application log render
+rem as "Service stopped"; rc is wevtutil's exit code. The text form puts the description on the
+rem line after "Description:"; the same line is counted too. An event whose message cannot be
+rem rendered shows no such text and is not counted.
+:stopped_events
+set stopped=0
+wevtutil qe Application /q:"*[System[Provider[@Name='CorvaneService']]]" /f:text /rd:true >"%out%" 2>&1
+set "rc=%errorlevel%"
+for /f "usebackq tokens=1,2,3,*" %%A in ("%out%") do if "%%A %%B %%C %%D"=="Service stopped  " set /a stopped+=1
+for /f "usebackq tokens=1,2,3,*" %%A in ("%out%") do if "%%A %%B %%C %%D"=="Description: Service stopped " set /a stopped+=1
+exit /b 0
+
+rem path_holds VALUE: held is how many entries of the Path VALUE name the install folder, with or
+rem without a final backslash.
+:path_holds
+set held=0
+set "entries=%~1"
+if not defined entries exit /b 0
+for %%E in ("%entries:;=" "%") do call :path_entry "%%~E"
+exit /b 0
+:path_entry
+if /i "%~1"=="%installed%" set /a held+=1
+if /i "%~1"=="%installed%\" set /a held+=1
 exit /b 0
 
 rem reg_value KEY NAME: value is the data of the value NAME of KEY, empty when there is none.
