@@ -257,6 +257,19 @@ win::BOOL RefuseEmptyDeviceName() {
 
 }  // namespace
 
+std::u16string KindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::Drive:
+      return u"Drive";
+    case LinkKind::Folder:
+      return u"Folder";
+    case LinkKind::File:
+      return u"File";
+  }
+  const std::string number = std::to_string(static_cast<int>(kind));
+  return u"Kind " + std::u16string(number.begin(), number.end());
+}
+
 bool CHardLink::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;
 }

@@ -13,6 +13,10 @@
 enum class LinkKind : std::int32_t { Drive = 0, Folder = 1, File = 2 };
 enum class LinkAction : std::int32_t { Delete = 0, Create = 1 };
 
+// The word for a kind, as the start arguments and the list's JSON spell it; "Kind N" for a number
+// that is none of them.
+std::u16string KindName(LinkKind kind);
+
 class CHardLink : public CObject {
  public:
   static const CRuntimeClass classCHardLink;

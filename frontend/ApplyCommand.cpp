@@ -17,10 +17,6 @@
 namespace frontend {
 namespace {
 
-const char16_t* KindWord(LinkKind kind) {
-  return kind == LinkKind::Drive ? u"Drive" : kind == LinkKind::Folder ? u"Folder" : u"File";
-}
-
 // One entry of the file, or one stored mapping --prune takes away, as the machine has it now.
 struct Step {
   CHardLink record;         // what it stands for: Create, kind, link, target
@@ -43,7 +39,7 @@ struct Step {
     return stored && !relabel ? u"none" : u"stored";
   }
   std::u16string Describe() const {
-    return std::u16string(KindWord(record.kind)) + u" " + record.link + u" -> " + record.target;
+    return KindName(record.kind) + u" " + record.link + u" -> " + record.target;
   }
 };
 
@@ -52,23 +48,13 @@ void Refuse(Step& step, win::DWORD code, std::u16string why) {
   step.why = std::move(why);
 }
 
-// A folder that must be there for a drive: 0, or the code of what is there instead.
-win::DWORD FolderState(const std::u16string& path) {
-  const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
-  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
-    const win::DWORD error = win::GetLastError();
-    return error == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : error;
-  }
-  return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : win::ERROR_DIRECTORY;
-}
-
 bool Missing(win::DWORD error) {
   return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND;
 }
 
 void ExamineDrive(Step& step) {
   const CHardLink& r = step.record;
-  if (const win::DWORD error = FolderState(r.target)) {
+  if (const win::DWORD error = FolderError(r.target)) {
     return Refuse(step, error, r.target + u" is not a folder that exists.");
   }
   DriveLetterNow now;
@@ -83,7 +69,7 @@ void ExamineDrive(Step& step) {
 
 void ExamineFolder(Step& step) {
   const CHardLink& r = step.record;
-  const win::DWORD target = FolderState(r.target);
+  const win::DWORD target = FolderError(r.target);
   if (target != 0 && !Missing(target)) {
     return Refuse(step, target, r.target + u" is there, but it is no folder.");
   }
@@ -188,9 +174,9 @@ std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLin
 
 // One service request for a step, or for taking it back.
 ServiceOutcome Request(const CHardLink& record, bool create) {
-  return RunService({KindWord(record.kind), create ? u"Create" : u"Delete",
+  return RunService({KindName(record.kind), create ? u"Create" : u"Delete",
                      create ? record.target : std::u16string(kNoTarget), record.link},
-                    LinkStateOf(KindWord(record.kind), record.link));
+                    LinkStateOf(KindName(record.kind), record.link));
 }
 
 // Takes back what this run changed, newest first. Best effort: what cannot be taken back is said.
@@ -234,7 +220,7 @@ std::u16string PlanText(const std::vector<Step>& steps) {
 }
 
 nlohmann::ordered_json EntryJson(const Step& step) {
-  return {{"link", JsonValue(step.record.link)}, {"kind", JsonValue(KindWord(step.record.kind))}};
+  return {{"link", JsonValue(step.record.link)}, {"kind", JsonValue(KindName(step.record.kind))}};
 }
 
 std::u16string OutcomeJson(const std::vector<Step>& steps) {
@@ -332,8 +318,8 @@ win::DWORD Test(const Command& command) {
   // The list is compared where it can be read: reading the machine's links needs no elevation.
   HardLinkArray links;
   win::DWORD error = 0;
-  const std::u16string folder = ServiceFolder(error);
-  const bool listRead = !folder.empty() && ReadStoredList(folder + u"\\Corvane.dat", links) == 0;
+  const std::u16string path = ListPathBesideService(error);
+  const bool listRead = !path.empty() && ReadStoredList(path, links) == 0;
   std::vector<Step> steps = StepsOf(entries, links, false);
   std::u16string text;
   nlohmann::ordered_json differences = nlohmann::ordered_json::array();

@@ -18,16 +18,26 @@ char16_t Upper(char16_t c) {
 // user has been told what is wrong.
 win::DWORD FindListBesideService(std::u16string& path) {
   win::DWORD error = 0;
-  const std::u16string folder = ServiceFolder(error);
-  if (folder.empty()) {
-    WriteError(StartFailureText(error) + u"\r\n");
-    return error;
-  }
-  path = folder + u"\\Corvane.dat";
-  return 0;
+  path = ListPathBesideService(error);
+  if (path.empty()) WriteError(StartFailureText(error) + u"\r\n");
+  return error;
 }
 
 }  // namespace
+
+std::u16string ListPathBesideService(win::DWORD& error) {
+  const std::u16string folder = ServiceFolder(error);
+  return folder.empty() ? folder : folder + u"\\Corvane.dat";
+}
+
+win::DWORD FolderError(const std::u16string& path) {
+  const win::DWORD attributes = win::GetFileAttributesW(path.c_str());
+  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
+    const win::DWORD error = win::GetLastError();
+    return error == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : error;
+  }
+  return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : win::ERROR_DIRECTORY;
+}
 
 bool SameText(std::u16string_view a, std::u16string_view b) {
   return std::ranges::equal(a, b, [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });

@@ -24,6 +24,14 @@ std::u16string FullPath(const std::u16string& path, win::DWORD& error);
 // The same, the user told why when it cannot be.
 std::u16string UsablePath(const std::u16string& path, win::DWORD& error);
 
+// 0 when `path` is a folder that exists; otherwise why not: ERROR_PATH_NOT_FOUND when nothing is
+// there, ERROR_DIRECTORY for a file, or the system's code.
+win::DWORD FolderError(const std::u16string& path);
+
+// The path of the list beside the installed service's program; empty, with the reason in
+// `error`, when the service's record cannot be read.
+std::u16string ListPathBesideService(win::DWORD& error);
+
 // A start argument the service control manager cannot pass is refused before anything else:
 // true once the user has been told.
 bool TooLongForTheService(const std::u16string& link, const std::u16string& target);

@@ -195,10 +195,6 @@ int CompareNoCase(const std::u16string& a, const std::u16string& b) {
                                    static_cast<int>(b.size()), win::TRUE);
 }
 
-std::u16string KindWord(LinkKind kind) {
-  return kind == LinkKind::Drive ? u"Drive" : kind == LinkKind::Folder ? u"Folder" : u"File";
-}
-
 // A member that must be text when it is there: 0 with its text, or the code and what is wrong
 // (the end of a sentence about the entry).
 win::DWORD TextMember(const Json& entry, const char* name, bool required, std::u16string& text,
@@ -323,8 +319,8 @@ win::DWORD FindConflict(const std::vector<DesiredLink>& links,
                               EntryText(numbers[first], was.line, was.column);
   const std::u16string contradiction = u"The file contradicts itself: " + pair;
   if (was.kind != is.kind) {
-    problem = contradiction + u" make " + is.link + u" both a " + KindWord(was.kind) + u" and a " +
-              KindWord(is.kind) + u" link.";
+    problem = contradiction + u" make " + is.link + u" both a " + KindName(was.kind) + u" and a " +
+              KindName(is.kind) + u" link.";
   } else if (CompareNoCase(was.target, is.target) != win::CSTR_EQUAL) {
     problem = contradiction + u" lead " + is.link + u" onto two targets, " + was.target + u" and " +
               is.target + u".";
@@ -332,7 +328,7 @@ win::DWORD FindConflict(const std::vector<DesiredLink>& links,
     problem = contradiction + u" give " + is.link + u" two labels, \"" + was.label + u"\" and \"" +
               is.label + u"\".";
   } else {
-    problem = u"The file names one link twice: " + pair + u" both make the " + KindWord(is.kind) +
+    problem = u"The file names one link twice: " + pair + u" both make the " + KindName(is.kind) +
               u" link " + is.link + u".";
   }
   return win::ERROR_INVALID_DATA;

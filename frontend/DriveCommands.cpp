@@ -21,14 +21,7 @@ constexpr int kMostStackedMappings = 8;
 // A drive is mapped onto a folder that exists now: the service maps whatever it is given, and
 // `subst` refuses the same. 0, or the system's code once the user has been told.
 win::DWORD CheckFolder(const std::u16string& target) {
-  const win::DWORD attributes = win::GetFileAttributesW(target.c_str());
-  win::DWORD error = 0;
-  if (attributes == win::INVALID_FILE_ATTRIBUTES) {
-    error = win::GetLastError();
-    if (error == win::ERROR_FILE_NOT_FOUND) error = win::ERROR_PATH_NOT_FOUND;
-  } else if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    error = win::ERROR_DIRECTORY;
-  }
+  const win::DWORD error = FolderError(target);
   if (error != 0) {
     WriteError(target + u" is not a folder that exists, so nothing was mapped.\r\n" +
                OutcomeText(error) + u"\r\n");
@@ -342,7 +335,7 @@ win::DWORD RestoreDrives() {
       continue;
     }
     drives.push_back(&record);
-    mappedBefore.push_back(DriveState(record) == u"mapped now");
+    mappedBefore.push_back(MappedNow(record));
   }
   const ServiceOutcome outcome = RunService({});
   if (!Finished(outcome)) return Tell(outcome);
@@ -358,6 +351,11 @@ win::DWORD RestoreDrives() {
     }
   }
   return Tell(outcome);
+}
+
+bool MappedNow(const CHardLink& record) {
+  DriveLetterNow now;
+  return ReadDriveLetter(record.link, now) == 0 && now.MappedOnto(record.target);
 }
 
 std::u16string DriveState(const CHardLink& record) {

@@ -35,5 +35,6 @@ win::DWORD ReadDriveLabel(std::u16string_view letter, std::u16string& label);
 // Whether a stored drive mapping is in force now: "mapped now", "not mapped now", or what the
 // letter is mapped onto instead.
 std::u16string DriveState(const CHardLink& record);
+bool MappedNow(const CHardLink& record);
 
 }  // namespace frontend

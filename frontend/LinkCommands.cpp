@@ -25,18 +25,6 @@ std::u16string UntrustedLinkText(const std::u16string& link) {
          link + u". Nothing was changed.";
 }
 
-std::u16string KindName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::Drive:
-      return u"Drive";
-    case LinkKind::Folder:
-      return u"Folder";
-    case LinkKind::File:
-      return u"File";
-  }
-  return u"Kind " + DecimalText(static_cast<int>(kind));
-}
-
 // The list as one JSON array, a drive's state as whether it is mapped onto its target now;
 // indented, since the text is also a desired-state file to keep and edit.
 std::u16string ListJson(const HardLinkArray& links) {
@@ -56,7 +44,7 @@ std::u16string ListJson(const HardLinkArray& links) {
       if (const std::u16string* label = links.LabelOf(record.link)) {
         entry["label"] = JsonValue(*label);
       }
-      entry["mappedNow"] = DriveState(record) == u"mapped now";
+      entry["mappedNow"] = MappedNow(record);
     }
     json.push_back(std::move(entry));
   }

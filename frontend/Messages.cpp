@@ -2,24 +2,9 @@
 
 #include <string>
 
+#include "engine/SystemMessage.h"
+
 namespace frontend {
-namespace {
-
-std::u16string SystemMessage(win::DWORD code) {
-  char16_t buffer[512];
-  win::DWORD length = win::FormatMessageW(
-      win::FORMAT_MESSAGE_FROM_SYSTEM | win::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      buffer, static_cast<win::DWORD>(std::size(buffer)), nullptr);
-  // The text ends with a line break, which the code follows on the same line instead.
-  while (length > 0 && (buffer[length - 1] == u'\n' || buffer[length - 1] == u'\r' ||
-                        buffer[length - 1] == u' ')) {
-    --length;
-  }
-  return length > 0 ? std::u16string(buffer, length) : u"Unknown error.";
-}
-
-}  // namespace
-
 std::u16string DecimalText(long long value) {
   std::u16string text;
   for (char digit : std::to_string(value)) text.push_back(static_cast<char16_t>(digit));

@@ -6,10 +6,14 @@
 
 #include "engine/DriveDefinition.h"
 #include "engine/FileSecurity.h"
+#include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
 #include "service/LinkServiceModule.h"
 
 namespace {
+
+// An event's reason when the system has no text for the code.
+constexpr char16_t kNoText[] = u"The system has no text for it.";
 
 // Another program may be reading the list (a scanner, an administrator's corvane list): the pass
 // waits for it, says so after a while, and gives up in the end.
@@ -41,19 +45,6 @@ std::u16string UntrustedBecause(win::HANDLE list) {
     return u"its permissions let users other than SYSTEM and Administrators change it";
   }
   return {};
-}
-
-// The system's text for an error code, without the line break it ends with.
-std::u16string SystemText(win::DWORD code) {
-  char16_t buffer[512];
-  win::DWORD length = win::FormatMessageW(
-      win::FORMAT_MESSAGE_FROM_SYSTEM | win::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      buffer, static_cast<win::DWORD>(std::size(buffer)), nullptr);
-  while (length > 0 &&
-         std::u16string_view(u"\r\n ").find(buffer[length - 1]) != std::u16string_view::npos) {
-    --length;
-  }
-  return length > 0 ? std::u16string(buffer, length) : u"The system has no text for it.";
 }
 
 }  // namespace
@@ -125,7 +116,7 @@ win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
         win::EVENTLOG_ERROR_TYPE,
         u"The drive letter %s was not mapped onto %s, because what it is now could not be "
         u"read: %s (code %u)",
-        letter, folder, std::u16string_view(SystemText(error)), error);
+        letter, folder, std::u16string_view(SystemMessage(error, kNoText)), error);
     return error;
   }
   if (!definitions.empty()) {
@@ -142,6 +133,6 @@ win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
   if (error == 0) error = win::ERROR_GEN_FAILURE;  // a failure is never read as success
   LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                  u"The drive letter %s could not be mapped onto %s: %s (code %u)", letter, folder,
-                 std::u16string_view(SystemText(error)), error);
+                 std::u16string_view(SystemMessage(error, kNoText)), error);
   return error;
 }
