@@ -1183,6 +1183,12 @@ TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
   EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
   EXPECT_NE(machine.StandardOutput().find("Drive Q: -> C:\\work\\data: it is not there."),
             std::string::npos);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE,
+                            std::u16string(kDriveIcons) + u"\\Q\\DefaultLabel", u"", u"Other");
+  EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
+  EXPECT_NE(machine.StandardOutput().find("Drive Q: -> C:\\work\\data: its label is not Data."),
+            std::string::npos);
 }
 
 // Every entry is checked first: one that cannot be applied changes nothing; a change that fails
@@ -1207,6 +1213,12 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_EQ(Run({u"apply", u"--prune", u"q.json"}), 0u);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
   EXPECT_TRUE(machine.DosDevice(u"S:").empty());
+  machine.PutFile(u"C:\\work\\dir.json",
+                  "[{\"action\": \"Create\", \"kind\": \"File\", \"link\": \"C:\\\\work\\\\c.txt\", "
+                  "\"target\": \"C:\\\\work\\\\data\"}]");
+  EXPECT_EQ(Run({u"apply", u"dir.json"}), win::ERROR_ACCESS_DENIED);  // no hard link to a folder
+  EXPECT_NE(machine.ConsoleText().find("C:\\work\\data is not a file that exists."),
+            std::string::npos);
   machine.PutFile(u"C:\\work\\bad.json", "[{\"action\": \"Create\",\r\n  \"kind\": \"Link\"}]");
   EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
   EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
