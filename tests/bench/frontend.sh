@@ -19,4 +19,4 @@ mkdir -p "$drive_c/bench"
 # figures.
 wine 'C:\Corvane\corvane_request_bench.exe' "$rounds" 'C:\Corvane\corvane.exe' \
   'C:\Corvane\corvane_request_floor.exe' 'C:\bench' 2> >(grep -av wine32 >&2) | tr -d '\r' |
-  grep -vE '\(code 0\)$|, now and at every boot\.$|is no longer stored|^(mapped|none|removed|stored|created) +(Drive|Folder|File) '
+  grep -vE '\(code 0\)$|, now and at every boot\.$|is no longer stored|^(mapped|none|removed|stored|created) +(Drive|Folder|File) |^Create Drive [A-Z]: -> '

@@ -78,17 +78,25 @@ EightRun Eight(const wchar_t* frontEnd, const wchar_t* verb, const wchar_t* targ
 // Whether the eight adds and their removes all did their job. A start the machine was too busy
 // to make (1053) is no wrong outcome: it is said, with its letter, in `missing`, and the remove of
 // a letter so never added finds nothing stored (2). Any other failure is wrong, and said.
+// A start the service manager did not make: given up on as too busy (1053), or failed inside
+// Wine's manager (1359) when many starts meet. corvane reports it and changes nothing; the round
+// gives no figure.
+bool NotStarted(intptr_t code) {
+  return code == 1053 || code == 1359;
+}
+
 bool Succeeded(const EightRun& adds, const EightRun& removes, std::vector<std::wstring>& missing,
                bool& wrong) {
   bool all = true;
   for (std::size_t i = 0; i < std::size(kLetters); ++i) {
-    const bool busyAdd = adds.codes[i] == 1053;
-    if (busyAdd || removes.codes[i] == 1053) {
+    const bool busyAdd = NotStarted(adds.codes[i]);
+    if (busyAdd || NotStarted(removes.codes[i])) {
       missing.push_back(std::wstring(busyAdd ? L"add " : L"remove ") + kLetters[i] +
-                        L": the machine was too busy to start the service (1053)");
+                        L": the service manager did not start the service (" +
+                        std::to_wstring(busyAdd ? adds.codes[i] : removes.codes[i]) + L")");
     }
     const bool addWrong = adds.codes[i] != 0 && !busyAdd;
-    const bool removeWrong = removes.codes[i] != 0 && removes.codes[i] != 1053 &&
+    const bool removeWrong = removes.codes[i] != 0 && !NotStarted(removes.codes[i]) &&
                              !(busyAdd && removes.codes[i] == 2);
     if (addWrong || removeWrong) {
       std::fwprintf(stderr, L"%ls: add exited with %lld, remove with %lld\n", kLetters[i],
