@@ -79,3 +79,19 @@ bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted) {
   }
   return false;
 }
+
+std::u16string WhyOthersMayChange(win::HANDLE file) {
+  // The caller's own user is trusted too (SYSTEM for the service and the package's actions;
+  // under Wine every file is the Wine user's).
+  ProcessUser self;
+  const win::PSID caller = self.Read() ? self.Sid() : nullptr;
+  ObjectSecurity security;
+  if (security.Read(file) != 0) return u"its owner and permissions cannot be read";
+  if (!IsTrustedOwner(security.Owner(), false, caller)) {
+    return u"it is owned by someone other than SYSTEM and the Administrators group";
+  }
+  if (LetsOthersChange(security.Dacl(), caller)) {
+    return u"its permissions let users other than SYSTEM and Administrators change it";
+  }
+  return {};
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/WinApi.h"
@@ -53,3 +54,9 @@ bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted);
 // Whether `dacl` lets anyone but SYSTEM, Administrators and `alsoTrusted` (may be null) write,
 // append, delete, or change the list or the owner.
 bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted);
+
+// Why the open `file` (its handle with READ_CONTROL) is not an administrator's word to a program
+// that acts as LocalSystem, or nothing: it is owned by anyone but SYSTEM, Administrators and the
+// calling process's own user, or its permissions let anyone else change it. Whoever may change
+// such a file chooses what is done with it.
+std::u16string WhyOthersMayChange(win::HANDLE file);

@@ -238,9 +238,24 @@ std::u16string OutcomeJson(const std::vector<Step>& steps) {
   return JsonText(json, 2);
 }
 
-win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries) {
+// Reads the links file. A file that users other than the administrators may change is theirs to
+// steer: apply, which has the service make what it says as LocalSystem, refuses it; test, which
+// changes nothing, reads it and says so.
+win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries, bool toChange) {
   std::u16string problem;
-  const win::DWORD error = ReadDesiredState(command.link, entries, problem);
+  std::u16string untrusted;
+  win::DWORD error = ReadDesiredState(command.link, entries, problem, untrusted);
+  if (error == 0 && !untrusted.empty()) {
+    if (!toChange) {
+      WriteError(u"Warning: " + command.link + u" is not only the administrators' to change: " +
+                 untrusted + u".\r\n");
+      return 0;
+    }
+    entries.clear();
+    error = win::ERROR_ACCESS_DENIED;
+    problem = u"It is not applied, since " + untrusted +
+              u", and what it says would be made as LocalSystem.";
+  }
   if (error != 0) {
     WriteError(command.link + u": " + problem + u" Nothing was changed.\r\n" + OutcomeText(error) +
                u"\r\n");
@@ -252,7 +267,7 @@ win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries) {
 
 win::DWORD Apply(const Command& command) {
   std::vector<DesiredLink> entries;
-  win::DWORD error = ReadFile(command, entries);
+  win::DWORD error = ReadFile(command, entries, true);
   if (error != 0) return error;
   std::u16string path;
   MachineLock listLock;
@@ -314,7 +329,7 @@ win::DWORD Apply(const Command& command) {
 
 win::DWORD Test(const Command& command) {
   std::vector<DesiredLink> entries;
-  if (const win::DWORD error = ReadFile(command, entries)) return error;
+  if (const win::DWORD error = ReadFile(command, entries, false)) return error;
   // The list is compared where it can be read: reading the machine's links needs no elevation.
   HardLinkArray links;
   win::DWORD error = 0;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 
+#include "engine/FileSecurity.h"
 #include "frontend/Json.h"
 #include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
@@ -412,9 +413,10 @@ win::DWORD ParseDesiredState(std::string_view bytes, std::vector<DesiredLink>& o
 }
 
 win::DWORD ReadDesiredState(const std::u16string& path, std::vector<DesiredLink>& out,
-                            std::u16string& problem) {
+                            std::u16string& problem, std::u16string& untrusted) {
   out.clear();
   problem.clear();
+  untrusted.clear();
   win::UniqueFile file(win::CreateFileW(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
                                         nullptr, win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL,
                                         nullptr));
@@ -439,6 +441,8 @@ win::DWORD ReadDesiredState(const std::u16string& path, std::vector<DesiredLink>
     problem = path + u" cannot be read: " + OutcomeText(error);
     return error;
   }
+  // Not shared for writing while it is open, so the bytes read are the ones checked.
+  untrusted = WhyOthersMayChange(file.Get());
   return ParseDesiredState(bytes, out, problem);
 }
 

@@ -32,8 +32,10 @@ win::DWORD ParseDesiredState(std::string_view bytes, std::vector<DesiredLink>& o
                              std::u16string& problem);
 
 // Reads the file at `path` (no more than kLargestDesiredStateFile + 1 bytes are read) and parses
-// it; a file that cannot be opened or read gives the system's code, `problem` saying so.
+// it; a file that cannot be opened or read gives the system's code, `problem` saying so. What is
+// read is checked through the same handle: `untrusted` says why users other than SYSTEM, the
+// administrators and the caller may change the file (WhyOthersMayChange), empty when none may.
 win::DWORD ReadDesiredState(const std::u16string& path, std::vector<DesiredLink>& out,
-                            std::u16string& problem);
+                            std::u16string& problem, std::u16string& untrusted);
 
 }  // namespace frontend

@@ -29,26 +29,10 @@ bool IsDriveLetter(const std::u16string& link) {
          ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
 }
 
-// Why the opened list must not be used, or nothing. The pass maps drive letters for the whole
-// machine as LocalSystem: a list that another user owns, or may change, is that user's to steer.
-// The service's own user is trusted too (SYSTEM on Windows; under Wine every file is the Wine
-// user's, the service's included).
-std::u16string UntrustedBecause(win::HANDLE list) {
-  ProcessUser self;
-  const win::PSID service = self.Read() ? self.Sid() : nullptr;
-  ObjectSecurity security;
-  if (security.Read(list) != 0) return u"its owner and permissions cannot be read";
-  if (!IsTrustedOwner(security.Owner(), false, service)) {
-    return u"it is owned by someone other than SYSTEM and the Administrators group";
-  }
-  if (LetsOthersChange(security.Dacl(), service)) {
-    return u"its permissions let users other than SYSTEM and Administrators change it";
-  }
-  return {};
-}
-
 }  // namespace
 
+// A list that another user owns, or may change, is not used: the pass maps drive letters for the
+// whole machine as LocalSystem.
 win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list) {
   const std::uint64_t started = win::GetTickCount64();
   bool warned = false;
@@ -72,7 +56,7 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
     }
     win::Sleep(kListBusyRetryMilliseconds);
   }
-  const std::u16string reason = UntrustedBecause(list.file.Get());
+  const std::u16string reason = WhyOthersMayChange(list.file.Get());
   if (reason.empty()) return 0;
   list.file.Reset();
   LogEventOfType(win::EVENTLOG_ERROR_TYPE,

@@ -207,6 +207,11 @@ expect "exit code with a bad file" 0x00000643 "$(msiexec_quietly i "$package" 'L
 expect "log" 'The links in C:\bad-links.json were not applied, so Corvane was not installed:' \
   "$(tr -d '\r' <"$drive_c/links.log" | grep -o '^The links in .* not installed:' | head -n 1)"
 expect "installed products after the bad file" "" "$(installed_versions)"
+cp "$drive_c/links.json" "$drive_c/open-links.json"
+chmod o+w "$drive_c/open-links.json"
+expect "exit code with a file others may write" 0x00000643 "$(msiexec_quietly i "$package" 'LINKS=C:\open-links.json')"
+expect "installed products after that file" "" "$(installed_versions)"
+expect "L: after that file" "" "$(probe dosdevice L:)"
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'LINKS=C:\links.json')"
 expect "L: after the install" '\??\C:\msi\data' "$(probe dosdevice L:)"
 reboot_prefix

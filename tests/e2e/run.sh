@@ -658,6 +658,12 @@ printf '[{"action": "Create", "kind": "Drive", "link": "K:", "target": "C:\\\\e2
 run_corvane apply bad.json
 expect "bad file status" 3 "$front_status"
 expect "nothing mapped from a bad file" "" "$(probe dosdevice K:)"
+# A file that others may write (Wine reads its "other" write bit as Everyone's) is refused.
+links_file open.json K
+chmod o+w "$drive_c/e2e/open.json"
+run_corvane apply open.json
+expect "others' file status" 5 "$front_status"
+expect "nothing mapped from others' file" "" "$(probe dosdevice K:)"
 finish
 
 # Four applies at once, of files that overlap without contradicting each other: each succeeds, and

@@ -148,27 +148,33 @@ INSTANTIATE_TEST_SUITE_P(
                  "nests values more than 4 levels deep at line 2, column 2."}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// A file that cannot be read gives the system's code and says which file.
+// A file that cannot be read gives the system's code and says which file; one that others may
+// change is read, and says why it is not the administrators' alone.
 TEST(ReadDesiredStateFile, ReadsTheFileOrGivesTheSystemsCode) {
   sim::Machine machine;
   machine.MakeDirectories(u"C:\\work");
   machine.PutFile(u"C:\\work\\links.json", "[" + kDrive + R"("target": "C:\\t"}])");
   std::vector<frontend::DesiredLink> links;
-  std::u16string problem;
-  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem), 0u);
+  std::u16string problem, untrusted;
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem, untrusted), 0u);
   ASSERT_EQ(links.size(), 1u);
   EXPECT_EQ(links[0].link, u"Q:");
-  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\none.json", links, problem),
+  EXPECT_EQ(untrusted, u"");
+  machine.SetSecurity(u"C:\\work\\links.json", u"D:(A;;FA;;;BA)(A;;0x100116;;;BU)");
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem, untrusted), 0u);
+  EXPECT_EQ(Narrow(untrusted),
+            "its permissions let users other than SYSTEM and Administrators change it");
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\none.json", links, problem, untrusted),
             win::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Narrow(problem),
             "C:\\work\\none.json cannot be read: The system cannot find the file "
             "specified. (code 2)");
   machine.PutFile(u"C:\\work\\big.json", Padded("[]", frontend::kLargestDesiredStateFile + 4096));
-  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\big.json", links, problem),
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\big.json", links, problem, untrusted),
             win::ERROR_FILE_TOO_LARGE);
   // A read that fails without a code is still a failure.
   machine.FailNext("ReadFile", 0);
-  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem),
+  EXPECT_EQ(frontend::ReadDesiredState(u"C:\\work\\links.json", links, problem, untrusted),
             win::ERROR_READ_FAULT);
 }
 

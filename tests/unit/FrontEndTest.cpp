@@ -1219,6 +1219,16 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_EQ(Run({u"apply", u"dir.json"}), win::ERROR_ACCESS_DENIED);  // no hard link to a folder
   EXPECT_NE(machine.ConsoleText().find("C:\\work\\data is not a file that exists."),
             std::string::npos);
+  // A file that others may change is theirs to steer: apply refuses it, test only reads it.
+  machine.PutFile(u"C:\\work\\open.json", kLinks);
+  machine.SetSecurity(u"C:\\work\\open.json", u"D:(A;;FA;;;BA)(A;;FA;;;BU)");
+  EXPECT_EQ(Run({u"apply", u"open.json"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
+  EXPECT_NE(machine.ConsoleText().find("open.json: It is not applied, since its permissions let"),
+            std::string::npos);
+  EXPECT_EQ(Run({u"test", u"open.json"}), frontend::kMachineDiffers);
+  EXPECT_NE(machine.ConsoleText().find("Warning: open.json is not only the administrators'"),
+            std::string::npos);
   machine.PutFile(u"C:\\work\\bad.json", "[{\"action\": \"Create\",\r\n  \"kind\": \"Link\"}]");
   EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
   EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
