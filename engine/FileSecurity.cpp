@@ -1,6 +1,7 @@
 #include "engine/FileSecurity.h"
 
 #include <array>
+#include <string>
 
 #include "platform/UniqueHandle.h"
 
@@ -21,8 +22,40 @@ constexpr win::DWORD kChangingRights = win::FILE_WRITE_DATA | win::FILE_APPEND_D
                                        win::FILE_DELETE_CHILD | win::DELETE | win::WRITE_DAC |
                                        win::WRITE_OWNER | win::GENERIC_WRITE | win::GENERIC_ALL;
 
+// What re-points or removes a link: its data or attributes (a new reparse record), deleting it,
+// its list or owner; and what lets someone delete or replace an entry of a folder.
+constexpr win::DWORD kLinkChangingRights = win::FILE_WRITE_DATA | win::FILE_WRITE_ATTRIBUTES |
+                                           win::DELETE | win::WRITE_DAC | win::WRITE_OWNER |
+                                           win::GENERIC_WRITE | win::GENERIC_ALL;
+constexpr win::DWORD kEntryChangingRights =
+    win::FILE_DELETE_CHILD | win::WRITE_DAC | win::WRITE_OWNER | win::GENERIC_ALL;
+
 bool Same(win::PSID sid, const std::uint8_t* known) {
   return sid != nullptr && win::EqualSid(sid, const_cast<std::uint8_t*>(known)) != 0;
+}
+
+std::u16string Decimal(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// The first one but SYSTEM, Administrators, TrustedInstaller with `withTrustedInstaller` and
+// `alsoTrusted` (may be null) that `dacl` grants any of `rights`, as SID text; empty when none. A
+// null list grants everything to everyone; a list that cannot be read is not trusted.
+std::u16string OtherGrantee(win::PACL dacl, win::DWORD rights, bool withTrustedInstaller,
+                            win::PSID alsoTrusted) {
+  if (dacl == nullptr) return u"S-1-1-0";
+  for (win::DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!win::GetAce(dacl, i, &entry)) return u"an entry that cannot be read";
+    const auto* ace = static_cast<const win::ACCESS_ALLOWED_ACE*>(entry);
+    if (ace->Header.AceType != win::ACCESS_ALLOWED_ACE_TYPE) continue;
+    if ((ace->Header.AceFlags & win::INHERIT_ONLY_ACE) != 0) continue;
+    if ((ace->Mask & rights) == 0) continue;
+    const auto sid = const_cast<win::DWORD*>(&ace->SidStart);
+    if (!IsTrustedOwner(sid, withTrustedInstaller, alsoTrusted)) return SidText(sid);
+  }
+  return {};
 }
 
 }  // namespace
@@ -66,18 +99,39 @@ bool LetsOthersChange(win::PACL dacl, win::PSID alsoTrusted) {
 }
 
 bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted) {
-  if (dacl == nullptr) return true;
-  for (win::DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!win::GetAce(dacl, i, &entry)) return true;  // a list that cannot be read is not trusted
-    const auto* ace = static_cast<const win::ACCESS_ALLOWED_ACE*>(entry);
-    if (ace->Header.AceType != win::ACCESS_ALLOWED_ACE_TYPE) continue;
-    if ((ace->Header.AceFlags & win::INHERIT_ONLY_ACE) != 0) continue;
-    if ((ace->Mask & rights) == 0) continue;
-    const auto sid = const_cast<win::DWORD*>(&ace->SidStart);
-    if (!IsTrustedOwner(sid, false, alsoTrusted)) return true;
+  return !OtherGrantee(dacl, rights, false, alsoTrusted).empty();
+}
+
+std::u16string SidText(win::PSID sid) {
+  if (sid == nullptr || !win::IsValidSid(sid)) return u"a SID that is not valid";
+  const auto* bytes = static_cast<const std::uint8_t*>(sid);
+  std::uint64_t authority = 0;
+  for (int i = 2; i < 8; ++i) authority = authority << 8 | bytes[i];
+  std::u16string text = u"S-" + Decimal(bytes[0]) + u"-" + Decimal(authority);
+  for (int i = 0; i < bytes[1]; ++i) {
+    const std::uint8_t* sub = bytes + 8 + 4 * i;
+    text += u"-" + Decimal(sub[0] | sub[1] << 8 | sub[2] << 16 | std::uint32_t{sub[3]} << 24);
   }
-  return false;
+  return text;
+}
+
+std::u16string WhoElseMayChangeLink(win::HANDLE link, win::HANDLE folder) {
+  ObjectSecurity own;
+  ObjectSecurity above;
+  if (own.Read(link) != 0 || above.Read(folder) != 0) {
+    return u"who may change it cannot be read";
+  }
+  if (!IsTrustedOwner(own.Owner(), true, nullptr)) {
+    return u"it is owned by " + SidText(own.Owner());
+  }
+  std::u16string who = OtherGrantee(own.Dacl(), kLinkChangingRights, true, nullptr);
+  if (!who.empty()) return who + u" may change it";
+  if (!IsTrustedOwner(above.Owner(), true, nullptr)) {
+    return u"its folder is owned by " + SidText(above.Owner());
+  }
+  who = OtherGrantee(above.Dacl(), kEntryChangingRights, true, nullptr);
+  if (!who.empty()) return who + u" may delete it from its folder";
+  return {};
 }
 
 std::u16string WhyOthersMayChange(win::HANDLE file) {

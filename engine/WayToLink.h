@@ -10,20 +10,27 @@
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
-// A folder on the way that is a link (a junction, a mount point, a symbolic link) owned by anyone
-// but SYSTEM, Administrators or TrustedInstaller, or one that became a link while the request
-// ran: the request is refused with this code ("The path cannot be traversed because it contains
-// an untrusted mount point.").
+// A folder on the way that is a link (a junction, a mount point, a symbolic link) that anyone but
+// SYSTEM, Administrators or TrustedInstaller may change, re-point or replace, or one that became a
+// link while the request ran: the request is refused with this code ("The path cannot be
+// traversed because it contains an untrusted mount point.").
 inline constexpr win::DWORD kUntrustedLinkOnTheWay = win::ERROR_UNTRUSTED_MOUNT_POINT;
+
+// More links on the way than this (a loop among them, or a chain too long to be meant) ends the
+// walk with ERROR_CANT_RESOLVE_FILENAME, as the system ends its own.
+inline constexpr int kMostLinksFollowed = 31;
 
 class WayToLink {
  public:
   // Holds every existing folder from the volume root of `link` down to its parent, each opened
-  // by its name below the one held before it and without following a link there; a link a
-  // trusted owner made is held, and followed. False, with the last-error code, when a folder
-  // cannot be held (in use by another program's delete or rename, or closed to the service) or
-  // is a link nobody trusted owns (Refused() then names it). A missing folder, a file on the way
-  // or a name that is none ends the walk: what the request does next fails on its own there.
+  // by its name below the one held before it and without following a link there. A link that
+  // only trusted users may change is held, and its target walked the same way from its own volume
+  // root, never by its path; a drive letter that maps a folder is walked as that folder. False,
+  // with the last-error code, when a folder cannot be held (in use by another program's delete or
+  // rename, or closed to the service), when a link on the way others may change (Refused() then
+  // names it and Why() says who), or when more than kMostLinksFollowed links are on the way. A
+  // missing folder, a file on the way or a name that is none ends the walk: what the request does
+  // next fails on its own there.
   bool Hold(const std::u16string& link);
   // Makes the missing folders down to the link's parent, each below the last one held and held
   // itself before the next. False as Hold.
@@ -36,8 +43,9 @@ class WayToLink {
   // Another name in the link's held parent, opened as OpenLink opens the link's own.
   win::UniqueFile OpenBeside(const std::u16string& name, win::DWORD access, win::DWORD share,
                              win::ULONG disposition, win::ULONG options) const;
-  // The link's parent by its path, for listing it, and the link's own name; the path is empty
-  // when the walk did not reach the parent.
+  // The link's parent by the path the walk took (every link on the way replaced by its target),
+  // for listing it, and the link's own name; the path is empty when the walk did not reach the
+  // parent.
   std::u16string ParentPath() const;
   const std::u16string& LinkName() const { return linkName_; }
   // Makes the link's own name, below its held parent, a new name of the open `file`
@@ -50,22 +58,37 @@ class WayToLink {
   // checked with this afterwards.
   bool Intact();
   const std::u16string& Refused() const { return refused_; }
+  // Who else may change the refused link ("it is owned by S-1-..."); empty for one that became a
+  // link while the request ran.
+  const std::u16string& Why() const { return why_; }
 
  private:
-  bool HoldNext(win::ULONG disposition);
+  // Holds the next folder; `moved` is false when it is missing (or, with FILE_OPEN_IF, could
+  // not be made).
+  bool HoldNext(win::ULONG disposition, bool& moved);
+  bool Walk(win::ULONG disposition);
+  bool Restart(const std::u16string& from, const std::u16string& to);
+  bool Refuse(const std::u16string& path, std::u16string why, win::DWORD code);
   bool ReachedParent() const;
 
-  std::vector<std::u16string> prefixes_;  // the volume root first, the link's parent last
-  std::vector<std::u16string> names_;     // the last name of each prefix (none for the root)
+  std::u16string root_;                // the volume root still to be opened; empty once held
+  std::vector<std::u16string> names_;  // the folders still to be walked, the next one last
+  std::u16string walked_;              // the path of the folder held last
   std::u16string linkName_;
-  std::size_t next_ = 0;  // the first prefix not yet held
-  bool ended_ = false;    // a file on the way, or a link that leads nowhere
+  int followed_ = 0;
+  // While a link's target is walked (more names are left than the rest_ below the link), its
+  // folders must exist: nothing is made through a link.
+  bool inTarget_ = false;
+  std::size_t rest_ = 0;
+  bool InTarget() const { return inTarget_ && names_.size() > rest_; }
+  bool ended_ = false;  // a file on the way, or no volume root
   struct Held {
     win::UniqueFile handle;
     bool plain;  // no link when it was held
-    std::size_t prefix;
+    std::u16string path;
   };
   std::vector<Held> held_;
   win::HANDLE below_ = nullptr;  // where the next name is looked up
   std::u16string refused_;
+  std::u16string why_;
 };

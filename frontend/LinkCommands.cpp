@@ -20,9 +20,10 @@ std::u16string UntrustedLinkText(const std::u16string& link) {
            u" became a link while CorvaneService worked, so it stopped there.";
   }
   return way.Refused() +
-         u" is a link to another place, and neither SYSTEM, the administrators nor "
-         u"TrustedInstaller own it, so CorvaneService does not go through it to " +
-         link + u". Nothing was changed.";
+         u" is a link to another place that users other than SYSTEM, the administrators and "
+         u"TrustedInstaller may change (" +
+         way.Why() + u"), so CorvaneService does not go through it to " + link +
+         u". Nothing was changed.";
 }
 
 // The list as one JSON array, a drive's state as whether it is mapped onto its target now;

@@ -100,6 +100,7 @@ inline std::u16string SubstituteName(const std::uint8_t* record, std::size_t siz
 
 // A symbolic link's record has the same four name fields, then 32 bits of flags before its
 // path buffer.
+inline constexpr std::size_t kSymbolicLinkFlagsAt = 16;
 inline constexpr std::size_t kSymbolicLinkPathBufferAt = 20;
 
 // The names of a junction's or a symbolic link's record, as another program may have written

@@ -158,19 +158,21 @@ TEST_F(FrontEnd, RequestsResolvePathsAndTellTheOutcome) {
             "A junction can only lead to a folder on this machine.\r\n");
 }
 
-// The service will not go through a link that a user made on the way: the front end names it.
-TEST_F(FrontEnd, LinkOnTheWayThatAUserOwnsIsNamed) {
+// The service will not go through a link on the way that users may change, whoever owns it: the
+// front end names it and who may.
+TEST_F(FrontEnd, LinkOnTheWayThatUsersMayChangeIsNamed) {
   machine.MakeDirectories(u"C:\\work\\shared");
   machine.MakeDirectories(u"C:\\elsewhere");
   ASSERT_TRUE(CreateJunction(u"C:\\work\\shared", u"C:\\elsewhere"));
-  machine.SetSecurity(u"C:\\work\\shared", u"O:S-1-5-21-1000-2000-3000-1002");
+  machine.SetSecurity(u"C:\\work\\shared", u"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)");
   EXPECT_EQ(Run({u"create", u"folder", u"shared\\j", u"data"}), win::ERROR_UNTRUSTED_MOUNT_POINT);
   EXPECT_TRUE(machine.List(u"C:\\elsewhere").empty());
   EXPECT_EQ(machine.ConsoleText(),
             "The path cannot be traversed because it contains an untrusted mount point. (code "
-            "448)\r\nC:\\work\\shared is a link to another place, and neither SYSTEM, the "
-            "administrators nor TrustedInstaller own it, so CorvaneService does not go through it "
-            "to C:\\work\\shared\\j. Nothing was changed.\r\n");
+            "448)\r\nC:\\work\\shared is a link to another place that users other than SYSTEM, "
+            "the administrators and TrustedInstaller may change (S-1-5-11 may change it), so "
+            "CorvaneService does not go through it to C:\\work\\shared\\j. Nothing was "
+            "changed.\r\n");
 }
 
 // A success goes to standard output, a failure to standard error.

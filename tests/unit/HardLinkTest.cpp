@@ -634,9 +634,10 @@ INSTANTIATE_TEST_SUITE_P(Steps, RedirectedWay, ::testing::ValuesIn(RedirectCases
 
 struct WayLinkCase {
   const char* name;
-  const char16_t* owner;
+  const char16_t* owner;  // the link's owner and list
   DWORD tag;
   DWORD code;
+  const char16_t* volumeRoot = nullptr;  // C:\'s owner and list, where they matter
 };
 
 class LinkOnTheWay : public HardLinkTest, public ::testing::WithParamInterface<WayLinkCase> {};
@@ -660,6 +661,7 @@ TEST_P(LinkOnTheWay, IsFollowedOnlyWhenATrustedOwnerMadeIt) {
                                      reparse::kHeaderSize, nullptr, 0, nullptr, nullptr));
   }
   machine.SetSecurity(way, GetParam().owner);
+  if (GetParam().volumeRoot != nullptr) machine.SetSecurity(u"C:\\", GetParam().volumeRoot);
   EXPECT_EQ(
       Outcome(Request(LinkAction::Create, LinkKind::Folder, way + u"\\bob\\New\\j", u"C:\\Store")),
       GetParam().code);
@@ -679,8 +681,61 @@ INSTANTIATE_TEST_SUITE_P(
         WayLinkCase{"AnotherUser", kBob, win::IO_REPARSE_TAG_MOUNT_POINT, kUntrustedLinkOnTheWay},
         WayLinkCase{"TheCaller", u"O:S-1-5-21-1000-2000-3000-1001", win::IO_REPARSE_TAG_MOUNT_POINT,
                     kUntrustedLinkOnTheWay},
+        // Who may change a link counts, not who owns it: Authenticated Users' Modify, or a
+        // folder that lets users delete its entries.
+        WayLinkCase{"AdministratorsButUsersMayChangeIt", u"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)",
+                    win::IO_REPARSE_TAG_MOUNT_POINT, kUntrustedLinkOnTheWay},
+        WayLinkCase{"SystemsInAFolderUsersMayDeleteFrom", u"O:SY", win::IO_REPARSE_TAG_MOUNT_POINT,
+                    kUntrustedLinkOnTheWay, u"O:BAD:(A;;FA;;;BA)(A;;0x1200e9;;;BU)"},
         // A cloud file placeholder names no other place: a folder like any other.
         WayLinkCase{"AnotherUsersCloudFolder", kBob, 0x9000001A, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct WayThroughCase {
+  const char* name;
+  const char16_t* link;  // the File Create's new name
+  DWORD code;
+  const char16_t* made;  // where the new name is, when it is made
+};
+
+class WayThroughTrustedLinks : public HardLinkTest,
+                               public ::testing::WithParamInterface<WayThroughCase> {};
+
+// A trusted link's target is walked name by name from its own volume root, as is the folder a
+// drive letter maps: a user's junction inside it is refused as on the way itself, and a loop ends.
+TEST_P(WayThroughTrustedLinks, WalksTheTargetAndRefusesWhatUsersMayChange) {
+  for (const char16_t* folder :
+       {u"C:\\Team\\bob", u"C:\\Users\\bob\\Shared", u"C:\\Users\\bob\\Own", u"C:\\Windows\\System32",
+        u"C:\\Loop"}) {
+    machine.MakeDirectories(folder);
+  }
+  machine.PutFile(u"C:\\Users\\bob\\a.txt", "bob's");
+  ASSERT_TRUE(CreateJunction(u"C:\\Team\\bob", u"C:\\Users\\bob\\Shared"));  // an administrator's
+  ASSERT_TRUE(CreateJunction(u"C:\\Users\\bob\\Shared", u"C:\\Windows\\System32"));  // Bob's
+  machine.SetSecurity(u"C:\\Users\\bob\\Shared", kBob);
+  ASSERT_TRUE(CreateJunction(u"C:\\Loop", u"C:\\Loop"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\Users\\bob\\Shared"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Y:", u"C:\\Users\\bob\\Own"));
+  EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, GetParam().link,
+                            u"C:\\Users\\bob\\a.txt")),
+            GetParam().code);
+  EXPECT_TRUE(machine.List(u"C:\\Windows\\System32").empty());
+  if (GetParam().made != nullptr) {
+    EXPECT_EQ(machine.LinkCount(GetParam().made), 2u);
+  }
+  EXPECT_EQ(machine.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, WayThroughTrustedLinks,
+    ::testing::Values(
+        WayThroughCase{"AUsersJunctionInATrustedOnesTarget", u"C:\\Team\\bob\\readme.txt",
+                       kUntrustedLinkOnTheWay, nullptr},
+        WayThroughCase{"ADriveLetterOntoAUsersJunction", u"X:\\readme.txt", kUntrustedLinkOnTheWay,
+                       nullptr},
+        WayThroughCase{"ADriveLetterOntoAFolder", u"Y:\\readme.txt", 0,
+                       u"C:\\Users\\bob\\Own\\readme.txt"},
+        WayThroughCase{"ALoop", u"C:\\Loop\\readme.txt", win::ERROR_CANT_RESOLVE_FILENAME, nullptr}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
