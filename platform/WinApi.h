@@ -589,6 +589,13 @@ LPVOID LockResource(HGLOBAL data);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+// A mitigation policy of the calling process. With ProcessRedirectionTrustPolicy and the flag
+// below, the system follows no junction that a non-administrator made for anything this process
+// opens (RedirectionGuard, Windows 10 21H2 and Windows 11 and later). Windows that does not know
+// the policy answers ERROR_INVALID_PARAMETER; Windows 7 has no such function (ERROR_PROC_NOT_FOUND).
+constexpr DWORD ProcessRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 1;  // PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's first bit
+BOOL SetProcessMitigationPolicy(DWORD policy, const void* buffer, SIZE_T length);
 DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 BOOL SetCurrentDirectoryW(LPCWSTR path);
 BOOL CloseHandle(HANDLE handle);

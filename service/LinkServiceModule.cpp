@@ -218,6 +218,13 @@ win::DWORD LinkServiceModule::RunGuarded() {
 }
 
 win::DWORD LinkServiceModule::Run() {
+  // Where Windows offers it, the system itself then refuses, for every path this process opens,
+  // a junction that a non-administrator made; the walk below checks each link on the way anyway.
+  // Best effort: older Windows does not know the policy.
+  const win::DWORD enforce = win::kEnforceRedirectionTrust;
+  const win::DWORD before = win::GetLastError();
+  win::SetProcessMitigationPolicy(win::ProcessRedirectionTrustPolicy, &enforce, sizeof enforce);
+  win::SetLastError(before);
   if (requestInvalid) return win::ERROR_INVALID_PARAMETER;
   if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
   if (!restoreMode) {

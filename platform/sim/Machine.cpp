@@ -372,6 +372,7 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
   process.resources = program->resources;
   process.session = session;
   run.processExitCode = RunAsProcess(*program, process);
+  run.redirectionTrust = process.redirectionTrust;
   process.ended = true;
   if (session->serviceThread.joinable()) session->serviceThread.join();
   EndProcess(state, process);

@@ -54,6 +54,8 @@ struct ServiceRun {
   // The process would never have ended: its service main returned without reporting
   // SERVICE_STOPPED, so the dispatcher kept waiting. The simulation ended it after a while.
   bool hung = false;
+  // The flags its process set for ProcessRedirectionTrustPolicy (kEnforceRedirectionTrust).
+  win::DWORD redirectionTrust = 0;
 };
 
 // A service record as the service control manager holds it.

@@ -43,6 +43,7 @@ struct Process {
   std::map<win::UINT, std::u16string> strings;
   Resources resources;
   std::shared_ptr<ServiceSession> session;  // null unless started by the service manager
+  win::DWORD redirectionTrust = 0;          // the flags of ProcessRedirectionTrustPolicy set
   // Set when the program's entry has returned. Windows ends a process's other threads then;
   // the simulation cannot stop a thread, so whatever such a thread still calls fails and
   // changes nothing.

@@ -227,6 +227,21 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return nullptr;
 }
 
+// As Windows 11 answers: the redirection trust policy with its one DWORD of flags; anything else
+// (a policy the simulation does not model, a buffer of another size) is refused with 87.
+BOOL SetProcessMitigationPolicy(DWORD policy, const void* buffer, SIZE_T length) {
+  if (sim::Intercept("SetProcessMitigationPolicy")) return FALSE;
+  if (policy != ProcessRedirectionTrustPolicy || buffer == nullptr || length != sizeof(DWORD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD flags = 0;
+  std::memcpy(&flags, buffer, sizeof flags);
+  sim::Guard guard(sim::Lock());
+  sim::CurrentProcess().redirectionTrust = flags;
+  return TRUE;
+}
+
 BOOL FreeLibrary(HMODULE module) {
   if (sim::Intercept("FreeLibrary")) return FALSE;
   sim::Guard guard(sim::Lock());

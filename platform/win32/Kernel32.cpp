@@ -98,6 +98,14 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 BOOL FreeLibrary(HMODULE module) {
   return ::FreeLibrary(M(module));
 }
+// Looked up, not imported: the programs must still start on Windows 7, which lacks it.
+BOOL SetProcessMitigationPolicy(DWORD policy, const void* buffer, SIZE_T length) {
+  using Set = ::BOOL(WINAPI*)(::PROCESS_MITIGATION_POLICY, ::PVOID, ::SIZE_T);
+  const auto set = reinterpret_cast<Set>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy")));
+  if (set == nullptr) return FALSE;  // GetProcAddress's ERROR_PROC_NOT_FOUND stands
+  return set(static_cast<::PROCESS_MITIGATION_POLICY>(policy), const_cast<void*>(buffer), length);
+}
 DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
   return ::GetCurrentDirectoryW(size, W(buffer));
 }

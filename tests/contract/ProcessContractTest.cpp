@@ -41,6 +41,27 @@ TEST_F(ProcessContractTest, LastErrorIsPerThread) {
   EXPECT_EQ(keptOnOtherThread, win::ERROR_ACCESS_DENIED);
 }
 
+// The service asks for the redirection trust policy, best effort: the policy with its one DWORD
+// of flags is taken (here with none set, which changes nothing for the cases that follow), and a
+// buffer of another size is refused.
+TEST_F(ProcessContractTest, RedirectionTrustPolicyTakesItsFlags) {
+  const win::DWORD none = 0;
+  win::SetLastError(0xdeadbeef);
+  EXPECT_TRUE(win::SetProcessMitigationPolicy(win::ProcessRedirectionTrustPolicy, &none, sizeof none));
+  const std::uint64_t wide = 0;
+  win::SetLastError(0xdeadbeef);
+  const win::BOOL taken = win::SetProcessMitigationPolicy(win::ProcessRedirectionTrustPolicy, &wide, sizeof wide);
+  const win::DWORD error = win::GetLastError();
+  if (CurrentBackend() == Backend::Wine) {
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(error, 0xdeadbeefu);
+    GTEST_SKIP() << "Wine 8: SetProcessMitigationPolicy is a stub that takes anything";
+  }
+  DocumentedNotMeasured();
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(error, win::ERROR_INVALID_PARAMETER);
+}
+
 // The clock a start's budget is measured with moves on with the time a wait takes.
 TEST_F(ProcessContractTest, TickCountMovesOnWithAWait) {
   const std::uint64_t before = win::GetTickCount64();

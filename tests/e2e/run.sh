@@ -108,6 +108,17 @@ expect "exit code" 0 "$exit_code"
 expect "Q: mapping" '\??\C:\e2e\data' "$(probe dosdevice Q:)"
 finish
 
+# A name through a letter that maps a folder is made in that folder, walked from its own volume
+# root (Wine's file system would not resolve the letter).
+begin file-create-and-delete-through-a-mapped-letter
+start_service File Create "$E\\a.txt" 'Q:\through.txt'
+expect "exit code" 0 "$exit_code"
+expect "fileid of through.txt" "$(probe fileid "$E\\a.txt")" "$(probe fileid "$E\\data\\through.txt")"
+start_service File Delete - 'Q:\through.txt'
+expect "delete exit code" 0 "$exit_code"
+expect "through.txt" missing "$(probe exists "$E\\data\\through.txt")"
+finish
+
 begin drive-delete-removes-the-mapping
 start_service Drive Delete - Q:
 expect "exit code" 0 "$exit_code"

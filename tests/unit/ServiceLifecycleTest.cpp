@@ -38,6 +38,8 @@ TEST_F(ServiceLifecycle, NormalStartReportsStartPendingThenStoppedWithTheExitCod
   EXPECT_EQ(stopped.dwWaitHint, 0u);
   EXPECT_EQ(run.exitCode, stopped.dwWin32ExitCode);
   EXPECT_EQ(run.processExitCode, stopped.dwWin32ExitCode);
+  // The system refuses, for the service, junctions that non-administrators made.
+  EXPECT_EQ(run.redirectionTrust, win::kEnforceRedirectionTrust);
 }
 
 TEST_F(ServiceLifecycle, EveryCompletedStartLogsServiceStopped) {
