@@ -45,7 +45,8 @@ endif()
 # The install folder belongs to administrators whatever INSTALLDIR is: SYSTEM and Administrators
 # may change it, Users only read and run, and nothing is inherited from the parent (a folder at a
 # drive root would otherwise let every user replace the service's program, run as LocalSystem,
-# or write its link list).
+# or write its link list). The service's program is SYSTEM's and Administrators' alone: a reader
+# that opened it without sharing would make every start of the service fail.
 #
 # The folder is appended to the machine's PATH, so that a new command prompt finds corvane, and
 # only that entry is taken out again when the front end is removed.

@@ -95,8 +95,8 @@ run_corvane() {
   front_output=$(grep -av wine32 "$work/front.out" | tr -d '\r')
 }
 
-begin package-locks-its-folder-for-administrators  # Wine's msiexec enforces no file permissions
-expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
+begin package-locks-its-folder-and-service-program-for-administrators  # Wine's msiexec enforces no file permissions
+expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nServiceProgram\tCorvaneService.exe\tFile\tO:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
 finish
 
 begin package-puts-its-folder-on-the-path

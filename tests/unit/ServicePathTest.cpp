@@ -1,7 +1,8 @@
 // The installer package's custom actions on the simulated machine: the record's program path in
 // quotes and the dependencies set again, nothing else changed; a path already quoted left alone.
-// An existing install folder is refused when anyone but SYSTEM, Administrators, TrustedInstaller
-// or the installer's own user owns it or anything in it.
+// An install folder is refused when anyone but SYSTEM, Administrators, TrustedInstaller or the
+// installer's own user owns it or anything in it, or may rename or re-permission it or a folder
+// on its way (found, or made by the install with what it inherits), or may add to it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,9 +55,20 @@ constexpr char16_t kOtherUser[] = u"O:S-1-5-21-1000-2000-3000-1002";
 struct FolderCase {
   const char* name;
   void (*arrange)(sim::Machine&);
-  // Empty when the folder is accepted; else what the sentence says after "... in C:\Corvane: ".
+  // Empty when the folder is accepted; else what the sentence says after "... in FOLDER: ".
   std::string refusal;
+  // INSTALLDIR, as Windows Installer gives it: with a trailing separator.
+  const char16_t* folder = u"C:\\Corvane\\";
 };
+
+// A volume's root as Windows sets it up (TrustedInstaller's; users may add folders, which they
+// then may change), with the CREATOR OWNER entry of a server's first.
+void WindowsRoot(sim::Machine& machine) {
+  machine.SetSecurity(u"C:\\",
+                      u"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+                      u"D:PAI(A;OICIIO;FA;;;S-1-3-0)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                      u"(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)");
+}
 
 // The package's own folder as an upgrade finds it: programs installed as SYSTEM, the list written
 // by an elevated corvane.exe (Administrators), a file of TrustedInstaller's and one of the
@@ -123,21 +135,65 @@ const FolderCase kFolderCases[] = {
            u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
      },
      "C:\\Corvane\\locked.dll cannot be opened (error 5), so its owner cannot be checked."},
+    // The package's permissions apply to the folder it makes, not to the folder above it.
+    {"NewAtAWindowsRoot", WindowsRoot, ""},
+    {"NewParentWouldLetUsersRenameIt", WindowsRoot,
+     "S-1-5-11 may delete or rename C:\\Tools (DELETE on C:\\Tools, a folder the install would "
+     "make, inheriting it from C:\\)",
+     u"C:\\Tools\\Corvane\\"},
+    {"AdministratorsFolderAtTheRootLetsUsersRenameIt",
+     [](sim::Machine& machine) {
+       WindowsRoot(machine);
+       machine.MakeDirectories(u"C:\\Corvane");
+       machine.SetSecurity(u"C:\\Corvane",
+                           u"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)"
+                           u"(A;OICIID;0x1200a9;;;BU)(A;OICIID;0x1301bf;;;AU)");
+     },
+     "S-1-5-11 may delete or rename C:\\Corvane (DELETE on C:\\Corvane)"},
+    {"ParentLetsUsersDeleteWhatItHolds",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Tools");
+       machine.SetSecurity(u"C:\\Tools", u"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200e9;;;BU)");
+     },
+     "S-1-5-32-545 may delete or rename C:\\Tools\\Corvane (FILE_DELETE_CHILD on C:\\Tools)",
+     u"C:\\Tools\\Corvane\\"},
+    {"ParentOwnedByAUser",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Tools");
+       machine.SetSecurity(u"C:\\Tools", kOtherUser);
+     },
+     "C:\\Tools belongs to S-1-5-21-1000-2000-3000-1002", u"C:\\Tools\\Corvane\\"},
+    // A handle opened before the package sets the folder's permissions outlives them.
+    {"LetsUsersAddFiles",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Corvane");
+       machine.SetSecurity(u"C:\\Corvane", u"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ab;;;BU)");
+     },
+     "S-1-5-32-545 may add or write files in C:\\Corvane (FILE_ADD_FILE on C:\\Corvane)"},
+    {"ParentIsAJunction",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Elsewhere");
+       machine.MakeDirectories(u"C:\\Tools");
+       ASSERT_TRUE(CreateJunction(u"C:\\Tools", u"C:\\Elsewhere"));
+     },
+     "C:\\Tools is a junction or symbolic link", u"C:\\Tools\\Corvane\\"},
 };
 
 class InstallFolder : public ::testing::TestWithParam<FolderCase> {};
 
-TEST_P(InstallFolder, IsRefusedWhenAnyoneElseOwnsItOrAnythingInIt) {
+TEST_P(InstallFolder, IsRefusedWhenAnyoneElseOwnsOrMayChangeItOrAFolderOnItsWay) {
   sim::Machine machine;
   GetParam().arrange(machine);
-  // As Windows Installer gives the folder: with a trailing separator.
   const std::string refusal =
-      corvane_test::Narrow(installer::InstallFolderRefusal(u"C:\\Corvane\\"));
+      corvane_test::Narrow(installer::InstallFolderRefusal(GetParam().folder));
   if (GetParam().refusal.empty()) {
     EXPECT_EQ(refusal, "");
   } else {
-    EXPECT_EQ(refusal.rfind("Corvane cannot be installed in C:\\Corvane: " + GetParam().refusal, 0),
-              0u)
+    std::string folder = corvane_test::Narrow(GetParam().folder);
+    folder.pop_back();
+    EXPECT_EQ(
+        refusal.rfind("Corvane cannot be installed in " + folder + ": " + GetParam().refusal, 0),
+        0u)
         << refusal;
   }
   EXPECT_EQ(machine.OpenHandles(), 0u);
