@@ -37,26 +37,30 @@ bool IsControl(char16_t c) {
 
 }  // namespace
 
-const char16_t kUsage[] =
-    u"Usage:\r\n"
-    u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)\r\n"
-    u"  corvane delete drive|folder|file LINK          remove a link now\r\n"
-    u"  corvane add drive X: TARGET [--label NAME]\r\n"
-    u"                                    map X: onto TARGET now and again at every boot;\r\n"
-    u"                                    NAME (up to 32 characters) is what Explorer calls X:\r\n"
-    u"  corvane remove drive X:           forget a stored mapping and remove it now\r\n"
-    u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
-    u"  corvane restore                   map the stored drives again now\r\n"
-    u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)\r\n"
-    u"  corvane apply FILE [--prune] [--what-if]\r\n"
-    u"                                    make the machine match FILE (list --json's form): each\r\n"
-    u"                                    link made and stored, or nothing changed; --prune also\r\n"
-    u"                                    removes stored drives FILE lacks; --what-if only shows\r\n"
-    u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not\r\n"
-    u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts\r\n"
-    u"  corvane --help                    show this text\r\n"
-    u"Relative paths are taken from the current directory. The service CorvaneService does\r\n"
-    u"the work, so run corvane from an elevated command prompt.\r\n";
+const Lines& Usage() {
+  static const Lines usage = {
+      u"Usage:",
+      u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)",
+      u"  corvane delete drive|folder|file LINK          remove a link now",
+      u"  corvane add drive X: TARGET [--label NAME]",
+      u"                                    map X: onto TARGET now and again at every boot;",
+      u"                                    NAME (up to 32 characters) is what Explorer calls X:",
+      u"  corvane remove drive X:           forget a stored mapping and remove it now",
+      u"  corvane list                      show the stored links; for drives, whether mapped now",
+      u"  corvane restore                   map the stored drives again now",
+      u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)",
+      u"  corvane apply FILE [--prune] [--what-if]",
+      u"                                    make the machine match FILE (list --json's form): each",
+      u"                                    link made and stored, or nothing changed; --prune also",
+      u"                                    removes stored drives FILE lacks; --what-if only shows",
+      u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not",
+      u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts",
+      u"  corvane --help                    show this text",
+      u"Relative paths are taken from the current directory. The service CorvaneService does",
+      u"the work, so run corvane from an elevated command prompt.",
+  };
+  return usage;
+}
 
 bool IsDriveName(const std::u16string& text) {
   return text.size() == 2 && Lower(text[0]) >= u'a' && Lower(text[0]) <= u'z' && text[1] == u':';

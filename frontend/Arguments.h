@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/Console.h"
+
 namespace frontend {
 
 enum class Verb { Help, Create, Delete, Add, Remove, List, Restore, Show, Apply, Test };
@@ -32,6 +34,7 @@ inline constexpr std::size_t kLongestLabel = 32;
 // Whether `text` is a drive letter and a colon, "X:".
 bool IsDriveName(const std::u16string& text);
 
-extern const char16_t kUsage[];
+// The usage text, a line each.
+const Lines& Usage();
 
 }  // namespace frontend
