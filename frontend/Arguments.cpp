@@ -29,13 +29,14 @@ std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
   return std::nullopt;
 }
 
-// A label is shown on one line in Explorer and stored in the registry as text: control
-// characters (C0, DEL, C1) would garble both.
-bool IsControl(char16_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
 }  // namespace
+
+bool IsDriveLabel(std::u16string_view label) {
+  // Shown on one line in Explorer and stored in the registry as text: control characters (C0,
+  // DEL, C1) would garble both.
+  const auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+  return !label.empty() && label.size() <= kLongestLabel && std::ranges::none_of(label, control);
+}
 
 const Lines& Usage() {
   static const Lines usage = {
@@ -158,8 +159,7 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
   if (needsTarget) command.target = arguments[3];
   if (labelled) {
     command.label = arguments[expected + 1];
-    if (command.label.empty() || command.label.size() > kLongestLabel ||
-        std::ranges::any_of(command.label, IsControl)) {
+    if (!IsDriveLabel(command.label)) {
       // Not echoed: it may hold the control characters refused.
       return Refuse(problem,
                     u"a drive label is 1 to 32 characters, none of them a control "

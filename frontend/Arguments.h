@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frontend/Console.h"
@@ -30,6 +31,10 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
 // The longest drive label taken, in UTF-16 units: what an NTFS volume label may hold, so that a
 // mapped folder's name is as long as a disk's may be in Explorer.
 inline constexpr std::size_t kLongestLabel = 32;
+
+// Whether `label` may be a drive's label: 1 to kLongestLabel characters, none of them a control
+// character. Labels from the command line and from a links file are held to it alike.
+bool IsDriveLabel(std::u16string_view label);
 
 // Whether `text` is a drive letter and a colon, "X:".
 bool IsDriveName(const std::u16string& text);

@@ -103,6 +103,16 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DriveLinkNotALetter", R"([{"action": "Create", "kind": "Drive", "link": "C:\\",
                  "target": "C:\\t"}])",
                  win::ERROR_INVALID_DATA, "not a drive letter and a colon"},
+        ReadCase{"LabelOf33", "[" + kDrive + R"("target": "C:\\t", "label": ")" +
+                                  std::string(33, 'L') + "\"}]",
+                 win::ERROR_INVALID_DATA,
+                 "Entry 1 of the file, at line 1, column 2, has a \"label\" that is not 1 to 32 "
+                 "characters free of control characters."},
+        ReadCase{"LabelWithAnEscape",
+                 "[\n" + kDrive + R"("target": "C:\\t", "label": "a\u001b[2Jb"}])",
+                 win::ERROR_INVALID_DATA, "line 2, column 1, has a \"label\" that is not 1 to 32"},
+        ReadCase{"LabelEmpty", "[" + kDrive + R"("target": "C:\\t", "label": ""}])",
+                 win::ERROR_INVALID_DATA, "has a \"label\" that is not"},
         ReadCase{"LabelOnAFolder",
                  R"([{"action": "Create", "kind": "Folder", "link": "C:\\j", "target": "C:\\t",
                  "label": "x"}])",
