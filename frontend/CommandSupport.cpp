@@ -81,9 +81,10 @@ win::DWORD Tell(const ServiceOutcome& outcome) {
     return outcome.startError;
   }
   if (outcome.waitError != 0) {
-    WriteError({u"CorvaneService was started, but corvane could not wait for it to finish. See "
-                u"how it is doing with: sc query CorvaneService",
-                OutcomeText(outcome.waitError)});
+    WriteError(
+        {u"CorvaneService was started, but corvane could not wait for it to finish. See "
+         u"how it is doing with: sc query CorvaneService",
+         OutcomeText(outcome.waitError)});
     return outcome.waitError;
   }
   if (outcome.timedOut) {

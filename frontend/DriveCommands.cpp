@@ -23,8 +23,8 @@ constexpr int kMostStackedMappings = 8;
 win::DWORD CheckFolder(const std::u16string& target) {
   const win::DWORD error = FolderError(target);
   if (error != 0) {
-    WriteError({target + u" is not a folder that exists, so nothing was mapped.",
-                OutcomeText(error)});
+    WriteError(
+        {target + u" is not a folder that exists, so nothing was mapped.", OutcomeText(error)});
   }
   return error;
 }

@@ -120,7 +120,7 @@ Lines InspectionText(const Inspection& found) {
   }
   if (found.type == u"Junction" || found.type == u"SymbolicLink") {
     lines[0] += (found.type == u"Junction" ? u" is a junction to " : u" is a symbolic link to ") +
-            found.target;
+                found.target;
     lines.push_back(u"  print name: " + (found.printName.empty() ? u"(none)" : found.printName));
     if (found.damaged) lines.push_back(u"  its record is damaged: a name lies outside it");
     return lines;
@@ -131,8 +131,8 @@ Lines InspectionText(const Inspection& found) {
   }
   if (found.type == u"File") {
     lines[0] += u" with " + DecimalText(found.linkCount) +
-            (found.linkCount == 1 ? u" name" : u" names") + u"; volume " +
-            Hex(found.volumeSerialNumber, 8) + u", file index " + Hex(found.fileIndex, 16);
+                (found.linkCount == 1 ? u" name" : u" names") + u"; volume " +
+                Hex(found.volumeSerialNumber, 8) + u", file index " + Hex(found.fileIndex, 16);
   }
   return lines;
 }

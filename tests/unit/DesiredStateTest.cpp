@@ -103,8 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DriveLinkNotALetter", R"([{"action": "Create", "kind": "Drive", "link": "C:\\",
                  "target": "C:\\t"}])",
                  win::ERROR_INVALID_DATA, "not a drive letter and a colon"},
-        ReadCase{"LabelOf33", "[" + kDrive + R"("target": "C:\\t", "label": ")" +
-                                  std::string(33, 'L') + "\"}]",
+        ReadCase{"LabelOf33",
+                 "[" + kDrive + R"("target": "C:\\t", "label": ")" + std::string(33, 'L') + "\"}]",
                  win::ERROR_INVALID_DATA,
                  "Entry 1 of the file, at line 1, column 2, has a \"label\" that is not 1 to 32 "
                  "characters free of control characters."},
