@@ -209,14 +209,14 @@ HardLinkArray ListAfter(const HardLinkArray& links, const std::vector<Step>& ste
   return after;
 }
 
-std::u16string PlanText(const std::vector<Step>& steps) {
-  std::u16string text;
+Lines PlanText(const std::vector<Step>& steps) {
+  Lines lines;
   for (const Step& step : steps) {
     std::u16string change = step.conflict != 0 ? u"refused" : step.Change();
     change.resize(9, u' ');
-    text += change + step.Describe() + u"\r\n";
+    lines.push_back(change + step.Describe());
   }
-  return text;
+  return lines;
 }
 
 nlohmann::ordered_json EntryJson(const Step& step) {
@@ -257,8 +257,7 @@ win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries, b
               u", and what it says would be made as LocalSystem.";
   }
   if (error != 0) {
-    WriteError(command.link + u": " + problem + u" Nothing was changed.\r\n" + OutcomeText(error) +
-               u"\r\n");
+    WriteError({command.link + u": " + problem + u" Nothing was changed.", OutcomeText(error)});
   }
   return error;
 }
@@ -284,13 +283,18 @@ win::DWORD Apply(const Command& command) {
                                  : std::u16string()) +
                  step.Describe() + u" cannot be applied: " + step.why + u"\r\n");
     }
-    if (command.json) WriteOutput(OutcomeJson(steps));
-    WriteError(u"Nothing was changed.\r\n" + OutcomeText(refused->conflict) + u"\r\n");
+    if (command.json) WriteJson(OutcomeJson(steps));
+    WriteError({u"Nothing was changed.", OutcomeText(refused->conflict)});
     return refused->conflict;
   }
   if (command.whatIf) {
-    WriteOutput(command.json ? OutcomeJson(steps)
-                             : PlanText(steps) + u"Nothing was changed (--what-if).\r\n");
+    if (command.json) {
+      WriteJson(OutcomeJson(steps));
+    } else {
+      Lines plan = PlanText(steps);
+      plan.push_back(u"Nothing was changed (--what-if).");
+      WriteOutput(plan);
+    }
     return 0;
   }
 
@@ -311,7 +315,11 @@ win::DWORD Apply(const Command& command) {
     Undo(steps);
     return ListProblem(path, error, true);
   }
-  WriteOutput(command.json ? OutcomeJson(steps) : PlanText(steps));
+  if (command.json) {
+    WriteJson(OutcomeJson(steps));
+  } else {
+    WriteOutput(PlanText(steps));
+  }
   // The labels last: the mappings and the list are in place, and a label is only a name.
   for (const Step& step : steps) {
     const win::DWORD labelError = step.prune   ? RemoveDriveLabel(step.record.link)
@@ -319,9 +327,9 @@ win::DWORD Apply(const Command& command) {
                                                  : 0;
     if (labelError != 0 && error == 0) error = labelError;
     if (labelError != 0) {
-      WriteError(u"The label of " + step.record.link + u" could not be " +
-                 (step.prune ? u"taken off" : u"set") + u".\r\n" + OutcomeText(labelError) +
-                 u"\r\n");
+      WriteError({u"The label of " + step.record.link + u" could not be " +
+                      (step.prune ? u"taken off" : u"set") + u".",
+                  OutcomeText(labelError)});
     }
   }
   return error;
@@ -336,7 +344,7 @@ win::DWORD Test(const Command& command) {
   const std::u16string path = ListPathBesideService(error);
   const bool listRead = !path.empty() && ReadStoredList(path, links) == 0;
   std::vector<Step> steps = StepsOf(entries, links, false);
-  std::u16string text;
+  Lines text;
   nlohmann::ordered_json differences = nlohmann::ordered_json::array();
   for (const Step& step : steps) {
     std::u16string found;
@@ -350,7 +358,7 @@ win::DWORD Test(const Command& command) {
       found = u"its label is not " + step.label + u".";
     }
     if (found.empty()) continue;
-    text += step.Describe() + u": " + found + u"\r\n";
+    text.push_back(step.Describe() + u": " + found);
     nlohmann::ordered_json entry = EntryJson(step);
     entry["found"] = JsonValue(found);
     differences.push_back(std::move(entry));
@@ -358,10 +366,11 @@ win::DWORD Test(const Command& command) {
   const bool matches = text.empty();
   if (command.json) {
     const nlohmann::ordered_json result = {{"matches", matches}, {"differences", differences}};
-    WriteOutput(JsonText(result, 2));
+    WriteJson(JsonText(result, 2));
   } else {
-    WriteOutput(matches ? u"The machine matches " + command.link + u".\r\n"
-                        : text + u"The machine does not match " + command.link + u".\r\n");
+    text.push_back((matches ? u"The machine matches " : u"The machine does not match ") +
+                   command.link + u".");
+    WriteOutput(text);
   }
   return matches ? 0 : kMachineDiffers;
 }

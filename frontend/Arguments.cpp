@@ -29,34 +29,39 @@ std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
   return std::nullopt;
 }
 
-// A label is shown on one line in Explorer and stored in the registry as text: control
-// characters (C0, DEL, C1) would garble both.
-bool IsControl(char16_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
 }  // namespace
 
-const char16_t kUsage[] =
-    u"Usage:\r\n"
-    u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)\r\n"
-    u"  corvane delete drive|folder|file LINK          remove a link now\r\n"
-    u"  corvane add drive X: TARGET [--label NAME]\r\n"
-    u"                                    map X: onto TARGET now and again at every boot;\r\n"
-    u"                                    NAME (up to 32 characters) is what Explorer calls X:\r\n"
-    u"  corvane remove drive X:           forget a stored mapping and remove it now\r\n"
-    u"  corvane list                      show the stored links; for drives, whether mapped now\r\n"
-    u"  corvane restore                   map the stored drives again now\r\n"
-    u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)\r\n"
-    u"  corvane apply FILE [--prune] [--what-if]\r\n"
-    u"                                    make the machine match FILE (list --json's form): each\r\n"
-    u"                                    link made and stored, or nothing changed; --prune also\r\n"
-    u"                                    removes stored drives FILE lacks; --what-if only shows\r\n"
-    u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not\r\n"
-    u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts\r\n"
-    u"  corvane --help                    show this text\r\n"
-    u"Relative paths are taken from the current directory. The service CorvaneService does\r\n"
-    u"the work, so run corvane from an elevated command prompt.\r\n";
+bool IsDriveLabel(std::u16string_view label) {
+  // Shown on one line in Explorer and stored in the registry as text: control characters (C0,
+  // DEL, C1) would garble both.
+  const auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+  return !label.empty() && label.size() <= kLongestLabel && std::ranges::none_of(label, control);
+}
+
+const Lines& Usage() {
+  static const Lines usage = {
+      u"Usage:",
+      u"  corvane create drive|folder|file LINK TARGET   make a link now (link first, as mklink)",
+      u"  corvane delete drive|folder|file LINK          remove a link now",
+      u"  corvane add drive X: TARGET [--label NAME]",
+      u"                                    map X: onto TARGET now and again at every boot;",
+      u"                                    NAME (up to 32 characters) is what Explorer calls X:",
+      u"  corvane remove drive X:           forget a stored mapping and remove it now",
+      u"  corvane list                      show the stored links; for drives, whether mapped now",
+      u"  corvane restore                   map the stored drives again now",
+      u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)",
+      u"  corvane apply FILE [--prune] [--what-if]",
+      u"                                    make the machine match FILE (list --json's form): each",
+      u"                                    link made and stored, or nothing changed; --prune also",
+      u"                                    removes stored drives FILE lacks; --what-if only shows",
+      u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not",
+      u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts",
+      u"  corvane --help                    show this text",
+      u"Relative paths are taken from the current directory. The service CorvaneService does",
+      u"the work, so run corvane from an elevated command prompt.",
+  };
+  return usage;
+}
 
 bool IsDriveName(const std::u16string& text) {
   return text.size() == 2 && Lower(text[0]) >= u'a' && Lower(text[0]) <= u'z' && text[1] == u':';
@@ -154,8 +159,7 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
   if (needsTarget) command.target = arguments[3];
   if (labelled) {
     command.label = arguments[expected + 1];
-    if (command.label.empty() || command.label.size() > kLongestLabel ||
-        std::ranges::any_of(command.label, IsControl)) {
+    if (!IsDriveLabel(command.label)) {
       // Not echoed: it may hold the control characters refused.
       return Refuse(problem,
                     u"a drive label is 1 to 32 characters, none of them a control "

@@ -3,7 +3,10 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "frontend/Console.h"
 
 namespace frontend {
 
@@ -29,9 +32,14 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
 // mapped folder's name is as long as a disk's may be in Explorer.
 inline constexpr std::size_t kLongestLabel = 32;
 
+// Whether `label` may be a drive's label: 1 to kLongestLabel characters, none of them a control
+// character. Labels from the command line and from a links file are held to it alike.
+bool IsDriveLabel(std::u16string_view label);
+
 // Whether `text` is a drive letter and a colon, "X:".
 bool IsDriveName(const std::u16string& text);
 
-extern const char16_t kUsage[];
+// The usage text, a line each.
+const Lines& Usage();
 
 }  // namespace frontend

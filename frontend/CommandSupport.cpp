@@ -19,7 +19,7 @@ char16_t Upper(char16_t c) {
 win::DWORD FindListBesideService(std::u16string& path) {
   win::DWORD error = 0;
   path = ListPathBesideService(error);
-  if (path.empty()) WriteError(StartFailureText(error) + u"\r\n");
+  if (path.empty()) WriteError(StartFailureText(error));
   return error;
 }
 
@@ -59,14 +59,14 @@ std::u16string FullPath(const std::u16string& path, win::DWORD& error) {
 std::u16string UsablePath(const std::u16string& path, win::DWORD& error) {
   std::u16string full = FullPath(path, error);
   if (error != 0) {
-    WriteError(u"corvane: that path cannot be used.\r\n" + OutcomeText(error) + u"\r\n");
+    WriteError({u"corvane: that path cannot be used.", OutcomeText(error)});
   }
   return full;
 }
 
 bool TooLongForTheService(const std::u16string& link, const std::u16string& target) {
   if (link.size() <= kLongestArgument && target.size() <= kLongestArgument) return false;
-  WriteError(StartFailureText(win::ERROR_FILENAME_EXCED_RANGE) + u"\r\n");
+  WriteError(StartFailureText(win::ERROR_FILENAME_EXCED_RANGE));
   return true;
 }
 
@@ -76,16 +76,15 @@ bool Finished(const ServiceOutcome& outcome) {
 
 win::DWORD Tell(const ServiceOutcome& outcome) {
   if (outcome.startError != 0) {
-    WriteError(
-        (outcome.lockProblem.empty() ? StartFailureText(outcome.startError) : outcome.lockProblem) +
-        u"\r\n");
+    WriteError(outcome.lockProblem.empty() ? StartFailureText(outcome.startError)
+                                           : outcome.lockProblem);
     return outcome.startError;
   }
   if (outcome.waitError != 0) {
     WriteError(
-        u"CorvaneService was started, but corvane could not wait for it to finish. See how "
-        u"it is doing with: sc query CorvaneService\r\n" +
-        OutcomeText(outcome.waitError) + u"\r\n");
+        {u"CorvaneService was started, but corvane could not wait for it to finish. See "
+         u"how it is doing with: sc query CorvaneService",
+         OutcomeText(outcome.waitError)});
     return outcome.waitError;
   }
   if (outcome.timedOut) {
@@ -94,7 +93,11 @@ win::DWORD Tell(const ServiceOutcome& outcome) {
         u"is doing with: sc query CorvaneService\r\n");
     return win::ERROR_SERVICE_REQUEST_TIMEOUT;
   }
-  (outcome.exitCode == 0 ? WriteOutput : WriteError)(OutcomeText(outcome.exitCode) + u"\r\n");
+  if (outcome.exitCode == 0) {
+    WriteOutput(OutcomeText(outcome.exitCode));
+  } else {
+    WriteError(OutcomeText(outcome.exitCode));
+  }
   return outcome.exitCode;
 }
 
@@ -119,7 +122,7 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   } else {
     text += writing ? u" could not be changed; it is as it was." : u" cannot be read.";
   }
-  WriteError(text + u"\r\n" + OutcomeText(error) + u"\r\n");
+  WriteError({text, OutcomeText(error)});
   return error;
 }
 
@@ -138,19 +141,19 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock) {
                    u"The link list " + path +
                        u" is being changed by another corvane; waiting for it to finish.\r\n");
   if (error == win::ERROR_TIMEOUT) {
-    WriteError(u"The link list " + path +
-               u" stayed busy with another corvane for 30 seconds, so nothing was changed. Try "
-               u"again when it has finished.\r\n" +
-               OutcomeText(error) + u"\r\n");
+    WriteError({u"The link list " + path +
+                    u" stayed busy with another corvane for 30 seconds, so nothing was changed. "
+                    u"Try again when it has finished.",
+                OutcomeText(error)});
   } else if (error != 0) {
     // Whoever may not start the service cannot make or open the lock either (a standard user
     // gets 5 or, where the folder lets one write, 1307 for the owner it would give): what is
     // missing then is elevation, whatever the lock said.
     if (!MayStartService()) {
-      WriteError(StartFailureText(win::ERROR_ACCESS_DENIED) + u"\r\n");
+      WriteError(StartFailureText(win::ERROR_ACCESS_DENIED));
       return win::ERROR_ACCESS_DENIED;
     }
-    WriteError(LockFailureText(lock, error) + u"\r\n");
+    WriteError(LockFailureText(lock, error));
   }
   return error;
 }

@@ -55,7 +55,6 @@ bool WriteBytes(win::HANDLE stream, std::string_view bytes) {
 }
 
 void Write(win::DWORD which, std::u16string_view text) {
-  if (text.empty()) return;
   const win::HANDLE stream = win::GetStdHandle(which);
   // A program started without the stream was asked for no text there.
   if (stream == nullptr) return;
@@ -77,16 +76,63 @@ void Write(win::DWORD which, std::u16string_view text) {
   WriteBytes(stream, bytes);
 }
 
-}  // namespace
-
-void WriteOutput(std::u16string_view text) {
-  if (sink != nullptr) return (*sink)(text, false);
-  Write(win::STD_OUTPUT_HANDLE, text);
+void Emit(bool error, std::u16string_view text) {
+  if (text.empty()) return;
+  if (sink != nullptr) return (*sink)(text, error);
+  Write(error ? win::STD_ERROR_HANDLE : win::STD_OUTPUT_HANDLE, text);
 }
 
-void WriteError(std::u16string_view text) {
-  if (sink != nullptr) return (*sink)(text, true);
-  Write(win::STD_ERROR_HANDLE, text);
+// What a console or a terminal would act on instead of showing.
+bool IsControl(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void AppendLine(std::u16string& out, std::u16string_view line) {
+  if (line.empty()) return;
+  if (line.ends_with(u"\r\n")) line.remove_suffix(2);
+  constexpr char16_t kHex[] = u"0123456789abcdef";
+  for (const char16_t c : line) {
+    if (!IsControl(c)) {
+      out.push_back(c);
+      continue;
+    }
+    out += u"\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
+  }
+  out += u"\r\n";
+}
+
+void WriteLines(bool error, const Lines& lines) {
+  std::u16string text;
+  for (const std::u16string& line : lines) AppendLine(text, line);
+  Emit(error, text);
+}
+
+}  // namespace
+
+void WriteOutput(std::u16string_view line) {
+  std::u16string text;
+  AppendLine(text, line);
+  Emit(false, text);
+}
+
+void WriteError(std::u16string_view line) {
+  std::u16string text;
+  AppendLine(text, line);
+  Emit(true, text);
+}
+
+void WriteOutput(const Lines& lines) {
+  WriteLines(false, lines);
+}
+
+void WriteError(const Lines& lines) {
+  WriteLines(true, lines);
+}
+
+void WriteJson(std::u16string_view json) {
+  Emit(false, json);
 }
 
 ScopedTextSink::ScopedTextSink(TextSink& to) : previous_(std::exchange(sink, &to)) {}

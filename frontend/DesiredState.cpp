@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "engine/FileSecurity.h"
+#include "frontend/Arguments.h"
 #include "frontend/Json.h"
 #include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
@@ -282,6 +283,11 @@ win::DWORD ReadEntry(const Json& entry, bool& create, DesiredLink& link, std::u1
   }
   if (!drive && entry.contains("label")) {
     fault = u"has a \"label\", which only a drive has";
+    return win::ERROR_INVALID_DATA;
+  }
+  if (entry.contains("label") && !IsDriveLabel(link.label)) {
+    fault = u"has a \"label\" that is not 1 to " + DecimalText(kLongestLabel) +
+            u" characters free of control characters";
     return win::ERROR_INVALID_DATA;
   }
   return 0;

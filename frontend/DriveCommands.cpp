@@ -23,8 +23,8 @@ constexpr int kMostStackedMappings = 8;
 win::DWORD CheckFolder(const std::u16string& target) {
   const win::DWORD error = FolderError(target);
   if (error != 0) {
-    WriteError(target + u" is not a folder that exists, so nothing was mapped.\r\n" +
-               OutcomeText(error) + u"\r\n");
+    WriteError(
+        {target + u" is not a folder that exists, so nothing was mapped.", OutcomeText(error)});
   }
   return error;
 }
@@ -42,8 +42,8 @@ win::DWORD FolderToMap(const Command& command, std::u16string& target) {
 win::DWORD ReadLetter(const std::u16string& letter, DriveLetterNow& now) {
   const win::DWORD error = ReadDriveLetter(letter, now);
   if (error != 0) {
-    WriteError(u"What " + letter + u" is now cannot be read, so nothing was changed.\r\n" +
-               OutcomeText(error) + u"\r\n");
+    WriteError({u"What " + letter + u" is now cannot be read, so nothing was changed.",
+                OutcomeText(error)});
   }
   return error;
 }
@@ -52,9 +52,9 @@ win::DWORD ReadLetter(const std::u16string& letter, DriveLetterNow& now) {
 // definition stacks on the first and hides it.
 win::DWORD RefuseLetterInUse(const DriveLetterNow& now) {
   const DefinitionMeaning meaning = MeaningOf(now.global.front());
-  WriteError(now.letter + u" is in use: it is a " + meaning.kind + u" (" + meaning.target +
-             u"). Nothing was changed; choose another letter, or free this one first.\r\n" +
-             OutcomeText(win::ERROR_ALREADY_EXISTS) + u"\r\n");
+  WriteError({now.letter + u" is in use: it is a " + meaning.kind + u" (" + meaning.target +
+                  u"). Nothing was changed; choose another letter, or free this one first.",
+              OutcomeText(win::ERROR_ALREADY_EXISTS)});
   return win::ERROR_ALREADY_EXISTS;
 }
 
@@ -177,18 +177,18 @@ win::DWORD DeleteDrive(const Command& command) {
   DriveLetterNow now;
   if (const win::DWORD error = ReadLetter(command.link, now)) return error;
   if (!now.Defined()) {
-    WriteError(command.link + u" is not mapped for the machine, so nothing was changed.\r\n" +
-               OutcomeText(win::ERROR_FILE_NOT_FOUND) + u"\r\n");
+    WriteError({command.link + u" is not mapped for the machine, so nothing was changed.",
+                OutcomeText(win::ERROR_FILE_NOT_FOUND)});
     return win::ERROR_FILE_NOT_FOUND;
   }
   // Taking a volume's or a network drive's letter away would hide it from every session until
   // the next boot.
   if (!now.IsFolderMapping()) {
     const DefinitionMeaning meaning = MeaningOf(now.global.front());
-    WriteError(command.link + u" is a " + meaning.kind + u" (" + meaning.target +
-               u"), not a folder mapping, so it was left alone: corvane takes off only the "
-               u"mappings of folders.\r\n" +
-               OutcomeText(win::ERROR_NOT_SUPPORTED) + u"\r\n");
+    WriteError({command.link + u" is a " + meaning.kind + u" (" + meaning.target +
+                    u"), not a folder mapping, so it was left alone: corvane takes off only the "
+                    u"mappings of folders.",
+                OutcomeText(win::ERROR_NOT_SUPPORTED)});
     return win::ERROR_NOT_SUPPORTED;
   }
   const win::DWORD code = Tell(RunService({u"Drive", u"Delete", kNoTarget, command.link},
@@ -244,9 +244,9 @@ win::DWORD AddDrive(const Command& command) {
   // Written again each time, so that a label taken off elsewhere comes back with the next add.
   if (!command.label.empty() && (error = WriteDriveLabel(command.link, command.label)) != 0) {
     if (mapping) TellShell(command.link, true);
-    WriteError(command.link + u" is mapped onto " + target +
-               u", now and at every boot, but its label could not be set:\r\n" +
-               OutcomeText(error) + u"\r\n");
+    WriteError({command.link + u" is mapped onto " + target +
+                    u", now and at every boot, but its label could not be set:",
+                OutcomeText(error)});
     return error;
   }
   WriteOutput(command.link + u" is mapped onto " + target + u", now and at every boot.\r\n");
@@ -287,9 +287,9 @@ win::DWORD RemoveDrive(const Command& command) {
     if ((error = ReadLetter(command.link, now)) != 0) return error;
   }
   if (now.MappedOnto(storedTarget)) {
-    WriteError(command.link + u" is still mapped onto " + storedTarget +
-               u", so it is still stored; run the command again to finish.\r\n" +
-               OutcomeText(win::ERROR_ALREADY_EXISTS) + u"\r\n");
+    WriteError({command.link + u" is still mapped onto " + storedTarget +
+                    u", so it is still stored; run the command again to finish.",
+                OutcomeText(win::ERROR_ALREADY_EXISTS)});
     return win::ERROR_ALREADY_EXISTS;
   }
   if (wasMapped) TellShell(command.link, false);
@@ -304,9 +304,9 @@ win::DWORD RemoveDrive(const Command& command) {
   // The mapping and the record are gone; a label left behind names no drive of corvane's, so
   // failing to take it off is told but does not fail the remove.
   if (labelled && (error = RemoveDriveLabel(command.link)) != 0) {
-    WriteError(u"The label of " + command.link +
-               u" could not be taken off; Explorer may still show it for the letter.\r\n" +
-               OutcomeText(error) + u"\r\n");
+    WriteError({u"The label of " + command.link +
+                    u" could not be taken off; Explorer may still show it for the letter.",
+                OutcomeText(error)});
   }
   if (wasMapped) {
     WriteOutput(command.link + u" is no longer stored and no longer mapped.\r\n");

@@ -15,13 +15,14 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
   std::u16string problem;
   const auto command = ParseArguments(arguments, problem);
   if (!command) {
-    WriteError(u"corvane: " + problem + u"\r\n" + kUsage);
+    WriteError(u"corvane: " + problem);
+    WriteError(Usage());
     return win::ERROR_INVALID_PARAMETER;
   }
   const bool drive = command->kind == u"Drive";
   switch (command->verb) {
     case Verb::Help:
-      WriteOutput(kUsage);
+      WriteOutput(Usage());
       return 0;
     case Verb::Create:
       return drive ? CreateDrive(*command) : LinkRequest(*command);

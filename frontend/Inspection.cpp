@@ -104,37 +104,37 @@ win::DWORD Inspect(const std::u16string& letterOrPath, bool letter, Inspection& 
   return 0;
 }
 
-std::u16string InspectionText(const Inspection& found) {
-  std::u16string text = found.path;
+Lines InspectionText(const Inspection& found) {
+  Lines lines{found.path};
   if (found.type == u"Drive") {
-    text += u" is a " + found.driveKind + u": " + found.target + u"\r\n";
+    lines[0] += u" is a " + found.driveKind + u": " + found.target;
     for (std::size_t i = 0; i < found.definitions.size(); ++i) {
-      text += (i == 0 ? u"  in force:          " : u"  hidden beneath it: ") +
-              found.definitions[i] + u"\r\n";
+      lines.push_back((i == 0 ? u"  in force:          " : u"  hidden beneath it: ") +
+                      found.definitions[i]);
     }
     for (const std::u16string& own : found.sessionDefinitions) {
-      text += u"  this session's own: " + own + u" (it hides the machine's " + found.path +
-              u" here)\r\n";
+      lines.push_back(u"  this session's own: " + own + u" (it hides the machine's " + found.path +
+                      u" here)");
     }
-    return text;
+    return lines;
   }
   if (found.type == u"Junction" || found.type == u"SymbolicLink") {
-    text += (found.type == u"Junction" ? u" is a junction to " : u" is a symbolic link to ") +
-            found.target + u"\r\n  print name: " +
-            (found.printName.empty() ? u"(none)" : found.printName) + u"\r\n";
-    if (found.damaged) text += u"  its record is damaged: a name lies outside it\r\n";
-    return text;
+    lines[0] += (found.type == u"Junction" ? u" is a junction to " : u" is a symbolic link to ") +
+                found.target;
+    lines.push_back(u"  print name: " + (found.printName.empty() ? u"(none)" : found.printName));
+    if (found.damaged) lines.push_back(u"  its record is damaged: a name lies outside it");
+    return lines;
   }
-  text += found.type == u"Directory" ? u" is a folder" : u" is a file";
+  lines[0] += found.type == u"Directory" ? u" is a folder" : u" is a file";
   if (found.reparseTag != 0) {
-    text += u" with a reparse point of another kind (tag 0x" + Hex(found.reparseTag, 8) + u")";
+    lines[0] += u" with a reparse point of another kind (tag 0x" + Hex(found.reparseTag, 8) + u")";
   }
   if (found.type == u"File") {
-    text += u" with " + DecimalText(found.linkCount) +
-            (found.linkCount == 1 ? u" name" : u" names") + u"; volume " +
-            Hex(found.volumeSerialNumber, 8) + u", file index " + Hex(found.fileIndex, 16);
+    lines[0] += u" with " + DecimalText(found.linkCount) +
+                (found.linkCount == 1 ? u" name" : u" names") + u"; volume " +
+                Hex(found.volumeSerialNumber, 8) + u", file index " + Hex(found.fileIndex, 16);
   }
-  return text + u"\r\n";
+  return lines;
 }
 
 std::u16string InspectionJson(const Inspection& found) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/Console.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
@@ -36,7 +37,7 @@ struct Inspection {
 win::DWORD Inspect(const std::u16string& letterOrPath, bool letter, Inspection& found);
 
 // The inspection as lines for a person, and as one JSON object.
-std::u16string InspectionText(const Inspection& found);
+Lines InspectionText(const Inspection& found);
 std::u16string InspectionJson(const Inspection& found);
 
 }  // namespace frontend

@@ -80,16 +80,17 @@ win::DWORD List(bool json) {
   HardLinkArray links;
   if (const win::DWORD error = ReadListBesideService(path, links)) return error;
   if (json) {
-    WriteOutput(ListJson(links));
+    WriteJson(ListJson(links));
     return 0;
   }
   if (links.records.empty()) {
     WriteOutput(u"No links are stored in " + path + u".\r\n");
     return 0;
   }
-  std::u16string text;
+  Lines lines;
   for (const CHardLink& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
+    std::u16string& text = lines.emplace_back();
     text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +
             u" -> " + record.target;
     if (create && record.kind == LinkKind::Drive) {
@@ -98,9 +99,8 @@ win::DWORD List(bool json) {
         text += u"  label \"" + *label + u"\"";
       }
     }
-    text += u"\r\n";
   }
-  WriteOutput(text);
+  WriteOutput(lines);
   return 0;
 }
 
@@ -111,11 +111,15 @@ win::DWORD Show(const Command& command) {
   Inspection found;
   if (error == 0) error = Inspect(path, letter, found);
   if (error != 0) {
-    WriteError((letter ? command.link + u" is not defined." : command.link + u" cannot be shown.") +
-               u"\r\n" + OutcomeText(error) + u"\r\n");
+    WriteError({letter ? command.link + u" is not defined." : command.link + u" cannot be shown.",
+                OutcomeText(error)});
     return error;
   }
-  WriteOutput(command.json ? InspectionJson(found) : InspectionText(found));
+  if (command.json) {
+    WriteJson(InspectionJson(found));
+  } else {
+    WriteOutput(InspectionText(found));
+  }
   return 0;
 }
 

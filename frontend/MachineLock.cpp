@@ -74,7 +74,7 @@ win::DWORD MachineLock::Acquire(const std::u16string& folder, const char16_t* na
   }
 }
 
-std::u16string LockFailureText(const MachineLock& lock, win::DWORD error) {
+Lines LockFailureText(const MachineLock& lock, win::DWORD error) {
   std::u16string text = u"The lock file " + lock.Path();
   if (error == win::ERROR_ACCESS_DENIED) {
     text +=
@@ -83,7 +83,7 @@ std::u16string LockFailureText(const MachineLock& lock, win::DWORD error) {
   } else {
     text += u" cannot be opened, so nothing was changed.";
   }
-  return text + u"\r\n" + OutcomeText(error);
+  return {text, OutcomeText(error)};
 }
 
 }  // namespace frontend

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "frontend/Console.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
@@ -50,6 +51,6 @@ class MachineLock {
 
 // What to tell an administrator when Acquire failed with `error` (not ERROR_TIMEOUT). (One who
 // may not start the service is told that instead: only that is missing elevation.)
-std::u16string LockFailureText(const MachineLock& lock, win::DWORD error);
+Lines LockFailureText(const MachineLock& lock, win::DWORD error);
 
 }  // namespace frontend

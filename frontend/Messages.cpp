@@ -12,10 +12,17 @@ std::u16string DecimalText(long long value) {
 }
 
 std::u16string OutcomeText(win::DWORD code) {
-  return SystemMessage(code) + u" (code " + DecimalText(code) + u")";
+  // Some system texts run to several paragraphs; a sentence of corvane's is one line.
+  std::u16string text = SystemMessage(code);
+  for (std::size_t at = 0; (at = text.find_first_of(u"\r\n", at)) != std::u16string::npos;) {
+    const std::size_t end = text.find_first_not_of(u"\r\n", at);
+    text.replace(at, (end == std::u16string::npos ? text.size() : end) - at, u" ");
+    ++at;
+  }
+  return text + u" (code " + DecimalText(code) + u")";
 }
 
-std::u16string StartFailureText(win::DWORD code) {
+Lines StartFailureText(win::DWORD code) {
   std::u16string advice;
   switch (code) {
     case win::ERROR_SERVICE_DOES_NOT_EXIST:
@@ -50,7 +57,7 @@ std::u16string StartFailureText(win::DWORD code) {
     default:
       advice = u"CorvaneService could not be started.";
   }
-  return advice + u"\r\n" + OutcomeText(code);
+  return {advice, OutcomeText(code)};
 }
 
 }  // namespace frontend

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "frontend/Console.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
@@ -14,7 +15,8 @@ std::u16string OutcomeText(win::DWORD code);
 // A number in decimal digits.
 std::u16string DecimalText(long long value);
 
-// For a failure to reach the service at all: what went wrong and what to do about it.
-std::u16string StartFailureText(win::DWORD code);
+// For a failure to reach the service at all: what went wrong and what to do about it, and the
+// outcome, a line each.
+Lines StartFailureText(win::DWORD code);
 
 }  // namespace frontend

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/Console.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
@@ -17,7 +18,7 @@ struct ServiceOutcome {
   win::DWORD waitError = 0;    // started, but its end could not be awaited: why
   bool timedOut = false;       // started, but not stopped within the wait
   win::DWORD exitCode = 0;     // what the service reported when it stopped
-  std::u16string lockProblem;  // the request lock could not be opened: what to tell
+  Lines lockProblem;           // the request lock could not be opened: what to tell
 };
 
 // The longest start argument the service control manager passes on: SC_MAX_ARGUMENT_LENGTH is

@@ -993,6 +993,16 @@ INSTANTIATE_TEST_SUITE_P(
                  {u"show", u"j"},
                  0,
                  "C:\\work\\j is a junction to C:\\work\\data\r\n  print name: (none)\r\n"},
+        ShowCase{"JunctionToANameWithControls",
+                 [] {
+                   PutReparseRecord(
+                       u"C:\\work\\j",
+                       JunctionRecord(u"\\??\\C:\\x\x1b[2J\r\nC:\\work\\j is a\tfolder\x7f"));
+                 },
+                 {u"show", u"j"},
+                 0,
+                 "C:\\work\\j is a junction to C:\\x\\u001b[2J\\u000d\\u000aC:\\work\\j is "
+                 "a\\u0009folder\\u007f\r\n  print name: (none)\r\n"},
         ShowCase{"JunctionAsJson",
                  [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
                  {u"show", u"--json", u"j"},
@@ -1141,6 +1151,35 @@ TEST_F(FrontEnd, TextKeepsEveryCharacter) {
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
   EXPECT_EQ(machine.StandardOutput(), "Create Drive Q: -> C:\\work\\Ünï日本  (mapped now)\r\n");
+}
+
+// A name's control and bidirectional characters are shown, in every sentence and in a pipe too,
+// and cannot start a line of their own; JSON keeps them as its writer escapes them.
+TEST_F(FrontEnd, NamesShowTheirControlCharacters) {
+  // Windows takes neither C0 controls nor DEL in a file name, but C1 and bidirectional controls.
+  machine.MakeDirectories(u"C:\\work\\red\u202e\u009b[2J");
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"red\u202e\u009b[2J"}), 0u);
+  EXPECT_EQ(machine.ConsoleText(),
+            "Q: is mapped onto C:\\work\\red\\u202e\\u009b[2J, now and at every boot.\r\n");
+  machine.SetStandardOutputIsConsole(false);
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_EQ(machine.StandardOutput(),
+            "Create Drive Q: -> C:\\work\\red\\u202e\\u009b[2J  (mapped now)\r\n");
+  EXPECT_EQ(Run({u"list", u"--json"}), 0u);
+  EXPECT_NE(machine.StandardOutput().find("C:\\\\work\\\\red\u202e\u009b[2J\""), std::string::npos)
+      << machine.StandardOutput();
+  machine.PutFile(u"C:\\work\\links.json",
+                  R"([{"action": "Create", "kind": "Folder", "link": "C:\\work\\j", "target": )"
+                  R"("C:\\none\r\nThe machine matches links.json."}])");
+  EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
+  EXPECT_NE(machine.StandardOutput().find(
+                "Folder C:\\work\\j -> C:\\none\\u000d\\u000aThe machine matches links.json.: "),
+            std::string::npos)
+      << machine.StandardOutput();
+  EXPECT_EQ(Run({u"apply", u"links.json"}), win::ERROR_INVALID_NAME);
+  EXPECT_NE(machine.ConsoleText().find("\\u000aThe machine matches links.json. cannot be applied"),
+            std::string::npos)
+      << machine.ConsoleText();
 }
 
 // A links file in list --json's form: the machine is made to match it, once; a second apply
