@@ -391,6 +391,8 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
   constexpr auto kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
   constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
   constexpr auto kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+  constexpr auto kInvalidOwner = static_cast<NTSTATUS>(0xC000005A);
+  constexpr auto kInvalidSecurityDescriptor = static_cast<NTSTATUS>(0xC0000079);
   sim::Guard guard(sim::Lock());
   if (file == nullptr || attributes == nullptr || status == nullptr ||
       attributes->ObjectName == nullptr || disposition < FILE_OPEN || disposition > FILE_OPEN_IF) {
@@ -428,7 +430,11 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
   } else {
     if (disposition == FILE_OPEN) return kNameNotFound;
     sim::FileSecurity security;
-    sim::SecurityForNewObject(nullptr, security);
+    // The descriptor given in the object's attributes, as CreateFileW's security attributes.
+    const SECURITY_ATTRIBUTES given{sizeof given, attributes->SecurityDescriptor, FALSE};
+    if (const DWORD refused = sim::SecurityForNewObject(&given, security)) {
+      return refused == ERROR_INVALID_OWNER ? kInvalidOwner : kInvalidSecurityDescriptor;
+    }
     node = (options & FILE_DIRECTORY_FILE) != 0
                ? Files().NewDirectory(*folder->volume, folder)
                : Files().NewFile(*folder->volume,
@@ -520,6 +526,8 @@ ULONG RtlNtStatusToDosError(NTSTATUS status) {
       {0xC000003A, ERROR_PATH_NOT_FOUND},
       {0xC0000043, ERROR_SHARING_VIOLATION},
       {0xC0000056, ERROR_ACCESS_DENIED},  // delete pending
+      {0xC000005A, ERROR_INVALID_OWNER},
+      {0xC0000079, ERROR_INVALID_SECURITY_DESCR},
       {0xC00000BA, ERROR_ACCESS_DENIED},  // a directory where a file is asked for
       {0xC00000BB, ERROR_NOT_SUPPORTED},
       {0xC00000D4, ERROR_NOT_SAME_DEVICE},
