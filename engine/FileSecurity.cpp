@@ -115,7 +115,7 @@ std::u16string SidText(win::PSID sid) {
   return text;
 }
 
-std::u16string WhoElseMayChangeLink(win::HANDLE link, win::HANDLE folder) {
+std::u16string WhoElseMayChangeEntry(win::HANDLE link, win::HANDLE folder) {
   ObjectSecurity own;
   ObjectSecurity above;
   if (own.Read(link) != 0 || above.Read(folder) != 0) {

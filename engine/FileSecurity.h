@@ -55,12 +55,12 @@ bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted);
 std::u16string SidText(win::PSID sid);
 
 // Who but SYSTEM, Administrators and TrustedInstaller may re-point, remove or replace the link
-// `link` (a junction or a symbolic link, its handle and that of the folder it is in with
+// (or the empty folder that is to be one) `link` (its handle and that of the folder it is in with
 // READ_CONTROL): its owner, whoever it grants writing its data or attributes, deleting it or
 // changing its permissions or owner, and whoever may do the like to its folder's entries (delete
 // a child, change the folder's permissions or owner). A sentence's end ("it is owned by S-1-...",
 // "S-1-5-11 may change it"), empty when nobody else may.
-std::u16string WhoElseMayChangeLink(win::HANDLE link, win::HANDLE folder);
+std::u16string WhoElseMayChangeEntry(win::HANDLE link, win::HANDLE folder);
 
 // Whether `dacl` lets anyone but SYSTEM, Administrators and `alsoTrusted` (may be null) write,
 // append, delete, or change the list or the owner.

@@ -153,6 +153,33 @@ void RemoveLeftoverNames(const WayToLink& way, const FileIdentity& target,
   win::SetLastError(error);
 }
 
+// A junction's own permissions, whatever the folder it stands in lets users do: a user who may
+// change that folder can neither re-point nor remove it. What is reached through it is governed by
+// the target's own permissions.
+constexpr char16_t kJunctionSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+// The folder that becomes the junction, opened exclusively as the junction's own step opens it:
+// made new with the junction's permissions, or one that is there already (empty, or the step
+// refuses it) and that nobody but SYSTEM, Administrators and TrustedInstaller may change. A user's
+// own folder would stay the user's to re-point once it is a junction: ERROR_ALREADY_EXISTS.
+win::UniqueFile OpenJunctionFolder(const WayToLink& way) {
+  constexpr win::DWORD access = win::GENERIC_READ | win::GENERIC_WRITE;
+  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kJunctionSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
+    return {};
+  }
+  const win::UniqueLocalMemory heldDescriptor(descriptor);
+  win::UniqueFile directory = way.CreateLinkFolder(access, descriptor);
+  if (directory || win::GetLastError() != win::ERROR_ALREADY_EXISTS) return directory;
+  directory = way.OpenLink(access, 0, win::FILE_OPEN, win::FILE_DIRECTORY_FILE);
+  if (directory && !way.WhoElseMayChange(directory.Get()).empty()) {
+    win::SetLastError(win::ERROR_ALREADY_EXISTS);
+    return {};
+  }
+  return directory;
+}
+
 // The new name is made below the link's held parent, never by its path: the parent cannot then
 // have been swapped for a link to another place meanwhile. An existing file of that name is
 // superseded in the same step, so it stays until its replacement exists and no temporary name is
@@ -193,17 +220,19 @@ win::BOOL CreateFolderLink(const std::u16string& link, const std::u16string& tar
     win::SetLastError(kNetworkTargetError);
     return win::FALSE;
   }
-  // The link's own folders are made below the held ones, the link itself last, as the chain
-  // would; the target's are the user's to name, wherever they lead.
+  // The link's own folders are made below the held ones, the link itself last.
   WayToLink way;
   if (!way.Hold(link) || !way.CreateMissing()) return win::FALSE;
-  // Opened exclusively, as the junction's own step opens it.
-  win::UniqueFile directory = way.OpenLink(win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                           win::FILE_OPEN_IF, win::FILE_DIRECTORY_FILE);
-  const win::DWORD error = win::GetLastError();
-  CreateDirectoryChain(target);
-  if (!directory) {
-    win::SetLastError(error);
+  win::UniqueFile directory = OpenJunctionFolder(way);
+  if (!directory) return win::FALSE;
+  // The target's folders too, below held handles from its own volume root, so that no link a user
+  // may change has them made elsewhere: such a link refuses the request. Otherwise, as ever, a
+  // target that cannot be made leaves a junction that leads nowhere until it is there.
+  WayToLink targetWay;
+  if (targetWay.Hold(target) && targetWay.CreateMissing()) {
+    targetWay.OpenLink(win::FILE_READ_DATA, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
+                       win::FILE_OPEN_IF, win::FILE_DIRECTORY_FILE);
+  } else if (!targetWay.Refused().empty()) {
     return win::FALSE;
   }
   return CreateJunctionOn(directory.Get(), target) ? win::TRUE : win::FALSE;
@@ -300,6 +329,16 @@ win::BOOL CHardLink::DeleteLink() const {
   }
   win::SetLastError(win::ERROR_NOT_SUPPORTED);
   return win::FALSE;
+}
+
+std::u16string WhoElseMayChangeFolderAt(const std::u16string& link) {
+  WayToLink way;
+  if (!way.Hold(link)) return {};
+  const win::UniqueFile folder =
+      way.OpenLink(win::READ_CONTROL | win::FILE_READ_ATTRIBUTES,
+                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                   win::FILE_OPEN, win::FILE_DIRECTORY_FILE);
+  return folder ? way.WhoElseMayChange(folder.Get()) : std::u16string();
 }
 
 void CreateDirectoryChain(const std::u16string& path) {

@@ -145,11 +145,12 @@ win::DWORD MappedFolder(char16_t letter, std::u16string& folder) {
 // `name` opened or made below the directory `folder`, a link at it not followed; the last-error
 // code says why not.
 win::UniqueFile OpenBelow(win::HANDLE folder, std::u16string name, win::DWORD access,
-                          win::DWORD share, win::ULONG disposition, win::ULONG options) {
+                          win::DWORD share, win::ULONG disposition, win::ULONG options,
+                          void* descriptor = nullptr) {
   win::UNICODE_STRING text{static_cast<win::WORD>(name.size() * sizeof(char16_t)),
                            static_cast<win::WORD>(name.size() * sizeof(char16_t)), name.data()};
-  win::OBJECT_ATTRIBUTES attributes{sizeof attributes,         folder,  &text,
-                                    win::OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+  win::OBJECT_ATTRIBUTES attributes{sizeof attributes,         folder,     &text,
+                                    win::OBJ_CASE_INSENSITIVE, descriptor, nullptr};
   win::IO_STATUS_BLOCK io{};
   win::HANDLE opened = nullptr;
   const win::NTSTATUS status = win::NtCreateFile(
@@ -209,6 +210,16 @@ win::UniqueFile WayToLink::OpenBeside(const std::u16string& name, win::DWORD acc
                                       win::ULONG options) const {
   if (!ReachedParent()) return {};
   return OpenBelow(below_, name, access, share, disposition, options);
+}
+
+win::UniqueFile WayToLink::CreateLinkFolder(win::DWORD access, void* descriptor) const {
+  if (!ReachedParent()) return {};
+  return OpenBelow(below_, linkName_, access, 0, win::FILE_CREATE, win::FILE_DIRECTORY_FILE,
+                   descriptor);
+}
+
+std::u16string WayToLink::WhoElseMayChange(win::HANDLE name) const {
+  return WhoElseMayChangeEntry(name, below_);
 }
 
 std::u16string WayToLink::ParentPath() const {
@@ -293,10 +304,22 @@ bool WayToLink::HoldNext(win::ULONG disposition, bool& moved) {
         win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   } else {
     path = Joined(walked_, names_.back());
-    // Below a link's target, nothing is made until the target itself is reached.
-    const win::ULONG create = InTarget() ? win::FILE_OPEN : disposition;
-    folder = OpenBelow(below_, names_.back(), kHoldAccess, kHoldShare, create,
-                       create == win::FILE_OPEN ? 0 : win::FILE_DIRECTORY_FILE);
+    // Made new, never taken over; below a link's target, nothing is made until the target itself
+    // is reached.
+    const bool make = disposition != win::FILE_OPEN && !InTarget();
+    folder = OpenBelow(below_, names_.back(), kHoldAccess, kHoldShare,
+                       make ? win::FILE_CREATE : win::FILE_OPEN, make ? win::FILE_DIRECTORY_FILE : 0);
+    if (!folder && make && win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
+      // Made by someone else since the walk found it missing (another request, most likely):
+      // gone on with only when SYSTEM, Administrators or TrustedInstaller made it.
+      folder = OpenBelow(below_, names_.back(), kHoldAccess, kHoldShare, win::FILE_OPEN, 0);
+      ObjectSecurity security;
+      if (folder && (security.Read(folder.Get()) != 0 ||
+                     !IsTrustedOwner(security.Owner(), true, nullptr))) {
+        return Refuse(path, u"it was made meanwhile by " + SidText(security.Owner()),
+                      win::ERROR_ALREADY_EXISTS);
+      }
+    }
   }
   if (!folder) {
     const win::DWORD error = win::GetLastError();
@@ -316,7 +339,7 @@ bool WayToLink::HoldNext(win::ULONG disposition, bool& moved) {
     // Followed only when nobody else may re-point or replace it; then its target is walked from
     // its own root, and the link itself is held so that it stays.
     std::u16string why = atRoot ? u"it is a volume root that leads elsewhere"
-                                : WhoElseMayChangeLink(folder.Get(), below_);
+                                : WhoElseMayChangeEntry(folder.Get(), below_);
     if (!why.empty()) return Refuse(path, std::move(why), kUntrustedLinkOnTheWay);
     const std::u16string to = TargetOf(RecordOf(folder.Get()), walked_);
     held_.push_back({std::move(folder), false, path});

@@ -32,14 +32,22 @@ class WayToLink {
   // missing folder, a file on the way or a name that is none ends the walk: what the request does
   // next fails on its own there.
   bool Hold(const std::u16string& link);
-  // Makes the missing folders down to the link's parent, each below the last one held and held
-  // itself before the next. False as Hold.
+  // Makes the missing folders down to the link's parent, each new (one that someone else made
+  // meanwhile is gone on with only when SYSTEM, Administrators or TrustedInstaller own it, else
+  // ERROR_ALREADY_EXISTS), below the last one held and held itself before the next. Nothing is
+  // made inside a link's target: a link that leads nowhere ends the walk. False as Hold.
   bool CreateMissing();
   // The link's own name opened, or made, below its held parent, never following a link at it
   // (NtCreateFile's disposition and options); invalid, with the last-error code, when it cannot
   // be, or when the walk did not reach the parent (ERROR_PATH_NOT_FOUND).
   win::UniqueFile OpenLink(win::DWORD access, win::DWORD share, win::ULONG disposition,
                            win::ULONG options) const;
+  // The link's own name made a new folder below its held parent, opened unshared, with the
+  // self-relative `descriptor` (may be null); ERROR_ALREADY_EXISTS when the name is taken.
+  win::UniqueFile CreateLinkFolder(win::DWORD access, void* descriptor) const;
+  // Who but SYSTEM, Administrators and TrustedInstaller may change, remove or replace `name`, a
+  // name in the link's held parent opened with READ_CONTROL (WhoElseMayChangeEntry).
+  std::u16string WhoElseMayChange(win::HANDLE name) const;
   // Another name in the link's held parent, opened as OpenLink opens the link's own.
   win::UniqueFile OpenBeside(const std::u16string& name, win::DWORD access, win::DWORD share,
                              win::ULONG disposition, win::ULONG options) const;

@@ -67,6 +67,16 @@ win::DWORD LinkRequest(const Command& command) {
   const win::DWORD code =
       Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
   if (code == kUntrustedLinkOnTheWay) WriteError(UntrustedLinkText(link) + u"\r\n");
+  // A folder already at the link that users may change stays theirs: it is never made a junction.
+  if (code == win::ERROR_ALREADY_EXISTS && command.kind == u"Folder" &&
+      command.verb == Verb::Create) {
+    const std::u16string why = WhoElseMayChangeFolderAt(link);
+    if (!why.empty()) {
+      WriteError(link + u" is a folder that users other than SYSTEM, the administrators and "
+                        u"TrustedInstaller may change (" +
+                 why + u"), so CorvaneService does not make it a junction. Nothing was changed.\r\n");
+    }
+  }
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
   if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
       command.verb == Verb::Create) {

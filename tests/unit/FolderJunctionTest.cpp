@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include "engine/HardLink.h"
 #include "engine/Junction.h"
@@ -169,6 +171,77 @@ TEST_F(FolderJunction, NonEmptyLinkDirectoryIsRefusedAndKept) {
   EXPECT_FALSE(StoredRecord(u"C:\\j\\link"));
   EXPECT_EQ(machine.FileContent(u"C:\\j\\link\\mine.txt"), "mine");
 }
+
+constexpr char16_t kBob[] = u"O:S-1-5-21-1000-2000-3000-1002";  // a user other than the caller
+
+struct OwnFolderCase {
+  const char* name;
+  std::function<void(sim::Machine&)> setUp;
+  const char16_t* link;
+  const char16_t* target;
+  DWORD code;
+};
+
+class FolderCreateOwnFolders : public FolderJunction,
+                               public ::testing::WithParamInterface<OwnFolderCase> {};
+
+// What a Folder Create makes is the service's own: a new junction with permissions of its own, no
+// folder that users may change made one, a folder on the way that a user made meanwhile not gone
+// through, and the target's folders made below held ones (never through a user's junction) once
+// the link's own folder is open.
+TEST_P(FolderCreateOwnFolders, MakesWhatOnlyAdministratorsMayChange) {
+  machine.MakeDirectories(u"C:\\Links");
+  machine.MakeDirectories(u"C:\\Windows");
+  GetParam().setUp(machine);
+  EXPECT_EQ(CreateFolder(GetParam().link, GetParam().target), GetParam().code);
+  EXPECT_TRUE(machine.List(u"C:\\Windows").empty());
+  if (GetParam().code == 0) {
+    EXPECT_EQ(machine.Security(GetParam().link),
+              u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)(A;;0x1200a9;;;BU)");
+  } else {
+    EXPECT_FALSE(StoredRecord(GetParam().link));
+    EXPECT_FALSE(machine.Exists(u"C:\\made"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FolderCreateOwnFolders,
+    ::testing::Values(
+        OwnFolderCase{"NewJunction", [](sim::Machine&) {}, u"C:\\Links\\j", u"C:\\made\\t", 0},
+        OwnFolderCase{"AUsersEmptyFolder",
+                      [](sim::Machine& m) {
+                        m.MakeDirectories(u"C:\\Links\\j");
+                        m.SetSecurity(u"C:\\Links\\j", kBob);
+                      },
+                      u"C:\\Links\\j", u"C:\\made", win::ERROR_ALREADY_EXISTS},
+        OwnFolderCase{"AnAdministratorsFolderUsersMayChange",
+                      [](sim::Machine& m) {
+                        m.MakeDirectories(u"C:\\Links\\j");
+                        m.SetSecurity(u"C:\\Links\\j", u"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)");
+                      },
+                      u"C:\\Links\\j", u"C:\\made", win::ERROR_ALREADY_EXISTS},
+        OwnFolderCase{"AFolderOnTheWayAUserMadeMeanwhile",
+                      [](sim::Machine& m) {
+                        // Made just before the service's own create of it.
+                        m.OnCall("NtCreateFile", [&m, calls = std::make_shared<int>(0)] {
+                          if (++*calls != 3) return;
+                          m.MakeDirectories(u"C:\\Links\\New");
+                          m.SetSecurity(u"C:\\Links\\New", kBob);
+                        });
+                      },
+                      u"C:\\Links\\New\\j", u"C:\\made", win::ERROR_ALREADY_EXISTS},
+        OwnFolderCase{"ATargetThroughAUsersJunction",
+                      [](sim::Machine& m) {
+                        m.MakeDirectories(u"C:\\Users\\bob\\Shared");
+                        ASSERT_TRUE(CreateJunction(u"C:\\Users\\bob\\Shared", u"C:\\Windows"));
+                        m.SetSecurity(u"C:\\Users\\bob\\Shared", kBob);
+                      },
+                      u"C:\\Links\\j", u"C:\\Users\\bob\\Shared\\made",
+                      win::ERROR_UNTRUSTED_MOUNT_POINT},
+        OwnFolderCase{"ALinkThatIsAFile",
+                      [](sim::Machine& m) { m.PutFile(u"C:\\Links\\j", "file"); },
+                      u"C:\\Links\\j", u"C:\\made", win::ERROR_DIRECTORY}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 class NetworkTargets : public FolderJunction,
                        public ::testing::WithParamInterface<const char16_t*> {};

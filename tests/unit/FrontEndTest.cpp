@@ -173,6 +173,14 @@ TEST_F(FrontEnd, LinkOnTheWayThatUsersMayChangeIsNamed) {
             "the administrators and TrustedInstaller may change (S-1-5-11 may change it), so "
             "CorvaneService does not go through it to C:\\work\\shared\\j. Nothing was "
             "changed.\r\n");
+  // A folder of a user's at the link is not made a junction.
+  machine.MakeDirectories(u"C:\\work\\bobs");
+  machine.SetSecurity(u"C:\\work\\bobs", u"O:S-1-5-21-1000-2000-3000-1002");
+  EXPECT_EQ(Run({u"create", u"folder", u"bobs", u"data"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_NE(machine.ConsoleText().find("C:\\work\\bobs is a folder that users other than SYSTEM, "
+                                       "the administrators and TrustedInstaller may change (it "
+                                       "is owned by S-1-5-21-1000-2000-3000-1002)"),
+            std::string::npos);
 }
 
 // A success goes to standard output, a failure to standard error.

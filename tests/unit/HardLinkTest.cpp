@@ -614,7 +614,7 @@ std::vector<RedirectCase> RedirectCases() {
        {"SetFileInformationByHandle"}},
       {"CreateFolder",
        Request(LinkAction::Create, LinkKind::Folder, way + u"\\New\\j", u"C:\\Users\\bob\\Store"),
-       {"FindFirstFileW", "CreateDirectoryW", "DeviceIoControl"}},
+       {"DeviceIoControl"}},
       {"DeleteFolder",
        Request(LinkAction::Delete, LinkKind::Folder, way + u"\\j"),
        {"FindFirstFileW", "DeviceIoControl", "SetFileInformationByHandle"}}};
