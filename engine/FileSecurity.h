@@ -51,7 +51,9 @@ bool IsTrustedOwner(win::PSID owner, bool withTrustedInstaller, win::PSID alsoTr
 // (may be null). A null list grants everything to everyone.
 bool GrantsOthers(win::PACL dacl, win::DWORD rights, win::PSID alsoTrusted);
 
-// S-1-5-21-...: the form an administrator can look up.
+// S-1-5-21-...: the form an administrator can look up, made from the binary form (revision,
+// count, 48-bit big-endian authority, little-endian sub-authorities) rather than through
+// ConvertSidToStringSidW, which would only hand back the same digits in memory to free.
 std::u16string SidText(win::PSID sid);
 
 // Who but SYSTEM, Administrators and TrustedInstaller may re-point, remove or replace the link

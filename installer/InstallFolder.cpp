@@ -20,22 +20,6 @@ std::u16string Number(std::uint64_t value) {
   return Ascii(std::to_string(value));
 }
 
-// S-1-5-21-...: the form an administrator can look up. Made here from the binary form (revision,
-// count, 48-bit big-endian authority, little-endian sub-authorities) rather than through
-// ConvertSidToStringSidW, which would only hand back the same digits in memory to free.
-std::u16string SidText(win::PSID sid) {
-  if (sid == nullptr || !win::IsValidSid(sid)) return u"an owner that is not a valid SID";
-  const auto* bytes = static_cast<const std::uint8_t*>(sid);
-  std::uint64_t authority = 0;
-  for (int i = 2; i < 8; ++i) authority = authority << 8 | bytes[i];
-  std::u16string text = u"S-" + Number(bytes[0]) + u"-" + Number(authority);
-  for (int i = 0; i < bytes[1]; ++i) {
-    const std::uint8_t* sub = bytes + 8 + 4 * i;
-    text += u"-" + Number(sub[0] | sub[1] << 8 | sub[2] << 16 | std::uint32_t{sub[3]} << 24);
-  }
-  return text;
-}
-
 std::u16string Refusal(std::u16string_view folder, const std::u16string& why) {
   return u"Corvane cannot be installed in " + std::u16string(folder) + u": " + why +
          u" Only SYSTEM, Administrators, TrustedInstaller or the installer itself may own or "
