@@ -66,7 +66,8 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 }
 
 // A list that cannot be opened answers 2, one another program kept in use 32, one that must not
-// be trusted 5; a malformed one executes nothing. Otherwise the exit code says whether every
+// be trusted 5; a malformed one executes nothing and answers 13, with an error event (it used to
+// answer 0, a lost list reported as every mapping in force). Otherwise the exit code says whether every
 // stored mapping is in force afterwards: 0, or the first failure's code (183 for a letter taken).
 // It used to be 0 however many records failed, with nothing logged per record; but this pass is
 // the only thing that tells an administrator or a deployment tool (corvane restore, the boot
@@ -74,7 +75,13 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 win::DWORD LinkServiceModule::RestoreDriveMappings() {
   LoadedLinkList list;
   if (const win::DWORD error = OpenListForRestore(LinkListPath(), list)) return error;
-  if (ReadLinkList(list) == LoadOutcome::malformed) return 0;
+  if (ReadLinkList(list) == LoadOutcome::malformed) {
+    LogEventOfType(win::EVENTLOG_ERROR_TYPE,
+                   u"The link list %s cannot be read: it is damaged or not a link list, so no "
+                   u"drive was mapped.",
+                   std::u16string_view(LinkListPath()));
+    return win::ERROR_INVALID_DATA;
+  }
   win::DWORD firstFailure = 0;
   for (const CHardLink& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&

@@ -300,7 +300,7 @@ begin restore-of-a-short-list-executes-nothing
 # The count promises two records; the file holds one.
 printf '\x02\x00\x01\x00\x00\x00\x00\x00\x00\x00\x02Y:\x07C:\\data' >"$drive_c/Corvane/Corvane.dat"
 start_service
-expect "exit code" 0 "$exit_code"
+expect "exit code (a damaged list is no success)" 13 "$exit_code"
 probe dosdevice Y: >/dev/null
 expect "probe status for Y: (nothing executed)" 1 "$?"
 finish
@@ -309,7 +309,7 @@ begin restore-of-a-hostile-count-executes-nothing
 printf '\xff\xff\xff\xff\xff\xff\x01\x00\x00\x00\x00\x00\x00\x00\x02Y:\x07C:\\data' \
   >"$drive_c/Corvane/Corvane.dat"
 start_service
-expect "exit code" 0 "$exit_code"
+expect "exit code (a damaged list is no success)" 13 "$exit_code"
 probe dosdevice Y: >/dev/null
 expect "probe status for Y: (nothing executed)" 1 "$?"
 finish
