@@ -259,9 +259,10 @@ INSTANTIATE_TEST_SUITE_P(Forms, NetworkTargets,
 
 TEST_F(FolderJunction, LinkHeldOpenElsewhereGivesSharingViolation) {
   machine.MakeDirectories(u"C:\\j\\link");
-  win::UniqueFile holder(win::CreateFileW(u"C:\\j\\link", win::GENERIC_READ, win::FILE_SHARE_READ,
-                                          nullptr, win::OPEN_EXISTING,
-                                          win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // Even a reader that shares reading and writing keeps the junction's exclusive step out.
+  win::UniqueFile holder(win::CreateFileW(
+      u"C:\\j\\link", win::GENERIC_READ, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
+      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   ASSERT_TRUE(holder);
   EXPECT_EQ(CreateFolder(u"C:\\j\\link", u"D:\\Data"), win::ERROR_SHARING_VIOLATION);
   holder.Reset();

@@ -714,7 +714,7 @@ TEST_P(WayThroughTrustedLinks, WalksTheTargetAndRefusesWhatUsersMayChange) {
   ASSERT_TRUE(CreateJunction(u"C:\\Users\\bob\\Shared", u"C:\\Windows\\System32"));  // Bob's
   machine.SetSecurity(u"C:\\Users\\bob\\Shared", kBob);
   ASSERT_TRUE(CreateJunction(u"C:\\Loop", u"C:\\Loop"));
-  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\X:", u"C:\\Users\\bob\\Shared"));
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\A:", u"C:\\Users\\bob\\Shared"));
   ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Y:", u"C:\\Users\\bob\\Own"));
   EXPECT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, GetParam().link,
                             u"C:\\Users\\bob\\a.txt")),
@@ -731,7 +731,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WayThroughCase{"AUsersJunctionInATrustedOnesTarget", u"C:\\Team\\bob\\readme.txt",
                        kUntrustedLinkOnTheWay, nullptr},
-        WayThroughCase{"ADriveLetterOntoAUsersJunction", u"X:\\readme.txt", kUntrustedLinkOnTheWay,
+        WayThroughCase{"ADriveLetterOntoAUsersJunction", u"a:\\readme.txt", kUntrustedLinkOnTheWay,
                        nullptr},
         WayThroughCase{"ADriveLetterOntoAFolder", u"Y:\\readme.txt", 0,
                        u"C:\\Users\\bob\\Own\\readme.txt"},
