@@ -56,6 +56,33 @@ bool Shareable(const Node& node, win::DWORD access, win::DWORD share) {
   return sim::ShareAllows(node.share, sim::ToDataAccess(access), share);
 }
 
+// Whether the caller may open `node`, named in `folder` (null for a volume root), for `access`.
+// Security is checked for every open and every caller: LocalSystem and administrators have what
+// the lists give them. FILE_FLAG_BACKUP_SEMANTICS and FILE_OPEN_FOR_BACKUP_INTENT bypass a list
+// only with the backup and restore privileges enabled, which no program here does.
+bool Permitted(const Node& node, const Node* folder, win::DWORD access) {
+  return sim::AccessAllowed(node.security, folder != nullptr ? &folder->security : nullptr,
+                            sim::CurrentToken(), access);
+}
+
+// Whether the caller may make a file, or a folder, in `folder`.
+bool MayAdd(const Node& folder, bool directory) {
+  return sim::AccessAllowed(folder.security, sim::CurrentToken(),
+                            directory ? win::FILE_ADD_SUBDIRECTORY : win::FILE_ADD_FILE);
+}
+
+// A rename or a new link opens the folder it goes to, as the I/O manager does before the file
+// system sees the request: for adding a file (a folder, when one is moved), sharing read and
+// write. 0, or why that open fails.
+win::DWORD OpenTargetFolder(const Node& folder, bool directory) {
+  if (!MayAdd(folder, directory)) return win::ERROR_ACCESS_DENIED;
+  const win::DWORD access = directory ? win::FILE_ADD_SUBDIRECTORY : win::FILE_ADD_FILE;
+  if (!Shareable(folder, access, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE)) {
+    return win::ERROR_SHARING_VIOLATION;
+  }
+  return 0;
+}
+
 bool IsAncestor(const Node& ancestor, std::shared_ptr<Node> node) {
   while (node) {
     if (node.get() == &ancestor) return true;
@@ -195,9 +222,10 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
         return INVALID_HANDLE_VALUE;
       }
     }
-    // Only a list set on the object is enforced (see sim::FileSecurity).
-    if (node->security.explicitDacl &&
-        !sim::AccessAllowed(node->security, sim::CurrentToken(), access)) {
+    // Overwriting an existing file takes the right to write its data, asked for or not.
+    const bool overwrite =
+        !node->directory && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+    if (!Permitted(*node, at.parent.get(), access | (overwrite ? FILE_WRITE_DATA : 0))) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
@@ -221,13 +249,19 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
       SetLastError(ERROR_INVALID_NAME);
       return INVALID_HANDLE_VALUE;
     }
+    if (!MayAdd(*at.parent, false)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     sim::FileSecurity security;
-    if (const DWORD refused = sim::SecurityForNewObject(securityAttributes, security)) {
+    if (const DWORD refused =
+            sim::SecurityForNewObject(securityAttributes, at.parent->security, false, security)) {
       SetLastError(refused);
       return INVALID_HANDLE_VALUE;
     }
     node = Files().NewFile(*at.volume, (flags & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     node->security = std::move(security);
+    node->secured = true;
     FileSystem::Link(at.parent, at.name, node);
   }
   auto open = std::make_shared<sim::OpenFile>(node, access, share, flags);
@@ -421,25 +455,25 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, OBJECT_ATTRIBUTES* attributes,
     if ((node->attributes & FILE_ATTRIBUTE_READONLY) != 0 && sim::ToDataAccess(access).write) {
       return kAccessDenied;
     }
-    if (node->security.explicitDacl &&
-        !sim::AccessAllowed(node->security, sim::CurrentToken(), access)) {
-      return kAccessDenied;
-    }
+    if (!Permitted(*node, folder.get(), access)) return kAccessDenied;
     if (!Shareable(*node, access, share)) return kSharingViolation;
     status->Information = FILE_OPENED;
   } else {
     if (disposition == FILE_OPEN) return kNameNotFound;
+    const bool directory = (options & FILE_DIRECTORY_FILE) != 0;
+    if (!MayAdd(*folder, directory)) return kAccessDenied;
     sim::FileSecurity security;
     // The descriptor given in the object's attributes, as CreateFileW's security attributes.
     const SECURITY_ATTRIBUTES given{sizeof given, attributes->SecurityDescriptor, FALSE};
-    if (const DWORD refused = sim::SecurityForNewObject(&given, security)) {
+    if (const DWORD refused =
+            sim::SecurityForNewObject(&given, folder->security, directory, security)) {
       return refused == ERROR_INVALID_OWNER ? kInvalidOwner : kInvalidSecurityDescriptor;
     }
-    node = (options & FILE_DIRECTORY_FILE) != 0
-               ? Files().NewDirectory(*folder->volume, folder)
-               : Files().NewFile(*folder->volume,
-                                 (fileAttributes & kCreatableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    node = directory ? Files().NewDirectory(*folder->volume, folder)
+                     : Files().NewFile(*folder->volume, (fileAttributes & kCreatableAttributes) |
+                                                            FILE_ATTRIBUTE_ARCHIVE);
     node->security = std::move(security);
+    node->secured = true;
     FileSystem::Link(folder, std::u16string(name), node);
     entry = folder->children.find(sim::Upper(name));
     status->Information = FILE_CREATED;
@@ -470,6 +504,7 @@ NTSTATUS NtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, 
   constexpr auto kNameCollision = static_cast<NTSTATUS>(0xC0000035);
   constexpr auto kDeletePending = static_cast<NTSTATUS>(0xC0000056);
   constexpr auto kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+  constexpr auto kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
   constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
   constexpr auto kNotSameDevice = static_cast<NTSTATUS>(0xC00000D4);
   constexpr auto kTooManyLinks = static_cast<NTSTATUS>(0xC0000265);
@@ -494,14 +529,21 @@ NTSTATUS NtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, 
   const std::shared_ptr<Node>& moving = source->node;
   if (moving->directory) return kFileIsADirectory;
   if (moving->volume != root->node->volume) return kNotSameDevice;
+  // The folder is opened anew for adding the name (the root handle's own access is not what
+  // counts), so its list and the share modes of its opens decide.
+  if (const DWORD refused = OpenTargetFolder(*root->node, false)) {
+    return refused == ERROR_SHARING_VIOLATION ? kSharingViolation : kAccessDenied;
+  }
   auto entry = root->node->children.find(sim::Upper(name));
   if (entry != root->node->children.end()) {
     if (entry->second.node == moving) return STATUS_SUCCESS;  // already a name of the file
     if (!link->ReplaceIfExists) return kNameCollision;
     if (entry->second.deletePending) return kDeletePending;
     const Node& replaced = *entry->second.node;
+    // Superseding a name deletes it, which takes the right to delete it.
     if (replaced.directory || replaced.handles > 0 ||
-        (replaced.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        (replaced.attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+        !Permitted(replaced, root->node.get(), DELETE)) {
       return kAccessDenied;
     }
   }
@@ -631,6 +673,8 @@ BOOL DeleteFileW(LPCWSTR name) {
   if (at.node->directory) return Fail(ERROR_ACCESS_DENIED);
   if (at.trailingSeparator) return Fail(ERROR_INVALID_NAME);
   if (at.deletePending) return Fail(ERROR_ACCESS_DENIED);
+  // The file is opened for DELETE, which its list or its folder's FILE_DELETE_CHILD grants.
+  if (!Permitted(*at.node, at.parent.get(), DELETE)) return Fail(ERROR_ACCESS_DENIED);
   if ((at.node->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
   if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     return Fail(ERROR_SHARING_VIOLATION);
@@ -653,12 +697,16 @@ BOOL CreateDirectoryW(LPCWSTR name, void* securityAttributes) {
     return Fail(ERROR_FILENAME_EXCED_RANGE);
   }
   if (at.node) return Fail(ERROR_ALREADY_EXISTS);
+  if (!at.parent) return Fail(ERROR_ACCESS_DENIED);
+  if (!MayAdd(*at.parent, true)) return Fail(ERROR_ACCESS_DENIED);
   sim::FileSecurity security;
-  if (const DWORD refused = sim::SecurityForNewObject(securityAttributes, security)) {
+  if (const DWORD refused =
+          sim::SecurityForNewObject(securityAttributes, at.parent->security, true, security)) {
     return Fail(refused);
   }
   auto directory = Files().NewDirectory(*at.volume, at.parent);
   directory->security = std::move(security);
+  directory->secured = true;
   FileSystem::Link(at.parent, at.name, directory);
   return TRUE;
 }
@@ -672,6 +720,7 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
   if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
   if (!at.node->directory) return Fail(ERROR_DIRECTORY);
   if (!at.parent) return Fail(ERROR_ACCESS_DENIED);  // a volume root
+  if (!Permitted(*at.node, at.parent.get(), DELETE)) return Fail(ERROR_ACCESS_DENIED);
   if (!at.node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
   if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     return Fail(ERROR_SHARING_VIOLATION);
@@ -692,6 +741,9 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   if (!ResolveOrFail(newName, false, to)) return FALSE;
   if (!to.parent) return Fail(ERROR_ACCESS_DENIED);
   std::shared_ptr<Node> moving = from.node;
+  // The file is opened for DELETE, then the folder it goes to for adding it.
+  if (!Permitted(*moving, from.parent.get(), DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  if (const DWORD refused = OpenTargetFolder(*to.parent, moving->directory)) return Fail(refused);
 
   if (to.node == moving) {
     // The same name in another case is a rename; another name of the same file stays as is.
@@ -714,6 +766,8 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     // The file system will not replace a file anyone has open, whatever the share mode or
     // access of that open.
     if (to.node->handles > 0) return Fail(ERROR_ACCESS_DENIED);
+    // Replacing a file deletes it, which takes the right to delete it.
+    if (!Permitted(*to.node, to.parent.get(), DELETE)) return Fail(ERROR_ACCESS_DENIED);
   }
   if (moving->directory && IsAncestor(*moving, to.parent)) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -748,6 +802,9 @@ BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* /*security*/) {
   if (source.trailingSeparator) return Fail(ERROR_INVALID_NAME);
   Location target;
   if (!ResolveOrFail(newName, false, target)) return FALSE;
+  if (target.parent && !target.trailingSeparator) {
+    if (const DWORD refused = OpenTargetFolder(*target.parent, false)) return Fail(refused);
+  }
   if (target.node) return Fail(ERROR_ALREADY_EXISTS);
   // A new name ending in a separator names a directory to look in, which is not there.
   if (target.trailingSeparator) return Fail(ERROR_FILE_NOT_FOUND);

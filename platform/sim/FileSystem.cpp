@@ -338,6 +338,10 @@ Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD fla
   volume->root->links = 1;
   volume->root->volume = volume.get();
   volume->root->index = volume->nextIndex++;
+  bool hasOwner = false;
+  bool hasDacl = false;
+  ParseSddl(kVolumeRootSecurity, volume->root->security, hasOwner, hasDacl);
+  volume->root->secured = true;
   // The drive letter is an MS-DOS device name like any other; definitions stack on top of it.
   devices[std::u16string(1, volume->letter) + u":"].push_back(volume->device);
   volumes_.push_back(std::move(volume));
@@ -363,6 +367,11 @@ std::shared_ptr<Node> FileSystem::NewDirectory(Volume& volume,
 void FileSystem::Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
                       const std::shared_ptr<Node>& node) {
   directory->children[Upper(name)] = Node::Entry{name, node};
+  if (!node->secured) {
+    node->security.dacl =
+        InheritedEntries(directory->security, node->directory, node->security.owner);
+    node->secured = true;
+  }
   ++node->links;
   if (node->directory) node->parent = directory;
 }

@@ -55,6 +55,9 @@ struct Node {
   std::vector<std::uint8_t> reparse;  // the record as set; empty when there is none
   // Owned by Administrators, with what it inherits, unless made or changed otherwise.
   FileSecurity security{ParseSid(u"BA"), false, false, {}};
+  // Whether its list is settled: what the programs make is given one at once; what a test puts
+  // there inherits from the folder it is first named in.
+  bool secured = false;
 
   struct Entry {
     std::u16string name;  // as created (names are case-preserving)
@@ -154,6 +157,7 @@ class FileSystem {
 
   std::shared_ptr<Node> NewFile(Volume& volume, win::DWORD attributes);
   std::shared_ptr<Node> NewDirectory(Volume& volume, const std::shared_ptr<Node>& parent);
+  // A name for `node` in `directory`; a node not yet secured inherits from that directory.
   static void Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
                    const std::shared_ptr<Node>& node);
   static void Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name);

@@ -128,10 +128,13 @@ class Machine {
   void PowerCut();
   // Sets the owner and, when given, the list of the file or folder at `path` (itself, not what
   // a junction there leads to) from SDDL text: "O:S-1-5-21-1-2-3-1002" gives it to that user,
-  // "D:P(A;;FA;;;SY)" a protected list. SidText aliases: SY, BA, BU, WD, AU.
+  // "D:P(A;;FA;;;SY)" a protected list, "D:(A;OICI;FA;;;BU)" one that what is below inherits.
+  // The list is taken as given; the files and folders below that only inherit take what it now
+  // gives them. SidText aliases: SY, BA, BU, WD, AU, CO (CREATOR OWNER). Every volume root
+  // starts with sim::kVolumeRootSecurity.
   void SetSecurity(std::u16string_view path, std::u16string_view sddl);
-  // The owner and list of `path` in SDDL (rights in hex; "D:" and no entries for what it only
-  // inherits); empty when it is missing.
+  // The owner and the list in force at `path` in SDDL, inherited entries included (rights in hex,
+  // entry flags as OI, CI, NP, IO, ID); empty when it is missing.
   std::u16string Security(std::u16string_view path) const;
   // The MS-DOS device definitions of a name such as X: in the global set, the one in force first.
   std::vector<std::u16string> DosDevice(std::u16string_view name) const;

@@ -141,6 +141,22 @@ void Machine::SetCurrentDirectory(std::u16string_view path) {
 
 namespace sim {
 
+namespace {
+
+// What SetNamedSecurityInfoW does below a folder whose list changed: every file and folder that
+// only inherits takes its entries anew; one with a list of its own keeps it, and what is below it
+// too.
+void Propagate(const Node& folder) {
+  for (const auto& [key, entry] : folder.children) {
+    Node& child = *entry.node;
+    if (child.security.explicitDacl) continue;
+    child.security.dacl = InheritedEntries(folder.security, child.directory, child.security.owner);
+    if (child.directory) Propagate(child);
+  }
+}
+
+}  // namespace
+
 void Machine::SetSecurity(std::u16string_view path, std::u16string_view sddl) {
   Guard guard(Lock());
   Location at;
@@ -148,6 +164,7 @@ void Machine::SetSecurity(std::u16string_view path, std::u16string_view sddl) {
   bool hasOwner = false;
   bool hasDacl = false;
   if (!ParseSddl(sddl, at.node->security, hasOwner, hasDacl)) std::abort();
+  if (hasDacl && at.node->directory) Propagate(*at.node);
 }
 
 std::u16string Machine::Security(std::u16string_view path) const {

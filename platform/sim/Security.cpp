@@ -11,6 +11,7 @@ namespace {
 
 constexpr win::WORD kSelfRelative = 0x8000;
 constexpr win::WORD kDaclPresent = 0x0004;
+constexpr win::WORD kDaclAutoInherited = 0x0400;
 constexpr win::WORD kDaclProtected = 0x1000;
 constexpr win::BYTE kAclRevision = 2;
 
@@ -25,7 +26,8 @@ constexpr Alias kAliases[] = {{u"SY", u"S-1-5-18"},
                               {u"BA", u"S-1-5-32-544"},
                               {u"BU", u"S-1-5-32-545"},
                               {u"WD", u"S-1-1-0"},
-                              {u"AU", u"S-1-5-11"}};
+                              {u"AU", u"S-1-5-11"},
+                              {u"CO", u"S-1-3-0"}};  // CREATOR OWNER
 
 struct Right {
   std::u16string_view name;
@@ -113,7 +115,7 @@ bool ParseAceFlags(std::u16string_view text, win::BYTE& flags) {
     else if (flag == u"IO")
       flags |= win::INHERIT_ONLY_ACE;
     else if (flag == u"ID")
-      flags |= 0x10;
+      flags |= kInheritedAce;
     else
       return false;
   }
@@ -149,7 +151,47 @@ win::DWORD MapGeneric(win::DWORD mask) {
   return mask & ~(win::GENERIC_READ | win::GENERIC_WRITE | win::GENERIC_EXECUTE | win::GENERIC_ALL);
 }
 
+bool AnyInherited(const FileSecurity& security) {
+  for (const Ace& ace : security.dacl) {
+    if ((ace.flags & kInheritedAce) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::vector<Ace> InheritedEntries(const FileSecurity& folder, bool directory, const Sid& owner) {
+  const Sid creatorOwner = ParseSid(u"CO");
+  std::vector<Ace> out;
+  for (const Ace& ace : folder.dacl) {
+    const bool objectInherit = (ace.flags & win::OBJECT_INHERIT_ACE) != 0;
+    const bool containerInherit = (ace.flags & win::CONTAINER_INHERIT_ACE) != 0;
+    const bool noPropagate = (ace.flags & win::NO_PROPAGATE_INHERIT_ACE) != 0;
+    const bool applies = directory ? containerInherit : objectInherit;
+    // What the new object passes on: a folder keeps the inheritance of an entry it takes on, and
+    // an object-inherit entry for the files it will hold.
+    const bool passesOn = directory && !noPropagate && (containerInherit || objectInherit);
+    const win::BYTE inheritance =
+        ace.flags & (win::OBJECT_INHERIT_ACE | win::CONTAINER_INHERIT_ACE);
+    if (!applies && !passesOn) continue;
+    const bool changes = ace.sid == creatorOwner || MapGeneric(ace.mask) != ace.mask;
+    if (applies && (!passesOn || changes)) {
+      out.push_back(Ace{ace.type, kInheritedAce, MapGeneric(ace.mask),
+                        ace.sid == creatorOwner ? owner : ace.sid});
+    }
+    if (passesOn) {
+      if (applies && !changes) {
+        out.push_back(
+            Ace{ace.type, static_cast<win::BYTE>(inheritance | kInheritedAce), ace.mask, ace.sid});
+      } else {
+        out.push_back(Ace{
+            ace.type, static_cast<win::BYTE>(inheritance | win::INHERIT_ONLY_ACE | kInheritedAce),
+            ace.mask, ace.sid});
+      }
+    }
+  }
+  return out;
+}
 
 Sid ParseSid(std::u16string_view text) {
   for (const Alias& alias : kAliases) {
@@ -249,12 +291,22 @@ bool ParseSddl(std::u16string_view text, FileSecurity& out, bool& hasOwner, bool
 std::u16string SddlText(const FileSecurity& security) {
   std::u16string text = u"O:" + SidText(security.owner) + u"D:";
   if (security.protectedDacl) text += u"P";
+  if (AnyInherited(security)) text += u"AI";
+  constexpr std::pair<win::BYTE, std::u16string_view> kFlags[] = {
+      {win::OBJECT_INHERIT_ACE, u"OI"},
+      {win::CONTAINER_INHERIT_ACE, u"CI"},
+      {win::NO_PROPAGATE_INHERIT_ACE, u"NP"},
+      {win::INHERIT_ONLY_ACE, u"IO"},
+      {kInheritedAce, u"ID"}};
   char hex[16];
   for (const Ace& ace : security.dacl) {
     std::snprintf(hex, sizeof hex, "0x%x", ace.mask);
+    std::u16string flags;
+    for (const auto& [bit, name] : kFlags) {
+      if ((ace.flags & bit) != 0) flags += name;
+    }
     text += std::u16string(u"(") + (ace.type == win::ACCESS_DENIED_ACE_TYPE ? u"D" : u"A") + u";" +
-            ((ace.flags & 0x10) != 0 ? u"ID" : u"") + u";" + ToU16(hex) + u";;;" +
-            SidText(ace.sid) + u")";
+            flags + u";" + ToU16(hex) + u";;;" + SidText(ace.sid) + u")";
   }
   return text;
 }
@@ -270,6 +322,7 @@ std::vector<std::uint8_t> SelfRelative(const FileSecurity& security, bool owner,
   if (dacl) {
     control |= kDaclPresent;
     if (security.protectedDacl) control |= kDaclProtected;
+    if (AnyInherited(security)) control |= kDaclAutoInherited;
     const std::size_t at = out.size();
     Put32(out, 16, static_cast<win::DWORD>(at));
     out.resize(at + 8);
@@ -323,6 +376,10 @@ bool Token::Has(const Sid& sid) const {
   return false;
 }
 
+bool Token::MayOwn(const Sid& sid) const {
+  return sid == user || (administrator && sid == ParseSid(u"BA"));
+}
+
 Token CurrentToken() {
   Token token;
   const bool system = CurrentProcess().session != nullptr;
@@ -330,6 +387,7 @@ Token CurrentToken() {
   token.user = ParseSid(system ? u"SY" : kUserSid);
   for (const char16_t* group : {u"WD", u"AU", u"BU"}) token.groups.push_back(ParseSid(group));
   if (administrator) token.groups.push_back(ParseSid(u"BA"));
+  token.administrator = administrator;
   // An elevated administrator's objects belong to Administrators, as Windows has it.
   token.defaultOwner = system ? token.user : administrator ? ParseSid(u"BA") : token.user;
   return token;
@@ -357,23 +415,38 @@ bool AccessAllowed(const FileSecurity& security, const Token& token, win::DWORD 
   return (wanted & ~granted) == 0;
 }
 
-win::DWORD SecurityForNewObject(const void* securityAttributes, FileSecurity& out) {
+bool AccessAllowed(const FileSecurity& security, const FileSecurity* folder, const Token& token,
+                   win::DWORD desired) {
+  if (AccessAllowed(security, token, desired)) return true;
+  const win::DWORD mapped = MapGeneric(desired);
+  return (mapped & win::DELETE) != 0 && folder != nullptr &&
+         AccessAllowed(*folder, token, win::FILE_DELETE_CHILD) &&
+         AccessAllowed(security, token, mapped & ~win::DELETE);
+}
+
+win::DWORD SecurityForNewObject(const void* securityAttributes, const FileSecurity& folder,
+                                bool directory, FileSecurity& out) {
   const Token token = CurrentToken();
   out = FileSecurity{};
   out.owner = token.defaultOwner;
-  const auto* attributes = static_cast<const win::SECURITY_ATTRIBUTES*>(securityAttributes);
-  if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr) return 0;
   bool hasOwner = false;
   bool hasDacl = false;
-  FileSecurity given = out;
-  if (!ReadSelfRelative(attributes->lpSecurityDescriptor, given, hasOwner, hasDacl)) {
-    return win::ERROR_INVALID_SECURITY_DESCR;
+  const auto* attributes = static_cast<const win::SECURITY_ATTRIBUTES*>(securityAttributes);
+  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
+    FileSecurity given = out;
+    if (!ReadSelfRelative(attributes->lpSecurityDescriptor, given, hasOwner, hasDacl)) {
+      return win::ERROR_INVALID_SECURITY_DESCR;
+    }
+    // Any other owner takes SeRestorePrivilege enabled, which LocalSystem holds but no program
+    // here enables: LocalSystem too may give only itself or Administrators.
+    if (hasOwner && !token.MayOwn(given.owner)) return win::ERROR_INVALID_OWNER;
+    out = std::move(given);
   }
-  // Only an owner the creator is, or belongs to, may be given; LocalSystem may give any.
-  if (hasOwner && !token.Has(given.owner) && token.user != ParseSid(u"SY")) {
-    return win::ERROR_INVALID_OWNER;
+  if (!hasDacl) {
+    out.explicitDacl = false;
+    out.protectedDacl = false;
+    out.dacl = InheritedEntries(folder, directory, out.owner);
   }
-  out = std::move(given);
   return 0;
 }
 

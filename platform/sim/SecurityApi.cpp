@@ -36,12 +36,7 @@ DWORD GetSecurityInfo(HANDLE handle, DWORD objectType, DWORD information, PSID* 
   }
   // Reading an object's owner or list takes READ_CONTROL on the handle.
   if ((open->access & (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) == 0) return ERROR_ACCESS_DENIED;
-  sim::FileSecurity security = open->node->security;
-  if (!security.explicitDacl) {
-    bool hasOwner = false;
-    bool hasDacl = false;
-    sim::ParseSddl(sim::kInheritedDacl, security, hasOwner, hasDacl);
-  }
+  const sim::FileSecurity& security = open->node->security;
   const bool withOwner = (information & OWNER_SECURITY_INFORMATION) != 0;
   const bool withDacl = (information & DACL_SECURITY_INFORMATION) != 0;
   auto* block = static_cast<std::uint8_t*>(

@@ -686,7 +686,8 @@ INSTANTIATE_TEST_SUITE_P(
         WayLinkCase{"AdministratorsButUsersMayChangeIt", u"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)",
                     win::IO_REPARSE_TAG_MOUNT_POINT, kUntrustedLinkOnTheWay},
         WayLinkCase{"SystemsInAFolderUsersMayDeleteFrom", u"O:SY", win::IO_REPARSE_TAG_MOUNT_POINT,
-                    kUntrustedLinkOnTheWay, u"O:BAD:(A;;FA;;;BA)(A;;0x1200e9;;;BU)"},
+                    kUntrustedLinkOnTheWay,
+                    u"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)"},
         // A cloud file placeholder names no other place: a folder like any other.
         WayLinkCase{"AnotherUsersCloudFolder", kBob, 0x9000001A, 0}),
     [](const auto& p) { return std::string(p.param.name); });

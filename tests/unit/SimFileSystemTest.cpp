@@ -420,6 +420,190 @@ TEST_F(SimFileSystemTest, ReadOnlyFilesRefuseDeleteWriteAndReplace) {
   EXPECT_TRUE(Open(u"C:\\w\\ro", win::GENERIC_READ, win::OPEN_EXISTING));
 }
 
+// ---- Access checks ----
+
+// C:\Admins as an administrator leaves it (inheriting the root's: users read and execute), a
+// folder users may change (Modify, no FILE_DELETE_CHILD) holding a file for administrators only
+// and one of their own, and a drop folder that lets users delete what it holds.
+void AccessSetup(sim::Machine& machine) {
+  machine.PutFile(u"C:\\Admins\\file.txt", "a");
+  machine.PutFile(u"C:\\Admins\\system.txt", "s");
+  machine.SetSecurity(u"C:\\Admins\\system.txt", u"D:P(A;;FA;;;SY)");
+  machine.MakeDirectories(u"C:\\Admins\\Empty");
+  machine.MakeDirectories(u"C:\\Shared");
+  machine.SetSecurity(u"C:\\Shared", u"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
+  machine.PutFile(u"C:\\Shared\\theirs.txt", "t");
+  machine.SetSecurity(u"C:\\Shared\\theirs.txt", u"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  machine.PutFile(u"C:\\Shared\\mine.txt", "m");
+  machine.MakeDirectories(u"C:\\Drop");
+  machine.SetSecurity(u"C:\\Drop", u"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)");
+  machine.PutFile(u"C:\\Drop\\theirs.txt", "t");
+  machine.SetSecurity(u"C:\\Drop\\theirs.txt", u"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+}
+
+struct AccessCase {
+  const char* label;
+  bool administrator;
+  win::BOOL (*call)();
+  win::DWORD code;  // 0 when it succeeds
+  // A path that exists after the call exactly when it failed (or, with a leading '+', exactly
+  // when it succeeded); null when the call changes nothing.
+  const char16_t* changed = nullptr;
+};
+
+class SimAccessTest : public ::testing::TestWithParam<AccessCase> {
+ protected:
+  sim::Machine machine;
+};
+
+TEST_P(SimAccessTest, ChecksTheObjectAndItsFolder) {
+  AccessSetup(machine);
+  machine.SetAdministrator(GetParam().administrator);
+  win::SetLastError(kUnset);
+  const bool done = GetParam().call() != win::FALSE;
+  EXPECT_EQ(done ? 0u : win::GetLastError(), GetParam().code);
+  if (GetParam().changed == nullptr) return;
+  std::u16string_view changed = GetParam().changed;
+  const bool made = changed.front() == u'+';
+  if (made) changed.remove_prefix(1);
+  EXPECT_EQ(machine.Exists(changed), made ? done : !done);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimAccessTest,
+    ::testing::Values(
+        AccessCase{"UserCannotDeleteAnAdministratorsFile", false,
+                   [] { return win::DeleteFileW(u"C:\\Admins\\file.txt"); },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Admins\\file.txt"},
+        AccessCase{"ModifyOnTheFolderDeletesNoFileOfAdministratorsOnly", false,
+                   [] { return win::DeleteFileW(u"C:\\Shared\\theirs.txt"); },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Shared\\theirs.txt"},
+        AccessCase{"InheritedModifyDeletesTheUsersOwn", false,
+                   [] { return win::DeleteFileW(u"C:\\Shared\\mine.txt"); }, 0,
+                   u"C:\\Shared\\mine.txt"},
+        AccessCase{"DeleteChildOnTheFolderDeletesAFileItHolds", false,
+                   [] { return win::DeleteFileW(u"C:\\Drop\\theirs.txt"); }, 0,
+                   u"C:\\Drop\\theirs.txt"},
+        AccessCase{"UserCannotRemoveAnAdministratorsFolder", false,
+                   [] { return win::RemoveDirectoryW(u"C:\\Admins\\Empty"); },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Admins\\Empty"},
+        AccessCase{"UserCannotRenameAnAdministratorsFile", false,
+                   [] { return win::MoveFileExW(u"C:\\Shared\\theirs.txt", u"C:\\Shared\\x", 0); },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Shared\\theirs.txt"},
+        AccessCase{"UserCannotMoveTheirOwnIntoAnAdministratorsFolder", false,
+                   [] { return win::MoveFileExW(u"C:\\Shared\\mine.txt", u"C:\\Admins\\m", 0); },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Shared\\mine.txt"},
+        AccessCase{"UserCannotReplaceAnAdministratorsFile", false,
+                   [] {
+                     return win::MoveFileExW(u"C:\\Shared\\mine.txt", u"C:\\Shared\\theirs.txt",
+                                             win::MOVEFILE_REPLACE_EXISTING);
+                   },
+                   win::ERROR_ACCESS_DENIED, u"C:\\Shared\\mine.txt"},
+        AccessCase{
+            "UserCannotLinkIntoAnAdministratorsFolder", false,
+            [] { return win::CreateHardLinkW(u"C:\\Admins\\l", u"C:\\Shared\\mine.txt", nullptr); },
+            win::ERROR_ACCESS_DENIED, u"+C:\\Admins\\l"},
+        AccessCase{"UserCannotMakeAFolderInAnAdministratorsFolder", false,
+                   [] { return win::CreateDirectoryW(u"C:\\Admins\\New", nullptr); },
+                   win::ERROR_ACCESS_DENIED, u"+C:\\Admins\\New"},
+        AccessCase{"UserMakesFilesWhereModifyLetsThem", false,
+                   [] {
+                     return win::UniqueFile(win::CreateFileW(u"C:\\Shared\\new.txt",
+                                                             win::GENERIC_WRITE, 0, nullptr,
+                                                             win::CREATE_NEW, 0, nullptr))
+                                ? win::TRUE
+                                : win::FALSE;
+                   },
+                   0, u"+C:\\Shared\\new.txt"},
+        // An administrator has what the list gives, backup semantics or not.
+        AccessCase{"AdministratorIsRefusedWhatTheListRefuses", true,
+                   [] {
+                     return win::UniqueFile(win::CreateFileW(
+                                u"C:\\Admins\\system.txt", win::GENERIC_READ, kShareAll, nullptr,
+                                win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+                                ? win::TRUE
+                                : win::FALSE;
+                   },
+                   win::ERROR_ACCESS_DENIED}),
+    LabelOf());
+
+TEST_F(SimFileSystemTest, ChildrenTakeWhatAWindowsRootGivesThem) {
+  machine.SetSecurity(u"C:\\",
+                      u"O:SYD:PAI(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                      u"(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)");
+  ASSERT_TRUE(win::CreateDirectoryW(u"C:\\Tools", nullptr));
+  ASSERT_TRUE(Write(u"C:\\Tools\\a.txt", "a"));
+  // CREATOR OWNER and the generic rights are split into what applies and what passes on.
+  EXPECT_EQ(machine.Security(u"C:\\Tools"),
+            u"O:BAD:AI(A;ID;0x1f01ff;;;BA)(A;OICIIOID;0x1f01ff;;;CO)(A;OICIID;0x1f01ff;;;SY)"
+            u"(A;OICIID;0x1f01ff;;;BA)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
+            u"(A;OICIIOID;0xe0010000;;;AU)");
+  EXPECT_EQ(machine.Security(u"C:\\Tools\\a.txt"),
+            u"O:BAD:AI(A;ID;0x1f01ff;;;BA)(A;ID;0x1f01ff;;;SY)(A;ID;0x1f01ff;;;BA)"
+            u"(A;ID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)");
+  machine.SetAdministrator(false);
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(Write(u"C:\\mine.txt", "m"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  // A folder a user makes at the root is theirs; one an administrator made there they may change.
+  ASSERT_TRUE(win::CreateDirectoryW(u"C:\\Mine", nullptr));
+  EXPECT_TRUE(Write(u"C:\\Mine\\a.txt", "m"));
+  EXPECT_TRUE(win::DeleteFileW(u"C:\\Tools\\a.txt"));
+}
+
+// An entry reaches what its flags name: object-inherit files (and, inherit-only, a subfolder's
+// files), container-inherit folders, no-propagate one level only; inherit-only not its holder.
+TEST_F(SimFileSystemTest, InheritanceFlagsReachWhatTheyName) {
+  machine.MakeDirectories(u"C:\\Top");
+  machine.SetSecurity(u"C:\\Top", u"D:P(A;OI;FR;;;BU)(A;CINP;FX;;;BU)(A;OICIIO;FA;;;SY)");
+  // Made as a test's helpers make them: the list gives administrators nothing here.
+  machine.MakeDirectories(u"C:\\Top\\Sub\\Deeper");
+  machine.PutFile(u"C:\\Top\\f", "");
+  win::SetLastError(kUnset);
+  EXPECT_FALSE(win::CreateDirectoryW(u"C:\\Top\\Mine", nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(machine.Security(u"C:\\Top"),
+            u"O:BAD:P(A;OI;0x120089;;;BU)(A;CINP;0x1200a0;;;BU)(A;OICIIO;0x1f01ff;;;SY)");
+  EXPECT_EQ(machine.Security(u"C:\\Top\\Sub"),
+            u"O:BAD:AI(A;OIIOID;0x120089;;;BU)(A;ID;0x1200a0;;;BU)(A;OICIID;0x1f01ff;;;SY)");
+  EXPECT_EQ(machine.Security(u"C:\\Top\\Sub\\Deeper"),
+            u"O:BAD:AI(A;OIIOID;0x120089;;;BU)(A;OICIID;0x1f01ff;;;SY)");
+  EXPECT_EQ(machine.Security(u"C:\\Top\\f"), u"O:BAD:AI(A;ID;0x120089;;;BU)(A;ID;0x1f01ff;;;SY)");
+  // A change to the folder's list reaches what only inherits, as SetNamedSecurityInfoW has it.
+  machine.SetSecurity(u"C:\\Top", u"D:P(A;OICI;FA;;;BA)");
+  EXPECT_EQ(machine.Security(u"C:\\Top\\Sub\\Deeper"), u"O:BAD:AI(A;OICIID;0x1f01ff;;;BA)");
+}
+
+// LocalSystem holds Administrators as a group it may own, and any other owner only with
+// SeRestorePrivilege enabled, which the service never does.
+TEST_F(SimFileSystemTest, LocalSystemGivesOnlyItselfOrAdministratorsAsOwner) {
+  machine.MakeDirectories(u"C:\\Made");
+  std::vector<win::DWORD> codes;
+  machine.InstallProgram(
+      u"C:\\svc.exe",
+      {[&]() -> win::DWORD {
+         for (const char16_t* owner : {u"O:SY", u"O:BA", u"O:BU", u"O:WD"}) {
+           win::PSECURITY_DESCRIPTOR descriptor = nullptr;
+           win::ConvertStringSecurityDescriptorToSecurityDescriptorW(owner, win::SDDL_REVISION_1,
+                                                                     &descriptor, nullptr);
+           win::UniqueLocalMemory held(descriptor);
+           win::SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, win::FALSE};
+           const std::u16string path = u"C:\\Made\\" + std::u16string(owner + 2);
+           win::SetLastError(kUnset);
+           codes.push_back(win::CreateDirectoryW(path.c_str(), &attributes) ? 0
+                                                                            : win::GetLastError());
+         }
+         return 0;
+       },
+       {}});
+  machine.CreateService(u"Svc", u"C:\\svc.exe");
+  machine.StartService(u"Svc", {});
+  EXPECT_EQ(codes,
+            (std::vector<win::DWORD>{0, 0, win::ERROR_INVALID_OWNER, win::ERROR_INVALID_OWNER}));
+  EXPECT_EQ(machine.Security(u"C:\\Made\\SY").substr(0, 4), u"O:SY");
+  EXPECT_FALSE(machine.Exists(u"C:\\Made\\BU"));
+}
+
 TEST_F(SimFileSystemTest, AFileHoldsAtMost1024Names) {
   machine.PutFile(u"C:\\many\\f", "x");
   for (int i = 1; i < 1024; ++i) {
