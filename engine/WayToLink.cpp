@@ -42,7 +42,11 @@ std::size_t RootLength(const std::u16string& full) {
     unc = true;
   }
   if (!unc) {
-    return full.size() >= at + 3 && full[at + 1] == u':' && full[at + 2] == u'\\' ? at + 3 : 0;
+    if (full.size() >= at + 3 && full[at + 1] == u':' && full[at + 2] == u'\\') return at + 3;
+    // \\?\Volume{...}\, where a mount point of a whole volume leads.
+    const std::size_t end = full.find(u'\\', at);
+    return at == 4 && end != std::u16string::npos && full.compare(at, 7, u"Volume{") == 0 ? end + 1
+                                                                                       : 0;
   }
   const std::size_t server = full.find(u'\\', at);
   if (server == std::u16string::npos) return 0;
