@@ -137,6 +137,7 @@ const FolderCase kFolderCases[] = {
      "C:\\Corvane\\locked.dll cannot be opened (error 5), so its owner cannot be checked."},
     // The package's permissions apply to the folder it makes, not to the folder above it.
     {"NewAtAWindowsRoot", WindowsRoot, ""},
+    {"NewAtAWindowsRootInItsVerbatimForm", WindowsRoot, "", u"\\\\?\\C:\\Corvane\\"},
     {"NewParentWouldLetUsersRenameIt", WindowsRoot,
      "S-1-5-11 may delete or rename C:\\Tools (DELETE on C:\\Tools, a folder the install would "
      "make, inheriting it from C:\\)",
