@@ -82,7 +82,24 @@ remove_prefix() {
 }
 
 # Runs the probe; prints its output without Windows line ends and returns its exit status.
-probe() { wine "$bin/corvane_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
+# A letter's probe that did not answer (a failed call, exit 3, or a program wine could not run on
+# a busy machine) is asked again; its answers, "not defined" (1) among them, are taken as they come.
+# Every other probe streams (hold prints "held" while it runs).
+probe() {
+  if [[ $1 != dosdevice ]]; then
+    wine "$bin/corvane_probe.exe" "$@" 2>/dev/null | tr -d '\r'
+    return
+  fi
+  local out status try
+  for try in 1 2 3; do
+    out=$(wine "$bin/corvane_probe.exe" "$@" 2>/dev/null)
+    status=$?
+    ((status == 0 || status == 1 || status == 2)) && break
+    sleep 0.2
+  done
+  [[ -n $out ]] && printf '%s\n' "$out" | tr -d '\r'
+  return "$status"
+}
 
 # Whether a CorvaneService.exe of this prefix still runs (a finished one stays a zombie, with
 # no command line left to read).
