@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/DriveDefinition.h"
 #include "engine/Junction.h"
 #include "engine/WayToLink.h"
 #include "platform/UniqueHandle.h"
@@ -284,6 +285,29 @@ win::BOOL RefuseEmptyDeviceName() {
   return win::FALSE;
 }
 
+// Takes off the letter's definition onto `target` only, named as the system stores it, so that a
+// definition someone else stacked on it stays.
+win::BOOL RemoveDriveDefinition(const std::u16string& link, const std::u16string& target) {
+  if (link.empty()) return RefuseEmptyDeviceName();
+  if (target.empty() || target == kNoTarget) {
+    return win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, link.c_str(), nullptr);
+  }
+  std::vector<std::u16string> definitions;
+  if (const win::DWORD error = GlobalDefinitions(link, definitions)) {
+    win::SetLastError(error);
+    return win::FALSE;
+  }
+  const auto mapping = std::ranges::find_if(
+      definitions, [&](const std::u16string& definition) { return MapsOnto(definition, target); });
+  if (mapping == definitions.end()) {
+    win::SetLastError(win::ERROR_FILE_NOT_FOUND);
+    return win::FALSE;
+  }
+  return win::DefineDosDeviceW(
+      win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE | win::DDD_RAW_TARGET_PATH,
+      link.c_str(), mapping->c_str());
+}
+
 }  // namespace
 
 std::u16string KindName(LinkKind kind) {
@@ -320,8 +344,7 @@ win::BOOL CHardLink::CreateLink() const {
 win::BOOL CHardLink::DeleteLink() const {
   switch (kind) {
     case LinkKind::Drive:
-      if (link.empty()) return RefuseEmptyDeviceName();
-      return win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, link.c_str(), nullptr);
+      return RemoveDriveDefinition(link, target);
     case LinkKind::Folder:
       return DeleteFolderLink(link);
     case LinkKind::File:

@@ -13,6 +13,10 @@
 enum class LinkKind : std::int32_t { Drive = 0, Folder = 1, File = 2 };
 enum class LinkAction : std::int32_t { Delete = 0, Create = 1 };
 
+// A Delete's target when it names none: under Wine an empty start argument ends the argument
+// list, so a request without one sends this in its place.
+inline constexpr char16_t kNoTarget[] = u"-";
+
 // The word for a kind, as the start arguments and the list's JSON spell it; "Kind N" for a number
 // that is none of them.
 std::u16string KindName(LinkKind kind);
@@ -27,7 +31,9 @@ class CHardLink : public CObject {
   void Serialize(LinkArchive& archive) override;
 
   // True when the request succeeded; after false the thread's last-error code says why.
-  // Every non-zero action creates.
+  // Every non-zero action creates. A drive's Delete that names its target takes off that
+  // definition of the letter only, wherever it stands among the letter's stacked ones, and fails
+  // with ERROR_FILE_NOT_FOUND when the letter has none onto it.
   bool Execute() const;
   win::BOOL CreateLink() const;
   win::BOOL DeleteLink() const;

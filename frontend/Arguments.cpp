@@ -52,9 +52,11 @@ const Lines& Usage() {
       u"  corvane show PATH|X:              what a path or a letter is now (no elevation needed)",
       u"  corvane apply FILE [--prune] [--what-if]",
       u"                                    make the machine match FILE (list --json's form): each",
-      u"                                    link made and stored, or nothing changed; --prune also",
-      u"                                    removes stored drives FILE lacks; --what-if only shows",
-      u"  corvane test FILE                 exit 0 when the machine matches FILE, 1 when not",
+      u"                                    link made, moved and stored, or nothing changed;",
+      u"                                    --prune also removes stored links FILE lacks;",
+      u"                                    --what-if only shows",
+      u"  corvane test FILE [--prune]       exit 0 when the machine matches FILE, 1 when not;",
+      u"                                    --prune counts stored links FILE lacks",
       u"  corvane list|show|apply|test ... --json   the same as one JSON document, for scripts",
       u"  corvane --help                    show this text",
       u"Relative paths are taken from the current directory. The service CorvaneService does",
@@ -106,7 +108,7 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
       const std::u16string& word = arguments[i];
       if (Is(word, u"--json")) {
         command.json = true;
-      } else if (apply && Is(word, u"--prune")) {
+      } else if (Is(word, u"--prune")) {
         command.prune = true;
       } else if (apply && Is(word, u"--what-if")) {
         command.whatIf = true;

@@ -19,7 +19,7 @@ struct Command {
   std::u16string target;
   std::u16string label;  // add drive: the name Explorer shows for the letter; empty for none
   bool json = false;     // list, show, apply, test: one JSON document on standard output
-  bool prune = false;    // apply: stored drive mappings the file does not hold are removed
+  bool prune = false;    // apply, test: stored links the file does not hold are removed
   bool whatIf = false;   // apply: the plan is shown and nothing is changed
 };
 

@@ -11,10 +11,6 @@
 
 namespace frontend {
 
-// Under Wine an empty start argument ends the argument list, so a delete, whose target the
-// service does not read, sends this in its place.
-inline constexpr char16_t kNoTarget[] = u"-";
-
 // ASCII letters compared without regard to case, as drive letters and kind words are.
 bool SameText(std::u16string_view a, std::u16string_view b);
 

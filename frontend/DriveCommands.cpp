@@ -14,10 +14,6 @@
 namespace frontend {
 namespace {
 
-// Definitions of one stored folder that a remove takes off at most: an older restore could stack
-// the same mapping more than once.
-constexpr int kMostStackedMappings = 8;
-
 // A drive is mapped onto a folder that exists now: the service maps whatever it is given, and
 // `subst` refuses the same. 0, or the system's code once the user has been told.
 win::DWORD CheckFolder(const std::u16string& target) {
@@ -191,8 +187,10 @@ win::DWORD DeleteDrive(const Command& command) {
                 OutcomeText(win::ERROR_NOT_SUPPORTED)});
     return win::ERROR_NOT_SUPPORTED;
   }
-  const win::DWORD code = Tell(RunService({u"Drive", u"Delete", kNoTarget, command.link},
-                                          LinkStateOf(u"Drive", command.link)));
+  // The definition found is the one taken off: one stacked on it meanwhile stays.
+  const win::DWORD code =
+      Tell(RunService({u"Drive", u"Delete", MeaningOf(now.global.front()).target, command.link},
+                      LinkStateOf(u"Drive", command.link)));
   if (code == 0) TellShell(command.link, false);
   return code;
 }
@@ -278,7 +276,7 @@ win::DWORD RemoveDrive(const Command& command) {
   ServiceOutcome taken;
   // Only the stored mapping is taken off; whatever else the letter is now is not corvane's.
   for (int times = 0; now.MappedOnto(storedTarget) && times < kMostStackedMappings; ++times) {
-    taken = RunService({u"Drive", u"Delete", kNoTarget, command.link},
+    taken = RunService({u"Drive", u"Delete", storedTarget, command.link},
                        LinkStateOf(u"Drive", command.link));
     if (!Finished(taken) || taken.exitCode != 0) {
       WriteError(command.link + u" is still stored; run the command again to finish.\r\n");

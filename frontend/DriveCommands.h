@@ -12,6 +12,10 @@
 
 namespace frontend {
 
+// Definitions of one stored folder that a removal takes off at most: an older restore could stack
+// the same mapping more than once.
+inline constexpr int kMostStackedMappings = 8;
+
 win::DWORD CreateDrive(const Command& command);
 win::DWORD DeleteDrive(const Command& command);
 win::DWORD AddDrive(const Command& command);

@@ -1381,6 +1381,30 @@ TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
   EXPECT_EQ(Query(kName, result), std::vector<std::u16string>{u"\\??\\C:\\third"});
 }
 
+// A drive's Delete that names its folder names it as the system stores it, raw, and takes off
+// that definition only.
+TEST_F(DosDeviceTest, ExactRemovalNamesTheStoredDefinition) {
+  constexpr win::DWORD kExact =
+      win::DDD_REMOVE_DEFINITION | win::DDD_EXACT_MATCH_ON_REMOVE | win::DDD_RAW_TARGET_PATH;
+  ASSERT_TRUE(win::DefineDosDeviceW(0, kName, Dir().c_str()));
+  const std::u16string stored = u"\\??\\" + Dir();
+  win::SetLastError(kUnset);
+  const win::BOOL other = win::DefineDosDeviceW(kExact, kName, (stored + u"x").c_str());
+  const win::DWORD otherError = win::GetLastError();
+  win::DWORD result = 0;
+  if (OnWine()) {
+    EXPECT_TRUE(other) << otherError;
+    EXPECT_TRUE(Query(kName, result).empty());
+    GTEST_SKIP() << "Wine 8 ignores DDD_EXACT_MATCH_ON_REMOVE: any removal takes the name off";
+  }
+  DocumentedNotMeasured();
+  EXPECT_FALSE(other);
+  EXPECT_EQ(otherError, win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Query(kName, result), std::vector<std::u16string>{stored});
+  ASSERT_TRUE(win::DefineDosDeviceW(kExact, kName, stored.c_str()));
+  EXPECT_TRUE(Query(kName, result).empty());
+}
+
 struct TargetCase {
   const char* label;
   const char16_t* target;

@@ -66,9 +66,22 @@ TEST_F(HardLinkTest, DriveCreateMapsAndDeleteUnmaps) {
   std::vector<std::u16string> definitions;
   EXPECT_EQ(QueryDefinitions(u"X:", definitions), 0u);
   EXPECT_EQ(definitions, std::vector<std::u16string>{u"\\??\\C:\\Data"});
-  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", u"ignored")), 0u);
+  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", kNoTarget)), 0u);
   EXPECT_EQ(QueryDefinitions(u"X:", definitions), 0u);
   EXPECT_TRUE(definitions.empty());
+}
+
+// A Delete that names its folder takes off that definition only, and none that is not onto it.
+TEST_F(HardLinkTest, DriveDeleteOfAFolderLeavesWhatIsStackedOnIt) {
+  for (const char16_t* folder : {u"\\??\\C:\\Data", u"\\??\\C:\\Other"}) {
+    ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_RAW_TARGET_PATH, u"Global\\X:", folder));
+  }
+  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", u"C:\\None")),
+            win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", u"\\\\?\\c:\\data")), 0u);
+  std::vector<std::u16string> definitions;
+  EXPECT_EQ(GlobalDefinitions(u"X:", definitions), 0u);
+  EXPECT_EQ(definitions, std::vector<std::u16string>{u"\\??\\C:\\Other"});
 }
 
 // A definition longer than the first buffer is read whole, and compared as the system stores it.

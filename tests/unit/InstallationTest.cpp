@@ -350,7 +350,7 @@ class RunningService : public Installation {
       held = true;
       while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
-    runner = std::thread([this] { StartService({u"Drive", u"Delete", u"x", u"Q:"}); });
+    runner = std::thread([this] { StartService({u"Drive", u"Delete", u"-", u"Q:"}); });
     while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ~RunningService() override {

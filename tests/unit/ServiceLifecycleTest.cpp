@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ServiceLifecycle, StopPendingCarriesTheRunningExitCodeZero) {
   machine.OnCall("DefineDosDeviceW", [&] { CallHandlerAsDispatcher(win::SERVICE_CONTROL_STOP); });
-  const auto run = StartService({u"Drive", u"Delete", u"x", u"Q:"});
+  const auto run = StartService({u"Drive", u"Delete", u"-", u"Q:"});
   ASSERT_EQ(run.reports.size(), 3u);
   EXPECT_EQ(run.reports[1].dwCurrentState, win::SERVICE_STOP_PENDING);
   EXPECT_EQ(run.reports[1].dwWin32ExitCode, 0u);
@@ -165,7 +165,7 @@ TEST_F(ServiceLifecycle, LateStopAfterStoppedReportsNothing) {
     module = LinkServiceModule::Instance();
     if (module != nullptr) module->HandleControl(win::SERVICE_CONTROL_STOP);
   });
-  const auto run = StartService({u"Drive", u"Delete", u"x", u"Q:"});
+  const auto run = StartService({u"Drive", u"Delete", u"-", u"Q:"});
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(States(run), (std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOPPED}));
 }
