@@ -4,7 +4,8 @@
 #         [-DMSIBUILD=msibuild] -P installer/BuildPackage.cmake
 #
 # BIN_DIR holds the programs and CorvaneInstallerActions.dll (the windows preset's bin). WXS is
-# the package source, installer/Corvane.wxs unless given (the tests build a variant of it).
+# the package source, installer/Corvane.wxs unless given (the tests build a variant of it); the
+# PowerShell scripts it ships are taken from installer/scripts.
 foreach(required VERSION BIN_DIR OUTPUT)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "BuildPackage.cmake needs -D${required}=...")
@@ -30,10 +31,11 @@ string(UUID product_code NAMESPACE ${upgrade_code} NAME "Corvane ${VERSION} x64"
 
 get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(wxs ${WXS} ABSOLUTE)
-# wixl finds each File's Source in the current directory.
+# wixl finds each File's Source in the current directory, and takes no absolute path.
+file(RELATIVE_PATH scripts ${BIN_DIR} ${CMAKE_CURRENT_LIST_DIR}/scripts)
 execute_process(
-  COMMAND ${WIXL} --arch x64 -D Version=${VERSION} -D ProductCode=${product_code} -o ${output}
-          ${wxs}
+  COMMAND ${WIXL} --arch x64 -D Version=${VERSION} -D ProductCode=${product_code}
+          -D Scripts=${scripts} -o ${output} ${wxs}
   WORKING_DIRECTORY ${BIN_DIR}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -51,7 +53,9 @@ endif()
 # The folder is appended to the machine's PATH, so that a new command prompt finds corvane, and
 # only that entry is taken out again when the front end is removed.
 #
-# The lock files corvane makes beside its list go with the front end; the list stays.
+# The lock files corvane makes beside its list go with the front end, and so does a copy of the
+# list an install kept for its rollback and never let go (rollback disabled, a crash); the list
+# stays.
 execute_process(
   COMMAND ${MSIBUILD} ${output} -i ${CMAKE_CURRENT_LIST_DIR}/MsiLockPermissionsEx.idt
           -i ${CMAKE_CURRENT_LIST_DIR}/Environment.idt -i ${CMAKE_CURRENT_LIST_DIR}/RemoveFile.idt
@@ -71,3 +75,16 @@ if(NOT status EQUAL 0)
   file(REMOVE ${output})
   message(FATAL_ERROR "msibuild failed (${status}) marking the event message file expandable in ${output}")
 endif()
+# wixl reads no Execute="rollback" or "commit": it writes such an action as an immediate one (1
+# with the no-impersonation bit, 2049), which would run at once, in every install. Their types
+# are set here: a DLL action (1), in the script (0x400), without impersonation (0x800), and run
+# at a rollback (0x100) or a commit (0x200) only.
+foreach(fix
+    "UPDATE `CustomAction` SET `Type` = 3329 WHERE `Type` = 2049 AND (`Action` = 'RollBackLinks' OR `Action` = 'RequoteServicePath')"
+    "UPDATE `CustomAction` SET `Type` = 3585 WHERE `Type` = 2049 AND `Action` = 'ForgetKeptLinks'")
+  execute_process(COMMAND ${MSIBUILD} ${output} -q ${fix} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    file(REMOVE ${output})
+    message(FATAL_ERROR "msibuild failed (${status}) marking the rollback and commit actions in ${output}")
+  endif()
+endforeach()

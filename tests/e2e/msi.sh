@@ -2,8 +2,11 @@
 # End-to-end tests of the Windows Installer package in a throwaway Wine prefix: what a silent
 # install leaves, compared field by field with what the programs' own registration leaves; a
 # failed install rolled back; the front end's stored mapping back after a reboot; a major upgrade
-# from an older version; a second install; an uninstall that keeps only the link list; a folder
-# the package cannot check refused; and an install into a folder that already holds a file.
+# from an older version; a second install; an uninstall that keeps only the link list, and a
+# re-install that maps its drives again; LINKS refused without a full path, taken back by a
+# failed install, applied by one that succeeds; a folder the package cannot check refused; and an
+# install into a folder that already holds a file. The sequence and the detection scripts are
+# read from the package.
 #
 #   tests/e2e/msi.sh            uses build/windows/corvane-VERSION-x64.msi and build/windows/bin
 #   CORVANE_KEEP_PREFIX=1 ...   leaves the prefix in place and prints where it is
@@ -99,6 +102,20 @@ begin package-locks-its-folder-and-service-program-for-administrators  # Wine's 
 expect "permissions" $'InstallFolder\tINSTALLDIR\tCreateFolder\tO:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\nServiceProgram\tCorvaneService.exe\tFile\tO:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)\t\nINSTALLDIR\tService' "$(for table in MsiLockPermissionsEx CreateFolder; do msiinfo export "$package" $table | tr -d '\r' | tail -n +4; done)"
 finish
 
+# An upgrade removes the old version inside the install's transaction, so that a failure puts it
+# back (Windows does; Wine's msiexec restores no old product, so tests/windows/e2e.cmd shows it);
+# LINKS is checked before that; the kept list is put back at a rollback from ApplyLinks on and let
+# go at the commit; the restore pass comes last. wixl writes rollback and commit actions as
+# immediate ones: their types are set after it (DLL 1, in the script 0x400, rollback 0x100, commit
+# 0x200, no impersonation 0x800).
+begin package-sequences-its-rollback-and-commit
+expect "sequence" $'CheckLinks\tLINKS AND $FrontEnd>2\nInstallInitialize\t\nRemoveExistingProducts\t\nProcessComponents\t\nRequoteServicePath\t$Service=2\nDeleteServices\tVersionNT\nInstallServices\tVersionNT\nQuoteServicePath\t$Service>2\nSetApplyLinks\tLINKS AND $FrontEnd>2\nRollBackLinks\tLINKS AND $FrontEnd>2\nApplyLinks\tLINKS AND $FrontEnd>2\nForgetKeptLinks\tLINKS AND $FrontEnd>2\nRestoreMappings\t$Service>2\nInstallFinalize\t' \
+  "$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' | tail -n +4 | sort -t$'\t' -k3,3n |
+    grep -E '^(CheckLinks|InstallInitialize|RemoveExistingProducts|ProcessComponents|RequoteServicePath|DeleteServices|InstallServices|QuoteServicePath|SetApplyLinks|RollBackLinks|ApplyLinks|ForgetKeptLinks|RestoreMappings|InstallFinalize)\s' | cut -f1,2)"
+expect "types" 'ApplyLinks 3073 CheckInstallFolder 3073 CheckLinks 1 ForgetKeptLinks 3585 QuoteServicePath 3073 RequoteServicePath 3329 RestoreMappings 3073 RollBackLinks 3329' \
+  "$(msiinfo export "$package" CustomAction | tr -d '\r' | tail -n +4 | awk -F'\t' '$3 == "InstallerActions" { print $1, $2 }' | sort | paste -sd ' ')"
+finish
+
 begin package-puts-its-folder-on-the-path
 expect "environment" $'Path\t=-*PATH\t[~];[INSTALLDIR]\tFrontEnd' "$(msiinfo export "$package" Environment | tr -d '\r' | tail -n +4)"
 expect "actions" $'RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200' "$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' | grep EnvironmentStrings | sort)"
@@ -142,8 +159,28 @@ begin silent-install-matches-the-self-registration
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$older_package")"
 compare_entries
 expect "PATH" "$with_folder" "$(path_entries)"
-expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe" "$(ls "$installed" | sort -f | paste -sd ' ')"
+expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$installed" | sort -f | paste -sd ' ')"
 expect "installed products" "$older_version" "$(installed_versions)"
+finish
+
+# PowerShell does not run here (tests/windows/e2e.cmd runs the scripts): what each installed one
+# does, read from its text. Where it looks for corvane.exe (the 64-bit folder first, from a 32-bit
+# PowerShell too), what it runs, and for each exit code of corvane what it writes and exits with.
+script_contract() {
+  tr -d '\r' <"$installed/$1" | awk '
+    /^\$corvane = / { match($0, /@\([^)]*\)/); printf "finds %s\\Corvane\\corvane.exe; ", substr($0, RSTART, RLENGTH) }
+    /^if \(-not \$corvane\)/ { match($0, /exit [0-9]+/); printf "without it %s; ", substr($0, RSTART, RLENGTH) }
+    /& \$corvane / { sub(/.*& \$corvane /, ""); sub(/\)$/, ""); printf "runs %s; ", $0 }
+    /^  (0|1|default) \{/ {
+      body = $0; sub(/^ *[^ ]+ \{ */, "", body); match(body, /exit [^ ;}]+/)
+      printf "%s: %s, %s; ", $1, body ~ /^exit/ ? "nothing" : body ~ /Error\.WriteLine/ ? "error" : "output", substr(body, RSTART, RLENGTH) }
+    /^exit / { printf "then %s; ", $0 }'
+}
+begin package-ships-detection-and-remediation-scripts
+finds='finds @($env:ProgramW6432, $env:ProgramFiles)\Corvane\corvane.exe; without it exit 2; '
+expect "Detect-CorvaneLinks.ps1" "${finds}runs test \$Path --prune; 0: output, exit 0; 1: output, exit 1; default: error, exit \$code; " "$(script_contract Detect-CorvaneLinks.ps1)"
+expect "Remediate-CorvaneLinks.ps1" "${finds}runs apply \$Path --prune; then exit \$LASTEXITCODE; " "$(script_contract Remediate-CorvaneLinks.ps1)"
+expect "Test-CorvaneLinks.ps1" "${finds}runs test \$Path --prune 2>&1; 0: output, exit 0; 1: nothing, exit 0; default: error, exit \$code; " "$(script_contract Test-CorvaneLinks.ps1)"
 finish
 
 mkdir -p "$drive_c/msi/data"
@@ -198,10 +235,43 @@ expect "PATH as Wine leaves it" "$path_before;;;" "$(machine_path)"
 expect "installed products" "" "$(installed_versions)"
 finish
 
+# An install over the list an uninstall left ends with the restore pass: the stored mapping is in
+# force when msiexec returns, not only after the next boot.
+begin reinstall-over-the-list-maps-its-drives
+"$root/script/wine-prefix" reboot "$prefix"
+expect "X: after the reboot without the service" "" "$(probe dosdevice X:)"
+expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" '/l*v' 'C:\reinstall.log')"
+expect "X: after the install" '\??\C:\msi\data' "$(probe dosdevice X:)"
+expect "log" 'corvane restore (C:\Program Files\Corvane\Corvane.dat, exit code 0):' \
+  "$(tr -d '\r' <"$drive_c/reinstall.log" | grep -o '^corvane restore (.*):$')"
+expect "uninstall" 0x00000000 "$(msiexec_quietly x "$package")"
+finish
+
+# LINKS that is not a full local path is refused before anything is installed.
+begin install-refuses-links-without-a-full-path
+expect "exit code" 0x00000643 "$(msiexec_quietly i "$package" 'LINKS=relative\links.json' '/l*v' 'C:\relative.log')"
+expect "log" 'Corvane was not installed: LINKS must be the full path of a links file on a local drive' \
+  "$(tr -d '\r' <"$drive_c/relative.log" | grep -o '^Corvane was not installed: LINKS must be the full path of a links file on a local drive')"
+expect "InstallInitialize" "" "$(tr -d '\r' <"$drive_c/relative.log" | grep -o 'Action start .*: InstallInitialize\.')"
+expect "service record" absent "$(key_state "$services_key")"
+expect "installed products" "" "$(installed_versions)"
+finish
+
 # A links file given at install is applied once the service is in place, and comes back at every
-# boot; one that cannot be applied fails the install, and the log says why.
-begin install-with-links-applies-them
+# boot; one that cannot be applied fails the install, and the log says why. A failed install runs
+# the links' rollback action; Wine's msiexec runs it only once it has taken the service and the
+# files away again (measured), where Windows runs the script backwards, with the service still
+# there, so here the links cannot be put back and the action's sentence says so. The reboot
+# takes the letter off.
 printf '[{"action": "Create", "kind": "Drive", "link": "L:", "target": "C:\\\\msi\\\\data"}]' >"$drive_c/links.json"
+begin failed-install-runs-the-rollback-of-its-links
+expect "exit code" 0x0000065B "$(msiexec_quietly i "$failing_package" 'LINKS=C:\links.json' '/l*v' 'C:\taken-back.log')"
+expect "rollback's sentence" 1 "$(tr -d '\r' <"$drive_c/taken-back.log" | grep -c '^The stored links ')"
+expect "installed products" "" "$(installed_versions)"
+"$root/script/wine-prefix" reboot "$prefix"
+finish
+
+begin install-with-links-applies-them
 printf '[{"action": "Create", "kind": "Drive", "link": "L:", "target": "C:\\\\msi\\\\none"}]' >"$drive_c/bad-links.json"
 expect "exit code with a bad file" 0x00000643 "$(msiexec_quietly i "$package" 'LINKS=C:\bad-links.json' '/l*v' 'C:\links.log')"
 expect "log" 'The links in C:\bad-links.json were not applied, so Corvane was not installed:' \
@@ -214,6 +284,7 @@ expect "installed products after that file" "" "$(installed_versions)"
 expect "L: after that file" "" "$(probe dosdevice L:)"
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'LINKS=C:\links.json')"
 expect "L: after the install" '\??\C:\msi\data' "$(probe dosdevice L:)"
+expect "kept copy after the install" absent "$([[ -e $installed/Corvane.dat.rollback ]] && echo present || echo absent)"
 reboot_prefix
 expect "boot start's exit code" 0 "$boot_exit_code"
 expect "L: after the reboot" '\??\C:\msi\data' "$(probe dosdevice L:)"
@@ -239,7 +310,7 @@ begin install-into-an-existing-folder-keeps-its-file
 mkdir -p "$drive_c/Planted"
 echo planted >"$drive_c/Planted/notes.txt"
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'INSTALLDIR=C:\Planted\')"
-expect "folder" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe notes.txt" "$(ls "$drive_c/Planted" | sort -f | paste -sd ' ')"
+expect "folder" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 notes.txt Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$drive_c/Planted" | sort -f | paste -sd ' ')"
 expect "notes.txt" planted "$(cat "$drive_c/Planted/notes.txt")"
 expect "ImagePath" '"C:\Planted\CorvaneService.exe"' "$(wine reg query "$services_key" /v ImagePath 2>/dev/null | tr -d '\r' | sed -nE 's/^ +ImagePath +REG_[A-Z_]+ +//p')"
 finish

@@ -2,13 +2,15 @@
 // quotes and the dependencies set again, nothing else changed; a path already quoted left alone.
 // An install folder is refused when anyone but SYSTEM, Administrators, TrustedInstaller or the
 // installer's own user owns it or anything in it, or may rename or re-permission it or a folder
-// on its way (found, or made by the install with what it inherits), or may add to it.
+// on its way (found, or made by the install with what it inherits), or may add to it. LINKS is
+// taken only as a full path on a local drive.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/Junction.h"
 #include "installer/InstallFolder.h"
+#include "installer/LinksPath.h"
 #include "installer/ServicePath.h"
 #include "platform/sim/Machine.h"
 #include "tests/unit/ServiceHarness.h"
@@ -207,6 +209,42 @@ TEST(InstallFolderRefusal, WithoutAFolderRefuses) {
   sim::Machine machine;
   EXPECT_EQ(corvane_test::Narrow(installer::InstallFolderRefusal(u"")),
             "Corvane cannot be installed: no install folder was given to check.");
+}
+
+struct LinksCase {
+  const char16_t* links;
+  bool accepted;
+};
+
+const LinksCase kLinksCases[] = {
+    {u"C:\\ProgramData\\Fleet\\links.json", true},
+    {u"d:/fleet/links.json", true},
+    {u"\\\\?\\C:\\links.json", true},
+    {u"links.json", false},
+    {u"relative\\links.json", false},
+    {u"..\\links.json", false},
+    {u"C:links.json", false},
+    {u"\\links.json", false},
+    {u"\\\\server\\share\\links.json", false},
+    {u"\\\\?\\UNC\\server\\share\\links.json", false},
+    {u"\\\\.\\C:\\links.json", false},
+    {u"1:\\links.json", false},
+    {u" C:\\links.json", false},
+};
+
+TEST(LinksPathRefusal, TakesOnlyAFullPathOnALocalDrive) {
+  for (const LinksCase& row : kLinksCases) {
+    const std::string refusal = corvane_test::Narrow(installer::LinksPathRefusal(row.links));
+    const std::string links = corvane_test::Narrow(row.links);
+    if (row.accepted) {
+      EXPECT_EQ(refusal, "") << links;
+    } else {
+      EXPECT_NE(refusal.find("Corvane was not installed: LINKS must be the full path"),
+                std::string::npos)
+          << links;
+      EXPECT_NE(refusal.find(" and " + links + " is not one"), std::string::npos) << refusal;
+    }
+  }
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 @echo off
 rem Corvane end to end on Windows: the package installed silently; a hard link, a junction and a
 rem drive mapping made and removed through corvane.exe and checked with Windows' own tools; a
-rem stored mapping taken away and brought back by corvane restore; the service's events in the
-rem Application log; and the uninstall, which keeps only the link list.
+rem stored mapping taken away and brought back by corvane restore; the package's detection and
+rem remediation scripts in a 32-bit PowerShell; the service's events in the Application log; the
+rem uninstall, which keeps only the link list; and a failed upgrade from an older version, which
+rem keeps that version installed and working.
 rem
-rem   e2e.cmd PROGRAM-FOLDER PACKAGE
+rem   e2e.cmd PROGRAM-FOLDER PACKAGE OLDER-PACKAGE
 rem
 rem PROGRAM-FOLDER holds the built programs: the installed ones are compared with them, and
-rem corvane_probe.exe is taken from there. Run it elevated on a machine without Corvane: it
-rem installs the package and removes it again, and it uses %SystemDrive%\corvane-e2e and the
+rem corvane_probe.exe is taken from there. OLDER-PACKAGE is the same source built at a lower
+rem version (corvane-VERSION-x64.msi). Run it elevated on a machine without Corvane: it
+rem installs the packages and removes them again, and it uses %SystemDrive%\corvane-e2e and the
 rem letters W: and V:. Each step is one "call :step LABEL" line below and reports one PASS, FAIL
 rem or SKIP line; the last line is "e2e.cmd: P passed, F failed, S skipped of N", N being how many
 rem such lines the script holds. Exit code 1 when a step failed, when P + F + S is not N (a step
@@ -22,14 +25,19 @@ rem greater-than sign inside quotes can still redirect. So each check is one pla
 rem %var% outside blocks, and output is read with for /f.
 setlocal EnableExtensions DisableDelayedExpansion
 
-if "%~2"=="" goto usage
+if "%~3"=="" goto usage
 set "self=%~f0"
 set "bin=%~f1"
 set "msi=%~f2"
+set "older=%~f3"
+rem The older package's version, from its name.
+set "older_version="
+for /f "tokens=2 delims=-" %%V in ("%~n3") do set "older_version=%%V"
 rem corvane_probe.exe is not required here: without it every step that reads the machine through
 rem it fails, which wine.sh checks.
 if not exist "%bin%\" goto usage
 if not exist "%msi%" goto usage
+if not exist "%older%" goto usage
 
 set "installed=%ProgramFiles%\Corvane"
 set "corvane=%installed%\corvane.exe"
@@ -38,6 +46,10 @@ rem The system's own find: Git for Windows puts another find.exe on the PATH of 
 set "find=%SystemRoot%\System32\find.exe"
 set "service_key=HKLM\System\CurrentControlSet\Services\CorvaneService"
 set "path_key=HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+set "uninstall_key=HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+rem As Intune and Configuration Manager run scripts: a 32-bit PowerShell where there is one.
+set "powershell=%SystemRoot%\SysWOW64\WindowsPowerShell\v1.0\powershell.exe"
+if not exist "%powershell%" set "powershell=%SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe"
 rem At the root of the system drive: no short names, no blanks, and reachable by LocalSystem.
 set "work=%SystemDrive%\corvane-e2e"
 set "out=%work%\output.txt"
@@ -86,9 +98,11 @@ call :step drive_delete
 call :step stored_add
 call :step stored_restore
 call :step stored_remove
+call :step scripts
 call :step events
 call :step uninstall
 call :step path_removed
+call :step failed_upgrade
 
 rmdir /s /q "%work%" >nul 2>&1
 set /a reported=passed+failed+skipped
@@ -107,14 +121,17 @@ echo e2e.cmd: %passed% passed, %failed% failed, %skipped% skipped of %steps%
 exit /b %verdict%
 
 :usage
-echo usage: %~nx0 PROGRAM-FOLDER PACKAGE
-echo   PROGRAM-FOLDER holds corvane_probe.exe and the built programs, PACKAGE is the .msi
+echo usage: %~nx0 PROGRAM-FOLDER PACKAGE OLDER-PACKAGE
+echo   PROGRAM-FOLDER holds corvane_probe.exe and the built programs, PACKAGE is the .msi,
+echo   OLDER-PACKAGE the same at a lower version
 exit /b 2
 
 rem ---- Steps ----
 
 :install
 call :begin "install the package silently"
+rem An install over a list kept from before ends with the service's restore pass.
+if exist "%installed%\Corvane.dat" set /a starts+=1
 msiexec /i "%msi%" /qn /l*v "%logs%\install.log"
 call :expect "msiexec /i exit code" 0 "%errorlevel%"
 for %%P in (CorvaneService.exe CorvaneAutoStart.exe corvane.exe) do call :same_file %%P
@@ -336,6 +353,46 @@ call :list_state V: "%work%\stored"
 call :expect "corvane list" "" "%state%"
 goto finish
 
+:scripts
+call :begin "scripts: detection and remediation on the links file beside them, in a 32-bit PowerShell"
+rem In the install folder, which only administrators may change: corvane applies no links file
+rem that others may change, and the uninstall step finds it gone.
+set "links=%installed%\links.json"
+echo [{"action": "Create", "kind": "Drive", "link": "V:", "target": "%work:\=\\%\\stored"}]>"%links%"
+call :powershell Detect-CorvaneLinks.ps1
+if defined wine goto scripts_wine
+call :expect "Detect-CorvaneLinks.ps1 exit code without V:" 1 "%rc%"
+call :lines "%out%"
+call :expect "lines Detect-CorvaneLinks.ps1 wrote without V:" 1 "%lines%"
+call :powershell Test-CorvaneLinks.ps1
+call :expect "Test-CorvaneLinks.ps1 exit code without V:" 0 "%rc%"
+call :lines "%out%"
+set "said=%lines%"
+call :lines "%work%\stderr.txt"
+call :expect "lines Test-CorvaneLinks.ps1 wrote without V: (output, errors)" "0 0" "%said% %lines%"
+call :powershell Remediate-CorvaneLinks.ps1
+set /a starts+=1
+call :expect "Remediate-CorvaneLinks.ps1 exit code" 0 "%rc%"
+call :probe dosdevice V:
+call :expect "V: after the remediation" "\??\%work%\stored" "%line%"
+call :powershell Detect-CorvaneLinks.ps1
+call :expect "Detect-CorvaneLinks.ps1 exit code with V:" 0 "%rc%"
+call :powershell Test-CorvaneLinks.ps1
+call :expect "Test-CorvaneLinks.ps1 exit code with V:" 0 "%rc%"
+call :lines "%out%"
+call :expect "lines Test-CorvaneLinks.ps1 wrote with V:" 1 "%lines%"
+call :corvane remove drive V:
+call :expect "remove drive exit code" 0 "%rc%"
+del "%links%"
+goto finish
+:scripts_wine
+call :expect "Wine's powershell exit code" 0 "%rc%"
+call :lines "%out%"
+call :expect "lines Wine's powershell wrote" 0 "%lines%"
+del "%links%"
+call :skip "Wine's powershell is a stub: it runs no script, prints nothing and exits 0"
+exit /b 0
+
 :events
 call :begin "events: one rendered Service stopped event in the Application log per run of the service"
 call :stopped_events
@@ -371,6 +428,40 @@ call :path_holds "%value%"
 call :expect "times %installed% is on the machine's Path" 0 "%held%"
 if "%value%"=="" call :problem "no Path value left in %path_key%"
 goto finish
+
+:failed_upgrade
+call :begin "failed upgrade: a newer version whose LINKS fails keeps the older one installed and working"
+if exist "%installed%\Corvane.dat" set /a starts+=1
+msiexec /i "%older%" /qn /l*v "%logs%\older-install.log"
+call :expect "msiexec /i of version %older_version% exit code" 0 "%errorlevel%"
+echo [{"action": "Create", "kind": "Drive", "link": "W:", "target": "%work:\=\\%\\missing"}]>"%work%\bad-links.json"
+msiexec /i "%msi%" /qn LINKS="%work%\bad-links.json" /l*v "%logs%\failed-upgrade.log"
+set "rc=%errorlevel%"
+if defined wine goto failed_upgrade_wine
+call :expect "msiexec /i of the newer version exit code" 1603 "%rc%"
+call :installed_versions
+call :expect "installed versions" "%older_version%" "%versions%"
+call :reg_value "%service_key%" ImagePath
+set "image=%value:"=+%"
+call :expect "ImagePath" "+%installed%\CorvaneService.exe+" "%image%"
+call :corvane create drive W: "%work%\stored"
+call :expect "create drive exit code" 0 "%rc%"
+call :probe dosdevice W:
+call :expect "W:" "\??\%work%\stored" "%line%"
+call :corvane delete drive W:
+call :expect "delete drive exit code" 0 "%rc%"
+msiexec /x "%older%" /qn /l*v "%logs%\older-uninstall.log"
+call :expect "msiexec /x of version %older_version% exit code" 0 "%errorlevel%"
+call :installed_versions
+call :expect "installed versions after the uninstall" "" "%versions%"
+goto finish
+:failed_upgrade_wine
+call :expect "Wine's msiexec /i of the newer version exit code" 1603 "%rc%"
+if exist "%corvane%" call :problem "corvane.exe is still there after Wine's failed upgrade"
+call :installed_versions
+call :expect "installed versions after Wine's failed upgrade" "" "%versions%"
+call :skip "Wine's msiexec restores no old product after a failed upgrade: neither version remains"
+exit /b 0
 
 rem ---- Helpers ----
 
@@ -431,6 +522,33 @@ rem holds what it printed.
 "%corvane%" %* >"%out%" 2>&1
 set "rc=%errorlevel%"
 if /i not "%~1"=="list" set /a starts+=1
+exit /b 0
+
+rem powershell SCRIPT: runs the installed SCRIPT with its default links file; rc is its exit code,
+rem out holds its standard output and %work%\stderr.txt its standard error.
+:powershell
+"%powershell%" -NoProfile -NonInteractive -ExecutionPolicy Bypass -File "%installed%\%~1" >"%out%" 2>"%work%\stderr.txt"
+set "rc=%errorlevel%"
+exit /b 0
+
+rem installed_versions: versions is the DisplayVersion of each installed product named Corvane,
+rem blank-separated. Its uninstall key is named by its product code, without blanks, so the key
+rem is the first token of the line before its DisplayName.
+:installed_versions
+set "versions="
+set "key="
+reg query "%uninstall_key%" /s /v DisplayName >"%work%\products.txt" 2>&1
+for /f "usebackq tokens=1,2,*" %%A in ("%work%\products.txt") do call :product_line "%%A" "%%B" "%%C"
+if defined versions set "versions=%versions:~1%"
+exit /b 0
+:product_line
+set "word=%~1"
+if /i "%word:~0,5%"=="HKEY_" set "key=%~1"
+if /i "%~1 %~2 %~3"=="DisplayName REG_SZ Corvane" call :product_version
+exit /b 0
+:product_version
+reg query "%key%" /v DisplayVersion >"%work%\version.txt" 2>&1
+for /f "usebackq tokens=1,2,*" %%A in ("%work%\version.txt") do if /i "%%A"=="DisplayVersion" set "versions=%versions% %%C"
 exit /b 0
 
 rem probe ARGS...: line is the probe's last line of output; for dosdevice, mapping is "mapped"

@@ -27,11 +27,16 @@ mkdir -p "$drive_c/corvane-bin"
 cp "${programs[@]/#/$bin/}" "$drive_c/corvane-bin/"
 cp "$package" "$drive_c/"
 cp "$script" "$drive_c/corvane-e2e.cmd"
+# The package an upgrade starts from: the same source at a lower version, as the workflow builds it.
+older="corvane-0.0.1-x64.msi"
+mkdir -p "$drive_c/older"
+cmake -DVERSION=0.0.1 -DBIN_DIR="$bin" -DOUTPUT="$drive_c/older/$older" \
+  -P "$root/installer/BuildPackage.cmake" >/dev/null || exit 2
 
 path_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 path_before=$(wine reg query "$path_key" /v Path 2>/dev/null | tr -d '\r' | sed -nE 's/^ +Path +REG_EXPAND_SZ +//p')
 
-wine cmd /c 'C:\corvane-e2e.cmd' 'C:\corvane-bin' "C:\\$(basename "$package")" \
+wine cmd /c 'C:\corvane-e2e.cmd' 'C:\corvane-bin' "C:\\$(basename "$package")" "C:\\older\\$older" \
   </dev/null >"$work/out" 2>"$work/err"
 status=$?
 tr -d '\r' <"$work/out" >"$work/log"
@@ -72,7 +77,7 @@ proof=$drive_c/corvane-bin-noprobe
 mkdir -p "$proof"
 cp "${programs[@]/#/$bin/}" "$proof/"
 rm "$proof/corvane_probe.exe"
-wine cmd /c 'C:\corvane-e2e.cmd' 'C:\corvane-bin-noprobe' "C:\\$(basename "$package")" \
+wine cmd /c 'C:\corvane-e2e.cmd' 'C:\corvane-bin-noprobe' "C:\\$(basename "$package")" "C:\\older\\$older" \
   </dev/null 2>/dev/null | tr -d '\r' >"$work/proof"
 proof_status=${PIPESTATUS[0]}
 proof_summary=$(tail -n 1 "$work/proof")
