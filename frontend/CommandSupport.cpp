@@ -137,9 +137,10 @@ win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
 win::DWORD LockList(std::u16string& path, MachineLock& lock) {
   if (const win::DWORD error = FindListBesideService(path)) return error;
   const win::DWORD error =
-      lock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName,
-                   u"The link list " + path +
-                       u" is being changed by another corvane; waiting for it to finish.\r\n");
+      lock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName, [&] {
+        WriteError(u"The link list " + path +
+                   u" is being changed by another corvane; waiting for it to finish.\r\n");
+      });
   if (error == win::ERROR_TIMEOUT) {
     WriteError({u"The link list " + path +
                     u" stayed busy with another corvane for 30 seconds, so nothing was changed. "

@@ -319,12 +319,15 @@ win::DWORD RemoveDrive(const Command& command) {
 }
 
 win::DWORD RestoreDrives() {
-  // The restore pass reads the list: no change of it runs meanwhile.
+  // The list is read under its lock, which is let go before the restore pass: the pass takes it
+  // itself.
   std::u16string path;
-  MachineLock listLock;
-  if (const win::DWORD error = LockList(path, listLock)) return error;
   HardLinkArray links;
-  ReadStoredList(path, links);
+  {
+    MachineLock listLock;
+    if (const win::DWORD error = LockList(path, listLock)) return error;
+    ReadStoredList(path, links);
+  }
   std::vector<const CHardLink*> drives;
   std::vector<bool> mappedBefore;
   for (const CHardLink& record : links.records) {

@@ -1,53 +1,10 @@
-// A lock that every corvane on the machine shares, whatever logon session it runs in: a file in
-// the service's folder, held by opening it with no sharing, so that any other opener is refused
-// with ERROR_SHARING_VIOLATION. Only SYSTEM and Administrators may open it (it is made so, and
-// the folder lets no one else make files), so no other user can take it first and keep every
-// corvane waiting, as any user could with a named object. It goes with its holder: the system
-// closes the handles of a process that ends, so a corvane killed while it holds the lock keeps
-// nobody waiting.
+// The machine's locks as the front end tells of them.
 #pragma once
 
-#include <string>
-#include <string_view>
-
+#include "engine/MachineLock.h"
 #include "frontend/Console.h"
-#include "platform/UniqueHandle.h"
-#include "platform/WinApi.h"
 
 namespace frontend {
-
-// Held from the reading of the link list until the new list is in place.
-inline constexpr char16_t kListLockName[] = u"CorvaneService.LinkList.lock";
-// Held from a start of the service until its end has been seen, so that every front end reads
-// the outcome of its own start.
-inline constexpr char16_t kRequestLockName[] = u"CorvaneService.Request.lock";
-
-// A lock file is made with this: SYSTEM and Administrators full control, nothing inherited.
-inline constexpr char16_t kLockFileSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
-// A waiter says so on standard error after this long, and gives up after the second; between
-// two tries it sleeps the third.
-inline constexpr win::DWORD kLockNoticeMilliseconds = 1000;
-inline constexpr win::DWORD kLockGiveUpMilliseconds = 30'000;
-inline constexpr win::DWORD kLockRetryMilliseconds = 50;
-
-class MachineLock {
- public:
-  MachineLock() = default;
-  MachineLock(const MachineLock&) = delete;
-  MachineLock& operator=(const MachineLock&) = delete;
-
-  // Waits for the lock file `name` in `folder`, writing `notice` to standard error once the wait
-  // has lasted kLockNoticeMilliseconds. 0 once held; ERROR_TIMEOUT when it was still held
-  // elsewhere after kLockGiveUpMilliseconds; otherwise the code of what failed.
-  win::DWORD Acquire(const std::u16string& folder, const char16_t* name,
-                     std::u16string_view notice);
-  const std::u16string& Path() const { return path_; }
-
- private:
-  win::UniqueFile file_;
-  std::u16string path_;
-};
 
 // What to tell an administrator when Acquire failed with `error` (not ERROR_TIMEOUT). (One who
 // may not start the service is told that instead: only that is missing elevation.)

@@ -84,9 +84,10 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
   const std::u16string folder = ServiceFolder(outcome.startError);
   if (folder.empty()) return outcome;
   MachineLock requests;
-  outcome.startError = requests.Acquire(
-      folder, kRequestLockName,
-      u"CorvaneService is carrying out another corvane's request; waiting for it to finish.\r\n");
+  outcome.startError = requests.Acquire(folder, kRequestLockName, [] {
+    WriteError(
+        u"CorvaneService is carrying out another corvane's request; waiting for it to finish.\r\n");
+  });
   if (outcome.startError != 0) {
     // Whoever may not start the service cannot open the lock either: what is missing then is
     // elevation, whatever the lock said.

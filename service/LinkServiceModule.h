@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -112,7 +113,8 @@ class LinkServiceModule {
   win::DWORD RestoreDriveMapping(const CHardLink& record);
   // Opens the list for the restore pass, waiting while another program holds it: 0, or the exit
   // code once the pass can go no further.
-  win::DWORD OpenListForRestore(const std::u16string& path, LoadedLinkList& list);
+  win::DWORD OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
+                                std::uint64_t started);
   void ReportStopped(win::DWORD exitCode);
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);

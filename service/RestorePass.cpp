@@ -1,5 +1,6 @@
 // The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
 // letter is carried out again at every boot.
+#include <cstdint>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "engine/FileSecurity.h"
 #include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
+#include "engine/MachineLock.h"
 #include "service/LinkServiceModule.h"
 
 namespace {
@@ -33,8 +35,8 @@ bool IsDriveLetter(const std::u16string& link) {
 
 // A list that another user owns, or may change, is not used: the pass maps drive letters for the
 // whole machine as LocalSystem.
-win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list) {
-  const std::uint64_t started = win::GetTickCount64();
+win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
+                                                  std::uint64_t started) {
   bool warned = false;
   while (!OpenLinkList(path, list)) {
     // Only a list in use is waited for; anything else is a list that cannot be opened.
@@ -73,8 +75,25 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 // the only thing that tells an administrator or a deployment tool (corvane restore, the boot
 // start's exit code) that a drive they rely on is not there. A failure never stops the pass.
 win::DWORD LinkServiceModule::RestoreDriveMappings() {
+  // The list's lock, which every corvane holds while it changes the list and decides from the
+  // letters: an apply never finds a letter free that this pass is about to map. Its wait counts
+  // against the pass's 30 seconds; a lock still held then (a corvane that hangs) or one that
+  // cannot be opened is gone without, with a warning, as the mappings matter more.
+  const std::uint64_t started = win::GetTickCount64();
+  const std::u16string path = LinkListPath();
+  MachineLock listLock;
+  const win::DWORD lockError =
+      listLock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName, {},
+                       static_cast<win::DWORD>(kListBusyGiveUpMilliseconds));
+  // (No folder is no list: the pass says that below.)
+  if (lockError != 0 && lockError != win::ERROR_PATH_NOT_FOUND) {
+    LogEventOfType(win::EVENTLOG_WARNING_TYPE,
+                   u"The lock of the link list %s could not be taken (code %u); the drive "
+                   u"mappings go on without it.",
+                   std::u16string_view(path), lockError);
+  }
   LoadedLinkList list;
-  if (const win::DWORD error = OpenListForRestore(LinkListPath(), list)) return error;
+  if (const win::DWORD error = OpenListForRestore(path, list, started)) return error;
   if (ReadLinkList(list) == LoadOutcome::malformed) {
     LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                    u"The link list %s cannot be read: it is damaged or not a link list, so no "

@@ -883,19 +883,29 @@ TEST_F(FrontEnd, ListIsWrittenForAdministratorsOnly) {
             std::string::npos);
 }
 
-// The list's lock is no lock on the list itself: the boot pass reads it while a change waits.
-TEST_F(FrontEnd, BootPassReadsWhileAChangeHoldsTheLock) {
+// The boot pass waits for a change that holds the list's lock, and maps from the list it leaves.
+TEST_F(FrontEnd, BootPassWaitsWhileAChangeHoldsTheLock) {
   EXPECT_EQ(Run(kAddQ), 0u);
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
   sim::ServiceRun boot;
+  std::thread booting;
+  std::atomic<bool> waiting{false};
+  std::atomic<bool> finished{false};
+  machine.OnCall("Sleep", [&] { waiting = true; });
   machine.OnCall("FlushFileBuffers", [&] {
-    // The delete's process may still be ending; the boot start comes once it has.
-    if (!boot.reports.empty()) return;
-    do {
-      boot = machine.StartService(u"CorvaneService", {});
-    } while (boot.exitCode == win::ERROR_SERVICE_ALREADY_RUNNING);
+    if (booting.joinable()) return;
+    booting = std::thread([&] {
+      // The delete's process may still be ending; the boot start comes once it has.
+      do {
+        boot = machine.StartService(u"CorvaneService", {});
+      } while (boot.exitCode == win::ERROR_SERVICE_ALREADY_RUNNING);
+      finished = true;
+    });
+    while (!waiting && !finished) std::this_thread::yield();
   });
   EXPECT_EQ(Run(kAddR), 0u);
+  booting.join();
+  EXPECT_TRUE(waiting) << "the boot pass ran while the add held the lock";
   EXPECT_EQ(boot.exitCode, 0u);
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
 }
