@@ -17,6 +17,7 @@
 #include "frontend/ApplyCommand.h"
 #include "frontend/Arguments.h"
 #include "frontend/DesiredState.h"
+#include "frontend/DriveCommands.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/Json.h"
 #include "frontend/MachineLock.h"
@@ -1292,6 +1293,59 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
   EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
       << machine.ConsoleText();
+}
+
+// A second file moves what the first stored, and --prune takes off what it no longer holds, of
+// every kind, with only the labels corvane stored; test --prune sees the same. An undo that fails
+// too keeps the failing change's code, and says what it left.
+TEST_F(FrontEnd, ApplyMovesAndPrunesWhatItStored) {
+  machine.PutFile(u"C:\\work\\links.json", kLinks);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(Run({u"add", u"drive", u"S:", u"C:\\work"}), 0u);
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE,
+                            std::u16string(kDriveIcons) + u"\\S\\DefaultLabel", u"", u"Mine");
+  machine.MakeDirectories(u"C:\\work\\other");
+  machine.PutFile(u"C:\\work\\c.txt", "other");
+  const std::string moved =
+      "[{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"Q:\", \"target\": "
+      "\"C:\\\\work\\\\other\"},\r\n"
+      " {\"action\": \"Create\", \"kind\": \"File\", \"link\": \"C:\\\\work\\\\b.txt\", \"target\": "
+      "\"C:\\\\work\\\\c.txt\"}]";
+  machine.PutFile(u"C:\\work\\moved.json", moved);
+  EXPECT_EQ(Run({u"test", u"moved.json"}), frontend::kMachineDiffers);
+  machine.SetStandardOutputIsConsole(false);
+  // The hard link's move fails, and so does every start of the undo after it.
+  int starts = 0;
+  bool failing = true;
+  machine.OnCall("StartServiceW", [&] {
+    if (failing && ++starts >= 3) machine.FailNext("StartServiceW", win::ERROR_ACCESS_DENIED);
+  });
+  EXPECT_EQ(Run({u"apply", u"moved.json", u"--prune", u"--json"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_NE(machine.StandardOutput().find("\"rolledBack\": false"), std::string::npos)
+      << machine.StandardOutput();
+  EXPECT_NE(machine.ConsoleText().find("Drive Q: -> C:\\work\\other could not be taken back"),
+            std::string::npos) << machine.ConsoleText();
+  failing = false;
+  EXPECT_EQ(Run({u"apply", u"moved.json", u"--prune"}), 0u);
+  EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\other"});
+  EXPECT_TRUE(machine.DosDevice(u"S:").empty());
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\c.txt"), 2u);
+  EXPECT_FALSE(machine.Exists(u"C:\\work\\j"));
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,0,Q:,C:\\work\\other",
+                                                       "1,2,C:\\work\\b.txt,C:\\work\\c.txt"}));
+  std::u16string label;
+  EXPECT_EQ(frontend::ReadDriveLabel(u"S:", label), 0u);
+  EXPECT_EQ(label, u"Mine");
+  EXPECT_EQ(Run({u"test", u"moved.json", u"--prune"}), 0u);
+  machine.PutFile(u"C:\\work\\b.json", "[" + moved.substr(moved.find("},") + 2));
+  EXPECT_EQ(Run({u"test", u"b.json", u"--prune"}), frontend::kMachineDiffers);
+  EXPECT_NE(machine.StandardOutput().find("Q: -> C:\\work\\other: it is stored, but b.json"),
+            std::string::npos);
+  // Q: goes, and the label corvane stored for it.
+  EXPECT_EQ(Run({u"apply", u"b.json", u"--prune"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  EXPECT_NE(frontend::ReadDriveLabel(u"Q:", label), 0u);
 }
 
 }  // namespace
