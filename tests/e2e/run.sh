@@ -690,6 +690,35 @@ expect "stored letters" 6 "$(listed '^Create Drive [GHMNOP]:')"
 for letter in M N O P; do expect "$letter:" '\??\C:\e2e\data' "$(probe dosdevice "$letter:")"; done
 finish
 
+# A second file moves G: and the hard link to new targets and drops H:, whose label was set by
+# hand: test --prune finds the drift, apply --prune carries it out, and the label stays.
+begin frontend-apply-moves-and-prunes
+mkdir -p "$drive_c/e2e/other" && printf 'second' >"$drive_c/e2e/second.txt"
+wine reg add "$icons\\H\\DefaultLabel" /ve /d Mine /f >/dev/null 2>&1
+links_file moved.json M N O P
+sed -i 's/^\[/[{"action": "Create", "kind": "Drive", "link": "G:", "target": "C:\\\\e2e\\\\other"},/; s/front\.txt/second.txt/' "$drive_c/e2e/moved.json"
+run_corvane test moved.json --prune
+expect "test --prune before" 1 "$front_status"
+run_corvane apply moved.json --prune
+expect "apply --prune status" 0 "$front_status"
+expect "G: moved, one definition" '\??\C:\e2e\other' "$(probe dosdevice G:)"
+expect "H: taken off" "" "$(probe dosdevice H:)"
+expect "links of second.txt" 2 "$(probe links "$E\\second.txt")"
+expect "links of front.txt" 1 "$(probe links "$E\\front.txt")"
+expect "stored G:" 1 "$(listed '^Create Drive G: -> C:.e2e.other ')"
+expect "H: stored no more" 0 "$(listed '^Create Drive H:')"
+expect "the label set by hand" Mine "$(reg_default "$icons\\H\\DefaultLabel")"
+run_corvane test moved.json --prune
+expect "test --prune after" 0 "$front_status"
+links_file mnop.json M N O P
+sed -i 's/,{"action": "Create", "kind": "File"[^}]*}//' "$drive_c/e2e/mnop.json"
+sed -i 's/^\[/[{"action": "Create", "kind": "Drive", "link": "G:", "target": "C:\\\\e2e\\\\other"},/' "$drive_c/e2e/mnop.json"
+run_corvane apply mnop.json --prune
+expect "prune of the hard link" 0 "$front_status"
+expect "links of second.txt after the prune" 1 "$(probe links "$E\\second.txt")"
+wine reg delete "$icons\\H" /f >/dev/null 2>&1
+finish
+
 # The list's lock is a file beside it that only SYSTEM and Administrators may open: under Wine,
 # which keeps no list, the made file has no permission for others. One held is waited for; one
 # whose holder was killed is free at once.

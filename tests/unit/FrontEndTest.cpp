@@ -1348,5 +1348,36 @@ TEST_F(FrontEnd, ApplyMovesAndPrunesWhatItStored) {
   EXPECT_NE(frontend::ReadDriveLabel(u"Q:", label), 0u);
 }
 
+// The package's undo: what an apply after the list was kept aside changed is put back, the list
+// and labels too, and no list is left where there was none; a commit lets the copy go.
+TEST_F(FrontEnd, RollBackPutsTheKeptListBack) {
+  const auto call = [&](win::DWORD (*step)()) {
+    machine.InstallProgram(kFrontEnd, sim::Program{[step] { return step(); }, {}});
+    return machine.RunProgram(kFrontEnd, u"corvane");
+  };
+  machine.PutFile(u"C:\\work\\links.json", kLinks);
+  EXPECT_EQ(call(frontend::KeepListForRollback), 0u);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(call(frontend::RollBackToKeptList), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
+  EXPECT_FALSE(machine.Exists(u"C:\\work\\j"));
+  EXPECT_FALSE(machine.Exists(kList));
+  std::u16string label;
+  EXPECT_NE(frontend::ReadDriveLabel(u"Q:", label), 0u);
+  EXPECT_EQ(Run(kAddR), 0u);
+  const auto before = machine.FileContent(kList);
+  EXPECT_EQ(call(frontend::KeepListForRollback), 0u);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(call(frontend::RollBackToKeptList), 0u);
+  EXPECT_EQ(machine.FileContent(kList), before);
+  EXPECT_EQ(machine.DosDevice(u"R:").size(), 1u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  EXPECT_EQ(call(frontend::KeepListForRollback), 0u);
+  EXPECT_TRUE(machine.Exists(std::u16string(kList) + u".rollback"));
+  EXPECT_EQ(call(frontend::ForgetKeptList), 0u);
+  EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".rollback"));
+}
+
 }  // namespace
 }  // namespace corvane_test
