@@ -3,207 +3,23 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/DriveDefinition.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/Console.h"
 #include "frontend/DesiredState.h"
-#include "frontend/DriveCommands.h"
-#include "frontend/DriveLetter.h"
-#include "frontend/Inspection.h"
+#include "frontend/DriveLabel.h"
 #include "frontend/Json.h"
+#include "frontend/LinkPlan.h"
 #include "frontend/Messages.h"
 #include "frontend/StoredList.h"
 
 namespace frontend {
 namespace {
 
-// What stands at a link's place now, against what the file wants there and what the list
-// stored there.
-enum class LinkAt { free, wanted, stored, other };
-
-// One entry of the file, or one stored link --prune takes away, as the machine has it now.
-struct Step {
-  CHardLink record;         // what it stands for: Create, kind, link, target
-  std::u16string was;       // the stored target the entry moves the link from; empty when none
-  std::u16string label;     // a drive's label as the file gives it
-  std::size_t line = 0;     // where the file gives it; 0 for a prune
-  LinkAt at = LinkAt::free;
-  bool stored = false;      // the list holds the link (onto `was` when that is given)
-  bool prune = false;       // a stored link the file does not hold: `record` is the stored one
-  bool labelShown = true;   // the drive's label is the file's in the registry (or none is asked)
-  bool labelStored = true;  // and in the list
-  bool labelOwned = false;  // a prune: the list stores a label for the letter
-  bool relabel = false;     // so it is to be set
-  win::DWORD conflict = 0;  // why it cannot be applied
-  std::u16string why;
-  // What this run did, for its undo.
-  bool removed = false;                   // the stored link (onto `was`, or the pruned one) is off
-  bool made = false;                      // the file's link was made
-  Inspection madeFile;                    // a hard link made: its identity
-  std::vector<std::u16string> madeFolders;  // a junction made: folders made for it, deepest last
-  bool leftChanged = false;               // its undo could not be carried out whole
-
-  bool InForce() const { return at == LinkAt::wanted; }
-  // The stored link that is to go: moved to another target, or pruned.
-  const std::u16string& Old() const { return prune ? record.target : was; }
-  bool RemovesOld() const { return at == LinkAt::stored; }
-  bool Makes() const { return !prune && at != LinkAt::wanted; }
-  std::u16string Change() const {
-    if (prune) return u"removed";
-    if (!was.empty()) return u"changed";
-    if (Makes()) return record.kind == LinkKind::Drive ? u"mapped" : u"created";
-    return stored && !relabel ? u"none" : u"stored";
-  }
-  std::u16string Describe() const {
-    return KindName(record.kind) + u" " + record.link + u" -> " + record.target;
-  }
-};
-
-void Refuse(Step& step, win::DWORD code, std::u16string why) {
-  step.conflict = code;
-  step.why = std::move(why);
-}
-
-bool Missing(win::DWORD error) {
-  return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND;
-}
-
-// What a drive letter is now: onto the file's folder, onto the stored one, free, or else.
-LinkAt DriveAt(const std::u16string& letter, const std::u16string& target,
-               const std::u16string& old, std::u16string& found, win::DWORD& error) {
-  DriveLetterNow now;
-  if ((error = ReadDriveLetter(letter, now)) != 0) return LinkAt::other;
-  if (!now.Defined()) return LinkAt::free;
-  if (!target.empty() && now.MappedOnto(target)) return LinkAt::wanted;
-  if (!old.empty() && now.MappedOnto(old)) return LinkAt::stored;
-  found = DescribeGlobal(now) + u" now.";
-  return LinkAt::other;
-}
-
-LinkAt FolderAt(const std::u16string& link, const std::u16string& target,
-                const std::u16string& old, std::u16string& found, win::DWORD& error) {
-  Inspection at;
-  error = Inspect(link, false, at);
-  if (Missing(error)) return error = 0, LinkAt::free;
-  if (error != 0) return LinkAt::other;
-  const bool junction = at.type == u"Junction";
-  if (junction && !target.empty() && SamePath(at.target, target)) return LinkAt::wanted;
-  if (junction && !old.empty() && SamePath(at.target, old)) return LinkAt::stored;
-  found = link + u" is there as a " + at.type +
-          (at.target.empty() ? std::u16string() : u" to " + at.target) + u".";
-  return LinkAt::other;
-}
-
-bool SameFile(const Inspection& a, const Inspection& b) {
-  return a.type == u"File" && b.type == u"File" && a.volumeSerialNumber == b.volumeSerialNumber &&
-         a.fileIndex == b.fileIndex;
-}
-
-// A hard link is known by its file's identity: the name is the target's own file, or the stored
-// target's.
-LinkAt FileAt(const std::u16string& link, const std::u16string& target, const std::u16string& old,
-              std::u16string& found, win::DWORD& error) {
-  Inspection at;
-  error = Inspect(link, false, at);
-  if (Missing(error)) return error = 0, LinkAt::free;
-  if (error != 0) return LinkAt::other;
-  Inspection file;
-  if (!target.empty() && Inspect(target, false, file) == 0 && SameFile(at, file)) {
-    return LinkAt::wanted;
-  }
-  if (!old.empty() && Inspect(old, false, file) == 0 && SameFile(at, file)) return LinkAt::stored;
-  found = link + u" is there as another " + at.type + u" than " +
-          (target.empty() ? old : target) + u".";
-  return LinkAt::other;
-}
-
-LinkAt LinkAtNow(LinkKind kind, const std::u16string& link, const std::u16string& target,
-                 const std::u16string& old, std::u16string& found, win::DWORD& error) {
-  switch (kind) {
-    case LinkKind::Drive:
-      return DriveAt(link, target, old, found, error);
-    case LinkKind::Folder:
-      return FolderAt(link, target, old, found, error);
-    case LinkKind::File:
-      return FileAt(link, target, old, found, error);
-  }
-  error = win::ERROR_NOT_SUPPORTED;
-  return LinkAt::other;
-}
-
-// The file's target must be there (a junction's may be made): 0, or the step refused.
-bool TargetUsable(Step& step) {
-  const CHardLink& r = step.record;
-  if (r.kind == LinkKind::Drive) {
-    if (const win::DWORD error = FolderError(r.target)) {
-      Refuse(step, error, r.target + u" is not a folder that exists.");
-      return false;
-    }
-  } else if (r.kind == LinkKind::Folder) {
-    const win::DWORD error = FolderError(r.target);
-    if (error != 0 && !Missing(error)) {
-      Refuse(step, error, r.target + u" is there, but it is no folder.");
-      return false;
-    }
-  } else {
-    Inspection target;
-    win::DWORD error = Inspect(r.target, false, target);
-    if (error == 0 && target.type != u"File") error = win::ERROR_ACCESS_DENIED;
-    if (error != 0) {
-      Refuse(step, error, r.target + u" is not a file that exists.");
-      return false;
-    }
-  }
-  return true;
-}
-
-bool SameLink(const CHardLink& a, const CHardLink& b) {
-  return a.kind == b.kind && (a.kind == LinkKind::Drive ? SameText(a.link, b.link)
-                                                        : SamePath(a.link, b.link));
-}
-
-// Where the step's link stands now. A link there that is neither the file's nor the one the
-// list stored is not corvane's, and is refused.
-void ExamineLink(Step& step) {
-  std::u16string found;
-  win::DWORD error = 0;
-  step.at = LinkAtNow(step.record.kind, step.record.link, step.prune ? u"" : step.record.target,
-                      step.prune ? step.record.target : step.was, found, error);
-  if (error != 0) {
-    Refuse(step, error, step.record.link + u" cannot be looked at.");
-  } else if (step.at == LinkAt::other && !step.prune) {
-    Refuse(step, win::ERROR_ALREADY_EXISTS,
-           found + (step.was.empty() ? u"" : u" It is stored onto " + step.was + u"."));
-  }
-}
-
-// How the entry stands now, against the machine and the stored list.
-void Examine(Step& step, const HardLinkArray& links) {
-  if (step.record.kind == LinkKind::Drive && !step.label.empty()) {
-    const std::u16string* stored = links.LabelOf(step.record.link);
-    std::u16string shown;
-    step.labelStored = stored != nullptr && *stored == step.label;
-    step.labelShown = ReadDriveLabel(step.record.link, shown) == 0 && shown == step.label;
-    step.relabel = !step.labelStored || !step.labelShown;
-  }
-  for (const CHardLink& stored : links.records) {
-    if (stored.action == LinkAction::Delete || !SameLink(stored, step.record)) continue;
-    step.stored = true;
-    if (!SamePath(stored.target, step.record.target)) step.was = stored.target;
-  }
-  if (TargetUsable(step)) ExamineLink(step);
-}
-
 std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLinkArray& links,
                           bool prune) {
   std::vector<Step> steps;
   for (const DesiredLink& entry : entries) {
-    Step step;
-    step.record.action = LinkAction::Create;
-    step.record.kind = entry.kind;
-    step.record.link = entry.link;
-    step.record.target = entry.target;
-    step.label = entry.label;
+    Step step = MakeStep(entry.kind, entry.link, entry.target, entry.label);
     step.line = entry.line;
     Examine(step, links);
     steps.push_back(std::move(step));
@@ -215,184 +31,11 @@ std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLin
       return SameLink(s.record, stored);
     });
     if (held) continue;
-    Step step;
-    step.record = stored;
-    step.prune = true;
-    step.stored = true;
-    step.labelOwned = stored.kind == LinkKind::Drive && links.LabelOf(stored.link) != nullptr;
-    ExamineLink(step);
+    Step step = RemoveStep(stored);
+    Examine(step, links);
     steps.push_back(std::move(step));
   }
   return steps;
-}
-
-// One service request. A drive's Delete names the folder, so that only that definition goes.
-bool Request(LinkKind kind, const std::u16string& link, const std::u16string& target, bool create,
-             ServiceOutcome& outcome) {
-  const std::u16string word = KindName(kind);
-  const bool named = create || kind == LinkKind::Drive;
-  outcome = RunService({word, create ? u"Create" : u"Delete",
-                        named ? target : std::u16string(kNoTarget), link},
-                       LinkStateOf(word, link));
-  return Finished(outcome) && outcome.exitCode == 0;
-}
-
-// Folders from `path` up that are not there now, the outermost last.
-std::vector<std::u16string> MissingFolders(std::u16string path) {
-  std::vector<std::u16string> missing;
-  while (Missing(FolderError(path))) {
-    missing.push_back(path);
-    const std::size_t cut = path.find_last_of(u"\\/");
-    if (cut == std::u16string::npos || cut < 3) break;
-    path.resize(cut);
-  }
-  return missing;
-}
-
-// Takes the stored link off: every definition of the letter onto the stored folder (an older
-// restore could stack it), the junction or the hard link.
-bool RemoveOld(Step& step, ServiceOutcome& outcome) {
-  CHardLink old = step.record;
-  old.target = step.Old();
-  for (int times = 0; times < kMostStackedMappings; ++times) {
-    if (!Request(old.kind, old.link, old.target, false, outcome)) return false;
-    step.removed = true;
-    if (old.kind != LinkKind::Drive || !MappedNow(old)) break;
-  }
-  if (old.kind == LinkKind::Drive) TellShell(old.link, false);
-  return true;
-}
-
-bool Make(Step& step, ServiceOutcome& outcome) {
-  const CHardLink& r = step.record;
-  std::vector<std::u16string> folders;
-  if (r.kind == LinkKind::Folder) {
-    folders = MissingFolders(r.target);
-    const std::size_t cut = r.link.find_last_of(u"\\/");
-    if (cut != std::u16string::npos) {
-      for (std::u16string& f : MissingFolders(r.link.substr(0, cut))) folders.push_back(f);
-    }
-  }
-  if (!Request(r.kind, r.link, r.target, true, outcome)) return false;
-  step.made = true;
-  step.madeFolders = std::move(folders);
-  if (r.kind == LinkKind::File) Inspect(r.link, false, step.madeFile);
-  return true;
-}
-
-// Whether the link this run made is still the one it made.
-bool StillMade(const Step& step) {
-  std::u16string found;
-  win::DWORD error = 0;
-  const CHardLink& r = step.record;
-  if (r.kind == LinkKind::File) {
-    Inspection now;
-    return Inspect(r.link, false, now) == 0 && SameFile(now, step.madeFile);
-  }
-  return LinkAtNow(r.kind, r.link, r.target, u"", found, error) == LinkAt::wanted;
-}
-
-// Takes back what the step changed: the link it made goes only while it is still the one this
-// run made, and the stored one comes back only where its place is free.
-void UndoStep(Step& step) {
-  const CHardLink& r = step.record;
-  ServiceOutcome outcome;
-  if (step.made) {
-    if (!StillMade(step) || !Request(r.kind, r.link, r.target, false, outcome)) {
-      step.leftChanged = true;
-      return;
-    }
-    if (r.kind == LinkKind::Drive) TellShell(r.link, false);
-    // Only empty folders go, the deepest first: whatever was put in one since keeps it.
-    for (const std::u16string& folder : step.madeFolders) win::RemoveDirectoryW(folder.c_str());
-  }
-  if (!step.removed) return;
-  std::u16string found;
-  win::DWORD error = 0;
-  if (LinkAtNow(r.kind, r.link, u"", step.Old(), found, error) != LinkAt::free ||
-      !Request(r.kind, r.link, step.Old(), true, outcome)) {
-    step.leftChanged = true;
-    return;
-  }
-  if (r.kind == LinkKind::Drive) TellShell(r.link, true);
-}
-
-// Takes back what this run changed, newest first; true when all of it was.
-bool Undo(std::vector<Step>& steps) {
-  bool whole = true;
-  for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-    UndoStep(*step);
-    if (!step->leftChanged) continue;
-    whole = false;
-    WriteError(step->Describe() + u" could not be taken back; it stays as this run left it.\r\n");
-  }
-  return whole;
-}
-
-// The list as the file wants it: the pruned links gone, the moved ones replaced, the new ones
-// added.
-HardLinkArray ListAfter(const HardLinkArray& links, const std::vector<Step>& steps) {
-  HardLinkArray after = links;
-  for (const Step& step : steps) {
-    if (step.prune || !step.was.empty()) {
-      std::erase_if(after.records, [&](const CHardLink& r) {
-        return r.action != LinkAction::Delete && SameLink(r, step.record);
-      });
-    }
-    if (step.prune) {
-      after.RemoveLabel(step.record.link);
-      continue;
-    }
-    if (!step.stored || !step.was.empty()) after.records.push_back(step.record);
-    if (step.relabel) after.SetLabel(step.record.link, step.label);
-  }
-  return after;
-}
-
-Lines PlanText(const std::vector<Step>& steps) {
-  Lines lines;
-  for (const Step& step : steps) {
-    std::u16string change = step.conflict != 0 ? u"refused" : step.Change();
-    change.resize(9, u' ');
-    lines.push_back(change + step.Describe() +
-                    (step.was.empty() ? std::u16string() : u" (was " + step.was + u")"));
-  }
-  return lines;
-}
-
-nlohmann::ordered_json EntryJson(const Step& step) {
-  return {{"link", JsonValue(step.record.link)}, {"kind", JsonValue(KindName(step.record.kind))}};
-}
-
-nlohmann::ordered_json StepsJson(const std::vector<Step>& steps) {
-  nlohmann::ordered_json json = nlohmann::ordered_json::array();
-  for (const Step& step : steps) {
-    nlohmann::ordered_json entry = EntryJson(step);
-    if (step.conflict != 0) {
-      entry["error"] = step.conflict;
-      entry["text"] = JsonValue(step.why + u" " + OutcomeText(step.conflict));
-    } else {
-      entry["change"] = JsonValue(step.Change());
-    }
-    json.push_back(std::move(entry));
-  }
-  return json;
-}
-
-// A run that failed part way: the change that failed, whether all it changed before was taken
-// back, and the links left changed when not.
-std::u16string FailureJson(const Step& failed, win::DWORD code, const std::vector<Step>& steps,
-                           bool rolledBack) {
-  nlohmann::ordered_json left = nlohmann::ordered_json::array();
-  for (const Step& step : steps) {
-    if (step.leftChanged) left.push_back(EntryJson(step));
-  }
-  nlohmann::ordered_json failure = EntryJson(failed);
-  failure["error"] = code;
-  failure["text"] = JsonValue(OutcomeText(code));
-  const nlohmann::ordered_json json = {
-      {"failed", failure}, {"rolledBack", rolledBack}, {"leftChanged", left}};
-  return JsonText(json, 2);
 }
 
 // Reads the links file. A file that users other than the administrators may change is theirs to
@@ -447,13 +90,9 @@ win::DWORD ApplySteps(const Command& command, const std::u16string& path,
   }
 
   for (Step& step : steps) {
-    ServiceOutcome outcome;
-    if ((!step.RemovesOld() || RemoveOld(step, outcome)) && (!step.Makes() || Make(step, outcome))) {
-      if (step.made && step.record.kind == LinkKind::Drive) TellShell(step.record.link, true);
-      continue;
-    }
+    if ((!step.RemovesOld() || RemoveOld(step)) && (!step.Makes() || Make(step))) continue;
     WriteError(step.Describe() + u" failed, so what this run changed is taken back.\r\n");
-    const win::DWORD code = Tell(outcome);
+    const win::DWORD code = TellFailure(step);
     const bool whole = Undo(steps);
     if (command.json) WriteJson(FailureJson(step, code, steps, whole));
     return code;

@@ -514,6 +514,17 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
                             N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"},
                             N{win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"Q:\\"},
                             N{win::SHCNE_DRIVEREMOVED, win::SHCNF_PATHW, u"Q:\\"}}));
+  // A delete takes off each definition of the folder it finds, as a remove does.
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work"));
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  // A removal takes off eight at most: with a ninth the letter is still mapped, and still stored.
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
+  for (int i = 0; i < 8; ++i) win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work\\data");
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_NE(machine.ConsoleText().find("Q: is still mapped onto C:\\work\\data."),
+            std::string::npos);
 }
 
 // A folder written as \\?\C:\... is the one the system stores as \??\C:\...: it is never mapped
@@ -1257,6 +1268,8 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   machine.PutFile(u"C:\\work\\links.json", kLinks);
   ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work"));
   EXPECT_EQ(Run({u"apply", u"links.json"}), win::ERROR_ALREADY_EXISTS);
+  const std::string refused = machine.ConsoleText();  // Q: alone
+  EXPECT_EQ(refused.find("cannot be applied"), refused.rfind("cannot be applied")) << refused;
   EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
   EXPECT_FALSE(machine.Exists(kList));
   ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"Global\\Q:", nullptr));
@@ -1371,6 +1384,7 @@ TEST_F(FrontEnd, RollBackPutsTheKeptListBack) {
   EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
   EXPECT_EQ(call(frontend::RollBackToKeptList), 0u);
   EXPECT_EQ(machine.FileContent(kList), before);
+  EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".rollback"));
   EXPECT_EQ(machine.DosDevice(u"R:").size(), 1u);
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(call(frontend::KeepListForRollback), 0u);
