@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/DriveLabel.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
@@ -14,13 +15,9 @@ namespace frontend {
 // that a shell that does not answer holds nothing up.
 void TellShell(std::u16string_view letter, bool added);
 
-// The name Explorer shows for a letter ("X:"), kept for the machine under HKEY_LOCAL_MACHINE
-// (administrators only). Writing replaces the label there; removing takes off the label's key and
-// the letter's own key only once that is empty, so that a user's own icon for it stays. 0 or the
-// registry's code; removing a label that is not there is 0.
-win::DWORD WriteDriveLabel(std::u16string_view letter, const std::u16string& label);
-win::DWORD RemoveDriveLabel(std::u16string_view letter);
-// The label there now: 0, or the registry's code (ERROR_FILE_NOT_FOUND for none).
-win::DWORD ReadDriveLabel(std::u16string_view letter, std::u16string& label);
+// The labels are the engine's, which the service sets for policy's letters too.
+using ::ReadDriveLabel;
+using ::RemoveDriveLabel;
+using ::WriteDriveLabel;
 
 }  // namespace frontend
