@@ -15,18 +15,23 @@
 namespace frontend {
 namespace {
 
+// The file's entries and, with prune, the stored links it no longer holds. A letter machine
+// policy maps is the policy's: in force, and never pruned.
 std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLinkArray& links,
                           bool prune) {
+  const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   std::vector<Step> steps;
   for (const DesiredLink& entry : entries) {
     Step step = MakeStep(entry.kind, entry.link, entry.target, entry.label);
     step.line = entry.line;
     Examine(step, links);
+    HandToPolicy(step, policy);
     steps.push_back(std::move(step));
   }
   if (!prune) return steps;
   for (const CHardLink& stored : links.records) {
     if (stored.action == LinkAction::Delete) continue;
+    if (stored.kind == LinkKind::Drive && PolicyOf(policy, stored.link) != nullptr) continue;
     const bool held = std::ranges::any_of(steps, [&](const Step& s) {
       return SameLink(s.record, stored);
     });
@@ -92,7 +97,7 @@ win::DWORD ApplySteps(const Command& command, const std::u16string& path,
   for (Step& step : steps) {
     if ((!step.RemovesOld() || RemoveOld(step)) && (!step.Makes() || Make(step))) continue;
     WriteError(step.Describe() + u" failed, so what this run changed is taken back.\r\n");
-    const win::DWORD code = TellFailure(step);
+    const win::DWORD code = TellOutcome(step);
     const bool whole = Undo(steps);
     if (command.json) WriteJson(FailureJson(step, code, steps, whole));
     return code;

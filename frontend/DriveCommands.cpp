@@ -62,6 +62,21 @@ void TellMapped(const std::u16string& letter) {
   if (ReadDriveLetter(letter, now) == 0) WriteOutput(HiddenHereText(now));
 }
 
+// A letter machine policy maps is changed where the policy is set, not here: true once the user
+// has been told.
+bool RefusePolicyLetter(const std::u16string& letter) {
+  const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
+  const PolicyDrive* drive = PolicyOf(policy, letter);
+  if (drive == nullptr) return false;
+  WriteError({letter + u" is mapped onto " + drive->folder +
+                  u" by machine policy, so nothing was changed. Change it where the policy is "
+                  u"set: the Group Policy or Intune setting \"Drive letters mapped for every "
+                  u"session\" (HKEY_LOCAL_MACHINE\\" +
+                  kPolicyDrivesKey + u").",
+              OutcomeText(win::ERROR_ACCESS_DENIED)});
+  return true;
+}
+
 const CHardLink* StoredDrive(const HardLinkArray& links, const std::u16string& letter) {
   const auto stored = std::ranges::find_if(links.records, [&](const CHardLink& r) {
     return r.kind == LinkKind::Drive && SameText(r.link, letter);
@@ -85,13 +100,14 @@ win::DWORD CreateDrive(const Command& command) {
     return 0;
   }
   if (step.at != LinkAt::free) return RefuseLetterInUse(step.letter);
-  if (!Make(step)) return TellFailure(step);
+  if (!Make(step)) return TellOutcome(step);
   Tell(step.outcome);
   TellMapped(command.link);
   return 0;
 }
 
 win::DWORD DeleteDrive(const Command& command) {
+  if (RefusePolicyLetter(command.link)) return win::ERROR_ACCESS_DENIED;
   std::u16string path;
   MachineLock listLock;
   if (const win::DWORD error = LockList(path, listLock)) return error;
@@ -119,8 +135,8 @@ win::DWORD DeleteDrive(const Command& command) {
   found.target = meaning.target;
   Step step = RemoveStep(found);
   step.at = LinkAt::stored;
-  if (!RemoveOld(step)) return TellFailure(step);
-  return Tell(step.outcome);
+  RemoveOld(step);
+  return TellOutcome(step);
 }
 
 win::DWORD AddDrive(const Command& command) {
@@ -143,7 +159,7 @@ win::DWORD AddDrive(const Command& command) {
   // once.
   if ((error = LookAtLetter(step)) != 0) return error;
   if (step.at != LinkAt::free && step.at != LinkAt::wanted) return RefuseLetterInUse(step.letter);
-  if (step.Makes() && !Make(step)) return TellFailure(step);
+  if (step.Makes() && !Make(step)) return TellOutcome(step);
   // Without --label a label stored before stays as it is.
   HardLinkArray after = ListAfter(links, {&step, 1});
   if ((!step.stored || !step.labelStored) && (error = ReplaceStoredList(path, after)) != 0) {
@@ -171,6 +187,7 @@ win::DWORD AddDrive(const Command& command) {
 // The mapping is taken off first and the record forgotten only then: a remove that fails or is
 // cut short keeps the record, and running it again finishes the job.
 win::DWORD RemoveDrive(const Command& command) {
+  if (RefusePolicyLetter(command.link)) return win::ERROR_ACCESS_DENIED;
   std::u16string path;
   MachineLock listLock;
   HardLinkArray links;
@@ -187,7 +204,7 @@ win::DWORD RemoveDrive(const Command& command) {
   // Only the stored mapping is taken off; whatever else the letter is now is not corvane's.
   if (step.RemovesOld() && !RemoveOld(step)) {
     WriteError(command.link + u" is still stored; run the command again to finish.\r\n");
-    return TellFailure(step);
+    return TellOutcome(step);
   }
   HardLinkArray after = ListAfter(links, {&step, 1});
   if ((error = ReplaceStoredList(path, after)) != 0) {

@@ -1,5 +1,6 @@
 #include "frontend/LinkCommands.h"
 
+#include "engine/DrivePolicy.h"
 #include "engine/WayToLink.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/Console.h"
@@ -26,9 +27,19 @@ std::u16string UntrustedLinkText(const std::u16string& link) {
          u". Nothing was changed.";
 }
 
-// The list as one JSON array, a drive's state as whether it is mapped onto its target now;
-// indented, since the text is also a desired-state file to keep and edit.
-std::u16string ListJson(const HardLinkArray& links) {
+CHardLink PolicyRecord(const PolicyDrive& drive) {
+  CHardLink record;
+  record.action = LinkAction::Create;
+  record.kind = LinkKind::Drive;
+  record.link = drive.letter;
+  record.target = drive.folder;
+  return record;
+}
+
+// The list as one JSON array, then the letters machine policy maps, each with its source; a
+// drive's state as whether it is mapped onto its target now; indented, since the text is also a
+// desired-state file to keep and edit.
+std::u16string ListJson(const HardLinkArray& links, const std::vector<PolicyDrive>& policy) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const CHardLink& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
@@ -47,6 +58,17 @@ std::u16string ListJson(const HardLinkArray& links) {
       }
       entry["mappedNow"] = MappedNow(record);
     }
+    entry["source"] = "list";
+    json.push_back(std::move(entry));
+  }
+  for (const PolicyDrive& drive : policy) {
+    nlohmann::ordered_json entry = {{"action", "Create"},
+                                    {"kind", "Drive"},
+                                    {"link", JsonValue(drive.letter)},
+                                    {"target", JsonValue(drive.folder)}};
+    if (!drive.label.empty()) entry["label"] = JsonValue(drive.label);
+    entry["mappedNow"] = MappedNow(PolicyRecord(drive));
+    entry["source"] = "policy";
     json.push_back(std::move(entry));
   }
   return JsonText(json, 2);
@@ -89,15 +111,13 @@ win::DWORD List(bool json) {
   std::u16string path;
   HardLinkArray links;
   if (const win::DWORD error = ReadListBesideService(path, links)) return error;
+  const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   if (json) {
-    WriteJson(ListJson(links));
-    return 0;
-  }
-  if (links.records.empty()) {
-    WriteOutput(u"No links are stored in " + path + u".\r\n");
+    WriteJson(ListJson(links, policy));
     return 0;
   }
   Lines lines;
+  if (links.records.empty()) lines.push_back(u"No links are stored in " + path + u".");
   for (const CHardLink& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     std::u16string& text = lines.emplace_back();
@@ -109,6 +129,13 @@ win::DWORD List(bool json) {
         text += u"  label \"" + *label + u"\"";
       }
     }
+  }
+  for (const PolicyDrive& drive : policy) {
+    std::u16string& text = lines.emplace_back();
+    text = u"Create Drive " + drive.letter + u" -> " + drive.folder + u"  (" +
+           DriveState(PolicyRecord(drive)) + u")";
+    if (!drive.label.empty()) text += u"  label \"" + drive.label + u"\"";
+    text += u"  policy";
   }
   WriteOutput(lines);
   return 0;

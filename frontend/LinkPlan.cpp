@@ -147,6 +147,7 @@ void UndoStep(Step& step) {
 }  // namespace
 
 std::u16string Step::Change() const {
+  if (policy) return u"policy";
   if (prune) return u"removed";
   if (!was.empty()) return u"changed";
   if (Makes()) return record.kind == LinkKind::Drive ? u"mapped" : u"created";
@@ -174,6 +175,24 @@ Step RemoveStep(const CHardLink& stored) {
   step.prune = true;
   step.stored = true;
   return step;
+}
+
+const PolicyDrive* PolicyOf(const std::vector<PolicyDrive>& policy, std::u16string_view letter) {
+  for (const PolicyDrive& drive : policy) {
+    if (SameText(drive.letter, letter)) return &drive;
+  }
+  return nullptr;
+}
+
+void HandToPolicy(Step& step, const std::vector<PolicyDrive>& policy) {
+  if (step.record.kind != LinkKind::Drive || PolicyOf(policy, step.record.link) == nullptr) return;
+  step.policy = true;
+  step.at = LinkAt::wanted;
+  step.was.clear();
+  step.conflict = 0;
+  step.why.clear();
+  step.labelShown = step.labelStored = true;
+  step.relabel = false;
 }
 
 bool SameLink(const CHardLink& a, const CHardLink& b) {
@@ -281,7 +300,7 @@ bool Make(Step& step) {
   return true;
 }
 
-win::DWORD TellFailure(const Step& step) {
+win::DWORD TellOutcome(const Step& step) {
   if (step.stuck == win::ERROR_ALREADY_EXISTS) {
     WriteError({step.record.link + u" is still mapped onto " + step.Old() + u".",
                 OutcomeText(step.stuck)});
@@ -307,6 +326,7 @@ bool Undo(std::span<Step> steps) {
 HardLinkArray ListAfter(const HardLinkArray& links, std::span<const Step> steps) {
   HardLinkArray after = links;
   for (const Step& step : steps) {
+    if (step.policy) continue;
     if (step.prune || !step.was.empty()) {
       std::erase_if(after.records, [&](const CHardLink& r) { return SameLink(r, step.record); });
     }

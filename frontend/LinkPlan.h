@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DrivePolicy.h"
 #include "engine/LinkList.h"
 #include "frontend/Console.h"
 #include "frontend/DriveLetter.h"
@@ -37,6 +38,7 @@ struct Step {
   DriveLetterNow letter;   // a drive: the letter as read
   bool stored = false;     // the list holds the link (onto `was` when that is given)
   bool prune = false;      // a stored link to take off: `record` is the stored one
+  bool policy = false;     // a letter machine policy maps: in force as it is, never changed
   bool labelShown = true;  // the drive's label is the wanted one in the registry (or none is asked)
   bool labelStored = true;  // and in the list
   bool labelOwned = false;  // a removal: the list stores a label for the letter
@@ -57,7 +59,7 @@ struct Step {
   const std::u16string& Old() const { return prune ? record.target : was; }
   bool RemovesOld() const { return at == LinkAt::stored; }
   bool Makes() const { return !prune && at != LinkAt::wanted; }
-  // "removed", "changed", "mapped", "created", "stored" or "none".
+  // "policy", "removed", "changed", "mapped", "created", "stored" or "none".
   std::u16string Change() const;
   // "Drive S: -> C:\data".
   std::u16string Describe() const;
@@ -67,6 +69,12 @@ struct Step {
 Step MakeStep(LinkKind kind, const std::u16string& link, const std::u16string& target,
               const std::u16string& label = {});
 Step RemoveStep(const CHardLink& stored);
+
+// Makes the step a letter machine policy holds, when `policy` names it: the service maps it,
+// so it is in force and nothing here changes it, nor stores it.
+void HandToPolicy(Step& step, const std::vector<PolicyDrive>& policy);
+// The letter's entry in the policy, or null.
+const PolicyDrive* PolicyOf(const std::vector<PolicyDrive>& policy, std::u16string_view letter);
 
 // Whether the two records name the same place: a letter, or a path.
 bool SameLink(const CHardLink& a, const CHardLink& b);
@@ -84,10 +92,12 @@ void Examine(Step& step, const HardLinkArray& links);
 
 // Takes the stored link off: every definition of the letter onto the stored folder (an older
 // restore could stack it), the junction or the hard link. Then makes the wanted one. Each is
-// false when it ended short; TellFailure says why and gives the exit code.
+// false when it ended short.
 bool RemoveOld(Step& step);
 bool Make(Step& step);
-win::DWORD TellFailure(const Step& step);
+// Tells how the step's last change went, why it ended short or the service's outcome, and gives
+// the exit code.
+win::DWORD TellOutcome(const Step& step);
 
 // Takes back what the steps changed, newest first, each link only while it is still the one the
 // run made, a stored one put back only where its place is free; true when all of it was. Each

@@ -174,7 +174,8 @@ void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
                        request.link = Argument(argv[4]);
                        return win::DWORD{0};
                      }) != 0;
-  } else if (argc == 1) {
+  } else if (argc == 1 || (argc == 2 && IsWord(argv[1], u"TriggerStarted"))) {
+    // A trigger start (machine policy applied) runs the boot's pass again.
     restoreMode = true;
   } else {
     requestInvalid = true;

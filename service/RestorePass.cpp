@@ -1,5 +1,6 @@
 // The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
-// letter is carried out again at every boot.
+// letter, and every letter machine policy names, is carried out again at every boot.
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -29,6 +30,11 @@ bool IsDriveLetter(const std::u16string& link) {
   const char16_t letter = link.empty() ? u'\0' : link[0];
   return link.size() == 2 && link[1] == u':' &&
          ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
+}
+
+char16_t UpperLetter(const std::u16string& letter) {
+  const char16_t c = letter.empty() ? u'\0' : letter[0];
+  return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c;
 }
 
 }  // namespace
@@ -74,6 +80,8 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 // It used to be 0 however many records failed, with nothing logged per record; but this pass is
 // the only thing that tells an administrator or a deployment tool (corvane restore, the boot
 // start's exit code) that a drive they rely on is not there. A failure never stops the pass.
+// Machine policy's letters are carried out first, whatever the list is, and count the same; with
+// policy letters and no list, the code is theirs.
 win::DWORD LinkServiceModule::RestoreDriveMappings() {
   // The list's lock, which every corvane holds while it changes the list and decides from the
   // letters: an apply never finds a letter free that this pass is about to map. Its wait counts
@@ -92,19 +100,29 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
                    u"mappings go on without it.",
                    std::u16string_view(path), lockError);
   }
+  // Policy first: it wins over the list for a letter both name. No list is no stored letter.
   LoadedLinkList list;
-  if (const win::DWORD error = OpenListForRestore(path, list, started)) return error;
-  if (ReadLinkList(list) == LoadOutcome::malformed) {
+  win::DWORD listError = OpenListForRestore(path, list, started);
+  if (listError == 0 && ReadLinkList(list) == LoadOutcome::malformed) {
     LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                    u"The link list %s cannot be read: it is damaged or not a link list, so no "
                    u"drive was mapped.",
                    std::u16string_view(LinkListPath()));
-    return win::ERROR_INVALID_DATA;
+    listError = win::ERROR_INVALID_DATA;
   }
-  win::DWORD firstFailure = 0;
+  std::vector<std::u16string> policyLetters;
+  win::DWORD firstFailure = ApplyDrivePolicy(listError == 0 ? &list.links : nullptr,
+                                             policyLetters);
+  // A machine whose letters all come from policy has no list, and that is no failure.
+  if (listError != 0 && !(listError == win::ERROR_FILE_NOT_FOUND && !policyLetters.empty())) {
+    return listError;
+  }
   for (const CHardLink& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
-        IsDriveLetter(record.link)) {
+        IsDriveLetter(record.link) &&
+        std::ranges::none_of(policyLetters, [&](const std::u16string& letter) {
+          return UpperLetter(letter) == UpperLetter(record.link);
+        })) {
       const win::DWORD outcome = RestoreDriveMapping(record);
       if (firstFailure == 0) firstFailure = outcome;
     }

@@ -719,6 +719,37 @@ expect "links of second.txt after the prune" 1 "$(probe links "$E\\second.txt")"
 wine reg delete "$icons\\H" /f >/dev/null 2>&1
 finish
 
+# Machine policy's letters, as Group Policy writes them: mapped and labelled at boot, winning
+# over a stored letter, taken off at the next pass once their value goes, while the stored one
+# comes back; corvane does not remove a policy letter.
+policy_key='HKLM\SOFTWARE\Policies\Corvane'
+begin policy-letters-at-boot-and-after-a-change
+mkdir -p "$drive_c/e2e/pa" "$drive_c/e2e/pb"
+run_corvane add drive W: data
+wine reg add "$policy_key\\Drives" /v K: /d 'C:\e2e\pa' /f >/dev/null 2>&1
+wine reg add "$policy_key\\Drives" /v W: /d 'C:\e2e\pb' /f >/dev/null 2>&1
+wine reg add "$policy_key\\Labels" /v K: /d Projects /f >/dev/null 2>&1
+reboot_prefix
+expect "boot exit code" 0 "$boot_exit_code"
+expect "K: after the reboot" '\??\C:\e2e\pa' "$(probe dosdevice K:)"
+expect "K: label" Projects "$(reg_default "$icons\\K\\DefaultLabel")"
+expect "W: the policy's" '\??\C:\e2e\pb' "$(probe dosdevice W:)"
+run_corvane remove drive W:
+expect "remove of a policy letter" 5 "$front_status"
+expect "W: unchanged" '\??\C:\e2e\pb' "$(probe dosdevice W:)"
+wine reg delete "$policy_key\\Drives" /v K: /f >/dev/null 2>&1
+run_corvane restore
+expect "restore status" 0 "$front_status"
+expect "K: taken off" "" "$(probe dosdevice K:)"
+expect "K: label taken off" absent "$(reg_key "$icons\\K\\DefaultLabel")"
+expect "W: still the policy's" '\??\C:\e2e\pb' "$(probe dosdevice W:)"
+wine reg delete "$policy_key" /f >/dev/null 2>&1
+run_corvane restore
+expect "W: the stored one back" '\??\C:\e2e\data' "$(probe dosdevice W:)"
+run_corvane remove drive W:
+expect "remove once the policy is gone" 0 "$front_status"
+finish || { wine reg delete "$policy_key" /f >/dev/null 2>&1; clear_letters K W; }
+
 # The list's lock is a file beside it that only SYSTEM and Administrators may open: under Wine,
 # which keeps no list, the made file has no permission for others. One held is waited for; one
 # whose holder was killed is free at once.

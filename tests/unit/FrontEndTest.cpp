@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/DrivePolicy.h"
 #include "engine/Junction.h"
 #include "engine/LinkList.h"
 #include "frontend/ApplyCommand.h"
@@ -412,10 +413,10 @@ TEST_F(FrontEnd, AddListRemoveKeepTheListAndTheMapping) {
   EXPECT_EQ(machine.StandardOutput().substr(before), "");  // a console gets it as UTF-16
   EXPECT_EQ(StoredRecords(),
             (std::vector<std::string>{"1,0,Q:,C:\\work\\data", "1,0,S:,C:\\work"}));
-  EXPECT_EQ(Run({u"remove", u"drive", u"q:"}), 0u);
-  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,S:,C:\\work"});
-  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"remove", u"drive", u"S:"}), 0u);  // stored, though not mapped now
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_EQ(Run({u"remove", u"drive", u"q:"}), 0u);
+  EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"remove", u"drive", u"T:"}), win::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(machine.List(kFolder), kListAndLocks);
   const std::string shown = machine.ConsoleText();
@@ -505,6 +506,8 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
   machine.FailNext("StartServiceW", win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_NE(machine.ConsoleText().find("Q: is still stored; run the command again to finish."),
+            std::string::npos);
   EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), 0u);
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), win::ERROR_FILE_NOT_FOUND);
@@ -1112,6 +1115,7 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
   links.records[2].kind = static_cast<LinkKind>(17);
   PutList(links);
   win::DefineDosDeviceW(0, u"Global\\Q:", u"C:\\work\\data");
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE, kPolicyDrivesKey, u"p:", u"C:\\work");
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list", u"--json"}), 0u);
   EXPECT_EQ(machine.StandardOutput(),
@@ -1121,19 +1125,30 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
             "    \"kind\": \"Drive\",\r\n"
             "    \"link\": \"Q:\",\r\n"
             "    \"target\": \"C:\\\\work\\\\data\",\r\n"
-            "    \"mappedNow\": true\r\n"
+            "    \"mappedNow\": true,\r\n"
+            "    \"source\": \"list\"\r\n"
             "  },\r\n"
             "  {\r\n"
             "    \"action\": \"Delete\",\r\n"
             "    \"kind\": \"File\",\r\n"
             "    \"link\": \"C:\\\\l\\\"x\",\r\n"
-            "    \"target\": \"\"\r\n"
+            "    \"target\": \"\",\r\n"
+            "    \"source\": \"list\"\r\n"
             "  },\r\n"
             "  {\r\n"
             "    \"action\": \"Create\",\r\n"
             "    \"kind\": 17,\r\n"
             "    \"link\": \"\",\r\n"
-            "    \"target\": \"\"\r\n"
+            "    \"target\": \"\",\r\n"
+            "    \"source\": \"list\"\r\n"
+            "  },\r\n"
+            "  {\r\n"
+            "    \"action\": \"Create\",\r\n"
+            "    \"kind\": \"Drive\",\r\n"
+            "    \"link\": \"P:\",\r\n"
+            "    \"target\": \"C:\\\\work\",\r\n"
+            "    \"mappedNow\": false,\r\n"
+            "    \"source\": \"policy\"\r\n"
             "  }\r\n"
             "]\r\n");
 }
@@ -1169,7 +1184,7 @@ TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
     EXPECT_EQ(read[i].link, record.link);
     EXPECT_EQ(read[i].target, record.target);
   }
-  EXPECT_EQ(read[1].line, 9u);
+  EXPECT_EQ(read[1].line, 10u);
   EXPECT_EQ(read[1].column, 3u);
 }
 
@@ -1281,6 +1296,7 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 1u);
   EXPECT_FALSE(machine.Exists(kList));
+  EXPECT_EQ(machine.ConsoleText().find("could not be taken back"), std::string::npos);
   EXPECT_EQ(Run({u"add", u"drive", u"S:", u"C:\\work"}), 0u);
   machine.PutFile(u"C:\\work\\q.json", std::string(kLinks).substr(0, std::string(kLinks).find("},")) + "}]");
   EXPECT_EQ(Run({u"apply", u"--prune", u"q.json"}), 0u);
@@ -1306,6 +1322,23 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
   EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
       << machine.ConsoleText();
+  // The undo takes back the folders made for a junction, and leaves a name that holds another
+  // file now than the hard link this run made.
+  machine.PutFile(u"C:\\work\\undo.json",
+                  R"([{"action": "Create", "kind": "File", "link": "C:\\work\\h.txt",
+    "target": "C:\\work\\a.txt"},
+  {"action": "Create", "kind": "Folder", "link": "C:\\work\\n1\\n2\\j",
+    "target": "C:\\work\\t1\\t2"},
+  {"action": "Create", "kind": "Drive", "link": "Y:", "target": "C:\\work"}])");
+  starts = 0;
+  machine.OnCall("StartServiceW", [&] {
+    if (starts != 3) return;
+    win::DeleteFileW(u"C:\\work\\h.txt");
+    machine.PutFile(u"C:\\work\\h.txt", "new");
+  });
+  EXPECT_EQ(Run({u"apply", u"undo.json"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(machine.FileContent(u"C:\\work\\h.txt"), "new");
+  EXPECT_FALSE(machine.Exists(u"C:\\work\\n1") || machine.Exists(u"C:\\work\\t1"));
 }
 
 // A second file moves what the first stored, and --prune takes off what it no longer holds, of
@@ -1391,6 +1424,29 @@ TEST_F(FrontEnd, RollBackPutsTheKeptListBack) {
   EXPECT_TRUE(machine.Exists(std::u16string(kList) + u".rollback"));
   EXPECT_EQ(call(frontend::ForgetKeptList), 0u);
   EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".rollback"));
+}
+
+// A letter machine policy maps is the policy's: list shows it, remove and delete refuse it, apply
+// and test find it in force, and --prune keeps what the list stores for it.
+TEST_F(FrontEnd, PolicyLettersAreThePolicys) {
+  EXPECT_EQ(Run(kAddQ), 0u);
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE, kPolicyDrivesKey, u"Q:", u"C:\\work");
+  EXPECT_EQ(Run({u"restore"}), 0u);
+  EXPECT_EQ(Run({u"remove", u"drive", u"Q:"}), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"delete", u"drive", u"Q:"}), win::ERROR_ACCESS_DENIED);
+  machine.PutFile(u"C:\\work\\links.json", kLinks);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(Run({u"test", u"--prune", u"links.json"}), 0u);
+  machine.PutFile(u"C:\\work\\none.json", "[]");
+  EXPECT_EQ(Run({u"apply", u"--prune", u"none.json"}), 0u);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work"});
+  EXPECT_EQ(Run({u"list"}), 0u);
+  const std::string shown = machine.ConsoleText();
+  EXPECT_NE(shown.find("policy   Drive Q: -> C:\\work\\data"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Q: is mapped onto C:\\work by machine policy, so nothing was changed."),
+            std::string::npos);
+  EXPECT_NE(shown.find("Create Drive Q: -> C:\\work  (mapped now)  policy"), std::string::npos);
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
 // A start without arguments: the stored drive mappings are made again, and nothing else.
+#include <algorithm>
+
+#include "engine/DriveLabel.h"
+#include "engine/DrivePolicy.h"
 #include "tests/unit/ListBytes.h"
 #include "tests/unit/ServiceHarness.h"
 
@@ -252,6 +256,48 @@ TEST_F(RestorePass, ReadErrorExecutesNothingAndIsNoSuccess) {
   machine.FailNext("ReadFile", win::ERROR_READ_FAULT);
   EXPECT_EQ(StartService().exitCode, win::ERROR_INVALID_DATA);
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+}
+
+// Policy's letters are mapped and labelled first, and win over the list: a letter stored onto
+// another folder gives way, and comes back once the policy no longer names it; one the policy
+// stops naming goes with its label; one that is something else now is left alone. A trigger
+// start runs the same pass.
+TEST_F(RestorePass, PolicyLettersWinOverTheListAndGiveBack) {
+  for (const char16_t* folder : {u"C:\\p", u"C:\\q", u"C:\\stored"})
+    machine.MakeDirectories(folder);
+  const auto policy = [&](const char16_t* letter, const char16_t* folder) {
+    machine.SetRegistryString(win::HKEY_LOCAL_MACHINE, kPolicyDrivesKey, letter, folder);
+  };
+  policy(u"P:", u"C:\\p");
+  policy(u"S:", u"C:\\q");
+  policy(u"T:", u"C:\\q");
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE, kPolicyLabelsKey, u"P:", u"Projects");
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\T:", u"C:\\stored"));  // not corvane's
+  WriteList({Record(1, 0, u"S:", u"C:\\stored")});
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\S:", u"C:\\stored"));
+  EXPECT_EQ(StartService({u"TriggerStarted"}).exitCode, win::ERROR_ALREADY_EXISTS);  // T:
+  EXPECT_EQ(machine.DosDevice(u"P:"), std::vector<std::u16string>{u"\\??\\C:\\p"});
+  EXPECT_EQ(machine.DosDevice(u"S:"), std::vector<std::u16string>{u"\\??\\C:\\q"});
+  EXPECT_EQ(machine.DosDevice(u"T:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
+  std::u16string label;
+  EXPECT_EQ(ReadDriveLabel(u"P:", label), 0u);
+  EXPECT_EQ(label, u"Projects");
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ALREADY_EXISTS);  // said once, not again
+  const auto texts = EventTexts();
+  EXPECT_EQ(
+      std::ranges::count_if(texts,
+                            [](const std::u16string& t) {
+                              return t.starts_with(
+                                  u"The drive letter S: is stored onto C:\\stored, but machine");
+                            }),
+      1);
+  machine.DeleteRegistryTree(win::HKEY_LOCAL_MACHINE, kPolicyDrivesKey);
+  policy(u"T:", u"C:\\q");
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(machine.DosDevice(u"P:").empty());
+  EXPECT_NE(ReadDriveLabel(u"P:", label), 0u);
+  EXPECT_EQ(machine.DosDevice(u"S:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
+  EXPECT_EQ(machine.DosDevice(u"T:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 // which goes first, and reports the medians and the front end's overhead. Then eight adds of
 // eight letters (and their removes) through corvane.exe, started together against one after
 // another. Then a links file of twenty drives applied, against twenty adds, and applied again
-// once all are in force, against a list. Figures, not a test: a round in which the machine was too busy to start the service
+// once all are in force, against a list; and the restore pass with twenty letters of machine
+// policy in force against twenty stored ones. Figures, not a test: a round in which the machine was too busy to start the service
 // gives no figure but its reason, and only a wrong outcome reported by corvane fails the run.
 //
 //   RequestBench.exe ROUNDS FRONTEND FLOOR TARGET
 #include <process.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -166,6 +168,51 @@ bool ApplyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
   return true;
 }
 
+// The letters of machine policy, as Group Policy writes them; false when they cannot be written.
+bool WritePolicy(const wchar_t* target, bool present) {
+  const wchar_t* const key = L"SOFTWARE\\Policies\\Corvane\\Drives";
+  if (!present) {
+    const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+  }
+  HKEY drives = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &drives,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool written = true;
+  for (const wchar_t* letter : kTwenty) {
+    const DWORD size = static_cast<DWORD>((std::wcslen(target) + 1) * sizeof(wchar_t));
+    written = written && RegSetValueExW(drives, letter, 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(target), size) == 0;
+  }
+  RegCloseKey(drives);
+  return written;
+}
+
+// The restore pass with twenty stored letters in force, against the same pass with twenty letters
+// of machine policy in force. False when a command failed.
+bool PolicyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
+  const std::wstring links = std::wstring(target) + L"\\links20.json";
+  const std::wstring none = std::wstring(target) + L"\\links0.json";
+  Series stored, policy, ignored;
+  for (int round = 0; round < rounds; ++round) {
+    if (Time({frontEnd, L"apply", links.c_str()}, ignored) != 0 ||
+        Time({frontEnd, L"restore"}, stored) != 0 ||
+        Time({frontEnd, L"apply", L"--prune", none.c_str()}, ignored) != 0 ||
+        !WritePolicy(target, true) || Time({frontEnd, L"restore"}, ignored) != 0 ||
+        Time({frontEnd, L"restore"}, policy) != 0 || !WritePolicy(target, false) ||
+        Time({frontEnd, L"restore"}, ignored) != 0) {
+      WritePolicy(target, false);
+      return false;
+    }
+  }
+  const double storedMedian = stored.Median(), policyMedian = policy.Median();
+  std::wprintf(L"Restore 20 policy %7.1f ms   20 stored %7.1f ms   ratio %.2f\n", policyMedian,
+               storedMedian, policyMedian / storedMedian);
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -237,6 +284,7 @@ int wmain(int argc, wchar_t** argv) {
         aloneMedian, togetherMedian, togetherMedian / aloneMedian);
   }
   if (!ApplyFigures(frontEnd, target, std::max(1, rounds / 5))) wrong = true;
+  if (!PolicyFigures(frontEnd, target, std::max(1, rounds / 5))) wrong = true;
   if (wrong) {
     std::fwprintf(stderr, L"a corvane reported a wrong outcome\n");
     return 1;
