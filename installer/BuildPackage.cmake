@@ -5,7 +5,8 @@
 #
 # BIN_DIR holds the programs and CorvaneInstallerActions.dll (the windows preset's bin). WXS is
 # the package source, installer/Corvane.wxs unless given (the tests build a variant of it); the
-# PowerShell scripts it ships are taken from installer/scripts.
+# PowerShell scripts it ships are taken from installer/scripts, the administrative template
+# (Corvane.admx, en-US/Corvane.adml) from policy.
 foreach(required VERSION BIN_DIR OUTPUT)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "BuildPackage.cmake needs -D${required}=...")
@@ -33,9 +34,10 @@ get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(wxs ${WXS} ABSOLUTE)
 # wixl finds each File's Source in the current directory, and takes no absolute path.
 file(RELATIVE_PATH scripts ${BIN_DIR} ${CMAKE_CURRENT_LIST_DIR}/scripts)
+file(RELATIVE_PATH policy ${BIN_DIR} ${CMAKE_CURRENT_LIST_DIR}/../policy)
 execute_process(
   COMMAND ${WIXL} --arch x64 -D Version=${VERSION} -D ProductCode=${product_code}
-          -D Scripts=${scripts} -o ${output} ${wxs}
+          -D Scripts=${scripts} -D Policy=${policy} -o ${output} ${wxs}
   WORKING_DIRECTORY ${BIN_DIR}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

@@ -3,10 +3,10 @@
 # install leaves, compared field by field with what the programs' own registration leaves; a
 # failed install rolled back; the front end's stored mapping back after a reboot; a major upgrade
 # from an older version; a second install; an uninstall that keeps only the link list, and a
-# re-install that maps its drives again; LINKS refused without a full path, taken back by a
-# failed install, applied by one that succeeds; a folder the package cannot check refused; and an
-# install into a folder that already holds a file. The sequence and the detection scripts are
-# read from the package.
+# re-install that maps its drives again and puts the administrative template in place, which its
+# uninstall takes away; LINKS refused without a full path, taken back by a failed install, applied
+# by one that succeeds; a folder the package cannot check refused; and an install into a folder
+# that already holds a file. The sequence and the detection scripts are read from the package.
 #
 #   tests/e2e/msi.sh            uses build/windows/corvane-VERSION-x64.msi and build/windows/bin
 #   CORVANE_KEEP_PREFIX=1 ...   leaves the prefix in place and prints where it is
@@ -89,6 +89,20 @@ machine_path() { wine reg query "$path_key" /v PATH 2>/dev/null | tr -d '\r' | s
 path_entries() { machine_path | sed -E 's/;+/;/g; s/;$//'; }
 path_before=$(machine_path)
 with_folder="$path_before;$install_dir\\"
+# Each file of the administrative template in the install folder's PolicyDefinitions: "as in
+# policy/" (the same bytes as the source), "different" or "absent".
+template_files() {
+  local file
+  for file in Corvane.admx en-US/Corvane.adml; do
+    if [[ ! -e $installed/PolicyDefinitions/$file ]]; then
+      echo "$file absent"
+    elif cmp -s "$root/policy/$file" "$installed/PolicyDefinitions/$file"; then
+      echo "$file as in policy/"
+    else
+      echo "$file different"
+    fi
+  done | paste -sd ',' | sed 's/,/, /g'
+}
 # The link list's checksum, nothing when it is missing.
 list_sum() { md5sum <"$installed/Corvane.dat"; } 2>/dev/null
 # Runs the installed corvane.exe from its own folder; sets front_status and front_output.
@@ -159,7 +173,7 @@ begin silent-install-matches-the-self-registration
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$older_package")"
 compare_entries
 expect "PATH" "$with_folder" "$(path_entries)"
-expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$installed" | sort -f | paste -sd ' ')"
+expect "programs" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 PolicyDefinitions Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$installed" | sort -f | paste -sd ' ')"
 expect "installed products" "$older_version" "$(installed_versions)"
 finish
 
@@ -236,7 +250,9 @@ expect "installed products" "" "$(installed_versions)"
 finish
 
 # An install over the list an uninstall left ends with the restore pass: the stored mapping is in
-# force when msiexec returns, not only after the next boot.
+# force when msiexec returns, not only after the next boot. The administrative template is
+# installed as the sources have it, laid out as a PolicyDefinitions folder, and the uninstall
+# takes it away with its folders.
 begin reinstall-over-the-list-maps-its-drives
 "$root/script/wine-prefix" reboot "$prefix"
 expect "X: after the reboot without the service" "" "$(probe dosdevice X:)"
@@ -244,7 +260,10 @@ expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" '/l*v' 'C:\reinsta
 expect "X: after the install" '\??\C:\msi\data' "$(probe dosdevice X:)"
 expect "log" 'corvane restore (C:\Program Files\Corvane\Corvane.dat, exit code 0):' \
   "$(tr -d '\r' <"$drive_c/reinstall.log" | grep -o '^corvane restore (.*):$')"
+expect "administrative template" "Corvane.admx as in policy/, en-US/Corvane.adml as in policy/" "$(template_files)"
 expect "uninstall" 0x00000000 "$(msiexec_quietly x "$package")"
+expect "administrative template after the uninstall" "Corvane.admx absent, en-US/Corvane.adml absent" "$(template_files)"
+expect "PolicyDefinitions after the uninstall" absent "$([[ -e $installed/PolicyDefinitions ]] && echo present || echo absent)"
 finish
 
 # LINKS that is not a full local path is refused before anything is installed.
@@ -310,7 +329,7 @@ begin install-into-an-existing-folder-keeps-its-file
 mkdir -p "$drive_c/Planted"
 echo planted >"$drive_c/Planted/notes.txt"
 expect "exit code" 0x00000000 "$(msiexec_quietly i "$package" 'INSTALLDIR=C:\Planted\')"
-expect "folder" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 notes.txt Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$drive_c/Planted" | sort -f | paste -sd ' ')"
+expect "folder" "corvane.exe CorvaneAutoStart.exe CorvaneService.exe Detect-CorvaneLinks.ps1 notes.txt PolicyDefinitions Remediate-CorvaneLinks.ps1 Test-CorvaneLinks.ps1" "$(ls "$drive_c/Planted" | sort -f | paste -sd ' ')"
 expect "notes.txt" planted "$(cat "$drive_c/Planted/notes.txt")"
 expect "ImagePath" '"C:\Planted\CorvaneService.exe"' "$(wine reg query "$services_key" /v ImagePath 2>/dev/null | tr -d '\r' | sed -nE 's/^ +ImagePath +REG_[A-Z_]+ +//p')"
 finish
