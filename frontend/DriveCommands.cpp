@@ -243,15 +243,20 @@ win::DWORD RestoreDrives() {
     if (const win::DWORD error = LockList(path, listLock)) return error;
     ReadStoredList(path, links);
   }
+  // The pass maps policy's letters first, and the list's where the policy names none.
+  const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   std::vector<Step> drives;
+  for (const PolicyDrive& drive : policy) {
+    drives.push_back(MakeStep(LinkKind::Drive, drive.letter, drive.folder));
+  }
   for (const CHardLink& record : links.records) {
     if (record.action == LinkAction::Delete || record.kind != LinkKind::Drive ||
-        !IsDriveName(record.link)) {
+        !IsDriveName(record.link) || PolicyOf(policy, record.link) != nullptr) {
       continue;
     }
     drives.push_back(MakeStep(LinkKind::Drive, record.link, record.target));
-    ExamineLink(drives.back());
   }
+  for (Step& step : drives) ExamineLink(step);
   const ServiceOutcome outcome = RunService({});
   if (!Finished(outcome)) return Tell(outcome);
   for (Step& step : drives) {

@@ -14,8 +14,6 @@ against itself and against the keys the service reads (engine/DrivePolicy.h):
   the letter), the drives' expandable="true" (REG_EXPAND_SZ, which the service expands) and the
   labels' not (the service takes a label of REG_SZ only).
 
-Then it breaks the pair in each of those ways, one at a time, and fails if a breakage passes.
-
     tests/policy/check_template.py [ADMX ADML HEADER]
 """
 import pathlib
@@ -149,38 +147,6 @@ def problems_of(admx_text, adml_text, header):
     return problems
 
 
-# Each way of breaking the pair, as (what, file, text, replacement): the check must catch it.
-DRIVES_LIST = r'<list id="DrivesList" key="Software\Policies\Corvane\Drives"'
-LABELS_LIST = r'<list id="LabelsList" key="Software\Policies\Corvane\Labels"'
-BREAKAGES = [
-    ("the ADMX not well-formed", "admx", "</policies>", "</policy>"),
-    ("the ADML not well-formed", "adml", "</stringTable>", "</stringtable>"),
-    ("the ADMX in another namespace", "admx", f'xmlns="{SCHEMA}"', 'xmlns="urn:other"'),
-    ("an ADMX string the ADML lacks", "admx", "$(string.Labels_Help)", "$(string.Labels_Text)"),
-    ("an ADML string the ADMX never names", "adml", "<stringTable>", '<stringTable><string id="Spare">x</string>'),
-    ("an ADML string defined twice", "adml", "<stringTable>", '<stringTable><string id="Drives">x</string>'),
-    ("an ADMX presentation the ADML lacks", "admx", "$(presentation.Labels)", "$(presentation.Label)"),
-    ("an ADML presentation the ADMX never names", "adml", "<presentationTable>",
-     '<presentationTable><presentation id="Spare"/>'),
-    ("a list box for another element", "adml", 'refId="LabelsList"', 'refId="LabelList"'),
-    ("a category that is not defined", "admx", '<parentCategory ref="Corvane"/>', '<parentCategory ref="Corvan"/>'),
-    ("a supportedOn Windows lacks", "admx", '"windows:SUPPORTED_Windows7"', '"windows:SUPPORTED_Windows70"'),
-    ("a supportedOn of an undeclared prefix", "admx", '"windows:SUPPORTED_Windows7"', '"win:SUPPORTED_Windows7"'),
-    ("a user policy", "admx", 'class="Machine"', 'class="User"'),
-    ("the drives in another key", "admx", DRIVES_LIST, DRIVES_LIST.replace(r"\Drives", r"\Drive")),
-    ("the labels in another key", "admx", LABELS_LIST, LABELS_LIST.replace("Corvane", "Corvane2")),
-    ("the header's labels key changed", "header", r'u"SOFTWARE\\Policies\\Corvane\\Labels"',
-     r'u"SOFTWARE\\Policies\\Corvane\\Label"'),
-    ("the header's drives key gone", "header", "kPolicyDrivesKey[]", "kPolicyDriveKey[]"),
-    ("the drives without explicit value names", "admx", DRIVES_LIST + ' explicitValue="true"',
-     DRIVES_LIST + ' explicitValue="false"'),
-    ("the labels without explicit value names", "admx", LABELS_LIST + ' explicitValue="true"', LABELS_LIST),
-    ("the drives written as REG_SZ", "admx", 'expandable="true"', ""),
-    ("the labels written as REG_EXPAND_SZ", "admx", LABELS_LIST, LABELS_LIST + ' expandable="true"'),
-    ("a third list", "admx", "<elements>", '<elements><list id="More" key="Software\\Policies\\Corvane\\More"/>'),
-]
-
-
 def main(argv):
     paths = [pathlib.Path(a) for a in argv] or [ROOT / "policy/Corvane.admx",
                                                ROOT / "policy/en-US/Corvane.adml",
@@ -195,18 +161,6 @@ def main(argv):
         failures += 1
     if failures == 0:
         print(f"ok      {paths[0].name} and {paths[1].name} agree, and with {paths[2].name}")
-    for what, which, text, replacement in BREAKAGES:
-        if text not in texts[which]:
-            print(f"FAILED  breakage {what!r}: {text!r} is not in the {which} (update BREAKAGES)")
-            failures += 1
-            continue
-        broken = dict(texts, **{which: texts[which].replace(text, replacement, 1)})
-        found = problems_of(broken["admx"], broken["adml"], broken["header"])
-        if found:
-            print(f"ok      caught {what}: {found[0]}")
-        else:
-            print(f"FAILED  {what} passes the check")
-            failures += 1
     return 1 if failures else 0
 
 
