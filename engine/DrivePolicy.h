@@ -14,11 +14,12 @@ inline constexpr char16_t kPolicyDrivesKey[] = u"SOFTWARE\\Policies\\Corvane\\Dr
 // Value name the letter, data the label Explorer shows for it (REG_SZ, held to IsDriveLabel).
 inline constexpr char16_t kPolicyLabelsKey[] = u"SOFTWARE\\Policies\\Corvane\\Labels";
 
-// The longest label Explorer shows on one line for a letter.
+// The longest label Explorer shows on one line for a letter, in UTF-16 units: what an NTFS volume
+// label may hold, so that a mapped folder's name is as long as a disk's may be in Explorer.
 inline constexpr std::size_t kLongestLabel = 32;
 
 // Whether `label` may be a drive's label: 1 to kLongestLabel characters, none of them a control
-// character.
+// character. Labels from the command line, a links file and the policy are held to it alike.
 bool IsDriveLabel(std::u16string_view label);
 
 // Whether `text` is one letter (A to Z, either case) and a colon.

@@ -30,6 +30,12 @@ constexpr win::DWORD kLinkChangingRights = win::FILE_WRITE_DATA | win::FILE_WRIT
 constexpr win::DWORD kEntryChangingRights =
     win::FILE_DELETE_CHILD | win::WRITE_DAC | win::WRITE_OWNER | win::GENERIC_ALL;
 
+// What changes what a key holds or who may: its values, its subkeys, deleting it, its list and
+// its owner; and the generic rights that include them.
+constexpr win::DWORD kKeyChangingRights = win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY |
+                                          win::DELETE | win::WRITE_DAC | win::WRITE_OWNER |
+                                          win::GENERIC_WRITE | win::GENERIC_ALL;
+
 bool Same(win::PSID sid, const std::uint8_t* known) {
   return sid != nullptr && win::EqualSid(sid, const_cast<std::uint8_t*>(known)) != 0;
 }
@@ -81,8 +87,8 @@ ObjectSecurity::~ObjectSecurity() {
   if (descriptor_ != nullptr) win::LocalFree(descriptor_);
 }
 
-win::DWORD ObjectSecurity::Read(win::HANDLE object) {
-  return win::GetSecurityInfo(object, win::SE_FILE_OBJECT,
+win::DWORD ObjectSecurity::Read(win::HANDLE object, win::DWORD objectType) {
+  return win::GetSecurityInfo(object, objectType,
                               win::OWNER_SECURITY_INFORMATION | win::DACL_SECURITY_INFORMATION,
                               &owner_, nullptr, &dacl_, nullptr, &descriptor_);
 }
@@ -131,6 +137,19 @@ std::u16string WhoElseMayChangeEntry(win::HANDLE link, win::HANDLE folder) {
   }
   who = OtherGrantee(above.Dacl(), kEntryChangingRights, true, nullptr);
   if (!who.empty()) return who + u" may delete it from its folder";
+  return {};
+}
+
+std::u16string WhoElseMayChangeKey(win::HKEY key) {
+  ObjectSecurity security;
+  if (security.Read(reinterpret_cast<win::HANDLE>(key), win::SE_REGISTRY_KEY) != 0) {
+    return u"who may change it cannot be read";
+  }
+  if (!IsTrustedOwner(security.Owner(), true, nullptr)) {
+    return u"it is owned by " + SidText(security.Owner());
+  }
+  const std::u16string who = OtherGrantee(security.Dacl(), kKeyChangingRights, true, nullptr);
+  if (!who.empty()) return who + u" may change it";
   return {};
 }
 

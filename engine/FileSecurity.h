@@ -29,8 +29,8 @@ class ObjectSecurity {
   ObjectSecurity& operator=(const ObjectSecurity&) = delete;
   ~ObjectSecurity();
 
-  // 0, or the error code.
-  win::DWORD Read(win::HANDLE object);
+  // 0, or the error code. `objectType` SE_REGISTRY_KEY reads an open HKEY passed as the handle.
+  win::DWORD Read(win::HANDLE object, win::DWORD objectType = win::SE_FILE_OBJECT);
   win::PSID Owner() const { return owner_; }
   // Null for a null list, which lets everyone do everything.
   win::PACL Dacl() const { return dacl_; }
@@ -63,6 +63,12 @@ std::u16string SidText(win::PSID sid);
 // a child, change the folder's permissions or owner). A sentence's end ("it is owned by S-1-...",
 // "S-1-5-11 may change it"), empty when nobody else may.
 std::u16string WhoElseMayChangeEntry(win::HANDLE link, win::HANDLE folder);
+
+// Who but SYSTEM, Administrators and TrustedInstaller may change the open registry `key` (its
+// handle with READ_CONTROL): its owner, or whoever an entry that applies to the key itself grants
+// setting a value, making a subkey, deleting it or changing its permissions or owner. A
+// sentence's end as WhoElseMayChangeEntry gives, empty when nobody else may.
+std::u16string WhoElseMayChangeKey(win::HKEY key);
 
 // Whether `dacl` lets anyone but SYSTEM, Administrators and `alsoTrusted` (may be null) write,
 // append, delete, or change the list or the owner.

@@ -31,13 +31,6 @@ std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
 
 }  // namespace
 
-bool IsDriveLabel(std::u16string_view label) {
-  // Shown on one line in Explorer and stored in the registry as text: control characters (C0,
-  // DEL, C1) would garble both.
-  const auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
-  return !label.empty() && label.size() <= kLongestLabel && std::ranges::none_of(label, control);
-}
-
 const Lines& Usage() {
   static const Lines usage = {
       u"Usage:",

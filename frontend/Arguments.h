@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/DrivePolicy.h"  // IsDriveLabel, kLongestLabel: one rule for every label
 #include "frontend/Console.h"
 
 namespace frontend {
@@ -27,14 +28,6 @@ struct Command {
 // command line that asks for nothing valid gives none, with `problem` saying what is wrong.
 std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
                                       std::u16string& problem);
-
-// The longest drive label taken, in UTF-16 units: what an NTFS volume label may hold, so that a
-// mapped folder's name is as long as a disk's may be in Explorer.
-inline constexpr std::size_t kLongestLabel = 32;
-
-// Whether `label` may be a drive's label: 1 to kLongestLabel characters, none of them a control
-// character. Labels from the command line and from a links file are held to it alike.
-bool IsDriveLabel(std::u16string_view label);
 
 // Whether `text` is a drive letter and a colon, "X:".
 bool IsDriveName(const std::u16string& text);

@@ -205,6 +205,7 @@ constexpr DWORD FILE_ADD_SUBDIRECTORY = 0x0004;
 constexpr DWORD FILE_DELETE_CHILD = 0x0040;
 constexpr DWORD FILE_ALL_ACCESS = 0x001F01FF;
 constexpr DWORD SE_FILE_OBJECT = 1;
+constexpr DWORD SE_REGISTRY_KEY = 4;  // GetSecurityInfo on an open HKEY passed as the HANDLE
 constexpr DWORD OWNER_SECURITY_INFORMATION = 0x1;
 constexpr DWORD DACL_SECURITY_INFORMATION = 0x4;
 constexpr DWORD SDDL_REVISION_1 = 1;
@@ -315,6 +316,7 @@ constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
 constexpr REGSAM KEY_READ = 0x20019;
 constexpr REGSAM KEY_WRITE = 0x20006;
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;  // the 64-bit view, also from a 32-bit process
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;
@@ -698,6 +700,15 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, DWORD* classSize, DWORD* re
                          DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* maxClassLength,
                          DWORD* values, DWORD* maxValueNameLength, DWORD* maxValueLength,
                          DWORD* securityDescriptorSize, FILETIME* lastWriteTime);
+// The value at `index` (Windows keeps a key's values in the order they were made). `nameSize`
+// counts characters: the room given, NUL included, then the name's length without it; `size`
+// counts bytes. ERROR_MORE_DATA when either does not fit, ERROR_NO_MORE_ITEMS past the last.
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD* reserved,
+                      DWORD* type, BYTE* data, DWORD* size);
+// kernel32, for REG_EXPAND_SZ data: %NAME% replaced by the process's environment variable (a name
+// that is not one stays as written). The characters needed, NUL included (more than `size`: the
+// buffer was too small), 0 on failure.
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD size);
 
 // advapi32: service control manager.
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);

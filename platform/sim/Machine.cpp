@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/sim/FileSystem.h"
@@ -129,7 +130,7 @@ void Machine::SetRegistryValue(win::HKEY root, std::u16string_view key, std::u16
   value.name = std::u16string(name);
   value.type = type;
   value.data = std::move(data);
-  target->values[Upper(name)] = std::move(value);
+  Registry::PutValue(*target, std::move(value));
 }
 
 void Machine::SetRegistryString(win::HKEY root, std::u16string_view key, std::u16string_view name,
@@ -156,6 +157,20 @@ void Machine::CreateRegistryKey(win::HKEY root, std::u16string_view key) {
   Guard guard(Lock());
   bool created = false;
   Registry::Create(state_->registry->Root(root), key, created);
+}
+
+void Machine::SetKeySecurity(win::HKEY root, std::u16string_view key, std::u16string_view sddl) {
+  Guard guard(Lock());
+  auto found = Registry::Find(state_->registry->Root(root), key);
+  bool hasOwner = false;
+  bool hasDacl = false;
+  if (!found || !ParseSddl(sddl, found->security, hasOwner, hasDacl)) std::abort();
+}
+
+std::u16string Machine::KeySecurity(win::HKEY root, std::u16string_view key) const {
+  Guard guard(Lock());
+  auto found = Registry::Find(state_->registry->Root(root), key);
+  return found ? SddlText(found->security) : std::u16string();
 }
 
 bool Machine::RegistryKeyExists(win::HKEY root, std::u16string_view key) const {

@@ -164,6 +164,13 @@ class Machine {
   void SetRegistryDword(win::HKEY root, std::u16string_view key, std::u16string_view name,
                         win::DWORD value);
   void CreateRegistryKey(win::HKEY root, std::u16string_view key);
+  // Sets the owner and, when given, the list of an existing key from SDDL text, as SetSecurity
+  // does for files ("O:S-1-5-21-1-2-3-1002", "D:P(A;;KA;;;SY)(A;;KR;;;BU)"; rights also KA, KR,
+  // KW). Keys below keep what they have. Every root starts with sim::kRegistryRootSecurity, and
+  // a key made inherits from its parent.
+  void SetKeySecurity(win::HKEY root, std::u16string_view key, std::u16string_view sddl);
+  // The owner and list of a key in SDDL, as Security gives a file's; empty when it is missing.
+  std::u16string KeySecurity(win::HKEY root, std::u16string_view key) const;
   bool RegistryKeyExists(win::HKEY root, std::u16string_view key) const;
   void DeleteRegistryTree(win::HKEY root, std::u16string_view key);
   std::optional<RegistryData> GetRegistryValue(win::HKEY root, std::u16string_view key,

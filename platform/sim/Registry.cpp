@@ -88,6 +88,16 @@ Registry::Registry()
     : localMachine_(std::make_shared<RegistryKey>()),
       currentUser_(std::make_shared<RegistryKey>()),
       users_(std::make_shared<RegistryKey>()) {
+  for (const auto& root : {localMachine_, currentUser_, users_}) {
+    bool hasOwner = false;
+    bool hasDacl = false;
+    ParseSddl(kRegistryRootSecurity, root->security, hasOwner, hasDacl);
+  }
+  // The interactive user's own hive is that user's.
+  const Sid user = ParseSid(kInteractiveUserSid);
+  currentUser_->security.owner = user;
+  currentUser_->security.dacl.push_back(
+      Ace{win::ACCESS_ALLOWED_ACE_TYPE, win::CONTAINER_INHERIT_ACE, win::KEY_ALL_ACCESS, user});
   bool created = false;
   classes_ = Create(localMachine_, u"Software\\Classes", created);
   currentConfig_ =
@@ -118,8 +128,10 @@ std::shared_ptr<RegistryKey> Registry::Find(const std::shared_ptr<RegistryKey>& 
 }
 
 std::shared_ptr<RegistryKey> Registry::Create(const std::shared_ptr<RegistryKey>& from,
-                                              std::u16string_view path, bool& created) {
+                                              std::u16string_view path, bool& created,
+                                              const Sid* owner) {
   created = false;
+  const Sid maker = owner != nullptr ? *owner : ParseSid(u"BA");
   std::shared_ptr<RegistryKey> key = from;
   for (auto part : SplitPath(path)) {
     auto& slot = key->subkeys[Upper(part)];
@@ -127,6 +139,8 @@ std::shared_ptr<RegistryKey> Registry::Create(const std::shared_ptr<RegistryKey>
       slot = std::make_shared<RegistryKey>();
       slot->name = std::u16string(part);
       slot->parent = key.get();
+      slot->security.owner = maker;
+      slot->security.dacl = InheritedEntries(key->security, true, maker);
       created = true;
     } else {
       created = false;
@@ -134,6 +148,20 @@ std::shared_ptr<RegistryKey> Registry::Create(const std::shared_ptr<RegistryKey>
     key = slot;
   }
   return key;
+}
+
+void Registry::PutValue(RegistryKey& key, RegistryValue value) {
+  auto& slot = key.values[Upper(value.name)];
+  value.made = slot.made != 0 ? slot.made : ++key.valuesMade;
+  slot = std::move(value);
+}
+
+win::DWORD Registry::SecurityOfOpenKey(win::HANDLE handle, FileSecurity& out) {
+  const ResolvedKey open = Resolve(reinterpret_cast<win::HKEY>(handle));
+  if (!open.key) return open.status;
+  if ((open.access & win::READ_CONTROL) == 0) return win::ERROR_ACCESS_DENIED;
+  out = open.key->security;
+  return 0;
 }
 
 void Registry::DeleteTree(const std::shared_ptr<RegistryKey>& key) {
@@ -196,7 +224,9 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM a
     return ERROR_ACCESS_DENIED;
   }
   bool created = false;
-  auto made = existing ? existing : sim::Registry::Create(from.key, sim::Text(subKey), created);
+  const sim::Sid owner = sim::CurrentToken().defaultOwner;
+  auto made =
+      existing ? existing : sim::Registry::Create(from.key, sim::Text(subKey), created, &owner);
   if (disposition != nullptr)
     *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = sim::AddKeyHandle(std::move(made), access);
@@ -247,7 +277,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* da
   value.name = std::u16string(sim::Text(name));
   value.type = type;
   if (size > 0) value.data.assign(data, data + size);
-  open.key->values[sim::Upper(value.name)] = std::move(value);
+  sim::Registry::PutValue(*open.key, std::move(value));
   return ERROR_SUCCESS;
 }
 
@@ -302,6 +332,37 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
     *classSize = 0;
   }
   if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD*, DWORD* type,
+                      BYTE* data, DWORD* size) {
+  if (auto code = sim::Intercept("RegEnumValueW")) return static_cast<LSTATUS>(*code);
+  sim::Guard guard(sim::Lock());
+  if (sim::IsKeylessRoot(key)) return ERROR_INVALID_HANDLE;
+  auto open = sim::Resolve(key);
+  if (!open.key) return static_cast<LSTATUS>(open.status);
+  if ((open.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  // In the order the values were made, as Windows keeps a key's value list.
+  std::vector<const sim::RegistryValue*> ordered;
+  for (const auto& [upper, value] : open.key->values) ordered.push_back(&value);
+  std::sort(ordered.begin(), ordered.end(),
+            [](const auto* a, const auto* b) { return a->made < b->made; });
+  if (index >= ordered.size()) return ERROR_NO_MORE_ITEMS;
+  const sim::RegistryValue& value = *ordered[index];
+  if (!sim::CopyOut(value.name, name, *nameSize)) return ERROR_MORE_DATA;
+  *nameSize = static_cast<DWORD>(value.name.size());
+  if (type != nullptr) *type = value.type;
+  const auto length = static_cast<DWORD>(value.data.size());
+  if (size == nullptr) return ERROR_SUCCESS;
+  if (data != nullptr && *size < length) {
+    *size = length;
+    return ERROR_MORE_DATA;
+  }
+  if (data != nullptr && length > 0) std::memcpy(data, value.data.data(), length);
+  *size = length;
   return ERROR_SUCCESS;
 }
 

@@ -15,8 +15,7 @@ constexpr win::WORD kDaclAutoInherited = 0x0400;
 constexpr win::WORD kDaclProtected = 0x1000;
 constexpr win::BYTE kAclRevision = 2;
 
-// The interactive user of the simulated machine.
-constexpr char16_t kUserSid[] = u"S-1-5-21-1000-2000-3000-1001";
+constexpr const char16_t* kUserSid = kInteractiveUserSid;
 
 struct Alias {
   std::u16string_view name;
@@ -37,6 +36,9 @@ constexpr Right kRights[] = {{u"FA", win::FILE_ALL_ACCESS},
                              {u"FR", 0x120089},
                              {u"FW", 0x120116},
                              {u"FX", 0x1200a0},
+                             {u"KA", win::KEY_ALL_ACCESS},
+                             {u"KR", win::KEY_READ},
+                             {u"KW", win::KEY_WRITE},
                              {u"GA", win::GENERIC_ALL},
                              {u"GR", win::GENERIC_READ},
                              {u"GW", win::GENERIC_WRITE},

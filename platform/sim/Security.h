@@ -15,6 +15,9 @@ namespace sim {
 // A SID in its binary form: revision, count, 6-byte authority, 32-bit sub-authorities.
 using Sid = std::vector<std::uint8_t>;
 
+// The interactive user of the simulated machine.
+inline constexpr char16_t kInteractiveUserSid[] = u"S-1-5-21-1000-2000-3000-1001";
+
 // "S-1-5-18" or an SDDL alias (SY, BA, BU, WD, AU, CO); empty when it is neither.
 Sid ParseSid(std::u16string_view text);
 // The alias where there is one, else the S-1-... form.
@@ -57,7 +60,7 @@ inline constexpr char16_t kVolumeRootSecurity[] =
 std::vector<Ace> InheritedEntries(const FileSecurity& folder, bool directory, const Sid& owner);
 
 // Parses O:, G: (ignored) and D: with the flags P and AI and entries (A or D;flags;rights;;;sid),
-// flags of OI, CI, NP, IO and ID, rights of FA, FR, FW, FX, GA, GR, GW, GX, SD, RC, WD, WO or
+// flags of OI, CI, NP, IO and ID, rights of FA, FR, FW, FX, KA, KR, KW, GA, GR, GW, GX, SD, RC, WD, WO or
 // 0x... Parts not given stay as they are in `out`; false when the text is malformed.
 bool ParseSddl(std::u16string_view text, FileSecurity& out, bool& hasOwner, bool& hasDacl);
 // The owner and the list in SDDL, rights in hex, entry flags as given: O:BAD:P(A;;0x1f01ff;;;SY),

@@ -4,6 +4,7 @@
 
 #include "platform/sim/FileSystem.h"
 #include "platform/sim/MachineState.h"
+#include "platform/sim/Registry.h"
 #include "platform/sim/Security.h"
 
 namespace sim {
@@ -29,14 +30,22 @@ DWORD GetSecurityInfo(HANDLE handle, DWORD objectType, DWORD information, PSID* 
                       PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
   if (auto failed = sim::Intercept("GetSecurityInfo")) return *failed;
   sim::Guard guard(sim::Lock());
-  auto open = sim::FindHandleAs<sim::OpenFile>(handle);
-  if (objectType != SE_FILE_OBJECT || !open) return ERROR_INVALID_HANDLE;
   if ((information & ~(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) != 0) {
     return ERROR_INVALID_PARAMETER;
   }
-  // Reading an object's owner or list takes READ_CONTROL on the handle.
-  if ((open->access & (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) == 0) return ERROR_ACCESS_DENIED;
-  const sim::FileSecurity& security = open->node->security;
+  sim::FileSecurity security;
+  if (objectType == SE_REGISTRY_KEY) {
+    // An HKEY passed as the handle, as Windows takes one.
+    if (const DWORD code = sim::Registry::SecurityOfOpenKey(handle, security)) return code;
+  } else {
+    auto open = sim::FindHandleAs<sim::OpenFile>(handle);
+    if (objectType != SE_FILE_OBJECT || !open) return ERROR_INVALID_HANDLE;
+    // Reading an object's owner or list takes READ_CONTROL on the handle.
+    if ((open->access & (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) == 0) {
+      return ERROR_ACCESS_DENIED;
+    }
+    security = open->node->security;
+  }
   const bool withOwner = (information & OWNER_SECURITY_INFORMATION) != 0;
   const bool withDacl = (information & DACL_SECURITY_INFORMATION) != 0;
   auto* block = static_cast<std::uint8_t*>(

@@ -115,6 +115,10 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, DWORD* classSize, DWORD* re
                             D(maxValueLength), D(securityDescriptorSize),
                             reinterpret_cast<::PFILETIME>(lastWriteTime));
 }
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD* reserved,
+                      DWORD* type, BYTE* data, DWORD* size) {
+  return ::RegEnumValueW(K(key), index, W(name), D(nameSize), D(reserved), D(type), data, D(size));
+}
 
 // Service control manager.
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {

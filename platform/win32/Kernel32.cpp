@@ -146,6 +146,11 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
                           static_cast<va_list*>(arguments));
 }
 
+// Environment, for REG_EXPAND_SZ data.
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD size) {
+  return ::ExpandEnvironmentStringsW(W(source), W(buffer), size);
+}
+
 // Files, directories, paths, volumes.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE templateFile) {
