@@ -124,10 +124,9 @@ struct OpenedKey {
 // `policy`'s error and reason when it is there and not an administrator's word alone.
 OpenedKey OpenPolicyKey(const char16_t* path, std::u16string_view what, DrivePolicy& policy) {
   OpenedKey opened;
-  const win::LSTATUS status =
-      win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, path, 0,
-                         win::KEY_QUERY_VALUE | win::READ_CONTROL | win::KEY_WOW64_64KEY,
-                         opened.key.Put());
+  const win::LSTATUS status = win::RegOpenKeyExW(
+      win::HKEY_LOCAL_MACHINE, path, 0,
+      win::KEY_QUERY_VALUE | win::READ_CONTROL | win::KEY_WOW64_64KEY, opened.key.Put());
   if (status == static_cast<win::LSTATUS>(win::ERROR_FILE_NOT_FOUND)) return opened;
   if (status != 0) {
     policy.error = static_cast<win::DWORD>(status);

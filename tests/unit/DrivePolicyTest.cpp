@@ -53,27 +53,46 @@ struct Row {
 
 const Row kRows[] = {
     {"NoKeyIsNoPolicy", [](sim::Machine&) {}, {}, {}},
-    {"FullPathIsMapped", [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared"); },
-     {"S:=C:\\Shared"}, {}},
-    {"LetterIsUpperCased", [](sim::Machine& m) { Drive(m, u"s:", u"C:\\Shared"); },
-     {"S:=C:\\Shared"}, {}},
+    {"FullPathIsMapped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared"); },
+     {"S:=C:\\Shared"},
+     {}},
+    {"LetterIsUpperCased",
+     [](sim::Machine& m) { Drive(m, u"s:", u"C:\\Shared"); },
+     {"S:=C:\\Shared"},
+     {}},
     {"ExpandStringIsExpanded",
      [](sim::Machine& m) { Drive(m, u"T:", u"%SystemDrive%\\Shared", win::REG_EXPAND_SZ); },
-     {"T:=C:\\Shared"}, {}},
-    {"NameThatIsNoLetterIsSkipped", [](sim::Machine& m) { Drive(m, u"AA:", u"C:\\Shared"); },
-     {}, {"Drives\\AA:: is not one letter and a colon"}},
-    {"OtherTypeIsSkipped", [](sim::Machine& m) { m.SetRegistryDword(HKLM, kDrives, u"S:", 1); },
-     {}, {"Drives\\S:: is not a REG_SZ or REG_EXPAND_SZ value"}},
-    {"RelativeFolderIsSkipped", [](sim::Machine& m) { Drive(m, u"S:", u"Shared"); },
-     {}, {"Drives\\S:: names a relative folder"}},
-    {"DotDotIsSkipped", [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared\\..\\Windows"); },
-     {}, {"Drives\\S:: names a relative folder"}},
-    {"ShareIsSkipped", [](sim::Machine& m) { Drive(m, u"S:", u"\\\\server\\share"); },
-     {}, {"Drives\\S:: names a network or device path, not a local folder"}},
-    {"MissingFolderIsSkipped", [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Missing"); },
-     {}, {"Drives\\S:: names a folder that does not exist"}},
-    {"FileIsSkipped", [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared\\file.txt"); },
-     {}, {"Drives\\S:: names a file, not a folder"}},
+     {"T:=C:\\Shared"},
+     {}},
+    {"NameThatIsNoLetterIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"AA:", u"C:\\Shared"); },
+     {},
+     {"Drives\\AA:: is not one letter and a colon"}},
+    {"OtherTypeIsSkipped",
+     [](sim::Machine& m) { m.SetRegistryDword(HKLM, kDrives, u"S:", 1); },
+     {},
+     {"Drives\\S:: is not a REG_SZ or REG_EXPAND_SZ value"}},
+    {"RelativeFolderIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"Shared"); },
+     {},
+     {"Drives\\S:: names a relative folder"}},
+    {"DotDotIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared\\..\\Windows"); },
+     {},
+     {"Drives\\S:: names a relative folder"}},
+    {"ShareIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"\\\\server\\share"); },
+     {},
+     {"Drives\\S:: names a network or device path, not a local folder"}},
+    {"MissingFolderIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Missing"); },
+     {},
+     {"Drives\\S:: names a folder that does not exist"}},
+    {"FileIsSkipped",
+     [](sim::Machine& m) { Drive(m, u"S:", u"C:\\Shared\\file.txt"); },
+     {},
+     {"Drives\\S:: names a file, not a folder"}},
     {"SameLetterTwiceKeepsTheFirst",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
@@ -89,36 +108,41 @@ const Row kRows[] = {
                              reinterpret_cast<const win::BYTE*>(other), sizeof other);
        });
      },
-     {"S:=C:\\Shared"}, {"Drives\\s:: names a letter the policy already maps"}},
+     {"S:=C:\\Shared"},
+     {"Drives\\s:: names a letter the policy already maps"}},
     {"ValueThatGrowsIsReadAgain",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Other");
        OnEnumCall(m, 2, [&m] { Drive(m, u"S:", u"C:\\Shared\\Longer"); });
      },
-     {"S:=C:\\Shared\\Longer"}, {}},
+     {"S:=C:\\Shared\\Longer"},
+     {}},
     {"StringWithoutNulIsReadToItsEnd",
      [](sim::Machine& m) {
        m.SetRegistryValue(HKLM, kDrives, u"S:", win::REG_SZ,
                           {'C', 0, ':', 0, '\\', 0, 'O', 0, 't', 0, 'h', 0, 'e', 0, 'r', 0});
      },
-     {"S:=C:\\Other"}, {}},
+     {"S:=C:\\Other"},
+     {}},
     {"OddLengthIsSkipped",
      [](sim::Machine& m) {
        m.SetRegistryValue(HKLM, kDrives, u"S:", win::REG_SZ, {'C', 0, ':', 0, '\\'});
      },
-     {}, {"Drives\\S:: is damaged (an odd number of bytes)"}},
+     {},
+     {"Drives\\S:: is damaged (an odd number of bytes)"}},
     {"TooLongIsSkipped",
      [](sim::Machine& m) {
-       m.SetRegistryValue(HKLM, kDrives, u"S:", win::REG_SZ,
-                          std::vector<std::uint8_t>(70000, 'a'));
+       m.SetRegistryValue(HKLM, kDrives, u"S:", win::REG_SZ, std::vector<std::uint8_t>(70000, 'a'));
      },
-     {}, {"Drives\\S:: is too long for a folder"}},
+     {},
+     {"Drives\\S:: is too long for a folder"}},
     {"LabelIsRead",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetRegistryString(HKLM, kLabels, u"s:", u"Team share");
      },
-     {"S:=C:\\Shared|Team share"}, {}},
+     {"S:=C:\\Shared|Team share"},
+     {}},
     {"BadLabelIsSkipped",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
@@ -131,33 +155,44 @@ const Row kRows[] = {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetRegistryString(HKLM, kLabels, u"T:", u"Team share");
      },
-     {"S:=C:\\Shared"}, {"Labels\\T:: labels a letter the policy does not map"}},
+     {"S:=C:\\Shared"},
+     {"Labels\\T:: labels a letter the policy does not map"}},
     {"KeyOwnedByAUserIsNotRead",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetKeySecurity(HKLM, kDrives, u"O:S-1-5-21-1-2-3-1002");
      },
-     {}, {}, win::ERROR_ACCESS_DENIED, "it is owned by S-1-5-21-1-2-3-1002"},
+     {},
+     {},
+     win::ERROR_ACCESS_DENIED,
+     "it is owned by S-1-5-21-1-2-3-1002"},
     {"KeyUsersMaySetIsNotRead",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetKeySecurity(HKLM, kDrives, u"D:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;0x20003;;;BU)");
      },
-     {}, {}, win::ERROR_ACCESS_DENIED, "S-1-5-32-545 may change it"},
+     {},
+     {},
+     win::ERROR_ACCESS_DENIED,
+     "S-1-5-32-545 may change it"},
     {"LabelsKeyUsersMaySetIsNotRead",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetRegistryString(HKLM, kLabels, u"S:", u"Team share");
        m.SetKeySecurity(HKLM, kLabels, u"D:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;0x2;;;AU)");
      },
-     {}, {}, win::ERROR_ACCESS_DENIED, "its Labels key: S-1-5-11 may change it"},
+     {},
+     {},
+     win::ERROR_ACCESS_DENIED,
+     "its Labels key: S-1-5-11 may change it"},
     {"InheritOnlyCreatorOwnerEntryIsTrusted",
      [](sim::Machine& m) {
        Drive(m, u"S:", u"C:\\Shared");
        m.SetKeySecurity(HKLM, kDrives,
                         u"O:BAD:P(A;CIIO;GA;;;CO)(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
      },
-     {"S:=C:\\Shared"}, {}},
+     {"S:=C:\\Shared"},
+     {}},
 };
 
 class DrivePolicyTest : public ::testing::TestWithParam<Row> {};
