@@ -109,10 +109,10 @@ finish
 # immediate ones: their types are set after it (DLL 1, in the script 0x400, rollback 0x100, commit
 # 0x200, no impersonation 0x800).
 begin package-sequences-its-rollback-and-commit
-expect "sequence" $'CheckLinks\tLINKS AND $FrontEnd>2\nInstallInitialize\t\nRemoveExistingProducts\t\nProcessComponents\t\nRequoteServicePath\t$Service=2\nDeleteServices\tVersionNT\nInstallServices\tVersionNT\nQuoteServicePath\t$Service>2\nSetApplyLinks\tLINKS AND $FrontEnd>2\nRollBackLinks\tLINKS AND $FrontEnd>2\nApplyLinks\tLINKS AND $FrontEnd>2\nForgetKeptLinks\tLINKS AND $FrontEnd>2\nRestoreMappings\t$Service>2\nInstallFinalize\t' \
+expect "sequence" $'CheckLinks\tLINKS AND $FrontEnd>2\nInstallInitialize\t\nRemoveExistingProducts\t\nProcessComponents\t\nRequoteServicePath\t$Service=2\nDeleteServices\tVersionNT\nInstallServices\tVersionNT\nQuoteServicePath\t$Service>2\nRegisterPolicyTrigger\t$Service>2\nSetApplyLinks\tLINKS AND $FrontEnd>2\nRollBackLinks\tLINKS AND $FrontEnd>2\nApplyLinks\tLINKS AND $FrontEnd>2\nForgetKeptLinks\tLINKS AND $FrontEnd>2\nRestoreMappings\t$Service>2\nInstallFinalize\t' \
   "$(msiinfo export "$package" InstallExecuteSequence | tr -d '\r' | tail -n +4 | sort -t$'\t' -k3,3n |
-    grep -E '^(CheckLinks|InstallInitialize|RemoveExistingProducts|ProcessComponents|RequoteServicePath|DeleteServices|InstallServices|QuoteServicePath|SetApplyLinks|RollBackLinks|ApplyLinks|ForgetKeptLinks|RestoreMappings|InstallFinalize)\s' | cut -f1,2)"
-expect "types" 'ApplyLinks 3073 CheckInstallFolder 3073 CheckLinks 1 ForgetKeptLinks 3585 QuoteServicePath 3073 RequoteServicePath 3329 RestoreMappings 3073 RollBackLinks 3329' \
+    grep -E '^(CheckLinks|InstallInitialize|RemoveExistingProducts|ProcessComponents|RequoteServicePath|DeleteServices|InstallServices|QuoteServicePath|RegisterPolicyTrigger|SetApplyLinks|RollBackLinks|ApplyLinks|ForgetKeptLinks|RestoreMappings|InstallFinalize)\s' | cut -f1,2)"
+expect "types" 'ApplyLinks 3073 CheckInstallFolder 3073 CheckLinks 1 ForgetKeptLinks 3585 QuoteServicePath 3073 RegisterPolicyTrigger 3073 RequoteServicePath 3329 RestoreMappings 3073 RollBackLinks 3329' \
   "$(msiinfo export "$package" CustomAction | tr -d '\r' | tail -n +4 | awk -F'\t' '$3 == "InstallerActions" { print $1, $2 }' | sort | paste -sd ' ')"
 finish
 
