@@ -519,18 +519,19 @@ TEST_P(ScmTriggerTest, AnswersWithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Triggers, ScmTriggerTest,
-    ::testing::Values(
-        TriggerCase{"MachinePolicyStart", ChangeSetup::Plain, win::SERVICE_CONFIG_TRIGGER_INFO, 1,
-                    0, kWineRpcInvalidTag},
-        TriggerCase{"RemovalOfNone", ChangeSetup::Plain, win::SERVICE_CONFIG_TRIGGER_INFO, 0,
-                    win::ERROR_INVALID_PARAMETER, kWineRpcInvalidTag},
-        TriggerCase{"WithoutTheRight", ChangeSetup::ReadOnlyHandle,
-                    win::SERVICE_CONFIG_TRIGGER_INFO, 1, win::ERROR_ACCESS_DENIED,
-                    kWineRpcInvalidTag},
-        TriggerCase{"UnknownLevel", ChangeSetup::Plain, 0x7FFF, 1, win::ERROR_INVALID_LEVEL,
-                    kWineRpcInvalidTag},
-        TriggerCase{"MarkedForDelete", ChangeSetup::Deleted, win::SERVICE_CONFIG_TRIGGER_INFO, 1,
-                    win::ERROR_SERVICE_MARKED_FOR_DELETE, kWineRpcInvalidTag}),
+    ::testing::Values(TriggerCase{"MachinePolicyStart", ChangeSetup::Plain,
+                                  win::SERVICE_CONFIG_TRIGGER_INFO, 1, 0, kWineRpcInvalidTag},
+                      TriggerCase{"RemovalOfNone", ChangeSetup::Plain,
+                                  win::SERVICE_CONFIG_TRIGGER_INFO, 0, win::ERROR_INVALID_PARAMETER,
+                                  kWineRpcInvalidTag},
+                      TriggerCase{"WithoutTheRight", ChangeSetup::ReadOnlyHandle,
+                                  win::SERVICE_CONFIG_TRIGGER_INFO, 1, win::ERROR_ACCESS_DENIED,
+                                  kWineRpcInvalidTag},
+                      TriggerCase{"UnknownLevel", ChangeSetup::Plain, 0x7FFF, 1,
+                                  win::ERROR_INVALID_LEVEL, kWineRpcInvalidTag},
+                      TriggerCase{"MarkedForDelete", ChangeSetup::Deleted,
+                                  win::SERVICE_CONFIG_TRIGGER_INFO, 1,
+                                  win::ERROR_SERVICE_MARKED_FOR_DELETE, kWineRpcInvalidTag}),
     Label<TriggerCase>);
 
 // Since Windows Vista the database lock has no effect: every LockServiceDatabase hands out a
