@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/PolicyTrigger.h"
 #include "frontend/ApplyCommand.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/Console.h"
@@ -73,6 +74,24 @@ extern "C" __declspec(dllexport) std::uint32_t __stdcall QuoteServicePath(std::u
                                             installer::kServiceDependencies) == win::ERROR_SUCCESS
              ? win::ERROR_SUCCESS
              : win::ERROR_INSTALL_FAILURE;
+}
+
+// Once the record is made, before the service first starts: the trigger that has the service
+// control manager start it whenever machine policy is applied, as -Service registers it. Without
+// it the service still runs every request and its boot pass, so a failure is told in the log and
+// fails nothing.
+extern "C" __declspec(dllexport) std::uint32_t
+    __stdcall RegisterPolicyTrigger(win::MSIHANDLE install) {
+  const win::DWORD error = RegisterMachinePolicyTrigger(installer::kServiceName);
+  Report(install, win::INSTALLMESSAGE_INFO,
+         error == win::ERROR_SUCCESS
+             ? std::u16string(u"The service CorvaneService starts whenever machine policy is "
+                              u"applied.")
+             : u"The service CorvaneService could not be set to start when machine policy is "
+               u"applied (error " +
+                   frontend::DecimalText(error) +
+                   u"); it still starts at boot and for every request.");
+  return win::ERROR_SUCCESS;
 }
 
 // The install folder (CustomActionData: INSTALLDIR), checked before any file goes into it.

@@ -729,6 +729,47 @@ BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
                           DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
                           DWORD* tagId, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
                           LPCWSTR displayName);
+// The optional configuration of a service; of its levels only SERVICE_CONFIG_TRIGGER_INFO is
+// used: the events on which the service control manager starts or stops the service itself.
+// A level Windows does not know is refused with ERROR_INVALID_LEVEL.
+constexpr DWORD ERROR_INVALID_LEVEL = 124;
+constexpr DWORD SERVICE_CONFIG_TRIGGER_INFO = 8;
+constexpr DWORD SERVICE_TRIGGER_TYPE_GROUP_POLICY = 5;
+constexpr DWORD SERVICE_TRIGGER_ACTION_SERVICE_START = 1;
+constexpr DWORD SERVICE_TRIGGER_ACTION_SERVICE_STOP = 2;
+// What a service main finds as argv[1] when a trigger started the service (argv[0] is its name).
+inline constexpr char16_t SERVICE_TRIGGER_STARTED_ARGUMENT[] = u"TriggerStarted";
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+  bool operator==(const GUID&) const = default;
+};
+// A group policy trigger's subtype: machine policy was applied ({659FCAE6-5BDB-4DA9-B1FF-
+// CA2A178D46E0}), at boot, at every background refresh and at gpupdate.
+inline constexpr GUID MACHINE_POLICY_PRESENT_GUID = {
+    0x659FCAE6, 0x5BDB, 0x4DA9, {0xB1, 0xFF, 0xCA, 0x2A, 0x17, 0x8D, 0x46, 0xE0}};
+struct SERVICE_TRIGGER_SPECIFIC_DATA_ITEM {
+  DWORD dwDataType;
+  DWORD cbData;
+  BYTE* pData;
+};
+struct SERVICE_TRIGGER {
+  DWORD dwTriggerType;
+  DWORD dwAction;
+  GUID* pTriggerSubtype;
+  DWORD cDataItems;
+  SERVICE_TRIGGER_SPECIFIC_DATA_ITEM* pDataItems;
+};
+// The service's whole set of triggers: given, it replaces the set; cTriggers 0 removes them.
+struct SERVICE_TRIGGER_INFO {
+  DWORD cTriggers;
+  SERVICE_TRIGGER* pTriggers;
+  BYTE* pReserved;  // must be null
+};
+// With a null `info` nothing is changed.
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info);
 SC_LOCK LockServiceDatabase(SC_HANDLE manager);
 BOOL UnlockServiceDatabase(SC_LOCK lock);
 BOOL QueryServiceLockStatusW(SC_HANDLE manager, QUERY_SERVICE_LOCK_STATUSW* status, DWORD size,

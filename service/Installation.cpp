@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "engine/PolicyTrigger.h"
 #include "platform/UniqueHandle.h"
 #include "service/CommandLine.h"
 #include "service/LinkServiceModule.h"
@@ -25,6 +26,7 @@ enum Message : win::UINT {
   kCannotStop = 55310,
   kCannotAddEventSource = 55311,
   kCannotRemoveEventSource = 55312,
+  kCannotRegisterTrigger = 55313,
 };
 
 std::u16string_view FixedText(win::UINT id) {
@@ -42,6 +44,9 @@ std::u16string_view FixedText(win::UINT id) {
              u"event texts";
     case kCannotRemoveEventSource:
       return u"Could not remove the event source";
+    case kCannotRegisterTrigger:
+      return u"Could not register the machine policy trigger: the service will not start when "
+             u"machine policy is applied";
     default:
       return u"Could not stop service";
   }
@@ -281,6 +286,13 @@ bool LinkServiceModule::InstallService() {
     manager.Reset();
     ShowMessage(kCannotCreate);
     return false;
+  }
+  // The trigger is no part of the install: without it the service still runs every request and
+  // its boot pass, so its failure is said and the record stays.
+  if (RegisterMachinePolicyTrigger(service.Get()) != win::ERROR_SUCCESS) {
+    service.Reset();
+    manager.Reset();
+    ShowMessage(kCannotRegisterTrigger);
   }
   return true;
 }

@@ -403,6 +403,7 @@ ServiceRun RunClaimed(MachineState& state, const std::u16string& key,
     session->changed.notify_all();
     run.reports = session->reports;
     run.hung = session->hung;
+    run.serviceArguments = session->argumentStrings;
     // What a starter reads: the exit code of the stopped report, or, when the process ended
     // without one, that it ended unexpectedly.
     run.exitCode =
@@ -520,6 +521,38 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
     session = it->second.running;
   }
   return DeliverControl(session, control);
+}
+
+std::vector<ServiceTrigger> Machine::ServiceTriggers(std::u16string_view name) const {
+  Guard guard(Lock());
+  auto it = state_->services->records.find(Upper(name));
+  if (it == state_->services->records.end()) return {};
+  return it->second.triggers;
+}
+
+std::map<std::u16string, ServiceRun> Machine::ApplyMachinePolicy() {
+  std::vector<std::u16string> triggered;
+  {
+    Guard guard(Lock());
+    for (const auto& [key, record] : state_->services->records) {
+      if (record.running || record.markedForDeletion || record.startType == win::SERVICE_DISABLED) {
+        continue;
+      }
+      for (const auto& trigger : record.triggers) {
+        if (trigger.type == win::SERVICE_TRIGGER_TYPE_GROUP_POLICY &&
+            trigger.subtype == win::MACHINE_POLICY_PRESENT_GUID &&
+            trigger.action == win::SERVICE_TRIGGER_ACTION_SERVICE_START) {
+          triggered.push_back(record.name);
+          break;
+        }
+      }
+    }
+  }
+  std::map<std::u16string, ServiceRun> runs;
+  for (const auto& name : triggered) {
+    runs[name] = StartService(name, {win::SERVICE_TRIGGER_STARTED_ARGUMENT});
+  }
+  return runs;
 }
 
 void Machine::KeepDeletedServiceNamesFor(win::DWORD milliseconds) {

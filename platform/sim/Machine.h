@@ -56,6 +56,24 @@ struct ServiceRun {
   bool hung = false;
   // The flags its process set for ProcessRedirectionTrustPolicy (kEnforceRedirectionTrust).
   win::DWORD redirectionTrust = 0;
+  // What its service main was called with: argv[0] the service's name, then the start
+  // arguments; empty when the dispatcher never called it.
+  std::vector<std::u16string> serviceArguments;
+};
+
+// One trigger of a service's record, as ChangeServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO) gave
+// it, its data items copied.
+struct ServiceTriggerData {
+  win::DWORD type = 0;
+  std::vector<std::uint8_t> bytes;
+  bool operator==(const ServiceTriggerData&) const = default;
+};
+struct ServiceTrigger {
+  win::DWORD type = 0;
+  win::DWORD action = 0;
+  win::GUID subtype{};
+  std::vector<ServiceTriggerData> data;
+  bool operator==(const ServiceTrigger&) const = default;
 };
 
 // A service record as the service control manager holds it.
@@ -203,6 +221,14 @@ class Machine {
   // delivered to the service's handler on its dispatcher thread; returns 0 once the handler has
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
+  // The triggers of a service's record; none when it has none or is gone.
+  std::vector<ServiceTrigger> ServiceTriggers(std::u16string_view name) const;
+  // Machine policy is applied (at boot, at every background refresh, at gpupdate): as the service
+  // control manager does then, every service whose record has a group policy trigger on
+  // MACHINE_POLICY_PRESENT_GUID with the start action, and that is not running, marked for
+  // deletion or disabled, is started with the one start argument "TriggerStarted". Returns once
+  // each of those starts has ended, with its run by service name.
+  std::map<std::u16string, ServiceRun> ApplyMachinePolicy();
 
   // A deleted record's name stays taken for this long after the record has gone (its last
   // handle closed, its service stopped): OpenServiceW no longer finds it, but CreateServiceW of

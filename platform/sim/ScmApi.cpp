@@ -122,6 +122,38 @@ bool DisplayNameTaken(std::u16string_view displayName, const std::u16string& key
   return false;
 }
 
+// A trigger set as SERVICE_TRIGGER_INFO documents it: at most 64 triggers, each of a known type
+// with a start or stop action and a subtype, with at most 64 data items of a known data type;
+// pReserved null. False for anything else, which ChangeServiceConfig2W refuses whole.
+bool ReadTriggers(const win::SERVICE_TRIGGER_INFO& info, std::vector<ServiceTrigger>& triggers) {
+  using namespace win;
+  constexpr DWORD kMostItems = 64;
+  if (info.pReserved != nullptr || info.cTriggers > kMostItems) return false;
+  if (info.cTriggers > 0 && info.pTriggers == nullptr) return false;
+  for (DWORD i = 0; i < info.cTriggers; ++i) {
+    const SERVICE_TRIGGER& given = info.pTriggers[i];
+    const DWORD type = given.dwTriggerType;
+    // Device interface arrival (1) to custom system state change (7), custom (20), aggregate (30).
+    if (!((type >= 1 && type <= 7) || type == 20 || type == 30)) return false;
+    if (given.dwAction != SERVICE_TRIGGER_ACTION_SERVICE_START &&
+        given.dwAction != SERVICE_TRIGGER_ACTION_SERVICE_STOP) {
+      return false;
+    }
+    if (given.pTriggerSubtype == nullptr || given.cDataItems > kMostItems) return false;
+    if (given.cDataItems > 0 && given.pDataItems == nullptr) return false;
+    ServiceTrigger trigger{type, given.dwAction, *given.pTriggerSubtype, {}};
+    for (DWORD j = 0; j < given.cDataItems; ++j) {
+      const SERVICE_TRIGGER_SPECIFIC_DATA_ITEM& item = given.pDataItems[j];
+      // Binary (1), string (2), level (3), keyword any (4) and all (5).
+      if (item.dwDataType < 1 || item.dwDataType > 5) return false;
+      if (item.cbData > 0 && item.pData == nullptr) return false;
+      trigger.data.push_back({item.dwDataType, {item.pData, item.pData + item.cbData}});
+    }
+    triggers.push_back(std::move(trigger));
+  }
+  return true;
+}
+
 // The account a lock the programs take is reported under. Only an administrator's manager
 // handle carries SC_MANAGER_LOCK, so that is who holds it.
 constexpr char16_t kLockOwner[] = u".\\Administrator";
@@ -457,6 +489,30 @@ BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
   // Tags order drivers within a group; a service has none.
   if (tagId != nullptr) *tagId = 0;
   sim::WriteServiceKey(sim::State(), record);
+  return TRUE;
+}
+
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+  if (sim::Intercept("ChangeServiceConfig2W")) return FALSE;
+  sim::Guard guard(sim::Lock());
+  const sim::ScHandle* handle = sim::FindScHandle(service);
+  if (handle == nullptr || handle->manager) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((handle->access & SERVICE_CHANGE_CONFIG) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  // Only the triggers are kept: no program sets the other levels, so they are refused as
+  // unknown here.
+  if (infoLevel != SERVICE_CONFIG_TRIGGER_INFO) return sim::Fail(ERROR_INVALID_LEVEL, FALSE);
+  if (info == nullptr) return TRUE;
+  auto& record = sim::State().services->records.at(handle->key);
+  if (record.markedForDeletion) return sim::Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+  std::vector<sim::ServiceTrigger> triggers;
+  if (!sim::ReadTriggers(*static_cast<const SERVICE_TRIGGER_INFO*>(info), triggers)) {
+    return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  // Removing the triggers of a service that has none is refused, as documented.
+  if (triggers.empty() && record.triggers.empty()) {
+    return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  record.triggers = std::move(triggers);
   return TRUE;
 }
 

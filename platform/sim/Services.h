@@ -55,6 +55,7 @@ struct ServiceSession {
 };
 
 struct ServiceRecord : ServiceConfig {
+  std::vector<ServiceTrigger> triggers;  // they go with the record
   std::shared_ptr<ServiceSession> running;
   int openHandles = 0;  // service handles open on the record
   // What a status query reads while the service is stopped.

@@ -2,6 +2,8 @@
 #include <cstddef>
 
 #include "platform/win32/WindowsHeaders.h"
+// MACHINE_POLICY_PRESENT_TRIGGER_GUID, to check the seam's copy against.
+#include <userenv.h>
 
 using namespace win::native;
 
@@ -66,6 +68,41 @@ CORVANE_SAME_FIELD(ACCESS_ALLOWED_ACE, SidStart);
 static_assert(sizeof(win::TOKEN_USER) == sizeof(::TOKEN_USER));
 CORVANE_SAME_FIELD(SID_AND_ATTRIBUTES, Sid);
 CORVANE_SAME_FIELD(SID_AND_ATTRIBUTES, Attributes);
+// The trigger records: mingw-w64's winsvc.h has no SERVICE_TRIGGER yet, so where it is missing
+// the layout Windows documents for x64 is pinned instead.
+static_assert(sizeof(win::GUID) == sizeof(::GUID));
+CORVANE_SAME_FIELD(GUID, Data1);
+CORVANE_SAME_FIELD(GUID, Data2);
+CORVANE_SAME_FIELD(GUID, Data3);
+CORVANE_SAME_FIELD(GUID, Data4);
+static_assert(win::MACHINE_POLICY_PRESENT_GUID ==
+              win::GUID MACHINE_POLICY_PRESENT_TRIGGER_GUID);  // userenv.h's name for it
+#ifdef SERVICE_TRIGGER_ACTION_SERVICE_START
+static_assert(win::SERVICE_TRIGGER_ACTION_SERVICE_START == SERVICE_TRIGGER_ACTION_SERVICE_START);
+static_assert(win::SERVICE_TRIGGER_ACTION_SERVICE_STOP == SERVICE_TRIGGER_ACTION_SERVICE_STOP);
+static_assert(sizeof(win::SERVICE_TRIGGER_SPECIFIC_DATA_ITEM) ==
+              sizeof(::SERVICE_TRIGGER_SPECIFIC_DATA_ITEM));
+CORVANE_SAME_FIELD(SERVICE_TRIGGER_SPECIFIC_DATA_ITEM, cbData);
+CORVANE_SAME_FIELD(SERVICE_TRIGGER_SPECIFIC_DATA_ITEM, pData);
+static_assert(sizeof(win::SERVICE_TRIGGER) == sizeof(::SERVICE_TRIGGER));
+CORVANE_SAME_FIELD(SERVICE_TRIGGER, dwAction);
+CORVANE_SAME_FIELD(SERVICE_TRIGGER, pTriggerSubtype);
+CORVANE_SAME_FIELD(SERVICE_TRIGGER, cDataItems);
+CORVANE_SAME_FIELD(SERVICE_TRIGGER, pDataItems);
+static_assert(sizeof(win::SERVICE_TRIGGER_INFO) == sizeof(::SERVICE_TRIGGER_INFO));
+CORVANE_SAME_FIELD(SERVICE_TRIGGER_INFO, pTriggers);
+CORVANE_SAME_FIELD(SERVICE_TRIGGER_INFO, pReserved);
+#else
+static_assert(sizeof(win::SERVICE_TRIGGER_SPECIFIC_DATA_ITEM) == 16);
+static_assert(offsetof(win::SERVICE_TRIGGER_SPECIFIC_DATA_ITEM, pData) == 8);
+static_assert(sizeof(win::SERVICE_TRIGGER) == 32);
+static_assert(offsetof(win::SERVICE_TRIGGER, pTriggerSubtype) == 8);
+static_assert(offsetof(win::SERVICE_TRIGGER, cDataItems) == 16);
+static_assert(offsetof(win::SERVICE_TRIGGER, pDataItems) == 24);
+static_assert(sizeof(win::SERVICE_TRIGGER_INFO) == 24);
+static_assert(offsetof(win::SERVICE_TRIGGER_INFO, pTriggers) == 8);
+static_assert(offsetof(win::SERVICE_TRIGGER_INFO, pReserved) == 16);
+#endif
 static_assert(sizeof(win::LPSERVICE_MAIN_FUNCTIONW) == sizeof(::LPSERVICE_MAIN_FUNCTIONW));
 static_assert(sizeof(win::LPHANDLER_FUNCTION) == sizeof(::LPHANDLER_FUNCTION));
 
@@ -162,6 +199,9 @@ BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,
   return ::ChangeServiceConfigW(S(service), serviceType, startType, errorControl, W(binaryPath),
                                 W(loadOrderGroup), D(tagId), W(dependencies), W(account),
                                 W(password), W(displayName));
+}
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+  return ::ChangeServiceConfig2W(S(service), infoLevel, info);
 }
 SC_LOCK LockServiceDatabase(SC_HANDLE manager) {
   return reinterpret_cast<SC_LOCK>(::LockServiceDatabase(S(manager)));

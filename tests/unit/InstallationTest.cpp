@@ -155,6 +155,35 @@ TEST_F(Installation, ServiceWritesTheEntriesAndTheRecord) {
   EXPECT_TRUE(machine.MessageBoxes().empty());
 }
 
+// -Service has the manager start the service whenever machine policy is applied, with the one
+// argument "TriggerStarted"; once the service is removed, nothing is started.
+TEST_F(Installation, ServiceStartsWhenMachinePolicyIsApplied) {
+  ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_EQ(machine.ServiceTriggers(u"CorvaneService"),
+            (std::vector<sim::ServiceTrigger>{{win::SERVICE_TRIGGER_TYPE_GROUP_POLICY,
+                                               win::SERVICE_TRIGGER_ACTION_SERVICE_START,
+                                               win::MACHINE_POLICY_PRESENT_GUID,
+                                               {}}}));
+  const auto runs = machine.ApplyMachinePolicy();
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_TRUE(runs.contains(u"CorvaneService"));
+  EXPECT_EQ(runs.at(u"CorvaneService").serviceArguments,
+            (std::vector<std::u16string>{u"CorvaneService", u"TriggerStarted"}));
+  EXPECT_EQ(Run(u"-UnregServer"), win::S_OK);
+  EXPECT_TRUE(machine.ApplyMachinePolicy().empty());
+}
+
+// The trigger is no part of the install: a manager that refuses it still gets the record.
+TEST_F(Installation, TriggerRefusedStillInstallsAndSaysSo) {
+  machine.FailNext("ChangeServiceConfig2W", win::ERROR_INVALID_LEVEL);
+  EXPECT_EQ(Run(u"-Service"), win::S_OK);
+  EXPECT_TRUE(machine.Service(u"CorvaneService"));
+  EXPECT_TRUE(machine.ServiceTriggers(u"CorvaneService").empty());
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{
+                            u"Could not register the machine policy trigger: the service will "
+                            u"not start when machine policy is applied"});
+}
+
 TEST_F(Installation, RegServerRemovesAnInstalledService) {
   ASSERT_EQ(Run(u"-Service"), win::S_OK);
   EXPECT_EQ(Run(u"-RegServer"), win::S_OK);

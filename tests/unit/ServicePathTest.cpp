@@ -3,12 +3,14 @@
 // An install folder is refused when anyone but SYSTEM, Administrators, TrustedInstaller or the
 // installer's own user owns it or anything in it, or may rename or re-permission it or a folder
 // on its way (found, or made by the install with what it inherits), or may add to it. LINKS is
-// taken only as a full path on a local drive.
+// taken only as a full path on a local drive. The trigger on machine policy is set by the
+// service's name.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/Junction.h"
+#include "engine/PolicyTrigger.h"
 #include "installer/InstallFolder.h"
 #include "installer/LinksPath.h"
 #include "installer/ServicePath.h"
@@ -49,6 +51,20 @@ TEST(QuoteServiceProgramPath, WithoutTheRecordFailsWithServiceDoesNotExist) {
   EXPECT_EQ(
       installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies),
       win::ERROR_SERVICE_DOES_NOT_EXIST);
+}
+
+// The package's trigger step, by the service's name: the record's one trigger, or the failing
+// call's code.
+TEST(RegisterMachinePolicyTrigger, SetsTheRecordsOneTriggerByName) {
+  sim::Machine machine;
+  machine.CreateService(u"CorvaneService", kProgram);
+  EXPECT_EQ(RegisterMachinePolicyTrigger(installer::kServiceName), win::ERROR_SUCCESS);
+  EXPECT_EQ(RegisterMachinePolicyTrigger(installer::kServiceName), win::ERROR_SUCCESS);
+  ASSERT_EQ(machine.ServiceTriggers(u"CorvaneService").size(), 1u);
+  EXPECT_EQ(machine.ServiceTriggers(u"CorvaneService").front().subtype,
+            win::MACHINE_POLICY_PRESENT_GUID);
+  EXPECT_EQ(RegisterMachinePolicyTrigger(u"Missing"), win::ERROR_SERVICE_DOES_NOT_EXIST);
+  EXPECT_EQ(machine.OpenHandles(), 0u);
 }
 
 // The user who may have made the folder before the administrator installs there.
