@@ -174,7 +174,7 @@ void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
                        request.link = Argument(argv[4]);
                        return win::DWORD{0};
                      }) != 0;
-  } else if (argc == 1 || (argc == 2 && IsWord(argv[1], u"TriggerStarted"))) {
+  } else if (argc == 1 || (argc == 2 && IsWord(argv[1], win::SERVICE_TRIGGER_STARTED_ARGUMENT))) {
     // A trigger start (machine policy applied) runs the boot's pass again.
     restoreMode = true;
   } else {
