@@ -49,6 +49,20 @@ const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view lette
   return nullptr;
 }
 
+// Maps `letter` onto `folder`, or takes that one definition off: 0, or the system's code (never
+// 0 for a failure).
+win::DWORD ChangeDrive(LinkAction action, const std::u16string& letter,
+                       const std::u16string& folder) {
+  CHardLink record;
+  record.action = action;
+  record.kind = LinkKind::Drive;
+  record.link = letter;
+  record.target = folder;
+  if (record.Execute()) return 0;
+  const win::DWORD error = win::GetLastError();
+  return error != 0 ? error : win::ERROR_GEN_FAILURE;
+}
+
 std::vector<PolicyDrive> ParseKept(const std::u16string& text) {
   std::vector<PolicyDrive> kept;
   std::size_t at = 0;
@@ -75,8 +89,8 @@ std::u16string LinkServiceModule::KeptPolicyKey() const {
 
 std::vector<PolicyDrive> LinkServiceModule::ReadKeptPolicy() const {
   win::UniqueKey key;
-  if (win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, KeptPolicyKey().c_str(), 0,
-                         win::KEY_QUERY_VALUE, key.Put()) != 0) {
+  if (win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, KeptPolicyKey().c_str(), 0, win::KEY_QUERY_VALUE,
+                         key.Put()) != 0) {
     return {};
   }
   win::DWORD type = 0;
@@ -139,18 +153,12 @@ win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const Pol
                      letter, folder, std::u16string_view(definitions.front()));
       return win::ERROR_ALREADY_EXISTS;
     }
-    CHardLink off;
-    off.action = LinkAction::Delete;
-    off.kind = LinkKind::Drive;
-    off.link = drive.letter;
-    off.target = storedInForce ? stored->target : before->folder;
-    if (!off.Execute()) {
-      error = win::GetLastError();
-      if (error == 0) error = win::ERROR_GEN_FAILURE;
+    const std::u16string& off = storedInForce ? stored->target : before->folder;
+    if ((error = ChangeDrive(LinkAction::Delete, drive.letter, off)) != 0) {
       LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                      u"The drive letter %s was not mapped onto %s for machine policy, because "
                      u"%s could not be taken off it: %s (code %u)",
-                     letter, folder, std::u16string_view(off.target),
+                     letter, folder, std::u16string_view(off),
                      std::u16string_view(SystemMessage(error, kNoText)), error);
       return error;
     }
@@ -172,14 +180,7 @@ win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const Pol
     return error;
   }
   if (definitions.empty()) {
-    CHardLink on;
-    on.action = LinkAction::Create;
-    on.kind = LinkKind::Drive;
-    on.link = drive.letter;
-    on.target = drive.folder;
-    if (!on.Execute()) {
-      error = win::GetLastError();
-      if (error == 0) error = win::ERROR_GEN_FAILURE;
+    if ((error = ChangeDrive(LinkAction::Create, drive.letter, drive.folder)) != 0) {
       LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                      u"The drive letter %s could not be mapped onto %s for machine policy: %s "
                      u"(code %u)",
@@ -224,19 +225,10 @@ win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const 
   if (stored != nullptr && MapsOnto(StoredDefinition(stored->target), gone.folder)) return 0;
   std::vector<std::u16string> definitions;
   win::DWORD error = GlobalDefinitions(gone.letter, definitions);
-  const bool mapped = std::ranges::any_of(
-      definitions, [&](const std::u16string& definition) { return MapsOnto(definition, gone.folder); });
-  if (error == 0 && mapped) {
-    CHardLink off;
-    off.action = LinkAction::Delete;
-    off.kind = LinkKind::Drive;
-    off.link = gone.letter;
-    off.target = gone.folder;
-    if (!off.Execute()) {
-      error = win::GetLastError();
-      if (error == 0) error = win::ERROR_GEN_FAILURE;
-    }
-  }
+  const bool mapped = std::ranges::any_of(definitions, [&](const std::u16string& definition) {
+    return MapsOnto(definition, gone.folder);
+  });
+  if (error == 0 && mapped) error = ChangeDrive(LinkAction::Delete, gone.letter, gone.folder);
   if (error != 0) {
     LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                    u"The drive letter %s, which machine policy no longer names, could not be "

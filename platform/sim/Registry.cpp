@@ -82,6 +82,22 @@ std::u16string_view Text(win::LPCWSTR text) {
   return text != nullptr ? text : u"";
 }
 
+// A value's type and data as RegQueryValueExW and RegEnumValueW give them: the size needed when
+// `data` is too small (ERROR_MORE_DATA), the size alone when `data` is null.
+win::LSTATUS CopyValueOut(const RegistryValue& value, win::DWORD* type, win::BYTE* data,
+                          win::DWORD* size) {
+  if (type != nullptr) *type = value.type;
+  const auto length = static_cast<win::DWORD>(value.data.size());
+  if (size == nullptr) return win::ERROR_SUCCESS;
+  if (data != nullptr && *size < length) {
+    *size = length;
+    return win::ERROR_MORE_DATA;
+  }
+  if (data != nullptr && length > 0) std::memcpy(data, value.data.data(), length);
+  *size = length;
+  return win::ERROR_SUCCESS;
+}
+
 }  // namespace
 
 Registry::Registry()
@@ -243,16 +259,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data
   auto it = open.key->values.find(sim::Upper(sim::Text(name)));
   if (it == open.key->values.end()) return ERROR_FILE_NOT_FOUND;
   const auto& value = it->second;
-  if (type != nullptr) *type = value.type;
-  const auto length = static_cast<DWORD>(value.data.size());
-  if (size == nullptr) return ERROR_SUCCESS;
-  if (data != nullptr && *size < length) {
-    *size = length;
-    return ERROR_MORE_DATA;
-  }
-  if (data != nullptr && length > 0) std::memcpy(data, value.data.data(), length);
-  *size = length;
-  return ERROR_SUCCESS;
+  return sim::CopyValueOut(value, type, data, size);
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -354,16 +361,7 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameSize, DWORD
   const sim::RegistryValue& value = *ordered[index];
   if (!sim::CopyOut(value.name, name, *nameSize)) return ERROR_MORE_DATA;
   *nameSize = static_cast<DWORD>(value.name.size());
-  if (type != nullptr) *type = value.type;
-  const auto length = static_cast<DWORD>(value.data.size());
-  if (size == nullptr) return ERROR_SUCCESS;
-  if (data != nullptr && *size < length) {
-    *size = length;
-    return ERROR_MORE_DATA;
-  }
-  if (data != nullptr && length > 0) std::memcpy(data, value.data.data(), length);
-  *size = length;
-  return ERROR_SUCCESS;
+  return sim::CopyValueOut(value, type, data, size);
 }
 
 // The counts and longest lengths (characters without the NUL for names, bytes for data); no key
