@@ -1322,15 +1322,17 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   EXPECT_EQ(Run({u"apply", u"bad.json"}), win::ERROR_INVALID_DATA);
   EXPECT_NE(machine.ConsoleText().find("line 1, column 2"), std::string::npos)
       << machine.ConsoleText();
-  // The undo takes back the folders made for a junction, and leaves a name that holds another
-  // file now than the hard link this run made.
+  // The undo takes back the folders made for a junction and the hard links this run made, but
+  // leaves a name that holds another file now.
   machine.PutFile(u"C:\\work\\undo.json",
                   R"([{"action": "Create", "kind": "File", "link": "C:\\work\\h.txt",
+    "target": "C:\\work\\a.txt"},
+  {"action": "Create", "kind": "File", "link": "C:\\work\\h2.txt",
     "target": "C:\\work\\a.txt"},
   {"action": "Create", "kind": "Folder", "link": "C:\\work\\n1\\n2\\j",
     "target": "C:\\work\\t1\\t2"},
   {"action": "Create", "kind": "Drive", "link": "Y:", "target": "C:\\work"}])");
-  starts = 0;
+  starts = -1;  // the fourth start fails
   machine.OnCall("StartServiceW", [&] {
     if (starts != 3) return;
     win::DeleteFileW(u"C:\\work\\h.txt");
@@ -1338,6 +1340,7 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
   });
   EXPECT_EQ(Run({u"apply", u"undo.json"}), win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(machine.FileContent(u"C:\\work\\h.txt"), "new");
+  EXPECT_FALSE(machine.Exists(u"C:\\work\\h2.txt"));
   EXPECT_FALSE(machine.Exists(u"C:\\work\\n1") || machine.Exists(u"C:\\work\\t1"));
 }
 
