@@ -119,7 +119,11 @@ void LinkServiceModule::WriteKeptPolicy(const std::vector<PolicyDrive>& kept) {
   win::LSTATUS result = win::RegCreateKeyExW(win::HKEY_LOCAL_MACHINE, KeptPolicyKey().c_str(), 0,
                                              nullptr, win::REG_OPTION_NON_VOLATILE,
                                              win::KEY_SET_VALUE, nullptr, key.Put(), nullptr);
-  if (result == 0) {
+  // Nothing given is no value: what the pass keeps is there only while policy gives letters.
+  if (result == 0 && kept.empty()) {
+    result = win::RegDeleteValueW(key.Get(), kKeptValue);
+    if (result == win::ERROR_FILE_NOT_FOUND) result = 0;
+  } else if (result == 0) {
     result = win::RegSetValueExW(key.Get(), kKeptValue, 0, win::REG_MULTI_SZ,
                                  reinterpret_cast<const win::BYTE*>(text.data()),
                                  static_cast<win::DWORD>(text.size() * sizeof(char16_t)));
@@ -282,6 +286,7 @@ win::DWORD LinkServiceModule::ApplyDrivePolicy(const HardLinkArray* list,
     // One that could not be taken off is still the policy's to take off next time.
     if (outcome != 0) given.push_back(gone);
   }
-  WriteKeptPolicy(given);
+  // A machine that policy never gave a letter keeps nothing.
+  if (!given.empty() || !kept.empty()) WriteKeptPolicy(given);
   return firstFailure;
 }

@@ -298,6 +298,10 @@ TEST_F(RestorePass, PolicyLettersWinOverTheListAndGiveBack) {
   EXPECT_NE(ReadDriveLabel(u"P:", label), 0u);
   EXPECT_EQ(machine.DosDevice(u"S:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
   EXPECT_EQ(machine.DosDevice(u"T:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
+  // Nothing given, nothing kept.
+  EXPECT_FALSE(machine.GetRegistryValue(win::HKEY_LOCAL_MACHINE,
+                                        u"SYSTEM\\CurrentControlSet\\Services\\CorvaneService",
+                                        u"PolicyDrives"));
 }
 
 }  // namespace
