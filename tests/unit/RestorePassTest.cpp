@@ -298,6 +298,14 @@ TEST_F(RestorePass, PolicyLettersWinOverTheListAndGiveBack) {
   EXPECT_NE(ReadDriveLabel(u"P:", label), 0u);
   EXPECT_EQ(machine.DosDevice(u"S:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
   EXPECT_EQ(machine.DosDevice(u"T:"), std::vector<std::u16string>{u"\\??\\C:\\stored"});
+  // A letter that cannot be mapped is said, and keeps the pass from 0.
+  policy(u"U:", u"C:\\p");
+  machine.FailNext("DefineDosDeviceW", win::ERROR_ACCESS_DENIED);
+  EXPECT_NE(StartService().exitCode, 0u);
+  EXPECT_EQ(std::ranges::count(EventTexts(),
+                               u"The drive letter U: could not be mapped onto "
+                               u"C:\\p for machine policy: Access is denied. (code 5)"),
+            1);
   // Nothing given, nothing kept.
   EXPECT_FALSE(machine.GetRegistryValue(win::HKEY_LOCAL_MACHINE,
                                         u"SYSTEM\\CurrentControlSet\\Services\\CorvaneService",
