@@ -248,6 +248,10 @@ bool IsDriveLetterName(std::u16string_view text) {
          text[1] == u':';
 }
 
+bool SameDriveLetter(std::u16string_view a, std::u16string_view b) {
+  return a.size() == 2 && b.size() == 2 && UpperLetter(a[0]) == UpperLetter(b[0]) && a[1] == b[1];
+}
+
 DrivePolicy ReadDrivePolicy() {
   DrivePolicy policy;
   // Both keys are checked before anything is read: a label is as much the policy as a letter.

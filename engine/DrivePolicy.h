@@ -24,6 +24,8 @@ bool IsDriveLabel(std::u16string_view label);
 
 // Whether `text` is one letter (A to Z, either case) and a colon.
 bool IsDriveLetterName(std::u16string_view text);
+// Whether two such names are the same letter, either case.
+bool SameDriveLetter(std::u16string_view a, std::u16string_view b);
 
 // One letter the policy maps: the letter in upper case ("S:"), the full path of the folder, and
 // its label (empty when the policy gives none).

@@ -26,14 +26,9 @@ constexpr char16_t kKeptValue[] = u"PolicyDrives";
 // The most bytes a kept value is read in: 26 letters of a long path and a label each.
 constexpr win::DWORD kLongestKept = 26 * 2 * 1100;
 
-bool SameLetter(std::u16string_view a, std::u16string_view b) {
-  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
-  return a.size() == 2 && b.size() == 2 && upper(a[0]) == upper(b[0]) && a[1] == b[1];
-}
-
 const PolicyDrive* FindDrive(const std::vector<PolicyDrive>& drives, std::u16string_view letter) {
   for (const PolicyDrive& drive : drives) {
-    if (SameLetter(drive.letter, letter)) return &drive;
+    if (SameDriveLetter(drive.letter, letter)) return &drive;
   }
   return nullptr;
 }
@@ -42,7 +37,7 @@ const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view lette
   if (list == nullptr) return nullptr;
   for (const CHardLink& record : list->records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
-        SameLetter(record.link, letter)) {
+        SameDriveLetter(record.link, letter)) {
       return &record;
     }
   }
@@ -147,16 +142,18 @@ win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const Pol
   const std::u16string_view folder = drive.folder;
   std::vector<std::u16string> definitions;
   win::DWORD error = GlobalDefinitions(letter, definitions);
+  // Something else is there now: never mapped over, never stacked on.
+  const auto leftAlone = [&](const std::u16string& there) {
+    LogEventOfType(win::EVENTLOG_WARNING_TYPE,
+                   u"The drive letter %s was not mapped onto %s for machine policy, because it "
+                   u"stands for %s now; it was left as it is.",
+                   letter, folder, std::u16string_view(there));
+    return win::ERROR_ALREADY_EXISTS;
+  };
   if (error == 0 && !definitions.empty() && !MapsOnto(definitions.front(), folder)) {
     const bool storedInForce = stored != nullptr && MapsOnto(definitions.front(), stored->target);
     const bool givenBefore = before != nullptr && MapsOnto(definitions.front(), before->folder);
-    if (!storedInForce && !givenBefore) {
-      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
-                     u"The drive letter %s was not mapped onto %s for machine policy, because it "
-                     u"stands for %s now; it was left as it is.",
-                     letter, folder, std::u16string_view(definitions.front()));
-      return win::ERROR_ALREADY_EXISTS;
-    }
+    if (!storedInForce && !givenBefore) return leftAlone(definitions.front());
     const std::u16string& off = storedInForce ? stored->target : before->folder;
     if ((error = ChangeDrive(LinkAction::Delete, drive.letter, off)) != 0) {
       LogEventOfType(win::EVENTLOG_ERROR_TYPE,
@@ -192,12 +189,7 @@ win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const Pol
       return error;
     }
   } else if (!MapsOnto(definitions.front(), folder)) {
-    // Another definition was under the one taken off: never stacked on.
-    LogEventOfType(win::EVENTLOG_WARNING_TYPE,
-                   u"The drive letter %s was not mapped onto %s for machine policy, because it "
-                   u"stands for %s now; it was left as it is.",
-                   letter, folder, std::u16string_view(definitions.front()));
-    return win::ERROR_ALREADY_EXISTS;
+    return leftAlone(definitions.front());  // another definition was under the one taken off
   }
   return 0;
 }

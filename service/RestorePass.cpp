@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/DriveDefinition.h"
+#include "engine/DrivePolicy.h"
 #include "engine/FileSecurity.h"
 #include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
@@ -23,19 +24,6 @@ constexpr char16_t kNoText[] = u"The system has no text for it.";
 constexpr std::uint64_t kListBusyWarningMilliseconds = 5'000;
 constexpr std::uint64_t kListBusyGiveUpMilliseconds = 30'000;
 constexpr win::DWORD kListBusyRetryMilliseconds = 100;
-
-// One letter and a colon. The boot pass maps nothing else: a stored record naming another
-// device (COM1, NUL, AA:, PhysicalDrive0) would redefine it for the whole machine at every boot.
-bool IsDriveLetter(const std::u16string& link) {
-  const char16_t letter = link.empty() ? u'\0' : link[0];
-  return link.size() == 2 && link[1] == u':' &&
-         ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'));
-}
-
-char16_t UpperLetter(const std::u16string& letter) {
-  const char16_t c = letter.empty() ? u'\0' : letter[0];
-  return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c;
-}
 
 }  // namespace
 
@@ -117,11 +105,13 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   if (listError != 0 && !(listError == win::ERROR_FILE_NOT_FOUND && !policyLetters.empty())) {
     return listError;
   }
+  // Only one letter and a colon: a stored record naming another device (COM1, NUL, AA:,
+  // PhysicalDrive0) would redefine it for the whole machine at every boot.
   for (const CHardLink& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
-        IsDriveLetter(record.link) &&
+        IsDriveLetterName(record.link) &&
         std::ranges::none_of(policyLetters, [&](const std::u16string& letter) {
-          return UpperLetter(letter) == UpperLetter(record.link);
+          return SameDriveLetter(letter, record.link);
         })) {
       const win::DWORD outcome = RestoreDriveMapping(record);
       if (firstFailure == 0) firstFailure = outcome;
