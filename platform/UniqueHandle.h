@@ -56,7 +56,7 @@ struct FileHandleTraits {
   static void Close(Value h) noexcept { CloseHandle(h); }
 };
 
-// Kernel objects other than files (mutexes): null is the invalid value.
+// Kernel objects other than files (access tokens): null is the invalid value.
 struct KernelObjectTraits {
   using Value = HANDLE;
   static Value Invalid() noexcept { return nullptr; }

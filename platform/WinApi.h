@@ -96,7 +96,6 @@ constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_MORE_DATA = 234;
-constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 // "The path cannot be traversed because it contains an untrusted mount point." (Windows 10 and
@@ -248,11 +247,7 @@ struct TOKEN_USER {
 
 // Waits and synchronization objects.
 constexpr DWORD INFINITE = 0xFFFFFFFF;
-constexpr DWORD WAIT_OBJECT_0 = 0;
-constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_IO_COMPLETION = 0xC0;
-constexpr DWORD WAIT_TIMEOUT = 258;
-constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // Standard handles.
 constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
@@ -615,12 +610,6 @@ DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE console, DWORD* mode);  // fails for a handle that is no console
 BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* written,
                    void* reserved);
-// kernel32: synchronization. A named mutex is one object for every process that opens the
-// name; it is released by its owner, or abandoned when the owner ends without releasing it.
-HANDLE CreateMutexW(void* security, BOOL initialOwner, LPCWSTR name);  // null on failure
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-BOOL ReleaseMutex(HANDLE mutex);
-
 // kernel32: message texts.
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                      LPWSTR buffer, DWORD size, void* arguments);

@@ -16,8 +16,7 @@ namespace sim {
 MachineState::MachineState()
     : files(std::make_unique<FileSystem>()),
       registry(std::make_unique<Registry>()),
-      services(std::make_unique<ServiceManager>()),
-      sync(std::make_unique<SyncObjects>()) {
+      services(std::make_unique<ServiceManager>()) {
   testProcess.imagePath = u"C:\\tests\\corvane_tests.exe";
   testProcess.commandLine = u"\"C:\\tests\\corvane_tests.exe\"";
 }

@@ -22,7 +22,6 @@ namespace sim {
 class FileSystem;
 class Registry;
 class ServiceManager;
-struct SyncObjects;
 
 // Anything a HANDLE can stand for. CloseHandle destroys the object; a destructor releases what
 // the open held (share claims, for instance).
@@ -69,7 +68,6 @@ struct MachineState {
   std::unique_ptr<FileSystem> files;
   std::unique_ptr<Registry> registry;
   std::unique_ptr<ServiceManager> services;
-  std::unique_ptr<SyncObjects> sync;
 
   std::map<std::u16string, Program> programs;  // by upper-cased image path
   Process testProcess;                         // the test's own process

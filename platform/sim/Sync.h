@@ -1,5 +1,5 @@
-// Synchronization in the simulated machine: named and unnamed mutexes with their owners, and
-// the asynchronous procedure calls queued to a thread until its next alertable wait.
+// Synchronization in the simulated machine: the asynchronous procedure calls queued to a thread
+// until its next alertable wait.
 #pragma once
 
 #include <condition_variable>
@@ -15,21 +15,6 @@
 #include "platform/WinApi.h"
 
 namespace sim {
-
-// One mutex object, shared by every handle opened on it. Guarded by its own lock, because
-// waiters block on it outside the machine's lock.
-struct MutexObject {
-  std::mutex lock;
-  std::condition_variable released;
-  std::thread::id ownerThread;  // meaningful while recursion > 0
-  win::DWORD recursion = 0;     // 0: nobody owns it
-  bool abandoned = false;       // its owner's thread ended while it owned it
-};
-
-// The named mutexes alive, by upper-cased name. Call with the machine lock held.
-struct SyncObjects {
-  std::map<std::u16string, std::weak_ptr<MutexObject>> named;
-};
 
 // The calls queued to one thread. Any thread may queue; only the owner runs them, in an
 // alertable wait.

@@ -59,15 +59,6 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
 std::uint64_t GetTickCount64() {
   return ::GetTickCount64();
 }
-HANDLE CreateMutexW(void* security, BOOL initialOwner, LPCWSTR name) {
-  return ::CreateMutexW(static_cast<::LPSECURITY_ATTRIBUTES>(security), initialOwner, W(name));
-}
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return ::WaitForSingleObject(handle, milliseconds);
-}
-BOOL ReleaseMutex(HANDLE mutex) {
-  return ::ReleaseMutex(mutex);
-}
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   return ::GetModuleFileNameW(M(module), W(buffer), size);
 }

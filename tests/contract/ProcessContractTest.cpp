@@ -71,34 +71,6 @@ TEST_F(ProcessContractTest, TickCountMovesOnWithAWait) {
   EXPECT_LT(after - before, 10'000u);
 }
 
-// The front ends' machine-wide lock: one object for every opener of the name, owned by one
-// thread at a time, and handed on abandoned when its owner ends without releasing it.
-TEST_F(ProcessContractTest, NamedMutexIsSharedOwnedAndAbandoned) {
-  const std::u16string name = u"Global\\CorvaneContractMutex";
-  win::UniqueObject first(win::CreateMutexW(nullptr, win::FALSE, name.c_str()));
-  ASSERT_TRUE(first) << win::GetLastError();
-  EXPECT_EQ(win::GetLastError(), win::ERROR_SUCCESS);
-  win::UniqueObject second(win::CreateMutexW(nullptr, win::TRUE, name.c_str()));
-  ASSERT_TRUE(second) << win::GetLastError();
-  EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(win::WaitForSingleObject(first.Get(), 0), win::WAIT_OBJECT_0);
-  win::DWORD otherWait = 0, otherRelease = 0, otherError = 0;
-  std::thread([&] {
-    otherWait = win::WaitForSingleObject(second.Get(), 20);
-    otherRelease = static_cast<win::DWORD>(win::ReleaseMutex(first.Get()));
-    otherError = win::GetLastError();
-  }).join();
-  EXPECT_EQ(otherWait, win::WAIT_TIMEOUT);
-  EXPECT_EQ(otherRelease, static_cast<win::DWORD>(win::FALSE));
-  EXPECT_EQ(otherError, win::ERROR_NOT_OWNER);
-  EXPECT_NE(win::ReleaseMutex(second.Get()), win::FALSE);
-  std::thread([&] { otherWait = win::WaitForSingleObject(second.Get(), 0); }).join();
-  EXPECT_EQ(otherWait, win::WAIT_OBJECT_0);
-  EXPECT_EQ(win::WaitForSingleObject(first.Get(), 1000), win::WAIT_ABANDONED);
-  EXPECT_NE(win::ReleaseMutex(first.Get()), win::FALSE);
-  EXPECT_EQ(win::SleepEx(0, win::TRUE), 0u) << "nothing is queued to this thread";
-}
-
 // The front end tells the shell of a drive change; queued, the call waits for no window.
 TEST_F(ProcessContractTest, ShellNotificationReturnsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
