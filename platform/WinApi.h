@@ -123,7 +123,6 @@ constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 constexpr DWORD ERROR_SERVICE_NEVER_STARTED = 1077;
 constexpr DWORD ERROR_DUPLICATE_SERVICE_NAME = 1078;
 constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
-constexpr DWORD ERROR_ALREADY_REGISTERED = 1242;
 constexpr DWORD ERROR_UNKNOWN_REVISION = 1305;
 constexpr DWORD ERROR_INVALID_OWNER = 1307;
 constexpr DWORD ERROR_INVALID_ACL = 1336;
@@ -245,10 +244,6 @@ struct TOKEN_USER {
   SID_AND_ATTRIBUTES User;
 };
 
-// Waits and synchronization objects.
-constexpr DWORD INFINITE = 0xFFFFFFFF;
-constexpr DWORD WAIT_IO_COMPLETION = 0xC0;
-
 // Standard handles.
 constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
@@ -367,11 +362,6 @@ constexpr DWORD SERVICE_STOP = 0x0020;
 constexpr DWORD SERVICE_PAUSE_CONTINUE = 0x0040;
 constexpr DWORD SERVICE_INTERROGATE = 0x0080;
 constexpr DWORD SERVICE_USER_DEFINED_CONTROL = 0x0100;
-constexpr DWORD SERVICE_NOTIFY_STATUS_CHANGE = 2;  // the version of SERVICE_NOTIFYW
-constexpr DWORD SERVICE_NOTIFY_STOPPED = 0x1;
-constexpr DWORD SERVICE_NOTIFY_START_PENDING = 0x2;
-constexpr DWORD SERVICE_NOTIFY_STOP_PENDING = 0x4;
-constexpr DWORD SERVICE_NOTIFY_RUNNING = 0x8;
 
 // Shell change notifications.
 constexpr LONG SHCNE_DRIVEREMOVED = 0x00000080;
@@ -517,31 +507,6 @@ struct SERVICE_STATUS {
   DWORD dwWaitHint;
 };
 
-struct SERVICE_STATUS_PROCESS {
-  DWORD dwServiceType;
-  DWORD dwCurrentState;
-  DWORD dwControlsAccepted;
-  DWORD dwWin32ExitCode;
-  DWORD dwServiceSpecificExitCode;
-  DWORD dwCheckPoint;
-  DWORD dwWaitHint;
-  DWORD dwProcessId;
-  DWORD dwServiceFlags;
-};
-
-// What NotifyServiceStatusChangeW fills in before it calls the callback, as an asynchronous
-// procedure call on the thread that asked, during one of its alertable waits.
-using PFN_SC_NOTIFY_CALLBACK = void (*)(void* parameter);
-struct SERVICE_NOTIFYW {
-  DWORD dwVersion;
-  PFN_SC_NOTIFY_CALLBACK pfnNotifyCallback;
-  void* pContext;
-  DWORD dwNotificationStatus;
-  SERVICE_STATUS_PROCESS ServiceStatus;
-  DWORD dwNotificationTriggered;
-  LPWSTR pszServiceNames;
-};
-
 // The lock status record; the owner's name follows it in the caller's buffer.
 struct QUERY_SERVICE_LOCK_STATUSW {
   DWORD fIsLocked;
@@ -579,7 +544,8 @@ LPWSTR GetCommandLineW();
 void Sleep(DWORD milliseconds);
 // Milliseconds since the system started.
 std::uint64_t GetTickCount64();
-// WAIT_IO_COMPLETION when an asynchronous procedure call ran during an alertable wait, else 0.
+// 0 once the time has passed. An alertable wait would end early to run an asynchronous procedure
+// call queued to the thread; the programs queue none.
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
@@ -710,8 +676,6 @@ BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
 BOOL DeleteService(SC_HANDLE service);
 BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
-// Returns the error code itself (ERROR_SUCCESS once the request is registered).
-DWORD NotifyServiceStatusChangeW(SC_HANDLE service, DWORD mask, SERVICE_NOTIFYW* notify);
 BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
                          DWORD* needed);
 BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType,

@@ -9,7 +9,6 @@
 #include "platform/sim/MachineState.h"
 #include "platform/sim/Registry.h"
 #include "platform/sim/Services.h"
-#include "platform/sim/Sync.h"
 
 namespace sim {
 
@@ -352,7 +351,6 @@ void EndRun(MachineState& state, const std::u16string& key, std::optional<win::D
   if (it == state.services->records.end()) return;
   it->second.running.reset();
   if (exitCode) it->second.lastExitCode = *exitCode;
-  NotifyStatusWatchers(state, key);
   RemoveIfDeleted(state, key);
 }
 

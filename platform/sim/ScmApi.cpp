@@ -186,7 +186,7 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {
   if (!sim::Administrator() && (rights & ~sim::kUserManagerRights) != 0) {
     return sim::Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
   }
-  return sim::AddScHandle(sim::ScHandle{true, rights, {}, {}});
+  return sim::AddScHandle(sim::ScHandle{true, rights, {}});
 }
 
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
@@ -205,7 +205,7 @@ SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
   if (!sim::Administrator() && (rights & ~sim::kUserServiceRights) != 0) {
     return sim::Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
   }
-  return sim::AddScHandle(sim::ScHandle{false, rights, key, {}});
+  return sim::AddScHandle(sim::ScHandle{false, rights, key});
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
@@ -270,7 +270,7 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
   sim::WriteServiceKey(sim::State(), record);
   records.emplace(key, std::move(record));
   // The new record's access is granted whatever the caller's: it needed the right to create.
-  return sim::AddScHandle(sim::ScHandle{false, sim::ServiceRights(access), key, {}});
+  return sim::AddScHandle(sim::ScHandle{false, sim::ServiceRights(access), key});
 }
 
 BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
@@ -377,29 +377,6 @@ BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
   if ((handle->access & SERVICE_QUERY_STATUS) == 0) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
   *status = sim::StatusOf(sim::State().services->records.at(handle->key));
   return TRUE;
-}
-
-DWORD NotifyServiceStatusChangeW(SC_HANDLE service, DWORD mask, SERVICE_NOTIFYW* notify) {
-  if (auto code = sim::Intercept("NotifyServiceStatusChangeW")) return *code;
-  sim::Guard guard(sim::Lock());
-  sim::ScHandle* handle = sim::FindScHandle(service);
-  if (handle == nullptr) return ERROR_INVALID_HANDLE;
-  // Creation and deletion of services, watched through the manager, are not modelled: no program
-  // asks for them.
-  if (handle->manager) return ERROR_INVALID_HANDLE;
-  if ((handle->access & SERVICE_QUERY_STATUS) == 0) return ERROR_ACCESS_DENIED;
-  if (notify == nullptr || notify->dwVersion != SERVICE_NOTIFY_STATUS_CHANGE ||
-      notify->pfnNotifyCallback == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  if (handle->watch) return ERROR_ALREADY_REGISTERED;
-  if (sim::State().services->records.at(handle->key).markedForDeletion) {
-    return ERROR_SERVICE_MARKED_FOR_DELETE;
-  }
-  // A service already in a state asked for is answered at once.
-  handle->watch = sim::StatusWatch{sim::CurrentApcQueue(), notify, mask};
-  sim::NotifyStatusWatchers(sim::State(), handle->key);
-  return ERROR_SUCCESS;
 }
 
 BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,

@@ -183,30 +183,6 @@ win::SERVICE_STATUS StatusOf(const ServiceRecord& record) {
   return status;
 }
 
-void NotifyStatusWatchers(MachineState& state, const std::u16string& key) {
-  auto record = state.services->records.find(key);
-  if (record == state.services->records.end()) return;
-  const win::SERVICE_STATUS status = StatusOf(record->second);
-  const win::DWORD triggered = 1u << (status.dwCurrentState - win::SERVICE_STOPPED);
-  for (auto& [id, handle] : state.services->handles) {
-    if (handle.manager || handle.key != key || !handle.watch) continue;
-    if ((handle.watch->mask & triggered) == 0) continue;
-    win::SERVICE_NOTIFYW* buffer = handle.watch->buffer;
-    QueueApc(*handle.watch->thread, [buffer, status, triggered] {
-      buffer->dwNotificationStatus = win::ERROR_SUCCESS;
-      buffer->ServiceStatus = {status.dwServiceType,   status.dwCurrentState,
-                               status.dwControlsAccepted, status.dwWin32ExitCode,
-                               status.dwServiceSpecificExitCode, status.dwCheckPoint,
-                               status.dwWaitHint,      0,
-                               0};
-      buffer->dwNotificationTriggered = triggered;
-      buffer->pszServiceNames = nullptr;
-      buffer->pfnNotifyCallback(buffer);
-    });
-    handle.watch.reset();
-  }
-}
-
 win::DWORD DeliverControl(const std::shared_ptr<ServiceSession>& session, win::DWORD control) {
   if (!session) {
     // Not started: the code is checked first, as for a running service.
@@ -361,8 +337,6 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status) {
     if (status->dwCurrentState == SERVICE_STOPPED) session->stopped = true;
     session->changed.notify_all();
   }
-  sim::Guard guard(sim::Lock());
-  sim::NotifyStatusWatchers(sim::State(), sim::Upper(session->serviceName));
   return TRUE;
 }
 

@@ -17,7 +17,6 @@
 
 #include "platform/WinApi.h"
 #include "platform/sim/Machine.h"
-#include "platform/sim/Sync.h"
 
 namespace sim {
 
@@ -62,20 +61,11 @@ struct ServiceRecord : ServiceConfig {
   win::DWORD lastExitCode = win::ERROR_SERVICE_NEVER_STARTED;
 };
 
-// A NotifyServiceStatusChangeW request waiting for its state: the thread to call back, with the
-// caller's buffer.
-struct StatusWatch {
-  std::shared_ptr<ApcQueue> thread;
-  win::SERVICE_NOTIFYW* buffer = nullptr;
-  win::DWORD mask = 0;
-};
-
 // A handle from OpenSCManagerW, OpenServiceW or CreateServiceW, with the access it was granted.
 struct ScHandle {
   bool manager = false;
   win::DWORD access = 0;
   std::u16string key;  // a service handle's record, by upper-cased name
-  std::optional<StatusWatch> watch;  // closing the handle cancels it
 };
 
 struct Process;
@@ -130,10 +120,6 @@ void ReleaseLockOf(MachineState& state, const Process& process);
 // The status a query reads for a record: the running session's last report, or stopped with
 // the last exit code. Call with the machine lock held.
 win::SERVICE_STATUS StatusOf(const ServiceRecord& record);
-
-// Queues the callback of every status request on the record whose mask holds the state the
-// record is in now; each request is answered once. Call with the machine lock held.
-void NotifyStatusWatchers(MachineState& state, const std::u16string& key);
 
 // Starts a service's process as StartServiceW does, on a thread of its own: 0 once the process's
 // dispatcher has connected, or what the starter reads instead. Call without the machine lock.

@@ -25,18 +25,6 @@ CORVANE_SAME_FIELD(SERVICE_STATUS, dwWin32ExitCode);
 CORVANE_SAME_FIELD(SERVICE_STATUS, dwServiceSpecificExitCode);
 CORVANE_SAME_FIELD(SERVICE_STATUS, dwCheckPoint);
 CORVANE_SAME_FIELD(SERVICE_STATUS, dwWaitHint);
-static_assert(sizeof(win::SERVICE_STATUS_PROCESS) == sizeof(::SERVICE_STATUS_PROCESS));
-CORVANE_SAME_FIELD(SERVICE_STATUS_PROCESS, dwWin32ExitCode);
-CORVANE_SAME_FIELD(SERVICE_STATUS_PROCESS, dwProcessId);
-CORVANE_SAME_FIELD(SERVICE_STATUS_PROCESS, dwServiceFlags);
-static_assert(sizeof(win::SERVICE_NOTIFYW) == sizeof(::SERVICE_NOTIFYW));
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, dwVersion);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, pfnNotifyCallback);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, pContext);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, dwNotificationStatus);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, ServiceStatus);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, dwNotificationTriggered);
-CORVANE_SAME_FIELD(SERVICE_NOTIFYW, pszServiceNames);
 static_assert(sizeof(win::SERVICE_TABLE_ENTRYW) == sizeof(::SERVICE_TABLE_ENTRYW));
 CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceName);
 CORVANE_SAME_FIELD(SERVICE_TABLE_ENTRYW, lpServiceProc);
@@ -183,9 +171,6 @@ BOOL StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
 }
 BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
   return ::QueryServiceStatus(S(service), reinterpret_cast<::LPSERVICE_STATUS>(status));
-}
-DWORD NotifyServiceStatusChangeW(SC_HANDLE service, DWORD mask, SERVICE_NOTIFYW* notify) {
-  return ::NotifyServiceStatusChangeW(S(service), mask, reinterpret_cast<::PSERVICE_NOTIFYW>(notify));
 }
 BOOL QueryServiceConfigW(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
                          DWORD* needed) {

@@ -698,44 +698,6 @@ TEST_F(ScmContractTest, NeverStartedServiceIsStoppedWithNeverStarted) {
   EXPECT_EQ(status.dwWin32ExitCode, win::ERROR_SERVICE_NEVER_STARTED);
 }
 
-// The front end waits for a request's end with a status notification: a state asked for that the
-// service is in is answered at once, on the asking thread in an alertable wait; another waits.
-TEST_F(ScmContractTest, StatusNotificationAnswersAStateTheServiceIsIn) {
-  win::UniqueService created(Create());
-  ASSERT_TRUE(created) << win::GetLastError();
-  struct Seen {
-    win::SERVICE_NOTIFYW notify{};
-    int calls = 0;
-  } running, stopped;
-  for (Seen* seen : {&running, &stopped}) {
-    seen->notify.dwVersion = win::SERVICE_NOTIFY_STATUS_CHANGE;
-    seen->notify.pContext = seen;
-    seen->notify.pfnNotifyCallback = [](void* parameter) {
-      auto* notify = static_cast<win::SERVICE_NOTIFYW*>(parameter);
-      ++static_cast<Seen*>(notify->pContext)->calls;
-    };
-  }
-  {
-    win::UniqueService watched(Open(win::SERVICE_QUERY_STATUS));
-    ASSERT_EQ(win::NotifyServiceStatusChangeW(watched.Get(), win::SERVICE_NOTIFY_RUNNING,
-                                              &running.notify),
-              win::ERROR_SUCCESS);
-    EXPECT_EQ(win::SleepEx(100, win::TRUE), 0u);
-  }  // closing the handle cancels the request
-  win::UniqueService watched(Open(win::SERVICE_QUERY_STATUS));
-  ASSERT_EQ(win::NotifyServiceStatusChangeW(watched.Get(),
-                                            win::SERVICE_NOTIFY_STOPPED | win::SERVICE_NOTIFY_RUNNING,
-                                            &stopped.notify),
-            win::ERROR_SUCCESS);
-  EXPECT_EQ(win::SleepEx(5000, win::TRUE), win::WAIT_IO_COMPLETION);
-  EXPECT_EQ(running.calls, 0);
-  EXPECT_EQ(stopped.calls, 1);
-  EXPECT_EQ(stopped.notify.dwNotificationStatus, win::ERROR_SUCCESS);
-  EXPECT_EQ(stopped.notify.dwNotificationTriggered, win::SERVICE_NOTIFY_STOPPED);
-  EXPECT_EQ(stopped.notify.ServiceStatus.dwCurrentState, win::SERVICE_STOPPED);
-  EXPECT_EQ(stopped.notify.ServiceStatus.dwWin32ExitCode, win::ERROR_SERVICE_NEVER_STARTED);
-}
-
 struct StatusRefusalCase {
   const char* label;
   win::DWORD access;
