@@ -51,7 +51,6 @@ struct SERVICE_STATUS_HANDLE__;
 using SERVICE_STATUS_HANDLE = SERVICE_STATUS_HANDLE__*;
 struct HWND__;
 using HWND = HWND__*;
-using FARPROC = LONG_PTR (*)();
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
@@ -549,13 +548,11 @@ std::uint64_t GetTickCount64();
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
-HMODULE LoadLibraryW(LPCWSTR name);
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 LPVOID LockResource(HGLOBAL data);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
-FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 // A mitigation policy of the calling process. With ProcessRedirectionTrustPolicy and the flag
 // below, the system follows no junction that a non-administrator made for anything this process

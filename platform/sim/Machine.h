@@ -281,8 +281,7 @@ class Machine {
   // the machine's lock (a hook may call win:: functions, block, or throw).
   void OnCall(std::string_view function, std::function<void()> hook);
   void FailCoInitialize(win::HRESULT result);
-  // How many references LoadLibraryW and LoadLibraryExW have handed out and FreeLibrary not
-  // yet given back (data files included).
+  // How many references LoadLibraryExW has handed out and FreeLibrary not yet given back.
   int LoadedModuleReferences() const;
   // Handles and registry keys open right now (files, finds, keys, event sources, service
   // control manager handles).

@@ -82,7 +82,7 @@ struct MachineState {
   std::map<std::string, Fault, std::less<>> faults;
   std::map<std::string, std::vector<std::function<void()>>, std::less<>> hooks;
   std::optional<win::HRESULT> coInitializeFailure;
-  // References handed out by LoadLibraryW/LoadLibraryExW, by module handle.
+  // References handed out by LoadLibraryExW, by module handle.
   std::map<std::uintptr_t, int> moduleReferences;
   // Images mapped as data files (LoadLibraryExW with LOAD_LIBRARY_AS_DATAFILE), by handle.
   std::map<std::uintptr_t, Resources> dataModules;

@@ -1,4 +1,4 @@
-// Processes and modules: command line, own path, resources, run-time linking, COM.
+// Processes and modules: command line, own path, resources, images loaded as data, COM.
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -103,24 +103,17 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
   return nullptr;
 }
 
-HMODULE LoadLibraryW(LPCWSTR name) {
-  if (sim::Intercept("LoadLibraryW")) return nullptr;
-  sim::Guard guard(sim::Lock());
-  HMODULE module = name != nullptr ? sim::SystemModule(name) : nullptr;
-  if (module == nullptr) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  ++sim::State().moduleReferences[sim::Id(module)];
-  return module;
-}
-
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
   if (sim::Intercept("LoadLibraryExW")) return nullptr;
-  if (flags == 0 && file == nullptr) return LoadLibraryW(name);
   sim::Guard guard(sim::Lock());
-  if (name == nullptr || file != nullptr || flags != LOAD_LIBRARY_AS_DATAFILE) {
+  if (name == nullptr || file != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // The programs load images only to read their resources; any other load is not simulated and
+  // answers ERROR_NOT_SUPPORTED, so that a use of one shows.
+  if (flags != LOAD_LIBRARY_AS_DATAFILE) {
+    SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
   auto& state = sim::State();
@@ -224,20 +217,6 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
     return 0;
   }
   return static_cast<DWORD>(entry->second.size());
-}
-
-FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-  if (sim::Intercept("GetProcAddress")) return nullptr;
-  if (module == sim::kernel32Module && name != nullptr &&
-      std::strcmp(name, "CreateHardLinkW") == 0) {
-    // Through the generic function pointer type, as GetProcAddress's callers cast back.
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&win::CreateHardLinkW));
-  }
-  SetLastError(module == sim::kernel32Module || module == sim::ntdllModule ||
-                       module == sim::programModule
-                   ? ERROR_PROC_NOT_FOUND
-                   : ERROR_MOD_NOT_FOUND);
-  return nullptr;
 }
 
 // As Windows 11 answers: the redirection trust policy with its one DWORD of flags; anything else

@@ -65,9 +65,6 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
 HMODULE GetModuleHandleW(LPCWSTR name) {
   return M(::GetModuleHandleW(W(name)));
 }
-HMODULE LoadLibraryW(LPCWSTR name) {
-  return M(::LoadLibraryW(W(name)));
-}
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
   return M(::LoadLibraryExW(W(name), file, flags));
 }
@@ -82,9 +79,6 @@ LPVOID LockResource(HGLOBAL data) {
 }
 DWORD SizeofResource(HMODULE module, HRSRC resource) {
   return ::SizeofResource(M(module), reinterpret_cast<::HRSRC>(resource));
-}
-FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-  return reinterpret_cast<FARPROC>(::GetProcAddress(M(module), name));
 }
 BOOL FreeLibrary(HMODULE module) {
   return ::FreeLibrary(M(module));

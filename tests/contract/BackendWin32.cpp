@@ -1,11 +1,15 @@
+// The Windows build's side of the harness: which system runs the cases. It asks Windows itself,
+// not the seam, which carries only what the programs call.
 #include "tests/contract/ContractTest.h"
+
+#include "platform/win32/WindowsHeaders.h"
 
 namespace contract {
 
 // Wine's ntdll exports wine_get_version; Windows' does not.
 Backend CurrentBackend() {
-  win::HMODULE ntdll = win::GetModuleHandleW(u"ntdll.dll");
-  return ntdll != nullptr && win::GetProcAddress(ntdll, "wine_get_version") != nullptr
+  const ::HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr
              ? Backend::Wine
              : Backend::Windows;
 }

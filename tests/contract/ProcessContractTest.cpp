@@ -1,5 +1,5 @@
-// The process-level calls the programs rely on: the per-thread last-error code, run-time
-// linking, the program's own path and command line, COM initialisation, the local heap, the
+// The process-level calls the programs rely on: the per-thread last-error code, waits and the
+// clock, the program's own path and command line, COM initialisation, the local heap, the
 // standard handles, file types and consoles.
 #include <algorithm>
 #include <atomic>
@@ -86,40 +86,6 @@ TEST_F(ProcessContractTest, ShellNotificationReturnsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   win::SHChangeNotify(win::SHCNE_DRIVEADD, win::SHCNF_PATHW, u"C:\\", nullptr);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-}
-
-TEST_F(ProcessContractTest, LoadedKernel32ExportMakesAHardLink) {
-  win::UniqueModule kernel32(win::LoadLibraryW(u"kernel32.dll"));
-  ASSERT_TRUE(kernel32) << win::GetLastError();
-  const win::FARPROC proc = win::GetProcAddress(kernel32.Get(), "CreateHardLinkW");
-  ASSERT_NE(proc, nullptr) << win::GetLastError();
-
-  // One calling convention on x64, so the export is called with the seam's own signature.
-  using CreateHardLinkFn = win::BOOL (*)(win::LPCWSTR, win::LPCWSTR, void*);
-  const auto createHardLink =
-      reinterpret_cast<CreateHardLinkFn>(reinterpret_cast<void (*)()>(proc));
-  ASSERT_TRUE(MakeFile(In(u"target.txt"), "shared"));
-  win::SetLastError(0xdeadbeef);
-  ASSERT_NE(createHardLink(In(u"link.txt").c_str(), In(u"target.txt").c_str(), nullptr), 0)
-      << win::GetLastError();
-
-  const auto target = Info(In(u"target.txt"));
-  const auto link = Info(In(u"link.txt"));
-  EXPECT_EQ(target.nNumberOfLinks, 2u);
-  EXPECT_EQ(link.nNumberOfLinks, 2u);
-  EXPECT_EQ(link.nFileIndexLow, target.nFileIndexLow);
-  EXPECT_EQ(link.nFileIndexHigh, target.nFileIndexHigh);
-  EXPECT_EQ(ReadAll(In(u"link.txt")), "shared");
-}
-
-TEST_F(ProcessContractTest, MissingExportIsNullWithProcNotFound) {
-  const win::HMODULE kernel32 = win::LoadLibraryW(u"kernel32.dll");
-  ASSERT_NE(kernel32, nullptr);
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::GetProcAddress(kernel32, "CorvaneNoSuchExport"), nullptr);
-  EXPECT_EQ(win::GetLastError(), win::ERROR_PROC_NOT_FOUND);
-  win::SetLastError(0xdeadbeef);
-  EXPECT_NE(win::FreeLibrary(kernel32), 0) << win::GetLastError();
 }
 
 TEST_F(ProcessContractTest, ModuleFileNameIsTheFullPath) {
