@@ -110,6 +110,12 @@ constexpr win::DWORD kErrorInvalidFlags = 1004;
 constexpr win::DWORD kWcErrInvalidChars = 0x80;
 constexpr win::DWORD kWcNoBestFitChars = 0x400;
 
+// The code page CP_ACP and CP_THREAD_ACP stand for.
+win::UINT AnsiCodePage() {
+  Guard guard(Lock());
+  return State().ansiCodePage;
+}
+
 }  // namespace
 
 bool EncodeUtf8(std::u16string_view text, std::string& out) {
@@ -133,11 +139,6 @@ bool EncodeUtf8(std::u16string_view text, std::string& out) {
 
 namespace win {
 
-UINT GetACP() {
-  sim::Guard guard(sim::Lock());
-  return sim::State().ansiCodePage;
-}
-
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
                         int wideSize) {
   if (sim::Intercept("MultiByteToWideChar")) return 0;
@@ -145,7 +146,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWST
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = GetACP();
+  if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = sim::AnsiCodePage();
   const std::string_view bytes(
       text, size < 0 ? std::char_traits<char>::length(text) + 1 : static_cast<std::size_t>(size));
   std::u16string converted;
@@ -184,7 +185,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, 
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = GetACP();
+  if (codePage == CP_ACP || codePage == CP_THREAD_ACP) codePage = sim::AnsiCodePage();
   const std::u16string_view chars(wide, wideSize < 0 ? std::char_traits<char16_t>::length(wide) + 1
                                                      : static_cast<std::size_t>(wideSize));
   std::string converted;

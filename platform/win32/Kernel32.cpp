@@ -219,9 +219,6 @@ DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size) {
 }
 
 // National language.
-UINT GetACP() {
-  return ::GetACP();
-}
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide,
                         int wideSize) {
   return ::MultiByteToWideChar(codePage, flags, text, size, W(wide), wideSize);

@@ -17,4 +17,9 @@ std::shared_ptr<void> MakeBackendState() {
   return machine;
 }
 
+// MakeBackendState's machine keeps the simulation's own, that of an English Windows.
+win::UINT AnsiCodePage() {
+  return 1252;
+}
+
 }  // namespace contract

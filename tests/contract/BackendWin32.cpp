@@ -1,5 +1,5 @@
-// The Windows build's side of the harness: which system runs the cases. It asks Windows itself,
-// not the seam, which carries only what the programs call.
+// The Windows build's side of the harness: which system runs the cases, and what of it a case
+// depends on. It asks Windows itself, not the seam, which carries only what the programs call.
 #include "tests/contract/ContractTest.h"
 
 #include "platform/win32/WindowsHeaders.h"
@@ -16,6 +16,10 @@ Backend CurrentBackend() {
 
 std::shared_ptr<void> MakeBackendState() {
   return nullptr;
+}
+
+win::UINT AnsiCodePage() {
+  return ::GetACP();
 }
 
 }  // namespace contract

@@ -25,6 +25,9 @@ inline void DocumentedNotMeasured() {
 }
 // Whatever the backend needs alive during one test (the simulated machine, for instance).
 std::shared_ptr<void> MakeBackendState();
+// The ANSI code page of the machine the cases run on, for cases that hold for one code page only.
+// A question of the harness, not of the programs: each backend answers it on its own.
+win::UINT AnsiCodePage();
 
 class ContractTest : public ::testing::Test {
  protected:

@@ -10,7 +10,7 @@ namespace {
 constexpr win::DWORD kUnset = 0xdeadbeef;
 
 TEST_F(ContractTest, ThreadAnsiCodePage1252ConvertsTheHighBytes) {
-  if (win::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << win::GetACP();
+  if (AnsiCodePage() != 1252) GTEST_SKIP() << "the ANSI code page here is " << AnsiCodePage();
   const char text[] =
       "\x80\xE9\x9F"
       "a";
@@ -31,7 +31,7 @@ TEST_F(ContractTest, OrdinalComparisonFoldsCaseWhenAsked) {
 }
 
 TEST_F(ContractTest, ThreadAnsiCodePage1252MarksTheCharactersItLacks) {
-  if (win::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << win::GetACP();
+  if (AnsiCodePage() != 1252) GTEST_SKIP() << "the ANSI code page here is " << AnsiCodePage();
   char text[4] = {'#', '#', '#', '#'};
   win::BOOL usedDefault = win::FALSE;
   win::SetLastError(kUnset);
