@@ -561,8 +561,6 @@ BOOL FreeLibrary(HMODULE module);
 constexpr DWORD ProcessRedirectionTrustPolicy = 16;
 constexpr DWORD kEnforceRedirectionTrust = 1;  // PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's first bit
 BOOL SetProcessMitigationPolicy(DWORD policy, const void* buffer, SIZE_T length);
-DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
-BOOL SetCurrentDirectoryW(LPCWSTR path);
 BOOL CloseHandle(HANDLE handle);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);  // null on success

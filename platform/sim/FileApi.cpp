@@ -1072,29 +1072,6 @@ DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD size) {
   return static_cast<DWORD>(list.size());
 }
 
-DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
-  if (sim::Intercept("GetCurrentDirectoryW")) return 0;
-  sim::Guard guard(sim::Lock());
-  const std::u16string& current = CurrentDirectory();
-  if (!sim::CopyOut(current, buffer, size)) return static_cast<DWORD>(current.size() + 1);
-  return static_cast<DWORD>(current.size());
-}
-
-BOOL SetCurrentDirectoryW(LPCWSTR path) {
-  if (sim::Intercept("SetCurrentDirectoryW")) return FALSE;
-  sim::Guard guard(sim::Lock());
-  if (path == nullptr || *path == u'\0') return Fail(ERROR_INVALID_NAME);
-  std::u16string full = sim::FullPathName(path, CurrentDirectory());
-  if (full.size() + 1 >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
-  Location at;
-  if (!ResolveOrFail(full.c_str(), true, at)) return FALSE;
-  if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (!at.node->directory) return Fail(ERROR_DIRECTORY);
-  if (full.size() > 3 && full.back() == u'\\') full.pop_back();
-  sim::CurrentProcess().currentDirectory = std::move(full);
-  return TRUE;
-}
-
 BOOL PathIsUNCW(LPCWSTR path) {
   if (sim::Intercept("PathIsUNCW")) return FALSE;
   const std::u16string_view text = View(path);

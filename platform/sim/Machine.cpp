@@ -82,7 +82,6 @@ win::DWORD RunAsProcess(const Program& program, Process& process) {
 
 // What the machine does when a process has ended: whatever its threads still call fails, its
 // handles are closed, and the service manager releases the database lock if the process held it.
-// (Its threads have ended: the mutexes they owned are abandoned already.)
 void EndProcess(MachineState& state, Process& process) {
   process.ended = true;
   RemoveHandlesOf(process);
@@ -105,6 +104,11 @@ win::DWORD Machine::RunProgram(std::u16string_view imagePath, std::u16string_vie
   Process process;
   process.imagePath = std::u16string(imagePath);
   process.commandLine = std::u16string(commandLine);
+  {
+    // Started without a directory of its own, a process starts in its starter's.
+    Guard guard(Lock());
+    process.currentDirectory = state_->testProcess.currentDirectory;
+  }
   process.strings = program->strings;
   process.resources = program->resources;
   const win::DWORD exitCode = RunAsProcess(*program, process);

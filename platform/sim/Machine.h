@@ -167,7 +167,7 @@ class Machine {
   // LoadLibraryExW of its own path as a data file).
   void SetOwnResources(Resources resources);
   // Runs an installed program as a process with this command line, on a thread of its own,
-  // and returns its exit code once it ends.
+  // and returns its exit code once it ends. It starts in the test process's current directory.
   win::DWORD RunProgram(std::u16string_view imagePath, std::u16string_view commandLine);
 
   // The ANSI code page (1252 unless set; 28591 and 65001 are also known).

@@ -91,12 +91,6 @@ BOOL SetProcessMitigationPolicy(DWORD policy, const void* buffer, SIZE_T length)
   if (set == nullptr) return FALSE;  // GetProcAddress's ERROR_PROC_NOT_FOUND stands
   return set(static_cast<::PROCESS_MITIGATION_POLICY>(policy), const_cast<void*>(buffer), length);
 }
-DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
-  return ::GetCurrentDirectoryW(size, W(buffer));
-}
-BOOL SetCurrentDirectoryW(LPCWSTR path) {
-  return ::SetCurrentDirectoryW(W(path));
-}
 BOOL CloseHandle(HANDLE handle) {
   return ::CloseHandle(handle);
 }

@@ -8,8 +8,16 @@ Backend CurrentBackend() {
   return Backend::Simulation;
 }
 
+namespace {
+
+// The one machine alive, while a case runs.
+std::weak_ptr<sim::Machine> current;
+
+}  // namespace
+
 std::shared_ptr<void> MakeBackendState() {
   auto machine = std::make_shared<sim::Machine>();
+  current = machine;
   // The same resources the Windows build compiles into the test program.
   machine->SetOwnStrings({{CORVANE_CONTRACT_STRING_ID, u"" CORVANE_CONTRACT_STRING}});
   machine->SetOwnResources(
@@ -20,6 +28,13 @@ std::shared_ptr<void> MakeBackendState() {
 // MakeBackendState's machine keeps the simulation's own, that of an English Windows.
 win::UINT AnsiCodePage() {
   return 1252;
+}
+
+bool ChangeCurrentDirectory(const std::u16string& path) {
+  const auto machine = current.lock();
+  if (!machine || !machine->IsDirectory(path)) return false;
+  machine->SetCurrentDirectory(path);
+  return true;
 }
 
 }  // namespace contract

@@ -22,4 +22,8 @@ win::UINT AnsiCodePage() {
   return ::GetACP();
 }
 
+bool ChangeCurrentDirectory(const std::u16string& path) {
+  return ::SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str())) != FALSE;
+}
+
 }  // namespace contract

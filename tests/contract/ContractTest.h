@@ -28,6 +28,8 @@ std::shared_ptr<void> MakeBackendState();
 // The ANSI code page of the machine the cases run on, for cases that hold for one code page only.
 // A question of the harness, not of the programs: each backend answers it on its own.
 win::UINT AnsiCodePage();
+// Makes `path` the current directory of the process the cases run in; false when it cannot.
+bool ChangeCurrentDirectory(const std::u16string& path);
 
 class ContractTest : public ::testing::Test {
  protected:

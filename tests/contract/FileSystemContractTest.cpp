@@ -1037,22 +1037,28 @@ std::u16string Expand(std::u16string_view text, const std::u16string& dir) {
   return out;
 }
 
-class FullPathTest : public ContractTest, public ::testing::WithParamInterface<FullPathCase> {
+// Runs its cases from the scratch directory's "sub", and goes back where it was before the
+// scratch directory is removed.
+class InSubdirectoryTest : public ContractTest {
  protected:
   void SetUp() override {
     ContractTest::SetUp();
-    win::DWORD size = win::GetCurrentDirectoryW(0, nullptr);
-    saved_.resize(size);
-    saved_.resize(win::GetCurrentDirectoryW(size, saved_.data()));
+    win::WCHAR saved[512];
+    const win::DWORD length = win::GetFullPathNameW(u".", 512, saved, nullptr);
+    ASSERT_TRUE(length > 0 && length < 512);
+    saved_.assign(saved, length);
     ASSERT_TRUE(win::CreateDirectoryW(In(u"sub").c_str(), nullptr));
-    ASSERT_TRUE(win::SetCurrentDirectoryW(In(u"sub").c_str()));
+    ASSERT_TRUE(contract::ChangeCurrentDirectory(In(u"sub")));
   }
   void TearDown() override {
-    win::SetCurrentDirectoryW(saved_.c_str());
+    if (!saved_.empty()) contract::ChangeCurrentDirectory(saved_);
     ContractTest::TearDown();
   }
   std::u16string saved_;
 };
+
+class FullPathTest : public InSubdirectoryTest,
+                     public ::testing::WithParamInterface<FullPathCase> {};
 
 TEST_P(FullPathTest, ResolvesAsWindowsDoes) {
   const auto& c = GetParam();
@@ -1121,24 +1127,17 @@ TEST_F(ContractTest, FullPathOfAnEmptyNameFails) {
   EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_NAME);
 }
 
-TEST_F(ContractTest, CurrentDirectoryRoundTripsAndRefusesFiles) {
-  win::WCHAR saved[512];
-  const win::DWORD savedLength = win::GetCurrentDirectoryW(512, saved);
-  ASSERT_GT(savedLength, 0u);
-  ASSERT_TRUE(MakeFile(In(u"file")));
-  win::SetLastError(kUnset);
-  EXPECT_FALSE(win::SetCurrentDirectoryW(In(u"file").c_str()));
-  EXPECT_EQ(win::GetLastError(), win::ERROR_DIRECTORY);
-  win::SetLastError(kUnset);
-  EXPECT_FALSE(win::SetCurrentDirectoryW(In(u"missing").c_str()));
-  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  ASSERT_TRUE(win::SetCurrentDirectoryW((Dir() + u"\\").c_str()));
-  win::WCHAR buffer[512];
-  EXPECT_EQ(win::GetCurrentDirectoryW(512, buffer), Dir().size());
-  EXPECT_EQ(std::u16string(buffer), Dir());
-  EXPECT_EQ(win::GetCurrentDirectoryW(3, buffer), Dir().size() + 1);
-  EXPECT_EQ(ReadAll(u"file"), "data") << "relative names use the current directory";
-  ASSERT_TRUE(win::SetCurrentDirectoryW(saved));
+// The programs may hand a relative name on as it was given.
+TEST_F(InSubdirectoryTest, RelativeNamesAreFoundInTheCurrentDirectory) {
+  ASSERT_TRUE(MakeFile(In(u"sub\\file"), "in sub"));
+  ASSERT_TRUE(MakeFile(In(u"file"), "beside sub"));
+  EXPECT_EQ(ReadAll(u"file"), "in sub");
+  EXPECT_EQ(ReadAll(u"..\\file"), "beside sub");
+  win::WIN32_FIND_DATAW data{};
+  win::UniqueFind find(win::FindFirstFileW(u"fil?", &data));
+  ASSERT_TRUE(find) << win::GetLastError();
+  EXPECT_EQ(std::u16string(data.cFileName), u"file");
+  EXPECT_FALSE(win::FindNextFileW(find.Get(), &data));
 }
 
 // ---- Long and network paths ----

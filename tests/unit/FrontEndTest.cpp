@@ -118,11 +118,9 @@ class FrontEnd : public ::testing::Test {
 
   // Runs corvane with these arguments from C:\work.
   win::DWORD Run(std::vector<std::u16string> arguments) {
-    machine.InstallProgram(kFrontEnd, sim::Program{[arguments] {
-                             win::SetCurrentDirectoryW(u"C:\\work");
-                             return frontend::RunFrontEnd(arguments);
-                           },
-                                                   {}});
+    machine.InstallProgram(
+        kFrontEnd, sim::Program{[arguments] { return frontend::RunFrontEnd(arguments); }, {}});
+    machine.SetCurrentDirectory(u"C:\\work");
     return machine.RunProgram(kFrontEnd, u"corvane");
   }
 

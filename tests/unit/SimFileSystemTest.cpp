@@ -102,10 +102,26 @@ TEST_F(SimFileSystemTest, SetCurrentDirectoryDrivesRelativeNames) {
   machine.MakeDirectories(u"C:\\base\\inner");
   machine.SetCurrentDirectory(u"C:\\base\\");
   win::WCHAR buffer[64];
-  ASSERT_EQ(win::GetCurrentDirectoryW(64, buffer), 7u);
+  ASSERT_EQ(win::GetFullPathNameW(u".", 64, buffer, nullptr), 7u);
   EXPECT_EQ(std::u16string(buffer), u"C:\\base");
   ASSERT_TRUE(Write(u"inner\\rel.txt", "r"));
   EXPECT_EQ(machine.FileContent(u"C:\\base\\inner\\rel.txt"), "r");
+}
+
+// Started without a directory of its own, as CreateProcessW starts one.
+TEST_F(SimFileSystemTest, ProgramStartsInItsStartersCurrentDirectory) {
+  machine.MakeDirectories(u"C:\\base");
+  machine.SetCurrentDirectory(u"C:\\base");
+  std::u16string seen;
+  machine.InstallProgram(u"C:\\p.exe", sim::Program{[&seen] {
+                           win::WCHAR buffer[64] = {};
+                           win::GetFullPathNameW(u".", 64, buffer, nullptr);
+                           seen = buffer;
+                           return win::DWORD{0};
+                         },
+                                                      {}});
+  EXPECT_EQ(machine.RunProgram(u"C:\\p.exe", u"p"), 0u);
+  EXPECT_EQ(seen, u"C:\\base");
 }
 
 // ---- A second volume, like Wine's ----
