@@ -592,7 +592,6 @@ BOOL DeleteFileW(LPCWSTR name);
 BOOL CreateDirectoryW(LPCWSTR name, void* security);
 BOOL RemoveDirectoryW(LPCWSTR name);
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
-BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* security);
 HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);

@@ -16,7 +16,7 @@ using sim::FileSystem;
 using sim::Location;
 using sim::Node;
 
-constexpr win::DWORD kMaxLinks = 1024;      // NTFS: one name plus 1023 made by CreateHardLinkW
+constexpr win::DWORD kMaxLinks = 1024;      // NTFS: one name plus 1023 more
 constexpr std::size_t kShortNameRoom = 12;  // "\\" and an 8.3 name
 constexpr win::DWORD kCreatableAttributes =
     win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM |
@@ -789,28 +789,6 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   if (to.node) FileSystem::Unlink(to.parent, to.name);
   FileSystem::Unlink(from.parent, from.name);
   FileSystem::Link(to.parent, to.name, moving);
-  return TRUE;
-}
-
-BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* /*security*/) {
-  if (sim::Intercept("CreateHardLinkW")) return FALSE;
-  sim::Guard guard(sim::Lock());
-  Location source;
-  if (!ResolveOrFail(existing, false, source)) return FALSE;
-  if (!source.node) return Fail(ERROR_FILE_NOT_FOUND);
-  if (source.node->directory || source.deletePending) return Fail(ERROR_ACCESS_DENIED);
-  if (source.trailingSeparator) return Fail(ERROR_INVALID_NAME);
-  Location target;
-  if (!ResolveOrFail(newName, false, target)) return FALSE;
-  if (target.parent && !target.trailingSeparator) {
-    if (const DWORD refused = OpenTargetFolder(*target.parent, false)) return Fail(refused);
-  }
-  if (target.node) return Fail(ERROR_ALREADY_EXISTS);
-  // A new name ending in a separator names a directory to look in, which is not there.
-  if (target.trailingSeparator) return Fail(ERROR_FILE_NOT_FOUND);
-  if (target.volume != source.node->volume) return Fail(ERROR_NOT_SAME_DEVICE);
-  if (source.node->links >= kMaxLinks) return Fail(ERROR_TOO_MANY_LINKS);
-  FileSystem::Link(target.parent, target.name, source.node);
   return TRUE;
 }
 

@@ -183,9 +183,6 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   return ::MoveFileExW(W(existing), W(newName), flags);
 }
-BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, void* security) {
-  return ::CreateHardLinkW(W(newName), W(existing), static_cast<::LPSECURITY_ATTRIBUTES>(security));
-}
 HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data) {
   return ::FindFirstFileW(W(name), reinterpret_cast<::LPWIN32_FIND_DATAW>(data));
 }

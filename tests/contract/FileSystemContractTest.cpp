@@ -11,6 +11,7 @@
 
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
+#include "tests/HardLinks.h"
 #include "tests/contract/ContractTest.h"
 
 namespace {
@@ -20,6 +21,7 @@ using contract::ContractTest;
 using contract::CurrentBackend;
 using contract::DocumentedNotMeasured;
 using contract::Narrow;
+using corvane_test::MakeHardLink;
 
 constexpr win::DWORD kUnset = 0xdeadbeef;
 constexpr win::DWORD kShareAll =
@@ -48,7 +50,7 @@ win::UniqueFile Open(const std::u16string& path, win::DWORD access, win::DWORD s
 TEST_F(ContractTest, HardLinkSharesContentIdentityAndCount) {
   ASSERT_TRUE(MakeFile(In(u"a.txt"), "payload"));
   win::SetLastError(kUnset);
-  ASSERT_TRUE(win::CreateHardLinkW(In(u"b.txt").c_str(), In(u"a.txt").c_str(), nullptr));
+  ASSERT_TRUE(MakeHardLink(In(u"b.txt"), In(u"a.txt")));
   EXPECT_EQ(ReadAll(In(u"b.txt")), "payload");
   const auto a = Info(In(u"a.txt"));
   const auto b = Info(In(u"b.txt"));
@@ -71,7 +73,7 @@ TEST_F(ContractTest, HardLinkSharesContentIdentityAndCount) {
 // volume whose serial number the 32-bit query gives.
 TEST_F(ContractTest, FileIdIsTheSameForBothNamesOfAFile) {
   ASSERT_TRUE(MakeFile(In(u"a.txt")));
-  ASSERT_TRUE(win::CreateHardLinkW(In(u"b.txt").c_str(), In(u"a.txt").c_str(), nullptr));
+  ASSERT_TRUE(MakeHardLink(In(u"b.txt"), In(u"a.txt")));
   ASSERT_TRUE(MakeFile(In(u"other.txt")));
   auto id = [this](std::u16string_view name) {
     win::UniqueFile file(win::CreateFileW(In(name).c_str(), 0, win::FILE_SHARE_READ, nullptr,
@@ -91,49 +93,10 @@ TEST_F(ContractTest, FileIdIsTheSameForBothNamesOfAFile) {
 
 TEST_F(ContractTest, WritingThroughOneNameShowsThroughTheOther) {
   ASSERT_TRUE(MakeFile(In(u"a"), "old"));
-  ASSERT_TRUE(win::CreateHardLinkW(In(u"b").c_str(), In(u"a").c_str(), nullptr));
+  ASSERT_TRUE(MakeHardLink(In(u"b"), In(u"a")));
   ASSERT_TRUE(MakeFile(In(u"b"), "new content"));
   EXPECT_EQ(ReadAll(In(u"a")), "new content");
 }
-
-struct HardLinkFailure {
-  const char* label;
-  const char16_t* newName;   // relative to the scratch directory
-  const char16_t* existing;  // relative to the scratch directory
-  win::DWORD error;
-};
-
-class HardLinkFailureTest : public ContractTest,
-                            public ::testing::WithParamInterface<HardLinkFailure> {};
-
-TEST_P(HardLinkFailureTest, FailsWithTheWindowsCode) {
-  const auto& c = GetParam();
-  ASSERT_TRUE(MakeFile(In(u"file"), "x"));
-  ASSERT_TRUE(MakeFile(In(u"taken"), "y"));
-  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
-  win::SetLastError(kUnset);
-  EXPECT_FALSE(win::CreateHardLinkW(In(c.newName).c_str(), In(c.existing).c_str(), nullptr));
-  EXPECT_EQ(win::GetLastError(), c.error);
-  EXPECT_EQ(Info(In(u"file")).nNumberOfLinks, 1u);
-  EXPECT_EQ(ReadAll(In(u"taken")), "y");
-  EXPECT_FALSE(Exists(In(u"n")));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HardLinkFailureTest,
-    ::testing::Values(
-        HardLinkFailure{"NewNameExists", u"taken", u"file", win::ERROR_ALREADY_EXISTS},
-        HardLinkFailure{"NewNameExistsInOtherCase", u"TAKEN", u"file", win::ERROR_ALREADY_EXISTS},
-        HardLinkFailure{"NewNameIsADirectory", u"dir", u"file", win::ERROR_ALREADY_EXISTS},
-        HardLinkFailure{"ExistingMissing", u"n", u"missing", win::ERROR_FILE_NOT_FOUND},
-        HardLinkFailure{"ExistingParentMissing", u"n", u"nodir\\f", win::ERROR_PATH_NOT_FOUND},
-        HardLinkFailure{"NewParentMissing", u"nodir\\n", u"file", win::ERROR_PATH_NOT_FOUND},
-        HardLinkFailure{"ExistingIsADirectory", u"n", u"dir", win::ERROR_ACCESS_DENIED},
-        HardLinkFailure{"NewNameWithTrailingSeparator", u"n\\", u"file", win::ERROR_FILE_NOT_FOUND},
-        HardLinkFailure{"NewNameADirectoryWithSeparator", u"dir\\", u"file",
-                        win::ERROR_ALREADY_EXISTS},
-        HardLinkFailure{"ExistingWithTrailingSeparator", u"n", u"file\\", win::ERROR_INVALID_NAME}),
-    LabelOf());
 
 // ---- DeleteFileW ----
 
@@ -318,6 +281,22 @@ TEST_F(ContractTest, NewNameOfAFileBelowADirectoryHandle) {
   EXPECT_EQ(ReadAll(In(u"dir\\held.txt")), "held");
 }
 
+// A file link onto a name that is taken, by a folder or by a file in another case, is made
+// without replacing (the service supersedes only a file it found there) and is refused.
+TEST_F(ContractTest, NewNameThatIsTakenIsRefused) {
+  ASSERT_TRUE(MakeFile(In(u"a.txt"), "alpha"));
+  ASSERT_TRUE(MakeFile(In(u"taken"), "kept"));
+  ASSERT_TRUE(win::CreateDirectoryW(In(u"dir").c_str(), nullptr));
+  for (const char16_t* name : {u"TAKEN", u"dir"}) {
+    win::SetLastError(kUnset);
+    EXPECT_FALSE(MakeHardLink(In(name), In(u"a.txt"))) << Narrow(name);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS) << Narrow(name);
+  }
+  EXPECT_EQ(ReadAll(In(u"taken")), "kept");
+  EXPECT_NE(Info(In(u"dir")).dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(Info(In(u"a.txt")).nNumberOfLinks, 1u);
+}
+
 // ---- CreateDirectoryW / RemoveDirectoryW ----
 
 TEST_F(ContractTest, CreateDirectoryMakesADirectoryAndLeavesTheErrorAlone) {
@@ -409,7 +388,7 @@ TEST_F(ContractTest, RemoveDirectoryRemovesAnEmptyDirectory) {
 TEST_F(ContractTest, MoveReplacingANameKeepsTheMovedFileAndDropsALinkOfTheReplaced) {
   ASSERT_TRUE(MakeFile(In(u"src"), "source"));
   ASSERT_TRUE(MakeFile(In(u"dst"), "target"));
-  ASSERT_TRUE(win::CreateHardLinkW(In(u"dst2").c_str(), In(u"dst").c_str(), nullptr));
+  ASSERT_TRUE(MakeHardLink(In(u"dst2"), In(u"dst")));
   const auto before = Info(In(u"src"));
 
   win::SetLastError(kUnset);
@@ -432,7 +411,7 @@ TEST_F(ContractTest, MoveReplacingANameKeepsTheMovedFileAndDropsALinkOfTheReplac
 
 TEST_F(ContractTest, MoveOntoAnotherNameOfTheSameFileLeavesBothNames) {
   ASSERT_TRUE(MakeFile(In(u"a"), "same"));
-  ASSERT_TRUE(win::CreateHardLinkW(In(u"b").c_str(), In(u"a").c_str(), nullptr));
+  ASSERT_TRUE(MakeHardLink(In(u"b"), In(u"a")));
   win::SetLastError(kUnset);
   EXPECT_TRUE(win::MoveFileExW(In(u"a").c_str(), In(u"b").c_str(), win::MOVEFILE_REPLACE_EXISTING));
   EXPECT_TRUE(Exists(In(u"a")));
@@ -907,7 +886,7 @@ TEST_P(PrefixedPathTest, FileFunctionsTakeThePath) {
   win::DWORD error = 0;
   EXPECT_EQ(FindAll(P(u"*"), error), (std::vector<std::u16string>{u".", u"..", u"f"}));
   EXPECT_EQ(error, win::ERROR_NO_MORE_FILES);
-  EXPECT_TRUE(win::CreateHardLinkW(P(u"g").c_str(), P(u"f").c_str(), nullptr));
+  EXPECT_TRUE(MakeHardLink(P(u"g"), P(u"f")));
   EXPECT_EQ(Info(In(u"f")).nNumberOfLinks, 2u);
   EXPECT_TRUE(win::MoveFileExW(P(u"g").c_str(), P(u"h").c_str(), 0));
   EXPECT_EQ(ReadAll(In(u"h")), "abc");
@@ -939,7 +918,7 @@ TEST_F(ContractTest, DeletedNameStaysPendingUntilTheLastHandleCloses) {
   win::DWORD error = 0;
   EXPECT_EQ(FindAll(In(u"f"), error), std::vector<std::u16string>{u"f"});
   win::SetLastError(kUnset);
-  EXPECT_FALSE(win::CreateHardLinkW(In(u"f").c_str(), In(u"other").c_str(), nullptr));
+  EXPECT_FALSE(MakeHardLink(In(u"f"), In(u"other")));
   EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
   win::SetLastError(kUnset);
   EXPECT_FALSE(
@@ -972,7 +951,7 @@ TEST_F(ContractTest, DeletedNameStaysPendingUntilTheLastHandleCloses) {
   win::SetLastError(kUnset);
   denied("delete again", win::DeleteFileW(In(u"f").c_str()) != 0);
   win::SetLastError(kUnset);
-  denied("link to it", win::CreateHardLinkW(In(u"g").c_str(), In(u"f").c_str(), nullptr) != 0);
+  denied("link to it", MakeHardLink(In(u"g"), In(u"f")));
 
   held.Reset();
   EXPECT_FALSE(Exists(In(u"f")));
@@ -2010,7 +1989,7 @@ TEST_F(ContractTest, CreatorOwnerEntryBecomesTheNewFilesOwner) {
   EXPECT_EQ(entries, (std::vector<Entry>{{0x10, win::FILE_ALL_ACCESS, ownerText}}));
 }
 
-enum class Mover { MoveFile, CreateHardLink, NtSetInformationFileLink };
+enum class Mover { MoveFile, NtSetInformationFileLink };
 
 struct TargetFolderCase {
   const char* label;
@@ -2044,11 +2023,6 @@ TEST_P(TargetFolderTest, IsOpenedForAddingAFileSharingReadAndWrite) {
   switch (c.mover) {
     case Mover::MoveFile:
       code = win::MoveFileExW(In(u"a.txt").c_str(), target.c_str(), 0) ? 0 : win::GetLastError();
-      break;
-    case Mover::CreateHardLink:
-      code = win::CreateHardLinkW(target.c_str(), In(u"a.txt").c_str(), nullptr)
-                 ? 0
-                 : win::GetLastError();
       break;
     case Mover::NtSetInformationFileLink: {
       auto file = Open(In(u"a.txt"), win::SYNCHRONIZE | win::FILE_READ_ATTRIBUTES, kShareAll);
@@ -2085,13 +2059,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TargetFolderCase{"MoveIntoAHeldFolder", Mover::MoveFile, true,
                          win::ERROR_SHARING_VIOLATION},
-        TargetFolderCase{"HardLinkIntoAHeldFolder", Mover::CreateHardLink, true,
-                         win::ERROR_SHARING_VIOLATION},
         TargetFolderCase{"LinkBelowAHeldFolder", Mover::NtSetInformationFileLink, true,
                          win::ERROR_SHARING_VIOLATION},
         TargetFolderCase{"MoveWithoutAddFile", Mover::MoveFile, false, win::ERROR_ACCESS_DENIED},
-        TargetFolderCase{"HardLinkWithoutAddFile", Mover::CreateHardLink, false,
-                         win::ERROR_ACCESS_DENIED},
         TargetFolderCase{"LinkBelowWithoutAddFile", Mover::NtSetInformationFileLink, false,
                          win::ERROR_ACCESS_DENIED}),
     LabelOf());

@@ -28,10 +28,12 @@
 #include "engine/LinkList.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
+#include "tests/HardLinks.h"
 #include "tests/Utf8.h"
 
 namespace {
 
+using corvane_test::MakeHardLink;
 using corvane_test::Utf8;
 
 int Fail(const char* call, std::u16string_view subject, int exitCode = 1) {
@@ -121,8 +123,8 @@ int Read(const std::u16string& path) {
 }
 
 int HardLink(const std::u16string& newName, const std::u16string& existing) {
-  if (!win::CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr)) {
-    return Fail("CreateHardLinkW", newName);
+  if (!MakeHardLink(newName, existing)) {
+    return Fail("MakeHardLink", newName);
   }
   return 0;
 }

@@ -25,6 +25,7 @@
 #include "frontend/Messages.h"
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
+#include "tests/HardLinks.h"
 #include "tests/unit/ServiceHarness.h"
 
 namespace corvane_test {
@@ -1048,7 +1049,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "  its record is damaged: a name lies outside it\r\n"},
         ShowCase{"Folder", [] {}, {u"show", u"data"}, 0, "C:\\work\\data is a folder\r\n"},
         ShowCase{"FileWithTwoNames",
-                 [] { win::CreateHardLinkW(u"C:\\work\\b.txt", u"C:\\work\\a.txt", nullptr); },
+                 [] { MakeHardLink(u"C:\\work\\b.txt", u"C:\\work\\a.txt"); },
                  {u"show", u"b.txt"},
                  0,
                  "C:\\work\\b.txt is a file with 2 names; volume 1234ABCD, file index "},

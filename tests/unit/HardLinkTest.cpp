@@ -17,8 +17,11 @@
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
+#include "tests/HardLinks.h"
 
 namespace {
+
+using corvane_test::MakeHardLink;
 
 using win::DWORD;
 
@@ -357,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HardLinkTest, FileCreateRemovesATemporaryLinkAPowerCutLeft) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   machine.PutFile(u"C:\\d\\b.txt", "old");
-  ASSERT_TRUE(win::CreateHardLinkW(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\a.txt", nullptr));
+  ASSERT_TRUE(MakeHardLink(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\a.txt"));
   ASSERT_TRUE(win::MoveFileExW(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\b.txt",
                                win::MOVEFILE_REPLACE_EXISTING));
   machine.PowerCut();
@@ -389,7 +392,7 @@ TEST_P(FileCreateLeftover, IsRemovedOnlyWhenItIsOurs) {
   machine.PutFile(u"C:\\d\\b.txt", "old");
   const std::u16string name = u"C:\\d\\" + leftover.name;
   if (leftover.linkOf != nullptr) {
-    ASSERT_TRUE(win::CreateHardLinkW(name.c_str(), leftover.linkOf, nullptr));
+    ASSERT_TRUE(MakeHardLink(name, leftover.linkOf));
   } else {
     machine.PutFile(name, "mine");
   }

@@ -11,8 +11,11 @@
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 #include "platform/sim/Machine.h"
+#include "tests/HardLinks.h"
 
 namespace {
+
+using corvane_test::MakeHardLink;
 
 constexpr win::DWORD kUnset = 0xdeadbeef;
 constexpr win::DWORD kShareAll =
@@ -93,7 +96,7 @@ TEST_F(SimFileSystemTest, HelpersBuildAndInspectTheTree) {
 TEST_F(SimFileSystemTest, HelpersSeeWhatWinCallsDid) {
   machine.MakeDirectories(u"C:\\work");
   ASSERT_TRUE(Write(u"C:\\work\\a", "x"));
-  ASSERT_TRUE(win::CreateHardLinkW(u"C:\\work\\b", u"C:\\work\\a", nullptr));
+  ASSERT_TRUE(MakeHardLink(u"C:\\work\\b", u"C:\\work\\a"));
   EXPECT_EQ(machine.LinkCount(u"C:\\work\\a"), 2u);
   EXPECT_EQ(machine.FileContent(u"C:\\work\\b"), "x");
 }
@@ -156,7 +159,7 @@ TEST_F(SimFileSystemTest, LinksAndMovesAcrossVolumes) {
   machine.MakeDirectories(u"C:\\dir");
 
   win::SetLastError(kUnset);
-  EXPECT_FALSE(win::CreateHardLinkW(u"D:\\dst\\l", u"C:\\src", nullptr));
+  EXPECT_FALSE(MakeHardLink(u"D:\\dst\\l", u"C:\\src"));
   EXPECT_EQ(win::GetLastError(), win::ERROR_NOT_SAME_DEVICE);
   win::SetLastError(kUnset);
   EXPECT_FALSE(win::MoveFileExW(u"C:\\src", u"D:\\dst\\f", 0));
@@ -595,11 +598,11 @@ TEST_F(SimFileSystemTest, AFileHoldsAtMost1024Names) {
   machine.PutFile(u"C:\\many\\f", "x");
   for (int i = 1; i < 1024; ++i) {
     const std::u16string name = u"C:\\many\\l" + Digits(i);
-    ASSERT_TRUE(win::CreateHardLinkW(name.c_str(), u"C:\\many\\f", nullptr)) << i;
+    ASSERT_TRUE(MakeHardLink(name, u"C:\\many\\f")) << i;
   }
   EXPECT_EQ(machine.LinkCount(u"C:\\many\\f"), 1024u);
   win::SetLastError(kUnset);
-  EXPECT_FALSE(win::CreateHardLinkW(u"C:\\many\\one-more", u"C:\\many\\f", nullptr));
+  EXPECT_FALSE(MakeHardLink(u"C:\\many\\one-more", u"C:\\many\\f"));
   EXPECT_EQ(win::GetLastError(), win::ERROR_TOO_MANY_LINKS);
   EXPECT_FALSE(machine.Exists(u"C:\\many\\one-more"));
 }
