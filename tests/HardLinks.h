@@ -30,9 +30,9 @@ inline bool MakeHardLink(const std::u16string& newName, const std::u16string& ex
                                               win::SYNCHRONIZE | win::FILE_READ_ATTRIBUTES,
                                               kShareAll, nullptr, win::OPEN_EXISTING, 0, nullptr));
   if (!file) return false;
-  const win::UniqueFile below(win::CreateFileW(
-      folder.c_str(), win::FILE_READ_DATA | win::SYNCHRONIZE, kShareAll, nullptr,
-      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const win::UniqueFile below(
+      win::CreateFileW(folder.c_str(), win::FILE_READ_DATA | win::SYNCHRONIZE, kShareAll, nullptr,
+                       win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!below) return false;
   const std::size_t nameBytes = name.size() * sizeof(char16_t);
   std::vector<std::uint8_t> buffer(sizeof(win::FILE_LINK_INFORMATION) + nameBytes);

@@ -6,12 +6,25 @@
 
 namespace contract {
 
+namespace {
+
 // Wine's ntdll exports wine_get_version; Windows' does not.
-Backend CurrentBackend() {
+Backend Detect() {
   const ::HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr
              ? Backend::Wine
              : Backend::Windows;
+}
+
+}  // namespace
+
+// Asked between a call and the check of its last-error code, so that code is kept: on Windows the
+// missing export leaves ERROR_PROC_NOT_FOUND.
+Backend CurrentBackend() {
+  const ::DWORD saved = ::GetLastError();
+  static const Backend backend = Detect();
+  ::SetLastError(saved);
+  return backend;
 }
 
 std::shared_ptr<void> MakeBackendState() {

@@ -116,13 +116,13 @@ TEST_F(SimFileSystemTest, ProgramStartsInItsStartersCurrentDirectory) {
   machine.MakeDirectories(u"C:\\base");
   machine.SetCurrentDirectory(u"C:\\base");
   std::u16string seen;
-  machine.InstallProgram(u"C:\\p.exe", sim::Program{[&seen] {
-                           win::WCHAR buffer[64] = {};
-                           win::GetFullPathNameW(u".", 64, buffer, nullptr);
-                           seen = buffer;
-                           return win::DWORD{0};
-                         },
-                                                      {}});
+  const auto entry = [&seen] {
+    win::WCHAR buffer[64] = {};
+    win::GetFullPathNameW(u".", 64, buffer, nullptr);
+    seen = buffer;
+    return win::DWORD{0};
+  };
+  machine.InstallProgram(u"C:\\p.exe", sim::Program{entry, {}});
   EXPECT_EQ(machine.RunProgram(u"C:\\p.exe", u"p"), 0u);
   EXPECT_EQ(seen, u"C:\\base");
 }
