@@ -20,12 +20,11 @@ class CharNext : public ContractTest, public ::testing::WithParamInterface<Step>
 TEST_P(CharNext, StepsOverOneUserCharacter) {
   const Step& step = GetParam();
   const std::ptrdiff_t moved = win::CharNextW(step.text) - step.text;
-  if (CurrentBackend() == Backend::Wine && step.wineUnits != step.units) {
-    EXPECT_EQ(moved, step.wineUnits);
-    GTEST_SKIP() << "Wine 8: CharNextW steps one unit and ignores combining marks";
-  }
   DocumentedNotMeasured();
-  EXPECT_EQ(moved, step.units);
+  TODO_WINE_IF(step.wineUnits != step.units,
+               "Wine 8: CharNextW steps one unit and ignores combining marks") {
+    EXPECT_EQ(moved, step.units);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CharNext,
