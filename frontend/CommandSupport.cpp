@@ -126,7 +126,7 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   return error;
 }
 
-win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
+win::DWORD ReadListBesideService(std::u16string& path, LinkList& links) {
   if (path.empty()) {
     if (const win::DWORD error = FindListBesideService(path)) return error;
   }
@@ -159,7 +159,7 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock) {
   return error;
 }
 
-win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links) {
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, LinkList& links) {
   if (const win::DWORD error = LockList(path, lock)) return error;
   return ReadListBesideService(path, links);
 }

@@ -49,10 +49,10 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock);
 
 // Reads the list at `path` (found beside the service first when empty) into `links`; 0, or the
 // exit code once the user has been told what is wrong.
-win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links);
+win::DWORD ReadListBesideService(std::u16string& path, LinkList& links);
 
 // Both: the lock taken and the list read under it, for one change.
-win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links);
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, LinkList& links);
 
 // Says why the stored list cannot be used and gives the exit code for it.
 win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writing);

@@ -25,9 +25,9 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
       WriteOutput(Usage());
       return 0;
     case Verb::Create:
-      return drive ? CreateDrive(*command) : LinkRequest(*command);
+      return drive ? CreateDrive(*command) : ChangeLinkNow(*command);
     case Verb::Delete:
-      return drive ? DeleteDrive(*command) : LinkRequest(*command);
+      return drive ? DeleteDrive(*command) : ChangeLinkNow(*command);
     case Verb::Add:
       return AddDrive(*command);
     case Verb::Remove:

@@ -27,8 +27,8 @@ std::u16string UntrustedLinkText(const std::u16string& link) {
          u". Nothing was changed.";
 }
 
-CHardLink PolicyRecord(const PolicyDrive& drive) {
-  CHardLink record;
+LinkRequest PolicyRecord(const PolicyDrive& drive) {
+  LinkRequest record;
   record.action = LinkAction::Create;
   record.kind = LinkKind::Drive;
   record.link = drive.letter;
@@ -39,9 +39,9 @@ CHardLink PolicyRecord(const PolicyDrive& drive) {
 // The list as one JSON array, then the letters machine policy maps, each with its source; a
 // drive's state as whether it is mapped onto its target now; indented, since the text is also a
 // desired-state file to keep and edit.
-std::u16string ListJson(const HardLinkArray& links, const std::vector<PolicyDrive>& policy) {
+std::u16string ListJson(const LinkList& links, const std::vector<PolicyDrive>& policy) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
-  for (const CHardLink& record : links.records) {
+  for (const LinkRequest& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     const std::u16string kind = KindName(record.kind);
     nlohmann::ordered_json entry = {{"action", create ? "Create" : "Delete"}};
@@ -76,7 +76,7 @@ std::u16string ListJson(const HardLinkArray& links, const std::vector<PolicyDriv
 
 }  // namespace
 
-win::DWORD LinkRequest(const Command& command) {
+win::DWORD ChangeLinkNow(const Command& command) {
   win::DWORD error = 0;
   const std::u16string link = UsablePath(command.link, error);
   if (error != 0) return error;
@@ -109,7 +109,7 @@ win::DWORD LinkRequest(const Command& command) {
 
 win::DWORD List(bool json) {
   std::u16string path;
-  HardLinkArray links;
+  LinkList links;
   if (const win::DWORD error = ReadListBesideService(path, links)) return error;
   const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   if (json) {
@@ -118,7 +118,7 @@ win::DWORD List(bool json) {
   }
   Lines lines;
   if (links.records.empty()) lines.push_back(u"No links are stored in " + path + u".");
-  for (const CHardLink& record : links.records) {
+  for (const LinkRequest& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     std::u16string& text = lines.emplace_back();
     text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +

@@ -60,7 +60,7 @@ win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) 
 // Writes the list into `file` and waits until it is on the disk: the move that follows is
 // written through, and without the flush a power cut could leave the list's new name on bytes
 // that never reached the disk.
-win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
+win::DWORD WriteNewList(win::HANDLE file, LinkList& links) {
   try {
     LinkArchive archive(file, LinkArchive::Mode::store);
     links.Serialize(archive);
@@ -73,7 +73,7 @@ win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
 
 }  // namespace
 
-win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
+win::DWORD ReadStoredList(const std::u16string& path, LinkList& links) {
   links.records.clear();
   links.labels.clear();
   for (win::DWORD attempt = 0;; ++attempt) {
@@ -95,7 +95,7 @@ win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
   }
 }
 
-win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
+win::DWORD ReplaceStoredList(const std::u16string& path, LinkList& links) {
   std::u16string fresh;
   win::DWORD error = 0;
   RemoveDeadWritersFiles(path);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/DrivePolicy.h"
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "engine/LinkList.h"
 #include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
@@ -97,7 +97,7 @@ class LinkServiceModule {
   win::SERVICE_STATUS_HANDLE statusHandle = nullptr;
   win::SERVICE_STATUS status{};
   win::BOOL runsAsService = win::TRUE;
-  CHardLink request;
+  LinkRequest request;
   bool requestInvalid = false;
   bool restoreMode = false;
 
@@ -112,15 +112,15 @@ class LinkServiceModule {
   win::DWORD RestoreDriveMappings();
   // One stored drive mapping of the restore pass: 0 when it is in force afterwards, else the
   // code that says why not (an event says it too).
-  win::DWORD RestoreDriveMapping(const CHardLink& record);
+  win::DWORD RestoreDriveMapping(const LinkRequest& record);
   // The letters of machine policy, carried out before the list's records: `named` gets each
   // letter the policy holds, which the list's records then leave to it. `list` is null when there
   // is none to read. 0 when every letter is in force, else the first failure's code.
-  win::DWORD ApplyDrivePolicy(const HardLinkArray* list, std::vector<std::u16string>& named);
+  win::DWORD ApplyDrivePolicy(const LinkList* list, std::vector<std::u16string>& named);
   win::DWORD MapPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before,
-                            const CHardLink* stored);
+                            const LinkRequest* stored);
   bool LabelPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before);
-  win::DWORD TakeOffPolicyDrive(const PolicyDrive& gone, const CHardLink* stored);
+  win::DWORD TakeOffPolicyDrive(const PolicyDrive& gone, const LinkRequest* stored);
   // What the policy gave at the last pass, kept under the service's own key.
   std::u16string KeptPolicyKey() const;
   std::vector<PolicyDrive> ReadKeptPolicy() const;

@@ -33,9 +33,9 @@ const PolicyDrive* FindDrive(const std::vector<PolicyDrive>& drives, std::u16str
   return nullptr;
 }
 
-const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view letter) {
+const LinkRequest* FindStored(const LinkList* list, std::u16string_view letter) {
   if (list == nullptr) return nullptr;
-  for (const CHardLink& record : list->records) {
+  for (const LinkRequest& record : list->records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
         SameDriveLetter(record.link, letter)) {
       return &record;
@@ -48,7 +48,7 @@ const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view lette
 // 0 for a failure).
 win::DWORD ChangeDrive(LinkAction action, const std::u16string& letter,
                        const std::u16string& folder) {
-  CHardLink record;
+  LinkRequest record;
   record.action = action;
   record.kind = LinkKind::Drive;
   record.link = letter;
@@ -137,7 +137,7 @@ void LinkServiceModule::WriteKeptPolicy(const std::vector<PolicyDrive>& kept) {
 // that is something else now is left alone, unless it is what the list stores for it or what the
 // policy gave it before: those give way, exactly that definition taken off.
 win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before,
-                                             const CHardLink* stored) {
+                                             const LinkRequest* stored) {
   const std::u16string_view letter = drive.letter;
   const std::u16string_view folder = drive.folder;
   std::vector<std::u16string> definitions;
@@ -217,7 +217,7 @@ bool LinkServiceModule::LabelPolicyDrive(const PolicyDrive& drive, const PolicyD
 // A letter the policy gave at the last pass and names no more: its definition onto the policy's
 // folder taken off, unless the list stores the letter onto that same folder, and the label the
 // pass set with it. 0, or the code (an event says it too).
-win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const CHardLink* stored) {
+win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const LinkRequest* stored) {
   if (stored != nullptr && MapsOnto(StoredDefinition(stored->target), gone.folder)) return 0;
   std::vector<std::u16string> definitions;
   win::DWORD error = GlobalDefinitions(gone.letter, definitions);
@@ -237,7 +237,7 @@ win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const 
   return 0;
 }
 
-win::DWORD LinkServiceModule::ApplyDrivePolicy(const HardLinkArray* list,
+win::DWORD LinkServiceModule::ApplyDrivePolicy(const LinkList* list,
                                                std::vector<std::u16string>& named) {
   const std::vector<PolicyDrive> kept = ReadKeptPolicy();
   const DrivePolicy policy = ReadDrivePolicy();

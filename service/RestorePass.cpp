@@ -107,7 +107,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   }
   // Only one letter and a colon: a stored record naming another device (COM1, NUL, AA:,
   // PhysicalDrive0) would redefine it for the whole machine at every boot.
-  for (const CHardLink& record : list.links.records) {
+  for (const LinkRequest& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
         IsDriveLetterName(record.link) &&
         std::ranges::none_of(policyLetters, [&](const std::u16string& letter) {
@@ -124,7 +124,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
 // where a second definition would stack on the first and hide it. Mapped onto the stored folder
 // already (a second restore, a record stored twice) is done; anything else there now (a disk
 // plugged in since, another mapping) is someone else's and is left alone.
-win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
+win::DWORD LinkServiceModule::RestoreDriveMapping(const LinkRequest& record) {
   const std::u16string_view letter = record.link;
   const std::u16string_view folder = record.target;
   std::vector<std::u16string> definitions;

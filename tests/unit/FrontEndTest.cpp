@@ -671,8 +671,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 // Writes the list as another program would.
-void PutList(const HardLinkArray& list) {
-  HardLinkArray links = list;
+void PutList(const LinkList& list) {
+  LinkList links = list;
   win::UniqueFile file(
       win::CreateFileW(kList, win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS, 0, nullptr));
   LinkArchive archive(file.Get(), LinkArchive::Mode::store);
@@ -682,10 +682,10 @@ void PutList(const HardLinkArray& list) {
 
 // A list written elsewhere: every record is shown as it is, and letters match in either case.
 TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
-  HardLinkArray links;
+  LinkList links;
   const auto add = [&links](LinkAction action, LinkKind kind, std::u16string link,
                             std::u16string target) {
-    CHardLink record;
+    LinkRequest record;
     record.action = action;
     record.kind = kind;
     record.link = std::move(link);
@@ -714,7 +714,7 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
 
 // Long output goes to the console in pieces it can take; a write that fails fails the command.
 TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(3000);
   for (auto& record : links.records) record.link = record.target = u"C:\\work\\data";
   PutList(links);
@@ -1103,7 +1103,7 @@ TEST(Utf8, OnlyUtf8IsRead) {
 }
 
 TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(3);
   links.records[0] = {};
   links.records[0].action = LinkAction::Create;
@@ -1155,7 +1155,7 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
 
 // What `list --json` prints is a desired-state file: the Create records read back as they are.
 TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(4);
   links.records[0].action = LinkAction::Create;
   links.records[0].link = u"Q:";
@@ -1179,7 +1179,7 @@ TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
       << Narrow(problem);
   ASSERT_EQ(read.size(), 3u);
   for (std::size_t i = 0; i < read.size(); ++i) {
-    const CHardLink& record = links.records[i < 2 ? i : 3];
+    const LinkRequest& record = links.records[i < 2 ? i : 3];
     EXPECT_EQ(read[i].kind, record.kind);
     EXPECT_EQ(read[i].link, record.link);
     EXPECT_EQ(read[i].target, record.target);

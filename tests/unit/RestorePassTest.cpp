@@ -13,8 +13,8 @@ const std::u16string kListPath = u"C:\\Program Files\\Corvane\\Corvane.dat";
 
 class RestorePass : public ServiceHarness {
  protected:
-  void WriteList(std::vector<CHardLink> records) {
-    HardLinkArray array;
+  void WriteList(std::vector<LinkRequest> records) {
+    LinkList array;
     array.records = std::move(records);
     machine.PutFile(kListPath, StoreList(machine, array));
   }

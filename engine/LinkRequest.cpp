@@ -1,4 +1,4 @@
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -323,11 +323,11 @@ std::u16string KindName(LinkKind kind) {
   return u"Kind " + std::u16string(number.begin(), number.end());
 }
 
-bool CHardLink::Execute() const {
+bool LinkRequest::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;
 }
 
-win::BOOL CHardLink::CreateLink() const {
+win::BOOL LinkRequest::CreateLink() const {
   switch (kind) {
     case LinkKind::Drive:
       if (link.empty()) return RefuseEmptyDeviceName();
@@ -341,7 +341,7 @@ win::BOOL CHardLink::CreateLink() const {
   return win::FALSE;
 }
 
-win::BOOL CHardLink::DeleteLink() const {
+win::BOOL LinkRequest::DeleteLink() const {
   switch (kind) {
     case LinkKind::Drive:
       return RemoveDriveDefinition(link, target);
