@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "engine/AsciiText.h"
+
 namespace {
 
 // The records' encoding lives apart from the link operations, so that a program that only reads
@@ -24,18 +26,6 @@ void LoadRecord(LinkArchive& archive, LinkRequest& record) {
 
 // Two one-byte empty strings.
 constexpr std::uint64_t kSmallestLabelBytes = 2;
-
-char16_t Upper(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool IsLetter(std::u16string_view text) {
-  return text.size() == 2 && Upper(text[0]) >= u'A' && Upper(text[0]) <= u'Z' && text[1] == u':';
-}
-
-bool SameLetter(std::u16string_view a, std::u16string_view b) {
-  return a.size() == 2 && b.size() == 2 && Upper(a[0]) == Upper(b[0]) && a[1] == b[1];
-}
 
 void StoreLabels(LinkArchive& archive, const std::vector<DriveLabel>& labels) {
   if (labels.empty()) return;
@@ -62,7 +52,7 @@ void LoadLabels(LinkArchive& archive, std::vector<DriveLabel>& labels) {
     entry.letter = archive.ReadString();
     entry.label = archive.ReadString();
     // Only this program writes the trailer, and only for letters; anything else is damage.
-    if (!IsLetter(entry.letter)) throw ArchiveError(ArchiveError::generic);
+    if (!IsDriveLetterName(entry.letter)) throw ArchiveError(ArchiveError::generic);
   }
 }
 
@@ -89,14 +79,14 @@ void LinkList::Serialize(LinkArchive& archive, AfterRecords after) {
 
 const std::u16string* LinkList::LabelOf(std::u16string_view letter) const {
   for (const auto& entry : labels) {
-    if (SameLetter(entry.letter, letter)) return &entry.label;
+    if (SameDriveLetter(entry.letter, letter)) return &entry.label;
   }
   return nullptr;
 }
 
 void LinkList::SetLabel(std::u16string_view letter, std::u16string label) {
   for (auto& entry : labels) {
-    if (SameLetter(entry.letter, letter)) {
+    if (SameDriveLetter(entry.letter, letter)) {
       entry.label = std::move(label);
       return;
     }
@@ -106,7 +96,7 @@ void LinkList::SetLabel(std::u16string_view letter, std::u16string label) {
 
 void LinkList::RemoveLabel(std::u16string_view letter) {
   std::erase_if(labels,
-                [letter](const DriveLabel& entry) { return SameLetter(entry.letter, letter); });
+                [letter](const DriveLabel& entry) { return SameDriveLetter(entry.letter, letter); });
 }
 
 std::u16string LinkListPath() {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/AsciiText.h"
 #include "engine/DriveDefinition.h"
 #include "engine/Junction.h"
 #include "engine/WayToLink.h"
@@ -92,26 +93,17 @@ bool SupersedableAtLink(const WayToLink& way, std::optional<FileIdentity>& ident
 // the attempt, 0000 to 003F, in hex) beside the link, and moved it over the link without writing
 // the move through: a power cut could take the move back and leave that name. Only that exact
 // form is one of ours.
-char16_t LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameAsciiName(std::u16string_view a, std::u16string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char16_t x, char16_t y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 bool IsLeftoverName(std::u16string_view name) {
   constexpr std::u16string_view kStart = u"~corvane";
   constexpr std::u16string_view kEnd = u".tmp";
   if (name.size() != kStart.size() + 4 + kEnd.size() ||
-      !SameAsciiName(name.substr(0, kStart.size()), kStart) ||
-      !SameAsciiName(name.substr(kStart.size() + 4), kEnd)) {
+      !SameAsciiText(name.substr(0, kStart.size()), kStart) ||
+      !SameAsciiText(name.substr(kStart.size() + 4), kEnd)) {
     return false;
   }
   unsigned attempt = 0;
   for (char16_t c : name.substr(kStart.size(), 4)) {
-    c = LowerAscii(c);
+    c = AsciiLower(c);
     const bool digit = c >= u'0' && c <= u'9';
     if (!digit && (c < u'a' || c > u'f')) return false;
     attempt = attempt * 16 + (digit ? c - u'0' : c - u'a' + 10);
@@ -135,7 +127,7 @@ void RemoveLeftoverNames(const WayToLink& way, const FileIdentity& target,
     // The link itself may have been given such a name: it is the request's, not a leftover.
     for (bool more = static_cast<bool>(find); more;
          more = win::FindNextFileW(find.Get(), &found) != 0) {
-      if (IsLeftoverName(found.cFileName) && !SameAsciiName(found.cFileName, way.LinkName())) {
+      if (IsLeftoverName(found.cFileName) && !SameAsciiText(found.cFileName, way.LinkName())) {
         names.emplace_back(found.cFileName);
       }
     }
@@ -309,19 +301,6 @@ win::BOOL RemoveDriveDefinition(const std::u16string& link, const std::u16string
 }
 
 }  // namespace
-
-std::u16string KindName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::Drive:
-      return u"Drive";
-    case LinkKind::Folder:
-      return u"Folder";
-    case LinkKind::File:
-      return u"File";
-  }
-  const std::string number = std::to_string(static_cast<int>(kind));
-  return u"Kind " + std::u16string(number.begin(), number.end());
-}
 
 bool LinkRequest::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;

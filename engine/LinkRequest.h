@@ -16,10 +16,6 @@ enum class LinkAction : std::int32_t { Delete = 0, Create = 1 };
 // list, so a request without one sends this in its place.
 inline constexpr char16_t kNoTarget[] = u"-";
 
-// The word for a kind, as the start arguments and the list's JSON spell it; "Kind N" for a number
-// that is none of them.
-std::u16string KindName(LinkKind kind);
-
 // A plain record: the service reads one from its start arguments, the list stores them in order.
 struct LinkRequest {
   // True when the request succeeded; after false the thread's last-error code says why.

@@ -11,15 +11,16 @@
 #include <functional>
 #include <string>
 
+#include "engine/ServiceName.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
 // Held from the reading of the link list until the new list is in place, and by the restore pass
 // while it reads the list and maps what it holds.
-inline constexpr char16_t kListLockName[] = u"CorvaneService.LinkList.lock";
+inline constexpr char16_t kListLockName[] = u"" CORVANE_SERVICE_NAME ".LinkList.lock";
 // Held from a start of the service until its end has been seen, so that every front end reads
 // the outcome of its own start.
-inline constexpr char16_t kRequestLockName[] = u"CorvaneService.Request.lock";
+inline constexpr char16_t kRequestLockName[] = u"" CORVANE_SERVICE_NAME ".Request.lock";
 
 // A lock file is made with this: SYSTEM and Administrators full control, nothing inherited.
 inline constexpr char16_t kLockFileSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";

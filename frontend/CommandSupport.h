@@ -4,15 +4,13 @@
 
 #include <string>
 
+#include "engine/AsciiText.h"
 #include "engine/LinkList.h"
 #include "frontend/MachineLock.h"
 #include "frontend/ServiceRequest.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
-
-// ASCII letters compared without regard to case, as drive letters and kind words are.
-bool SameText(std::u16string_view a, std::u16string_view b);
 
 // A path made absolute against the current directory, as the service, running elsewhere, needs
 // it; empty with the code in `error` when it cannot be.
@@ -40,7 +38,7 @@ win::DWORD Tell(const ServiceOutcome& outcome);
 
 // What a link is now, to tell whether a request the service manager gave up on was carried out
 // all the same.
-LinkState LinkStateOf(std::u16string kind, std::u16string link);
+LinkState LinkStateOf(LinkKind kind, std::u16string link);
 
 // Finds the list beside the installed service's program and takes its lock for one change of
 // it, from its reading until the new list is in place; 0, or the exit code once the user has

@@ -79,7 +79,7 @@ bool RefusePolicyLetter(const std::u16string& letter) {
 
 const LinkRequest* StoredDrive(const LinkList& links, const std::u16string& letter) {
   const auto stored = std::ranges::find_if(links.records, [&](const LinkRequest& r) {
-    return r.kind == LinkKind::Drive && SameText(r.link, letter);
+    return r.kind == LinkKind::Drive && SameAsciiText(r.link, letter);
   });
   return stored == links.records.end() ? nullptr : &*stored;
 }
@@ -251,7 +251,7 @@ win::DWORD RestoreDrives() {
   }
   for (const LinkRequest& record : links.records) {
     if (record.action == LinkAction::Delete || record.kind != LinkKind::Drive ||
-        !IsDriveName(record.link) || PolicyOf(policy, record.link) != nullptr) {
+        !IsDriveLetterName(record.link) || PolicyOf(policy, record.link) != nullptr) {
       continue;
     }
     drives.push_back(MakeStep(LinkKind::Drive, record.link, record.target));

@@ -19,7 +19,7 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
     WriteError(Usage());
     return win::ERROR_INVALID_PARAMETER;
   }
-  const bool drive = command->kind == u"Drive";
+  const bool drive = command->kind == LinkKind::Drive;
   switch (command->verb) {
     case Verb::Help:
       WriteOutput(Usage());

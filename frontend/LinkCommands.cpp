@@ -1,6 +1,7 @@
 #include "frontend/LinkCommands.h"
 
 #include "engine/DrivePolicy.h"
+#include "engine/LinkWords.h"
 #include "engine/WayToLink.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/Console.h"
@@ -42,10 +43,9 @@ LinkRequest PolicyRecord(const PolicyDrive& drive) {
 std::u16string ListJson(const LinkList& links, const std::vector<PolicyDrive>& policy) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
   for (const LinkRequest& record : links.records) {
-    const bool create = record.action != LinkAction::Delete;
     const std::u16string kind = KindName(record.kind);
-    nlohmann::ordered_json entry = {{"action", create ? "Create" : "Delete"}};
-    if (kind.starts_with(u"Kind ")) {
+    nlohmann::ordered_json entry = {{"action", JsonValue(ActionName(record.action))}};
+    if (!KindOfWord(kind)) {
       entry["kind"] = static_cast<std::int32_t>(record.kind);
     } else {
       entry["kind"] = JsonValue(kind);
@@ -85,12 +85,12 @@ win::DWORD ChangeLinkNow(const Command& command) {
     return error;
   }
   if (TooLongForTheService(link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
-  const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
-  const win::DWORD code =
-      Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
+  const LinkRequest request{command.verb == Verb::Create ? LinkAction::Create : LinkAction::Delete,
+                            command.kind, link, target};
+  const win::DWORD code = Tell(RunService(StartArguments(request), LinkStateOf(command.kind, link)));
   if (code == kUntrustedLinkOnTheWay) WriteError(UntrustedLinkText(link) + u"\r\n");
   // A folder already at the link that users may change stays theirs: it is never made a junction.
-  if (code == win::ERROR_ALREADY_EXISTS && command.kind == u"Folder" &&
+  if (code == win::ERROR_ALREADY_EXISTS && command.kind == LinkKind::Folder &&
       command.verb == Verb::Create) {
     const std::u16string why = WhoElseMayChangeFolderAt(link);
     if (!why.empty()) {
@@ -100,7 +100,7 @@ win::DWORD ChangeLinkNow(const Command& command) {
     }
   }
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
-  if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
+  if (code == win::ERROR_BAD_PATHNAME && command.kind == LinkKind::Folder &&
       command.verb == Verb::Create) {
     WriteError(u"A junction can only lead to a folder on this machine.\r\n");
   }
@@ -121,7 +121,7 @@ win::DWORD List(bool json) {
   for (const LinkRequest& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     std::u16string& text = lines.emplace_back();
-    text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +
+    text += ActionName(record.action) + u" " + KindName(record.kind) + u" " + record.link +
             u" -> " + record.target;
     if (create && record.kind == LinkKind::Drive) {
       text += u"  (" + DriveState(record) + u")";
@@ -142,7 +142,7 @@ win::DWORD List(bool json) {
 }
 
 win::DWORD Show(const Command& command) {
-  const bool letter = IsDriveName(command.link);
+  const bool letter = IsDriveLetterName(command.link);
   win::DWORD error = 0;
   const std::u16string path = letter ? command.link : FullPath(command.link, error);
   Inspection found;

@@ -4,6 +4,7 @@
 
 #include "engine/DriveDefinition.h"
 #include "engine/LinkRequest.h"
+#include "engine/LinkWords.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/DriveLabel.h"
 #include "frontend/Json.h"
@@ -89,11 +90,10 @@ LinkAt LinkAtNow(Step& step, const std::u16string& target, const std::u16string&
 // One service request. A drive's Delete names the folder, so that only that definition goes.
 bool Request(Step& step, const std::u16string& target, bool create) {
   const LinkRequest& r = step.record;
-  const std::u16string word = KindName(r.kind);
   const bool named = create || r.kind == LinkKind::Drive;
-  step.outcome = RunService(
-      {word, create ? u"Create" : u"Delete", named ? target : std::u16string(kNoTarget), r.link},
-      LinkStateOf(word, r.link));
+  const LinkRequest request{create ? LinkAction::Create : LinkAction::Delete, r.kind, r.link,
+                            named ? target : std::u16string()};
+  step.outcome = RunService(StartArguments(request), LinkStateOf(r.kind, r.link));
   return Finished(step.outcome) && step.outcome.exitCode == 0;
 }
 
@@ -179,7 +179,7 @@ Step RemoveStep(const LinkRequest& stored) {
 
 const PolicyDrive* PolicyOf(const std::vector<PolicyDrive>& policy, std::u16string_view letter) {
   for (const PolicyDrive& drive : policy) {
-    if (SameText(drive.letter, letter)) return &drive;
+    if (SameAsciiText(drive.letter, letter)) return &drive;
   }
   return nullptr;
 }
@@ -197,7 +197,7 @@ void HandToPolicy(Step& step, const std::vector<PolicyDrive>& policy) {
 
 bool SameLink(const LinkRequest& a, const LinkRequest& b) {
   return a.kind == b.kind &&
-         (a.kind == LinkKind::Drive ? SameText(a.link, b.link) : SamePath(a.link, b.link));
+         (a.kind == LinkKind::Drive ? SameAsciiText(a.link, b.link) : SamePath(a.link, b.link));
 }
 
 void ExamineList(Step& step, const LinkList& links) {

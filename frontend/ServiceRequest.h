@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/ServiceName.h"
 #include "frontend/Console.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
-
-inline constexpr char16_t kServiceName[] = u"CorvaneService";
 
 struct ServiceOutcome {
   win::DWORD startError = 0;   // the service could not be started (or asked): why

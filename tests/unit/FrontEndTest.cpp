@@ -15,6 +15,7 @@
 #include "engine/DrivePolicy.h"
 #include "engine/Junction.h"
 #include "engine/LinkList.h"
+#include "engine/LinkWords.h"
 #include "frontend/ApplyCommand.h"
 #include "frontend/Arguments.h"
 #include "frontend/DesiredState.h"
@@ -62,7 +63,9 @@ TEST_P(ParseArguments, ReadsTheCommandOrRefusesIt) {
     return;
   }
   const char16_t* verbs[] = {u"help", u"create", u"delete", u"add", u"remove", u"list", u"restore"};
-  EXPECT_EQ(std::u16string(verbs[static_cast<int>(command->verb)]) + u" " + command->kind + u" " +
+  const bool kinded = command->verb >= frontend::Verb::Create && command->verb <= frontend::Verb::Remove;
+  EXPECT_EQ(std::u16string(verbs[static_cast<int>(command->verb)]) + u" " +
+                (kinded ? KindName(command->kind) : u"") + u" " +
                 command->link + u" " + command->target +
                 (command->label.empty() ? u"" : u" [" + command->label + u"]"),
             GetParam().parsed);
