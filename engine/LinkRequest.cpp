@@ -9,6 +9,7 @@
 
 #include "engine/AsciiText.h"
 #include "engine/DriveDefinition.h"
+#include "engine/FileSecurity.h"
 #include "engine/Junction.h"
 #include "engine/WayToLink.h"
 #include "platform/UniqueHandle.h"
@@ -157,13 +158,9 @@ constexpr char16_t kJunctionSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x
 // own folder would stay the user's to re-point once it is a junction: ERROR_ALREADY_EXISTS.
 win::UniqueFile OpenJunctionFolder(const WayToLink& way) {
   constexpr win::DWORD access = win::GENERIC_READ | win::GENERIC_WRITE;
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kJunctionSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return {};
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::UniqueFile directory = way.CreateLinkFolder(access, descriptor);
+  const SecurityFromText security(kJunctionSecurity);
+  if (!security) return {};
+  win::UniqueFile directory = way.CreateLinkFolder(access, security.Get());
   if (directory || win::GetLastError() != win::ERROR_ALREADY_EXISTS) return directory;
   directory = way.OpenLink(access, 0, win::FILE_OPEN, win::FILE_DIRECTORY_FILE);
   if (directory && !way.WhoElseMayChange(directory.Get()).empty()) {

@@ -30,13 +30,9 @@ win::DWORD MachineLock::Acquire(const std::u16string& folder, const char16_t* na
                                 const std::function<void()>& onLongWait,
                                 win::DWORD giveUpMilliseconds) {
   path_ = folder + u"\\" + name;
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kLockFileSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return win::GetLastError();
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, win::FALSE};
+  const SecurityFromText security(kAdministratorsOnly);
+  if (!security) return win::GetLastError();
+  win::SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Get(), win::FALSE};
   const std::uint64_t started = win::GetTickCount64();
   bool told = false;
   bool checked = false;

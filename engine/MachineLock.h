@@ -22,8 +22,6 @@ inline constexpr char16_t kListLockName[] = u"" CORVANE_SERVICE_NAME ".LinkList.
 // the outcome of its own start.
 inline constexpr char16_t kRequestLockName[] = u"" CORVANE_SERVICE_NAME ".Request.lock";
 
-// A lock file is made with this: SYSTEM and Administrators full control, nothing inherited.
-inline constexpr char16_t kLockFileSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 // A waiter says so after this long, and gives up after the second; between two tries it sleeps
 // the third.

@@ -1,5 +1,6 @@
 #include "frontend/StoredList.h"
 
+#include "engine/FileSecurity.h"
 #include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
 
@@ -32,22 +33,13 @@ void RemoveDeadWritersFiles(const std::u16string& path) {
   }
 }
 
-// The list's own security, which the move keeps: owned by Administrators, SYSTEM and
-// Administrators full control and nobody else any access, nothing inherited from the folder.
-// The service maps what the list says as LocalSystem at every boot, and uses no list that anyone
-// else owns or may change.
-constexpr char16_t kListSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
 // Makes a new file of this writer's own beside the list: a name no file has, created only if
 // it is still free, so that no other file is ever taken over.
 win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) {
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kListSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return {};
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::SECURITY_ATTRIBUTES security{sizeof security, descriptor, win::FALSE};
+  // The list's own security, which the move keeps.
+  const SecurityFromText listSecurity(kAdministratorsOnly);
+  if (!listSecurity) return {};
+  win::SECURITY_ATTRIBUTES security{sizeof security, listSecurity.Get(), win::FALSE};
   for (int n = 1; n <= kNewFileNames; ++n) {
     name = path + u"." + DecimalText(n) + u".new";
     win::UniqueFile file(win::CreateFileW(name.c_str(), win::GENERIC_WRITE, 0, &security,
