@@ -160,7 +160,7 @@ def tokens(line, shell):
             end()
             result.append(c)
         elif c in "<>":
-            # A redirection (2>&1 and >>: one); what follows it is no part of the command.
+            # A redirection (2>&1 and >>: one); nothing after it belongs to the command.
             if word and "".join(word).isdigit():
                 word, had_word = [], False
             end()
@@ -226,8 +226,8 @@ def launched(segment):
 
 
 def file_name(word):
-    parts = [p for p in re.split(r"[\\/]", word) if p]
-    return parts[-1].lower() if parts else word.lower()
+    names = [n for n in re.split(r"[\\/]", word) if n]
+    return names[-1].lower() if names else word.lower()
 
 
 # ---- Options, verbs and what a command must match ----
@@ -479,7 +479,8 @@ class Runners:
         self.commands = []  # (words, "file:line")
         files = []
         for pattern in RUNNER_FILES:
-            files.extend(sorted(p for p in root.glob(pattern) if "build" not in p.parts))
+            files.extend(sorted(p for p in root.glob(pattern)
+                                if not p.relative_to(root).as_posix().startswith("build/")))
         for path in files:
             lines = [(n, t) for n, t in read_lines(path) if not is_comment(t, True)]
             loops = {}
@@ -507,7 +508,7 @@ class Runners:
                         for kind in ("configure", "build", "test")}
         self.tests = set()
         for path in root.glob("**/CMakeLists.txt"):
-            if "build" not in path.relative_to(root).parts:
+            if not path.relative_to(root).as_posix().startswith("build/"):
                 self.tests.update(re.findall(r"add_test\(\s*NAME\s+([\w.-]+)",
                                              path.read_text(encoding="utf-8")))
 
