@@ -106,7 +106,7 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   if (error == win::ERROR_INVALID_DATA) {
     text += u" is damaged, so it is left as it is. Move it aside and add the mappings again.";
   } else if (error == win::ERROR_SHARING_VIOLATION) {
-    text += u" is in use by the service. Nothing was changed; try again in a moment.";
+    text += u" is in use by another program. Nothing was changed; try again in a moment.";
   } else if (error == win::ERROR_ACCESS_DENIED) {
     text += writing ? u" can only be changed by administrators, so it is as it was."
                     : u" can only be read by administrators.";

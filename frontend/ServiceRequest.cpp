@@ -32,33 +32,27 @@ std::size_t ProgramEnd(std::u16string_view path) {
   return path.find(u' ');
 }
 
-// Starts the service; a start refused because it still runs is tried again, sooner at first:
-// the request before has reported stopping, and its process ends a moment later.
+// Starts the service; a start refused because it still runs is tried again: the request before
+// has reported stopping, and its process ends a moment later.
 win::DWORD Start(win::SC_HANDLE service, const std::vector<std::u16string>& arguments) {
   std::vector<win::LPCWSTR> argv;
   for (const auto& argument : arguments) argv.push_back(argument.c_str());
-  win::DWORD pause = 1;
-  for (win::DWORD waited = 0;; waited += pause, pause = std::min<win::DWORD>(pause * 2, 50)) {
+  for (Wait wait(kStillRunningWait);;) {
     if (win::StartServiceW(service, static_cast<win::DWORD>(argv.size()),
                            argv.empty() ? nullptr : argv.data())) {
       return 0;
     }
     const win::DWORD error = win::GetLastError();
-    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || waited >= kStartRetryMilliseconds) {
-      return error;
-    }
-    win::Sleep(pause);
+    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || !wait.Again()) return error;
   }
 }
 
-// Waits until the service has stopped and gives the status it stopped with, asking sooner at
-// first: 1, 2, 4 ... then every 50 ms. Under the request lock no other corvane starts the service
-// meanwhile, so the stop seen after this start is this start's. Asked for, not notified: under
-// Wine the notification's own thread may still be talking to the service manager when the
-// program ends, and a process ended then can hang in its exit.
+// Waits until the service has stopped and gives the status it stopped with. Under the request
+// lock no other corvane starts the service meanwhile, so the stop seen after this start is this
+// start's. Asked for, not notified: under Wine the notification's own thread may still be talking
+// to the service manager when the program ends, and a process ended then can hang in its exit.
 void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
-  const std::uint64_t started = win::GetTickCount64();
-  for (win::DWORD pause = 1;; pause = std::min<win::DWORD>(pause * 2, 50)) {
+  for (Wait wait(kStopWait);;) {
     win::SERVICE_STATUS status{};
     if (!win::QueryServiceStatus(service, &status)) {
       outcome.waitError = win::GetLastError();
@@ -68,11 +62,10 @@ void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
       outcome.exitCode = status.dwWin32ExitCode;
       return;
     }
-    if (win::GetTickCount64() - started >= kWaitMilliseconds) {
+    if (!wait.Again()) {
       outcome.timedOut = true;
       return;
     }
-    win::SleepEx(pause, win::FALSE);
   }
 }
 
@@ -104,16 +97,14 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
       OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
   if (!service) return outcome;
   const std::u16string before = linkState ? linkState() : std::u16string();
-  const std::uint64_t firstStart = win::GetTickCount64();
-  for (win::DWORD pause = 10;; pause = std::min<win::DWORD>(pause * 2, 1'000)) {
+  for (Wait wait(kStartTimeoutWait);;) {
     outcome.startError = Start(service.Get(), arguments);
     if (outcome.startError != win::ERROR_SERVICE_REQUEST_TIMEOUT) break;
     if (linkState && linkState() != before) {
       outcome.startError = 0;  // carried out; it has stopped already
       break;
     }
-    if (win::GetTickCount64() - firstStart >= kStartBudgetMilliseconds) return outcome;
-    win::Sleep(pause);
+    if (!wait.Again()) return outcome;
   }
   if (outcome.startError != 0) return outcome;
 

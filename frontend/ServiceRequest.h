@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/ServiceName.h"
+#include "engine/Wait.h"
 #include "frontend/Console.h"
 #include "platform/WinApi.h"
 
@@ -24,16 +25,16 @@ struct ServiceOutcome {
 // 1024 characters with the terminating NUL.
 inline constexpr std::size_t kLongestArgument = 1023;
 
-// How long a request may take before the front end stops waiting.
-inline constexpr win::DWORD kWaitMilliseconds = 60'000;
-// How long a start refused because the service still runs is tried again: the process of the
-// request before ends a moment after it has reported stopping.
-inline constexpr win::DWORD kStartRetryMilliseconds = 5'000;
+// How long a request may take before the front end stops waiting, asking sooner at first.
+inline constexpr WaitSchedule kStopWait{1, 50, 60'000};
+// How long a start refused because the service still runs is tried again, sooner at first: the
+// process of the request before ends a moment after it has reported stopping.
+inline constexpr WaitSchedule kStillRunningWait{1, 50, 5'000};
 
 // How long a start that the service control manager gave up on (1053) is tried again: the
 // manager waits for the service's process to connect (30 s on Windows, 10 s under Wine), and a
 // busy machine can take longer than that to start a process.
-inline constexpr win::DWORD kStartBudgetMilliseconds = 60'000;
+inline constexpr WaitSchedule kStartTimeoutWait{10, 1'000, 60'000};
 
 // What the request's link is now, in any form that changes when the request changes it.
 using LinkState = std::function<std::u16string()>;

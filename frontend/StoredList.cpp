@@ -1,13 +1,15 @@
 #include "frontend/StoredList.h"
 
 #include "engine/FileSecurity.h"
+#include "engine/Wait.h"
+#include "frontend/Console.h"
 #include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
 
 namespace frontend {
 namespace {
 
-// Only the service's read holds the list so; access denied is no reason to wait.
+// A program holds the list without sharing it for reading; access denied is no reason to wait.
 bool Busy(win::DWORD error) {
   return error == win::ERROR_SHARING_VIOLATION;
 }
@@ -16,6 +18,12 @@ bool Busy(win::DWORD error) {
 // FILE_SHARE_DELETE does; that is the service's read too.
 bool HeldWhenReplaced(win::DWORD error) {
   return Busy(error) || error == win::ERROR_ACCESS_DENIED;
+}
+
+std::function<void()> TellListInUse(const std::u16string& path) {
+  return [&path] {
+    WriteError(u"The link list " + path + u" is in use by another program; waiting for it.\r\n");
+  };
 }
 
 // A failure the system gave no reason for is still a failure.
@@ -68,7 +76,7 @@ win::DWORD WriteNewList(win::HANDLE file, LinkList& links) {
 win::DWORD ReadStoredList(const std::u16string& path, LinkList& links) {
   links.records.clear();
   links.labels.clear();
-  for (win::DWORD attempt = 0;; ++attempt) {
+  for (Wait wait(kListInUseWait);;) {
     LoadedLinkList loaded;
     // The labels are read too: a list whose labels cannot be read is never written over.
     switch (LoadLinkList(path, loaded, AfterRecords::labels)) {
@@ -82,8 +90,7 @@ win::DWORD ReadStoredList(const std::u16string& path, LinkList& links) {
     }
     const win::DWORD error = win::GetLastError();
     if (error == win::ERROR_FILE_NOT_FOUND) return 0;
-    if (!Busy(error) || attempt == kBusyRetries) return error;
-    win::Sleep(kBusyRetryMilliseconds);
+    if (!Busy(error) || !wait.Again(TellListInUse(path))) return error;
   }
 }
 
@@ -100,17 +107,16 @@ win::DWORD ReplaceStoredList(const std::u16string& path, LinkList& links) {
     win::DeleteFileW(fresh.c_str());
     return error;
   }
-  for (win::DWORD attempt = 0;; ++attempt) {
+  for (Wait wait(kListInUseWait);;) {
     if (win::MoveFileExW(fresh.c_str(), path.c_str(),
                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH)) {
       return 0;
     }
     error = win::GetLastError();
-    if (!HeldWhenReplaced(error) || attempt == kBusyRetries) {
+    if (!HeldWhenReplaced(error) || !wait.Again(TellListInUse(path))) {
       win::DeleteFileW(fresh.c_str());
       return HeldWhenReplaced(error) ? win::ERROR_SHARING_VIOLATION : error;
     }
-    win::Sleep(kBusyRetryMilliseconds);
   }
 }
 

@@ -8,11 +8,6 @@
 
 namespace frontend {
 
-// A list being read or replaced is tried again for this long while the service holds it (it
-// opens the list with no sharing during the restore pass).
-inline constexpr win::DWORD kBusyRetries = 50;
-inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
-
 // Reads the list at `path`, its drive labels included. 0, with no records when there is no such
 // file; ERROR_INVALID_DATA when the file does not hold a list or its label trailer is damaged (it
 // must then be left alone); any other code when it cannot be opened, ERROR_SHARING_VIOLATION once

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/PolicyTrigger.h"
+#include "engine/Wait.h"
 #include "platform/UniqueHandle.h"
 #include "service/CommandLine.h"
 #include "service/LinkServiceModule.h"
@@ -15,8 +16,9 @@ constexpr win::UINT kRegistryScriptResource = 101;
 constexpr std::size_t kMessageSize = 1024;
 // A record deleted while its service still runs stays, marked for deletion, until the service
 // has stopped; a new one cannot be created before then. How long, and how often, to look.
-constexpr win::DWORD kDeletionWaitMilliseconds = 5000;
-constexpr win::DWORD kDeletionPollMilliseconds = 100;
+// A record removed while its service still ran goes when the service stops; its name may stay
+// taken a while after that.
+constexpr WaitSchedule kDeletionWait{100, 100, 5'000};
 
 enum Message : win::UINT {
   kCannotOpenManager = 55306,
@@ -250,13 +252,12 @@ bool LinkServiceModule::InstallService() {
   // Only a record removed while its service still ran can be here: wait for it to go, so
   // that a new record exists when this reports success. This wait and the one for its name
   // below share one budget.
-  win::DWORD waited = 0;
-  for (; IsServiceInstalled(); waited += kDeletionPollMilliseconds) {
-    if (waited >= kDeletionWaitMilliseconds) {
+  Wait wait(kDeletionWait);
+  while (IsServiceInstalled()) {
+    if (!wait.Again()) {
       ShowMessage(kCannotCreate);
       return false;
     }
-    win::Sleep(kDeletionPollMilliseconds);
   }
   const std::u16string program = ProgramPath();
   if (program.empty()) return false;
@@ -271,16 +272,14 @@ bool LinkServiceModule::InstallService() {
   // The manager may still hold the old record's name a while after the record has gone; the
   // create is tried again within the same wait.
   win::UniqueService service;
-  for (;; waited += kDeletionPollMilliseconds) {
+  for (;;) {
     service.Reset(win::CreateServiceW(
         manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
         win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,
         binaryPath.c_str(), nullptr, nullptr, u"RPCSS\0", nullptr, nullptr));
-    if (service || win::GetLastError() != win::ERROR_SERVICE_MARKED_FOR_DELETE ||
-        waited >= kDeletionWaitMilliseconds) {
+    if (service || win::GetLastError() != win::ERROR_SERVICE_MARKED_FOR_DELETE || !wait.Again()) {
       break;
     }
-    win::Sleep(kDeletionPollMilliseconds);
   }
   if (!service) {
     manager.Reset();

@@ -12,6 +12,7 @@
 #include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
 #include "engine/MachineLock.h"
+#include "engine/Wait.h"
 #include "service/LinkServiceModule.h"
 
 namespace {
@@ -19,38 +20,29 @@ namespace {
 // An event's reason when the system has no text for the code.
 constexpr char16_t kNoText[] = u"The system has no text for it.";
 
-// Another program may be reading the list (a scanner, an administrator's corvane list): the pass
-// waits for it, says so after a while, and gives up in the end.
-constexpr std::uint64_t kListBusyWarningMilliseconds = 5'000;
-constexpr std::uint64_t kListBusyGiveUpMilliseconds = 30'000;
-constexpr win::DWORD kListBusyRetryMilliseconds = 100;
-
 }  // namespace
 
 // A list that another user owns, or may change, is not used: the pass maps drive letters for the
 // whole machine as LocalSystem.
 win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
                                                   std::uint64_t started) {
-  bool warned = false;
+  Wait wait(kListInUseWait, started);
   while (!OpenLinkList(path, list)) {
     // Only a list in use is waited for; anything else is a list that cannot be opened.
     if (win::GetLastError() != win::ERROR_SHARING_VIOLATION) return win::ERROR_FILE_NOT_FOUND;
-    const std::uint64_t waited = win::GetTickCount64() - started;
-    if (waited >= kListBusyGiveUpMilliseconds) {
+    const bool again = wait.Again([&] {
+      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
+                     u"The link list %s is in use by another program; the drive mappings wait "
+                     u"for it.",
+                     std::u16string_view(path));
+    });
+    if (!again) {
       LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                      u"The link list %s stayed in use by another program for 30 seconds, so no "
                      u"drive was mapped.",
                      std::u16string_view(path));
       return win::ERROR_SHARING_VIOLATION;
     }
-    if (!warned && waited >= kListBusyWarningMilliseconds) {
-      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
-                     u"The link list %s is in use by another program; the drive mappings wait "
-                     u"for it.",
-                     std::u16string_view(path));
-      warned = true;
-    }
-    win::Sleep(kListBusyRetryMilliseconds);
   }
   const std::u16string reason = WhyOthersMayChange(list.file.Get());
   if (reason.empty()) return 0;
@@ -80,7 +72,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   MachineLock listLock;
   const win::DWORD lockError =
       listLock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName, {},
-                       static_cast<win::DWORD>(kListBusyGiveUpMilliseconds));
+                       {kLockWait.firstPause, kLockWait.longestPause, kListInUseWait.budget});
   // (No folder is no list: the pass says that below.)
   if (lockError != 0 && lockError != win::ERROR_PATH_NOT_FOUND) {
     LogEventOfType(win::EVENTLOG_WARNING_TYPE,

@@ -232,6 +232,8 @@ struct StartFailureCase {
   // Only a busy service is tried again, for five seconds: 1, 2, 4 ... 32 ms apart, then 50 ms.
   int waits = 0;
   bool runsOn = false;  // started, and not awaited: it ends before the machine does
+  // What `waits` counts; a service that starts is then asked for its stop, sleeping in between.
+  const char* counted = "Sleep";
 };
 
 class StartFailures : public FrontEnd, public ::testing::WithParamInterface<StartFailureCase> {};
@@ -239,7 +241,7 @@ class StartFailures : public FrontEnd, public ::testing::WithParamInterface<Star
 TEST_P(StartFailures, SayWhatToDo) {
   GetParam().arrange(machine);
   int waits = 0;
-  machine.OnCall("Sleep", [&waits] { ++waits; });
+  machine.OnCall(GetParam().counted, [&waits] { ++waits; });
   EXPECT_EQ(Run({u"restore"}), GetParam().exitCode);
   ExpectTriesOfABudget(waits, GetParam().waits);
   const std::string shown = machine.ConsoleText();
@@ -304,7 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
                            m.FailNext("StartServiceW", win::ERROR_SERVICE_REQUEST_TIMEOUT);
                          },
                          win::ERROR_FILE_NOT_FOUND,
-                         "The system cannot find the file specified. (code 2)", 1},
+                         "The system cannot find the file specified. (code 2)", 2, false,
+                         "StartServiceW"},
         // Every start given up on for a minute: 10, 20 ... 640 ms apart, then a second.
         StartFailureCase{"TooBusyToStart",
                          [](sim::Machine& m) {
@@ -381,8 +384,8 @@ TEST_F(FrontEnd, RequestNotFinishedInAMinuteIsGivenUp) {
   lingeringStop = false;
   machine.InstallProgram(kServiceImage, LingeringService());
   int waits = 0;
-  machine.OnCall("SleepEx", [&waits] { ++waits; });
-  machine.FailNext("SleepEx", 0, 100000);
+  machine.OnCall("Sleep", [&waits] { ++waits; });
+  machine.FailNext("Sleep", 0, 100000);
   EXPECT_EQ(Run({u"restore"}), win::ERROR_SERVICE_REQUEST_TIMEOUT);
   // A minute of asking: 1, 2 ... 32 ms apart, then 50 ms (some real time passes too).
   EXPECT_GE(waits, 1190);
@@ -575,8 +578,8 @@ struct ListProblemCase {
   win::DWORD exitCode;
   bool mapped;       // Q: was mapped all the same
   std::string said;  // the line about the list
-  // Calls of CreateFileW (the lock files' among them) and MoveFileExW: a list held by the service
-  // is tried again 50 times.
+  // Calls of CreateFileW (the lock files' among them) and MoveFileExW: a list held by another
+  // program is tried again for 30 seconds, every 100 ms.
   int opens = 2;
   int moves = 0;
 };
@@ -599,6 +602,9 @@ TEST_P(ListProblems, LeaveTheListAsItWas) {
   EXPECT_NE(machine.ConsoleText().find("The link list " + Narrow(kList) + GetParam().said + "\r\n"),
             std::string::npos)
       << machine.ConsoleText();
+  EXPECT_EQ(machine.ConsoleText().find(" is in use by another program; waiting for it.\r\n") !=
+                std::string::npos,
+            GetParam().exitCode == win::ERROR_SHARING_VIOLATION);
   EXPECT_EQ(machine.FileContent(kList), before);
   EXPECT_EQ(machine.List(kFolder),
             std::vector<std::u16string>(kListAndLocks.begin(),
@@ -623,8 +629,8 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("Sleep", 0, 1000);
                         },
                         win::ERROR_SHARING_VIOLATION, false,
-                        " is in use by the service. Nothing was changed; try again in a moment.",
-                        52},
+                        " is in use by another program. Nothing was changed; try again in a moment.",
+                        302},
         ListProblemCase{"WriteFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
@@ -651,11 +657,13 @@ INSTANTIATE_TEST_SUITE_P(
         ListProblemCase{"ReplaceFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
-                          m.FailNext("Sleep", 0, 1000);
+                          // The replace's waits pass no time; the wait for the request's stop
+                          // before them is real.
+                          m.OnCall("MoveFileExW", [&m] { m.FailNext("Sleep", 0, 1000); });
                         },
                         win::ERROR_SHARING_VIOLATION, true,
-                        " is in use by the service. Nothing was changed; try again in a moment.",
-                        4, 51},
+                        " is in use by another program. Nothing was changed; try again in a moment.",
+                        4, 301},
         ListProblemCase{"ReadDenied",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.SetSecurity(kList, u"D:P(A;;FA;;;SY)");
