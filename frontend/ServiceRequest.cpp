@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/AsciiText.h"
 #include "frontend/MachineLock.h"
 #include "platform/ServiceConfig.h"
 #include "platform/UniqueHandle.h"
@@ -24,10 +25,7 @@ win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
 // or at the first blank.
 std::size_t ProgramEnd(std::u16string_view path) {
   for (std::size_t at = 0; at + 4 <= path.size(); ++at) {
-    const std::u16string_view tail = path.substr(at, 4);
-    const bool exe = tail[0] == u'.' && (tail[1] | 0x20) == u'e' && (tail[2] | 0x20) == u'x' &&
-                     (tail[3] | 0x20) == u'e';
-    if (exe && (at + 4 == path.size() || path[at + 4] == u' ')) return at + 4;
+    if (SameAsciiText(path.substr(at, 4), u".exe") && (at + 4 == path.size() || path[at + 4] == u' ')) return at + 4;
   }
   return path.find(u' ');
 }
