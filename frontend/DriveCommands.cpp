@@ -57,9 +57,13 @@ win::DWORD RefuseLetterInUse(const DriveLetterNow& now) {
 }
 
 // What the user hears once the letter is mapped: that this session's own letter hides it here.
-void TellMapped(const std::u16string& letter) {
+// A session that had none of its own before (`before`, the plan's reading) has none now: the
+// service changes the global letters only.
+void TellMapped(const DriveLetterNow& before) {
   DriveLetterNow now;
-  if (ReadDriveLetter(letter, now) == 0) WriteOutput(HiddenHereText(now));
+  if (!before.session.empty() && ReadDriveLetter(before.letter, now) == 0) {
+    WriteOutput(HiddenHereText(now));
+  }
 }
 
 // A letter machine policy maps is changed where the policy is set, not here: true once the user
@@ -102,7 +106,7 @@ win::DWORD CreateDrive(const Command& command) {
   if (step.at != LinkAt::free) return RefuseLetterInUse(step.letter);
   if (!Make(step)) return TellOutcome(step);
   Tell(step.outcome);
-  TellMapped(command.link);
+  TellMapped(step.letter);
   return 0;
 }
 
@@ -180,7 +184,7 @@ win::DWORD AddDrive(const Command& command) {
   if (!command.label.empty()) {
     WriteOutput(u"Explorer calls " + command.link + u" \"" + command.label + u"\".\r\n");
   }
-  TellMapped(command.link);
+  TellMapped(step.letter);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "frontend/Console.h"
 #include "frontend/DriveCommands.h"
 #include "frontend/LinkCommands.h"
+#include "frontend/ServiceRequest.h"
 
 namespace frontend {
 namespace {
@@ -52,6 +53,7 @@ win::DWORD RunFrontEnd(const std::vector<std::u16string>& arguments) {
   TakeWriteFailure();
   win::DWORD code = 0;
   try {
+    ServiceRecordScope serviceRecord;
     code = Run(arguments);
   } catch (const std::bad_alloc&) {
     code = win::ERROR_NOT_ENOUGH_MEMORY;

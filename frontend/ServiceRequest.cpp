@@ -1,6 +1,7 @@
 #include "frontend/ServiceRequest.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/AsciiText.h"
 #include "frontend/MachineLock.h"
@@ -10,22 +11,26 @@
 namespace frontend {
 namespace {
 
+thread_local ServiceRecordScope* currentScope = nullptr;
+
+// The command's scope, or one of this call's own.
+template <typename Use>
+auto WithScope(Use&& use) {
+  if (currentScope != nullptr) return use(*currentScope);
+  ServiceRecordScope own;
+  return use(own);
+}
+
 win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
-  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
-  if (!manager) {
-    error = win::GetLastError();
-    return {};
-  }
-  win::UniqueService service(win::OpenServiceW(manager.Get(), kServiceName, access));
-  if (!service) error = win::GetLastError();
-  return service;
+  return WithScope([&](ServiceRecordScope& scope) { return scope.Open(access, error); });
 }
 
 // Where an unquoted program path ends: after the first ".exe" followed by a blank or the end,
 // or at the first blank.
 std::size_t ProgramEnd(std::u16string_view path) {
   for (std::size_t at = 0; at + 4 <= path.size(); ++at) {
-    if (SameAsciiText(path.substr(at, 4), u".exe") && (at + 4 == path.size() || path[at + 4] == u' ')) return at + 4;
+    const bool ends = at + 4 == path.size() || path[at + 4] == u' ';
+    if (ends && SameAsciiText(path.substr(at, 4), u".exe")) return at + 4;
   }
   return path.find(u' ');
 }
@@ -115,10 +120,36 @@ bool MayStartService() {
   return static_cast<bool>(OpenCorvaneService(win::SERVICE_START, error));
 }
 
-std::u16string ServiceFolder(win::DWORD& error) {
-  const win::UniqueService service = OpenCorvaneService(win::SERVICE_QUERY_CONFIG, error);
+ServiceRecordScope::ServiceRecordScope() : previous_(std::exchange(currentScope, this)) {}
+
+ServiceRecordScope::~ServiceRecordScope() {
+  currentScope = previous_;
+}
+
+win::UniqueService ServiceRecordScope::Open(win::DWORD access, win::DWORD& error) {
+  if (!manager_) {
+    manager_.Reset(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
+    if (!manager_) {
+      error = win::GetLastError();
+      return {};
+    }
+  }
+  win::UniqueService service(win::OpenServiceW(manager_.Get(), kServiceName, access));
+  if (!service) error = win::GetLastError();
+  return service;
+}
+
+std::u16string ServiceRecordScope::Folder(win::DWORD& error) {
+  if (folder_) return *folder_;
+  const win::UniqueService service = Open(win::SERVICE_QUERY_CONFIG, error);
   if (!service) return {};
-  return FolderOf(service.Get(), error);
+  std::u16string folder = FolderOf(service.Get(), error);
+  if (!folder.empty()) folder_ = folder;
+  return folder;
+}
+
+std::u16string ServiceFolder(win::DWORD& error) {
+  return WithScope([&](ServiceRecordScope& scope) { return scope.Folder(error); });
 }
 
 std::u16string FolderOf(win::SC_HANDLE service, win::DWORD& error) {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/ServiceName.h"
 #include "engine/Wait.h"
 #include "frontend/Console.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
@@ -51,6 +53,26 @@ using LinkState = std::function<std::u16string()>;
 // may run twice) every such start is tried again.
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
                           const LinkState& linkState = {});
+
+// One command's connection to the service control manager and its reading of the service's
+// record, for as long as it lives on this thread: the manager is connected once and the program's
+// folder read once, for the list and the request lock alike (a command that read the record twice
+// could find two folders). Without one, each call below connects and reads anew.
+class ServiceRecordScope {
+ public:
+  ServiceRecordScope();
+  ~ServiceRecordScope();
+  ServiceRecordScope(const ServiceRecordScope&) = delete;
+  ServiceRecordScope& operator=(const ServiceRecordScope&) = delete;
+
+  win::UniqueService Open(win::DWORD access, win::DWORD& error);
+  std::u16string Folder(win::DWORD& error);
+
+ private:
+  ServiceRecordScope* previous_;
+  win::UniqueService manager_;
+  std::optional<std::u16string> folder_;
+};
 
 // The folder of the installed service's program, from its record; empty with the reason in
 // `error` when it cannot be read.

@@ -536,6 +536,19 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
             std::string::npos);
 }
 
+// A command connects to the service manager once and reads the service's record once; a drive's
+// letter is read twice, for the plan and for the look that tells whether a start given up on ran.
+TEST_F(FrontEnd, CreateDriveAsksTheSystemOnlyWhatItNeeds) {
+  int connects = 0, records = 0, letters = 0;
+  machine.OnCall("OpenSCManagerW", [&connects] { ++connects; });
+  machine.OnCall("QueryServiceConfigW", [&records] { ++records; });
+  machine.OnCall("QueryDosDeviceW", [&letters] { ++letters; });
+  EXPECT_EQ(Run({u"create", u"drive", u"X:", u"data"}), 0u);
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(records, 2);  // its size, then the record
+  EXPECT_EQ(letters, 4);  // the global set and the session's, twice
+}
+
 // A folder written as \\?\C:\... is the one the system stores as \??\C:\...: it is never mapped
 // twice, and a remove takes it off.
 TEST_F(FrontEnd, VerbatimFolderIsTheFolderInForce) {
