@@ -48,6 +48,7 @@ LinkServiceModule::LinkServiceModule() {
   runsAsService = win::TRUE;
   win::LoadStringW(win::GetModuleHandleW(nullptr), kServiceNameResource, serviceName,
                    static_cast<int>(kServiceNameSize));
+  eventLog_ = EventLog(serviceName);
   statusHandle = nullptr;
   status.dwServiceType = win::SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = win::SERVICE_STOPPED;

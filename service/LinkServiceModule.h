@@ -16,7 +16,7 @@
 #include "engine/LinkList.h"
 #include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
-#include "service/EventText.h"
+#include "service/EventLog.h"
 #include "service/RegistryScript.h"
 
 // The service's AppID, also the registry script's "APPID" substitution.
@@ -53,21 +53,13 @@ class LinkServiceModule {
   void HandleControl(win::DWORD code);
   void OnStop();
 
-  // Writes one information event; the text is formatted printf-style (%s, %d, %u, %%).
-  // A message that cannot be formatted for want of memory is dropped, like one whose event
-  // source cannot be opened: logging never ends the service.
   template <typename... Args>
   void LogEvent(std::u16string_view format, const Args&... args) noexcept {
-    LogEventOfType(win::EVENTLOG_INFORMATION_TYPE, format, args...);
+    eventLog_.LogEvent(format, args...);
   }
-  // The same, as a warning or an error (EVENTLOG_WARNING_TYPE, EVENTLOG_ERROR_TYPE).
   template <typename... Args>
   void LogEventOfType(win::WORD type, std::u16string_view format, const Args&... args) noexcept {
-    try {
-      const std::array<EventArgument, sizeof...(Args)> arguments{EventArgument(args)...};
-      WriteEvent(type, FormatEventText(format, arguments));
-    } catch (const std::exception&) {
-    }
+    eventLog_.LogEventOfType(type, format, args...);
   }
 
   // The substitutions every registry script of this program may use: "APPID".
@@ -133,12 +125,12 @@ class LinkServiceModule {
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);
   void WaitForServiceMainToReturn();
-  void WriteEvent(win::WORD type, const std::u16string& text) const;
   // Message `id` of the string table, or its fixed text, in a message box captioned with the
   // service name.
   void ShowMessage(win::UINT id) const;
 
   bool initFailed_ = false;
+  EventLog eventLog_{u""};
   bool argumentsLost_ = false;     // the start arguments could not be held (no memory)
   mutable std::mutex statusLock_;  // guards `status` and each report made from it
   std::mutex serviceMainLock_;

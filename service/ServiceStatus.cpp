@@ -1,4 +1,4 @@
-// Status reports, the control handler and the event log.
+// Status reports and the control handler.
 #include "platform/UniqueHandle.h"
 #include "service/LinkServiceModule.h"
 
@@ -42,11 +42,4 @@ void LinkServiceModule::HandleControl(win::DWORD code) {
 // sees until the request is done.
 void LinkServiceModule::OnStop() {
   ReportStatus(win::SERVICE_STOP_PENDING);
-}
-
-void LinkServiceModule::WriteEvent(win::WORD type, const std::u16string& text) const {
-  win::UniqueEventSource source(win::RegisterEventSourceW(nullptr, serviceName));
-  if (!source) return;
-  win::LPCWSTR strings[] = {text.c_str()};
-  win::ReportEventW(source.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
 }
