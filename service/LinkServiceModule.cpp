@@ -5,6 +5,7 @@
 
 #include "engine/LinkList.h"
 #include "platform/UniqueHandle.h"
+#include "service/RestorePass.h"
 
 namespace {
 
@@ -235,5 +236,5 @@ win::DWORD LinkServiceModule::Run() {
     const win::DWORD error = win::GetLastError();
     return error != win::ERROR_SUCCESS ? error : win::ERROR_GEN_FAILURE;
   }
-  return RestoreDriveMappings();
+  return RestorePass(eventLog_, serviceName).RestoreDriveMappings();
 }

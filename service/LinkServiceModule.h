@@ -101,26 +101,6 @@ class LinkServiceModule {
   bool ReadLocalServiceValue(win::HKEY appIdKey) const;
   // Run, with an exception that escapes the request turned into an exit code.
   win::DWORD RunGuarded();
-  win::DWORD RestoreDriveMappings();
-  // One stored drive mapping of the restore pass: 0 when it is in force afterwards, else the
-  // code that says why not (an event says it too).
-  win::DWORD RestoreDriveMapping(const CHardLink& record);
-  // The letters of machine policy, carried out before the list's records: `named` gets each
-  // letter the policy holds, which the list's records then leave to it. `list` is null when there
-  // is none to read. 0 when every letter is in force, else the first failure's code.
-  win::DWORD ApplyDrivePolicy(const HardLinkArray* list, std::vector<std::u16string>& named);
-  win::DWORD MapPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before,
-                            const CHardLink* stored);
-  bool LabelPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before);
-  win::DWORD TakeOffPolicyDrive(const PolicyDrive& gone, const CHardLink* stored);
-  // What the policy gave at the last pass, kept under the service's own key.
-  std::u16string KeptPolicyKey() const;
-  std::vector<PolicyDrive> ReadKeptPolicy() const;
-  void WriteKeptPolicy(const std::vector<PolicyDrive>& kept);
-  // Opens the list for the restore pass, waiting while another program holds it: 0, or the exit
-  // code once the pass can go no further.
-  win::DWORD OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
-                                std::uint64_t started);
   void ReportStopped(win::DWORD exitCode);
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);

@@ -1,5 +1,5 @@
-// The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
-// letter, and every letter machine policy names, is carried out again at every boot.
+#include "service/RestorePass.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -9,10 +9,9 @@
 #include "engine/DriveDefinition.h"
 #include "engine/DrivePolicy.h"
 #include "engine/FileSecurity.h"
-#include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
 #include "engine/MachineLock.h"
-#include "service/LinkServiceModule.h"
+#include "engine/SystemMessage.h"
 
 namespace {
 
@@ -27,10 +26,13 @@ constexpr win::DWORD kListBusyRetryMilliseconds = 100;
 
 }  // namespace
 
+RestorePass::RestorePass(const EventLog& log, std::u16string_view serviceName)
+    : log_(log), serviceName_(serviceName) {}
+
 // A list that another user owns, or may change, is not used: the pass maps drive letters for the
 // whole machine as LocalSystem.
-win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
-                                                  std::uint64_t started) {
+win::DWORD RestorePass::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
+                                           std::uint64_t started) const {
   bool warned = false;
   while (!OpenLinkList(path, list)) {
     // Only a list in use is waited for; anything else is a list that cannot be opened.
@@ -70,7 +72,7 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 // start's exit code) that a drive they rely on is not there. A failure never stops the pass.
 // Machine policy's letters are carried out first, whatever the list is, and count the same; with
 // policy letters and no list, the code is theirs.
-win::DWORD LinkServiceModule::RestoreDriveMappings() {
+win::DWORD RestorePass::RestoreDriveMappings() const {
   // The list's lock, which every corvane holds while it changes the list and decides from the
   // letters: an apply never finds a letter free that this pass is about to map. Its wait counts
   // against the pass's 30 seconds; a lock still held then (a corvane that hangs) or one that
@@ -124,7 +126,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
 // where a second definition would stack on the first and hide it. Mapped onto the stored folder
 // already (a second restore, a record stored twice) is done; anything else there now (a disk
 // plugged in since, another mapping) is someone else's and is left alone.
-win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
+win::DWORD RestorePass::RestoreDriveMapping(const CHardLink& record) const {
   const std::u16string_view letter = record.link;
   const std::u16string_view folder = record.target;
   std::vector<std::u16string> definitions;
