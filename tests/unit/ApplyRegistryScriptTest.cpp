@@ -113,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   HresultFromWin32(win::ERROR_NOT_ENOUGH_MEMORY)},
                       LoadFailure{"Convert", "MultiByteToWideChar",
                                   win::ERROR_NO_UNICODE_TRANSLATION,
-                                  HresultFromWin32(win::ERROR_NO_UNICODE_TRANSLATION)}),
+                                  HresultFromWin32(win::ERROR_NO_UNICODE_TRANSLATION)},
+                      // A failure that leaves no code is still a failure.
+                      LoadFailure{"ProgramPathWithoutCode", "GetModuleFileNameW", 0, win::E_FAIL},
+                      LoadFailure{"LoadAsDataWithoutCode", "LoadLibraryExW", 0, win::E_FAIL}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ApplyRegistryScriptTest, ProgramPathOf260OrMoreIs8007007A) {
