@@ -75,7 +75,9 @@ win::DWORD LinkServiceModule::ProcessEntry() {
   // A switch ends with an HRESULT, running out of memory on the way too.
   win::HRESULT result = win::S_OK;
   const win::DWORD switchOutcome = ExitCodeOf([&] {
-    return HandleCommandLine(win::GetCommandLineW(), result) ? win::DWORD{1} : win::DWORD{0};
+    Registration registration(serviceName);
+    return registration.HandleCommandLine(win::GetCommandLineW(), result) ? win::DWORD{1}
+                                                                          : win::DWORD{0};
   });
   if (switchOutcome == win::ERROR_OUTOFMEMORY) return static_cast<win::DWORD>(win::E_OUTOFMEMORY);
   if (switchOutcome == 0) return static_cast<win::DWORD>(result);

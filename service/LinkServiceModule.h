@@ -3,8 +3,8 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -17,10 +17,7 @@
 #include "platform/ComInitialization.h"
 #include "platform/WinApi.h"
 #include "service/EventLog.h"
-#include "service/RegistryScript.h"
-
-// The service's AppID, also the registry script's "APPID" substitution.
-inline constexpr char16_t kAppId[] = u"{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}";
+#include "service/Registration.h"
 
 class LinkServiceModule {
   // First of all members: COM is initialised before anything else is set up and uninitialised
@@ -62,26 +59,6 @@ class LinkServiceModule {
     eventLog_.LogEventOfType(type, format, args...);
   }
 
-  // The substitutions every registry script of this program may use: "APPID".
-  virtual win::HRESULT AddStandardSubstitutions(SubstitutionMap& map);
-  // Applies the program's registry script resource `resourceId` (type "REGISTRY") with the
-  // caller's substitutions (a list ended by an empty entry), the standard ones, "Module" and
-  // "Module_Raw".
-  win::HRESULT ApplyRegistryScript(win::UINT resourceId, RegistryScriptMode mode,
-                                   const ScriptSubstitution* substitutions);
-
-  // False when a command-line switch was acted on (`result` then holds the outcome).
-  bool HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result);
-
-  // Registration: the AppID entries, LocalService, and with `asService` the event source and
-  // the service itself. Both switches, and UnregisterEntries, remove an installed service and
-  // its event source first.
-  win::HRESULT RegisterEntries(bool asService);
-  win::HRESULT UnregisterEntries();
-  bool InstallService();
-  bool RemoveService();
-  bool IsServiceInstalled() const;
-
   // The process-wide pointer the platform's callbacks reach the module through.
   static LinkServiceModule* Instance();
 
@@ -105,9 +82,6 @@ class LinkServiceModule {
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);
   void WaitForServiceMainToReturn();
-  // Message `id` of the string table, or its fixed text, in a message box captioned with the
-  // service name.
-  void ShowMessage(win::UINT id) const;
 
   bool initFailed_ = false;
   EventLog eventLog_{u""};
