@@ -1,45 +1,11 @@
 #include "service/LinkServiceModule.h"
 
-#include <new>
-#include <stdexcept>
-
-#include "engine/LinkList.h"
 #include "platform/UniqueHandle.h"
 #include "service/RestorePass.h"
 
 namespace {
 
 LinkServiceModule* processModule = nullptr;
-
-// Whole-word comparison that ignores the case of ASCII letters only; a null word is empty.
-bool IsWord(const char16_t* text, std::u16string_view word) {
-  const std::u16string_view given = text != nullptr ? std::u16string_view(text) : u"";
-  if (given.size() != word.size()) return false;
-  for (std::size_t i = 0; i < given.size(); ++i) {
-    auto fold = [](char16_t c) {
-      return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-    };
-    if (fold(given[i]) != fold(word[i])) return false;
-  }
-  return true;
-}
-
-std::u16string Argument(const char16_t* text) {
-  return text != nullptr ? text : u"";
-}
-
-// Runs `work` for an exit code; running out of memory on the way ends it with
-// ERROR_OUTOFMEMORY instead of an exception leaving the program.
-template <typename Work>
-win::DWORD ExitCodeOf(Work&& work) {
-  try {
-    return work();
-  } catch (const std::bad_alloc&) {
-    return win::ERROR_OUTOFMEMORY;
-  } catch (const std::length_error&) {
-    return win::ERROR_OUTOFMEMORY;
-  }
-}
 
 }  // namespace
 
@@ -61,8 +27,6 @@ LinkServiceModule::LinkServiceModule() {
 }
 
 LinkServiceModule::~LinkServiceModule() {
-  request.link.clear();
-  request.target.clear();
   if (processModule == this) processModule = nullptr;
 }
 
@@ -84,6 +48,11 @@ win::DWORD LinkServiceModule::ProcessEntry() {
   return ExitCodeOf([this] { return Start(); });
 }
 
+win::DWORD LinkServiceModule::RunRequest() const {
+  const RestorePass restorePass(eventLog_, serviceName);
+  return request_.RunGuarded(restorePass);
+}
+
 win::DWORD LinkServiceModule::Start() {
   // The exit-code field carries the outcome of every path back out of here.
   auto endWith = [this](win::DWORD exitCode) {
@@ -101,7 +70,7 @@ win::DWORD LinkServiceModule::Start() {
   if (opened != win::ERROR_SUCCESS) return endWith(static_cast<win::DWORD>(opened));
 
   runsAsService = ReadLocalServiceValue(appId.Get()) ? win::TRUE : win::FALSE;
-  if (!runsAsService) return endWith(RunGuarded());
+  if (!runsAsService) return endWith(RunRequest());
 
   const win::SERVICE_TABLE_ENTRYW table[] = {{serviceName, &ServiceMainEntry}, {nullptr, nullptr}};
   if (!win::StartServiceCtrlDispatcherW(table)) return endWith(win::GetLastError());
@@ -151,43 +120,8 @@ void LinkServiceModule::ControlHandlerEntry(win::DWORD code) {
   if (LinkServiceModule* module = Instance()) module->HandleControl(code);
 }
 
-void LinkServiceModule::ReadStartArguments(win::DWORD argc, win::LPWSTR* argv) {
-  requestInvalid = false;
-  restoreMode = false;
-  argumentsLost_ = false;
-  if (argc == 5) {
-    if (IsWord(argv[1], u"Drive")) {
-      request.kind = LinkKind::Drive;
-    } else if (IsWord(argv[1], u"Folder")) {
-      request.kind = LinkKind::Folder;
-    } else if (IsWord(argv[1], u"File")) {
-      request.kind = LinkKind::File;
-    } else {
-      requestInvalid = true;
-    }
-    if (IsWord(argv[2], u"Create")) {
-      request.action = LinkAction::Create;
-    } else if (IsWord(argv[2], u"Delete")) {
-      request.action = LinkAction::Delete;
-    } else {
-      requestInvalid = true;
-    }
-    // Paths that cannot be held are reported as out of memory once the service can report.
-    argumentsLost_ = ExitCodeOf([&] {
-                       request.target = Argument(argv[3]);
-                       request.link = Argument(argv[4]);
-                       return win::DWORD{0};
-                     }) != 0;
-  } else if (argc == 1 || (argc == 2 && IsWord(argv[1], win::SERVICE_TRIGGER_STARTED_ARGUMENT))) {
-    // A trigger start (machine policy applied) runs the boot's pass again.
-    restoreMode = true;
-  } else {
-    requestInvalid = true;
-  }
-}
-
 void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
-  ReadStartArguments(argc, argv);
+  request_.ReadStartArguments(argc, argv);
   bool registered = false;
   win::DWORD registrationError = 0;
   {
@@ -214,29 +148,6 @@ void LinkServiceModule::ServiceMain(win::DWORD argc, win::LPWSTR* argv) {
     LogEvent(u"Handler not installed");
     win::ExitProcess(registrationError);
   }
-  ReportStopped(RunGuarded());
+  ReportStopped(RunRequest());
   LogEvent(u"Service stopped");
-}
-
-win::DWORD LinkServiceModule::RunGuarded() {
-  return ExitCodeOf([this] { return Run(); });
-}
-
-win::DWORD LinkServiceModule::Run() {
-  // Where Windows offers it, the system itself then refuses, for every path this process opens,
-  // a junction that a non-administrator made; the walk below checks each link on the way anyway.
-  // Best effort: older Windows does not know the policy.
-  const win::DWORD enforce = win::kEnforceRedirectionTrust;
-  const win::DWORD before = win::GetLastError();
-  win::SetProcessMitigationPolicy(win::ProcessRedirectionTrustPolicy, &enforce, sizeof enforce);
-  win::SetLastError(before);
-  if (requestInvalid) return win::ERROR_INVALID_PARAMETER;
-  if (argumentsLost_) return win::ERROR_OUTOFMEMORY;
-  if (!restoreMode) {
-    if (request.Execute()) return 0;
-    // A failure that left no reason must still never read as success.
-    const win::DWORD error = win::GetLastError();
-    return error != win::ERROR_SUCCESS ? error : win::ERROR_GEN_FAILURE;
-  }
-  return RestorePass(eventLog_, serviceName).RestoreDriveMappings();
 }

@@ -18,6 +18,7 @@
 #include "platform/WinApi.h"
 #include "service/EventLog.h"
 #include "service/Registration.h"
+#include "service/StartRequest.h"
 
 class LinkServiceModule {
   // First of all members: COM is initialised before anything else is set up and uninitialised
@@ -43,9 +44,6 @@ class LinkServiceModule {
   // Called by the platform on the service's own thread.
   void ServiceMain(win::DWORD argc, win::LPWSTR* argv);
 
-  // Executes the request or the restore pass; returns the exit code.
-  win::DWORD Run();
-
   void ReportStatus(win::DWORD state);
   void HandleControl(win::DWORD code);
   void OnStop();
@@ -66,18 +64,14 @@ class LinkServiceModule {
   win::SERVICE_STATUS_HANDLE statusHandle = nullptr;
   win::SERVICE_STATUS status{};
   win::BOOL runsAsService = win::TRUE;
-  CHardLink request;
-  bool requestInvalid = false;
-  bool restoreMode = false;
 
  private:
   static void ServiceMainEntry(win::DWORD argc, win::LPWSTR* argv);
   static void ControlHandlerEntry(win::DWORD code);
 
-  void ReadStartArguments(win::DWORD argc, win::LPWSTR* argv);
   bool ReadLocalServiceValue(win::HKEY appIdKey) const;
-  // Run, with an exception that escapes the request turned into an exit code.
-  win::DWORD RunGuarded();
+  // The request of this start, its restore pass writing to the service's event log.
+  win::DWORD RunRequest() const;
   void ReportStopped(win::DWORD exitCode);
   // ReportStatus with the status lock already held.
   void ReportLocked(win::DWORD state);
@@ -85,7 +79,7 @@ class LinkServiceModule {
 
   bool initFailed_ = false;
   EventLog eventLog_{u""};
-  bool argumentsLost_ = false;     // the start arguments could not be held (no memory)
+  StartRequest request_;
   mutable std::mutex statusLock_;  // guards `status` and each report made from it
   std::mutex serviceMainLock_;
   std::condition_variable serviceMainReturned_;
