@@ -11,9 +11,10 @@
 // The service's AppID, also the registry script's "APPID" substitution.
 inline constexpr char16_t kAppId[] = u"{5E0C2A91-7B3D-4F68-A2C4-93D17E8B06F5}";
 
-// The program's own full path, as every part of the registration reads it: S_OK; the system's
-// reason as an HRESULT; or HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) for a path that does not
-// fit in MAX_PATH. `path` is left empty on failure.
+// The program's own full path, read here for the switches, the script, the event source and the
+// service record alike: S_OK; the system's reason as an HRESULT; or
+// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) for a path that does not fit in MAX_PATH. `path`
+// is left empty on failure.
 win::HRESULT ReadProgramPath(std::u16string& path);
 
 class Registration {

@@ -27,7 +27,8 @@ class StartRequest {
  public:
   // The service main's arguments, argv[0] the service's name: kind, action, target and link
   // make a link request; none, or the manager's trigger argument alone, the restore pass;
-  // anything else is invalid. Without them the request is the default record's.
+  // anything else is invalid. A program started directly reads none: its request is the default
+  // record's, a Drive Delete of no name, which is refused as an invalid name.
   void ReadStartArguments(win::DWORD argc, win::LPWSTR* argv);
 
   // Executes the request, or `restorePass` when the start asks for it, and returns the exit
