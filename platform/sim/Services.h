@@ -22,6 +22,7 @@
 namespace sim {
 
 struct MachineState;
+struct Process;
 
 struct PendingControl {
   win::DWORD code = 0;
@@ -44,6 +45,8 @@ struct ServiceSession {
   std::optional<win::DWORD> exitingWith;  // a thread of the process called ExitProcess
   bool hung = false;  // the service main returned without reporting SERVICE_STOPPED
   win::LPHANDLER_FUNCTION handler = nullptr;
+  Process* process = nullptr;  // the service's process, once its dispatcher has started
+  int handlerCalls = 0;        // Machine::CallServiceHandler calls waiting for or in the handler
   std::deque<std::shared_ptr<PendingControl>> controls;
   std::vector<win::SERVICE_STATUS> reports;
 
@@ -77,8 +80,6 @@ struct ScHandle {
   std::u16string key;  // a service handle's record, by upper-cased name
   std::optional<StatusWatch> watch;  // closing the handle cancels it
 };
-
-struct Process;
 
 // The service database lock, while someone holds it.
 struct DatabaseLock {
