@@ -3,12 +3,10 @@
 // mappings come back.
 #pragma once
 
+#include "engine/ServiceName.h"
 #include "platform/WinApi.h"
 
 namespace autostart {
-
-// The name under which the service program installs itself.
-inline constexpr char16_t kServiceName[] = u"CorvaneService";
 
 // One run of the tool, top to bottom; the command line is not looked at. Returns the exit code:
 // 0 when the start type was changed, 1 otherwise.

@@ -85,10 +85,6 @@ bool Expand(const std::u16string& text, std::u16string& out) {
   return false;
 }
 
-char16_t UpperLetter(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
 // Why `folder` is not a folder the service can map a letter onto, or nothing. The service maps
 // letters as `subst` does, onto folders of this machine's own volumes: a share (\\server\share)
 // would be reached as the machine's account, may not be there at boot, and is refused; so are
@@ -193,7 +189,7 @@ void ReadDrives(const std::vector<Value>& values, DrivePolicy& policy) {
       Skip(policy, kPolicyDrivesKey, value, std::move(why));
       continue;
     }
-    const std::u16string letter = {UpperLetter(value.name[0]), u':'};
+    const std::u16string letter = {AsciiUpper(value.name[0]), u':'};
     const bool taken = std::ranges::any_of(
         policy.drives, [&](const PolicyDrive& drive) { return drive.letter == letter; });
     if (taken) {
@@ -208,7 +204,7 @@ void ReadLabels(const std::vector<Value>& values, DrivePolicy& policy) {
   std::vector<std::u16string> labelled;
   for (const Value& value : values) {
     const std::u16string letter =
-        IsDriveLetterName(value.name) ? std::u16string{UpperLetter(value.name[0]), u':'} : u"";
+        IsDriveLetterName(value.name) ? std::u16string{AsciiUpper(value.name[0]), u':'} : u"";
     const auto drive = std::ranges::find(policy.drives, letter, &PolicyDrive::letter);
     if (letter.empty()) {
       Skip(policy, kPolicyLabelsKey, value, u"is not one letter and a colon");
@@ -241,15 +237,6 @@ bool IsDriveLabel(std::u16string_view label) {
   // DEL, C1) would garble both.
   const auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
   return !label.empty() && label.size() <= kLongestLabel && std::ranges::none_of(label, control);
-}
-
-bool IsDriveLetterName(std::u16string_view text) {
-  return text.size() == 2 && UpperLetter(text[0]) >= u'A' && UpperLetter(text[0]) <= u'Z' &&
-         text[1] == u':';
-}
-
-bool SameDriveLetter(std::u16string_view a, std::u16string_view b) {
-  return a.size() == 2 && b.size() == 2 && UpperLetter(a[0]) == UpperLetter(b[0]) && a[1] == b[1];
 }
 
 DrivePolicy ReadDrivePolicy() {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/AsciiText.h"
 #include "platform/WinApi.h"
 
 // Value name the letter ("S:"), data the folder: REG_SZ, a full path, or REG_EXPAND_SZ, expanded.
@@ -21,11 +22,6 @@ inline constexpr std::size_t kLongestLabel = 32;
 // Whether `label` may be a drive's label: 1 to kLongestLabel characters, none of them a control
 // character. Labels from the command line, a links file and the policy are held to it alike.
 bool IsDriveLabel(std::u16string_view label);
-
-// Whether `text` is one letter (A to Z, either case) and a colon.
-bool IsDriveLetterName(std::u16string_view text);
-// Whether two such names are the same letter, either case.
-bool SameDriveLetter(std::u16string_view a, std::u16string_view b);
 
 // One letter the policy maps: the letter in upper case ("S:"), the full path of the folder, and
 // its label (empty when the policy gives none).

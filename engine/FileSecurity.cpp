@@ -168,3 +168,11 @@ std::u16string WhyOthersMayChange(win::HANDLE file) {
   }
   return {};
 }
+
+SecurityFromText::SecurityFromText(const char16_t* sddl) {
+  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (win::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, win::SDDL_REVISION_1,
+                                                                &descriptor, nullptr)) {
+    held_.Reset(descriptor);
+  }
+}

@@ -6,7 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
+
+// Owned by Administrators; SYSTEM and Administrators full control and nobody else any access;
+// nothing inherited from the folder. What the list and the lock files are made with: the service
+// acts as LocalSystem on what they say, and trusts no file that anyone else owns or may change.
+inline constexpr char16_t kAdministratorsOnly[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// A security descriptor made from its text, held while a create uses it.
+class SecurityFromText {
+ public:
+  // After a failure Get() is null and the thread's last-error code says why.
+  explicit SecurityFromText(const char16_t* sddl);
+  win::PSECURITY_DESCRIPTOR Get() const { return held_.Get(); }
+  explicit operator bool() const { return static_cast<bool>(held_); }
+
+ private:
+  win::UniqueLocalMemory held_;
+};
 
 // The user the calling process runs as (SYSTEM for the service; under Wine, the Wine user).
 class ProcessUser {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/AsciiText.h"
 #include "engine/MountPointBuffer.h"
 #include "platform/ReparseRecord.h"
 #include "platform/UniqueHandle.h"
@@ -29,8 +30,7 @@ bool HasWin32NtPrefix(std::u16string_view path) {
 // "UNC\" (in any case) at `at`: the NT spelling of \\server\share.
 bool IsUncAt(std::u16string_view path, std::size_t at) {
   if (path.size() < at + 4 || path[at + 3] != u'\\') return false;
-  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
-  return upper(path[at]) == u'U' && upper(path[at + 1]) == u'N' && upper(path[at + 2]) == u'C';
+  return SameAsciiText(std::u16string_view(path).substr(at, 3), u"UNC");
 }
 
 // Sets the mount point of `buffer` on the open, empty directory.

@@ -1,54 +1,31 @@
 #include "engine/LinkList.h"
 
-#include <memory>
 #include <string>
 
-// The record's class and its serialization live apart from the link operations, so that a
-// program that only reads and writes lists links none of the file-system code.
-namespace {
-
-std::unique_ptr<CObject> CreateDefaultHardLink() {
-  return std::make_unique<CHardLink>();
-}
-
-}  // namespace
-
-const CRuntimeClass CHardLink::classCHardLink = {"CHardLink", 1, &CreateDefaultHardLink};
-
-const CRuntimeClass* CHardLink::GetRuntimeClass() const {
-  return &classCHardLink;
-}
-
-void CHardLink::Serialize(LinkArchive& archive) {
-  if (archive.IsStoring()) {
-    archive.WriteInt32(static_cast<std::int32_t>(action));
-    archive.WriteInt32(static_cast<std::int32_t>(kind));
-    archive.WriteString(link);
-    archive.WriteString(target);
-    return;
-  }
-  action = static_cast<LinkAction>(archive.ReadInt32());
-  kind = static_cast<LinkKind>(archive.ReadInt32());
-  link = archive.ReadString();
-  target = archive.ReadString();
-}
+#include "engine/AsciiText.h"
 
 namespace {
+
+// The records' encoding lives apart from the link operations, so that a program that only reads
+// and writes lists links none of the file-system code.
+// A record is its four fields in order: the action and the kind as 32-bit integers, then the link
+// and the target. Loading replaces all four.
+void StoreRecord(LinkArchive& archive, const LinkRequest& record) {
+  archive.WriteInt32(static_cast<std::int32_t>(record.action));
+  archive.WriteInt32(static_cast<std::int32_t>(record.kind));
+  archive.WriteString(record.link);
+  archive.WriteString(record.target);
+}
+
+void LoadRecord(LinkArchive& archive, LinkRequest& record) {
+  record.action = static_cast<LinkAction>(archive.ReadInt32());
+  record.kind = static_cast<LinkKind>(archive.ReadInt32());
+  record.link = archive.ReadString();
+  record.target = archive.ReadString();
+}
 
 // Two one-byte empty strings.
 constexpr std::uint64_t kSmallestLabelBytes = 2;
-
-char16_t Upper(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool IsLetter(std::u16string_view text) {
-  return text.size() == 2 && Upper(text[0]) >= u'A' && Upper(text[0]) <= u'Z' && text[1] == u':';
-}
-
-bool SameLetter(std::u16string_view a, std::u16string_view b) {
-  return a.size() == 2 && b.size() == 2 && Upper(a[0]) == Upper(b[0]) && a[1] == b[1];
-}
 
 void StoreLabels(LinkArchive& archive, const std::vector<DriveLabel>& labels) {
   if (labels.empty()) return;
@@ -75,16 +52,16 @@ void LoadLabels(LinkArchive& archive, std::vector<DriveLabel>& labels) {
     entry.letter = archive.ReadString();
     entry.label = archive.ReadString();
     // Only this program writes the trailer, and only for letters; anything else is damage.
-    if (!IsLetter(entry.letter)) throw ArchiveError(ArchiveError::generic);
+    if (!IsDriveLetterName(entry.letter)) throw ArchiveError(ArchiveError::generic);
   }
 }
 
 }  // namespace
 
-void HardLinkArray::Serialize(LinkArchive& archive, AfterRecords after) {
+void LinkList::Serialize(LinkArchive& archive, AfterRecords after) {
   if (archive.IsStoring()) {
     archive.WriteCount(static_cast<std::uint32_t>(records.size()));
-    for (auto& record : records) record.Serialize(archive);
+    for (const auto& record : records) StoreRecord(archive, record);
     StoreLabels(archive, labels);
     return;
   }
@@ -95,21 +72,21 @@ void HardLinkArray::Serialize(LinkArchive& archive, AfterRecords after) {
   if (count * kSmallestRecordBytes > archive.BytesLeft()) {
     throw ArchiveError(ArchiveError::endOfFile);
   }
-  records.assign(count, CHardLink());
-  for (auto& record : records) record.Serialize(archive);
+  records.assign(count, LinkRequest());
+  for (auto& record : records) LoadRecord(archive, record);
   if (after == AfterRecords::labels) LoadLabels(archive, labels);
 }
 
-const std::u16string* HardLinkArray::LabelOf(std::u16string_view letter) const {
+const std::u16string* LinkList::LabelOf(std::u16string_view letter) const {
   for (const auto& entry : labels) {
-    if (SameLetter(entry.letter, letter)) return &entry.label;
+    if (SameDriveLetter(entry.letter, letter)) return &entry.label;
   }
   return nullptr;
 }
 
-void HardLinkArray::SetLabel(std::u16string_view letter, std::u16string label) {
+void LinkList::SetLabel(std::u16string_view letter, std::u16string label) {
   for (auto& entry : labels) {
-    if (SameLetter(entry.letter, letter)) {
+    if (SameDriveLetter(entry.letter, letter)) {
       entry.label = std::move(label);
       return;
     }
@@ -117,9 +94,9 @@ void HardLinkArray::SetLabel(std::u16string_view letter, std::u16string label) {
   labels.push_back({std::u16string(letter), std::move(label)});
 }
 
-void HardLinkArray::RemoveLabel(std::u16string_view letter) {
+void LinkList::RemoveLabel(std::u16string_view letter) {
   std::erase_if(labels,
-                [letter](const DriveLabel& entry) { return SameLetter(entry.letter, letter); });
+                [letter](const DriveLabel& entry) { return SameDriveLetter(entry.letter, letter); });
 }
 
 std::u16string LinkListPath() {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "engine/LinkArchive.h"
 #include "platform/UniqueHandle.h"
 
@@ -22,7 +22,7 @@ struct DriveLabel {
 enum class AfterRecords { skipped, labels };
 
 // The in-memory form of the list: its records, by value, in file order, and the drives' labels.
-class HardLinkArray {
+class LinkList {
  public:
   // Loading reads the count, sizes the array to it (every record default) and fills each
   // record; storing writes the size and each record. Storing then writes the label trailer
@@ -36,7 +36,7 @@ class HardLinkArray {
   void SetLabel(std::u16string_view letter, std::u16string label);
   void RemoveLabel(std::u16string_view letter);
 
-  std::vector<CHardLink> records;
+  std::vector<LinkRequest> records;
   std::vector<DriveLabel> labels;
 };
 
@@ -56,7 +56,7 @@ enum class LoadOutcome { notOpened, malformed, loaded };
 // so no other process can change the list while its records are executed.
 struct LoadedLinkList {
   win::UniqueFile file;
-  HardLinkArray links;
+  LinkList links;
 };
 
 // Opens the list at `path` for reading, sharing reading only: readers never stop each other,

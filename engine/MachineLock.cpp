@@ -28,17 +28,12 @@ bool OthersMayHold(win::HANDLE file) {
 
 win::DWORD MachineLock::Acquire(const std::u16string& folder, const char16_t* name,
                                 const std::function<void()>& onLongWait,
-                                win::DWORD giveUpMilliseconds) {
+                                const WaitSchedule& schedule) {
   path_ = folder + u"\\" + name;
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kLockFileSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return win::GetLastError();
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, win::FALSE};
-  const std::uint64_t started = win::GetTickCount64();
-  bool told = false;
+  const SecurityFromText security(kAdministratorsOnly);
+  if (!security) return win::GetLastError();
+  win::SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Get(), win::FALSE};
+  Wait wait(schedule);
   bool checked = false;
   for (;;) {
     file_.Reset(win::CreateFileW(path_.c_str(), win::GENERIC_READ, 0, &attributes, win::OPEN_ALWAYS,
@@ -62,12 +57,6 @@ win::DWORD MachineLock::Acquire(const std::u16string& folder, const char16_t* na
       continue;
     }
     if (error != win::ERROR_SHARING_VIOLATION) return error != 0 ? error : win::ERROR_GEN_FAILURE;
-    const std::uint64_t waited = win::GetTickCount64() - started;
-    if (waited >= giveUpMilliseconds) return win::ERROR_TIMEOUT;
-    if (!told && waited >= kLockNoticeMilliseconds) {
-      if (onLongWait) onLongWait();
-      told = true;
-    }
-    win::Sleep(kLockRetryMilliseconds);
+    if (!wait.Again(onLongWait)) return win::ERROR_TIMEOUT;
   }
 }

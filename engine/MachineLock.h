@@ -11,24 +11,20 @@
 #include <functional>
 #include <string>
 
+#include "engine/ServiceName.h"
+#include "engine/Wait.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
 // Held from the reading of the link list until the new list is in place, and by the restore pass
 // while it reads the list and maps what it holds.
-inline constexpr char16_t kListLockName[] = u"CorvaneService.LinkList.lock";
+inline constexpr char16_t kListLockName[] = u"" CORVANE_SERVICE_NAME ".LinkList.lock";
 // Held from a start of the service until its end has been seen, so that every front end reads
 // the outcome of its own start.
-inline constexpr char16_t kRequestLockName[] = u"CorvaneService.Request.lock";
+inline constexpr char16_t kRequestLockName[] = u"" CORVANE_SERVICE_NAME ".Request.lock";
 
-// A lock file is made with this: SYSTEM and Administrators full control, nothing inherited.
-inline constexpr char16_t kLockFileSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
-// A waiter says so after this long, and gives up after the second; between two tries it sleeps
-// the third.
-inline constexpr win::DWORD kLockNoticeMilliseconds = 1000;
-inline constexpr win::DWORD kLockGiveUpMilliseconds = 30'000;
-inline constexpr win::DWORD kLockRetryMilliseconds = 50;
+// A waiter tries every 50 ms, says so after a second and gives up after 30.
+inline constexpr WaitSchedule kLockWait{50, 50, 30'000, 1'000};
 
 class MachineLock {
  public:
@@ -36,12 +32,12 @@ class MachineLock {
   MachineLock(const MachineLock&) = delete;
   MachineLock& operator=(const MachineLock&) = delete;
 
-  // Waits for the lock file `name` in `folder`, calling `onLongWait` once the wait has lasted
-  // kLockNoticeMilliseconds. 0 once held; ERROR_TIMEOUT when it was still held elsewhere after
-  // `giveUpMilliseconds`; otherwise the code of what failed.
+  // Waits for the lock file `name` in `folder` as `schedule` says, calling `onLongWait` once it
+  // is due. 0 once held; ERROR_TIMEOUT when it was still held elsewhere at the end of the budget;
+  // otherwise the code of what failed.
   win::DWORD Acquire(const std::u16string& folder, const char16_t* name,
                      const std::function<void()>& onLongWait,
-                     win::DWORD giveUpMilliseconds = kLockGiveUpMilliseconds);
+                     const WaitSchedule& schedule = kLockWait);
   const std::u16string& Path() const { return path_; }
 
  private:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/AsciiText.h"
 #include "engine/DriveDefinition.h"
 #include "engine/FileSecurity.h"
 #include "platform/ReparseRecord.h"
@@ -22,8 +23,7 @@ constexpr std::uint32_t kSymbolicLinkRelative = 1;  // SYMLINK_FLAG_RELATIVE
 
 bool StartsWithUnc(const std::u16string& path, std::size_t at) {
   if (path.size() < at + 4 || path[at + 3] != u'\\') return false;
-  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
-  return upper(path[at]) == u'U' && upper(path[at + 1]) == u'N' && upper(path[at + 2]) == u'C';
+  return SameAsciiText(std::u16string_view(path).substr(at, 3), u"UNC");
 }
 
 // The length of the root of a full path, its backslash included: D:\, \\server\share\, and
@@ -129,7 +129,7 @@ char16_t RootLetter(const std::u16string& root) {
   const std::size_t at = root.starts_with(u"\\\\?\\") || root.starts_with(u"\\\\.\\") ? 4 : 0;
   if (root.size() != at + 3 || root[at + 1] != u':') return 0;
   const char16_t c = root[at];
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ? c : 0;
+  return IsAsciiLetter(c) ? c : 0;
 }
 
 // The folder a drive letter maps in the global set (\??\C:\data, \??\UNC\server\share), in its

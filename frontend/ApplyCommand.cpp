@@ -17,7 +17,7 @@ namespace {
 
 // The file's entries and, with prune, the stored links it no longer holds. A letter machine
 // policy maps is the policy's: in force, and never pruned.
-std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLinkArray& links,
+std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const LinkList& links,
                           bool prune) {
   const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   std::vector<Step> steps;
@@ -29,7 +29,7 @@ std::vector<Step> StepsOf(const std::vector<DesiredLink>& entries, const HardLin
     steps.push_back(std::move(step));
   }
   if (!prune) return steps;
-  for (const CHardLink& stored : links.records) {
+  for (const LinkRequest& stored : links.records) {
     if (stored.action == LinkAction::Delete) continue;
     if (stored.kind == LinkKind::Drive && PolicyOf(policy, stored.link) != nullptr) continue;
     const bool held = std::ranges::any_of(steps, [&](const Step& s) {
@@ -70,7 +70,7 @@ win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries, b
 // Carries the steps out, the list's lock held: every one checked before anything changes, and
 // what this run changed taken back when a change fails part way. `links` is the list as read.
 win::DWORD ApplySteps(const Command& command, const std::u16string& path,
-                      const HardLinkArray& links, std::vector<Step>& steps) {
+                      const LinkList& links, std::vector<Step>& steps) {
   const auto refused = std::ranges::find_if(steps, [](const Step& s) { return s.conflict != 0; });
   if (refused != steps.end()) {
     for (const Step& step : steps) {
@@ -102,7 +102,7 @@ win::DWORD ApplySteps(const Command& command, const std::u16string& path,
     if (command.json) WriteJson(FailureJson(step, code, steps, whole));
     return code;
   }
-  HardLinkArray after = ListAfter(links, steps);
+  LinkList after = ListAfter(links, steps);
   if (const win::DWORD error = ReplaceStoredList(path, after)) {
     Undo(steps);
     return ListProblem(path, error, true);
@@ -135,9 +135,9 @@ std::u16string KeptPath(const std::u16string& path, bool none) {
 }
 
 // The entries a kept list stands for, as a links file would give them.
-std::vector<DesiredLink> EntriesOf(const HardLinkArray& kept) {
+std::vector<DesiredLink> EntriesOf(const LinkList& kept) {
   std::vector<DesiredLink> entries;
-  for (const CHardLink& record : kept.records) {
+  for (const LinkRequest& record : kept.records) {
     if (record.action == LinkAction::Delete) continue;
     DesiredLink entry;
     entry.kind = record.kind;
@@ -157,7 +157,7 @@ win::DWORD Apply(const Command& command) {
   if (error != 0) return error;
   std::u16string path;
   MachineLock listLock;
-  HardLinkArray links;
+  LinkList links;
   if ((error = LockAndReadList(path, listLock, links)) != 0) return error;
   std::vector<Step> steps = StepsOf(entries, links, command.prune);
   return ApplySteps(command, path, links, steps);
@@ -167,7 +167,7 @@ win::DWORD Test(const Command& command) {
   std::vector<DesiredLink> entries;
   if (const win::DWORD error = ReadFile(command, entries, false)) return error;
   // The list is compared where it can be read: reading the machine's links needs no elevation.
-  HardLinkArray links;
+  LinkList links;
   win::DWORD error = 0;
   const std::u16string path = ListPathBesideService(error);
   const bool listRead = !path.empty() && ReadStoredList(path, links) == 0;
@@ -210,7 +210,7 @@ win::DWORD Test(const Command& command) {
 win::DWORD KeepListForRollback() {
   std::u16string path;
   MachineLock listLock;
-  HardLinkArray links;
+  LinkList links;
   win::DWORD error = LockAndReadList(path, listLock, links);
   if (error != 0) return error;
   const bool none = win::GetFileAttributesW(path.c_str()) == win::INVALID_FILE_ATTRIBUTES;
@@ -225,11 +225,11 @@ win::DWORD KeepListForRollback() {
 win::DWORD RollBackToKeptList() {
   std::u16string path;
   MachineLock listLock;
-  HardLinkArray links;
+  LinkList links;
   win::DWORD error = LockAndReadList(path, listLock, links);
   if (error != 0) return error;
   bool none = false;
-  HardLinkArray kept;
+  LinkList kept;
   std::u16string keptPath = KeptPath(path, false);
   if (win::GetFileAttributesW(keptPath.c_str()) == win::INVALID_FILE_ATTRIBUTES) {
     none = true;

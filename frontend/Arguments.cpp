@@ -2,26 +2,14 @@
 
 #include <algorithm>
 
+#include "engine/AsciiText.h"
+#include "engine/LinkWords.h"
+
 namespace frontend {
 namespace {
 
-char16_t Lower(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 bool Is(const std::u16string& word, std::u16string_view name) {
-  if (word.size() != name.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (Lower(word[i]) != name[i]) return false;
-  }
-  return true;
-}
-
-std::optional<std::u16string> KindOf(const std::u16string& word) {
-  if (Is(word, u"drive")) return u"Drive";
-  if (Is(word, u"folder")) return u"Folder";
-  if (Is(word, u"file")) return u"File";
-  return std::nullopt;
+  return SameAsciiText(word, name);
 }
 
 std::optional<Command> Refuse(std::u16string& problem, std::u16string text) {
@@ -58,10 +46,6 @@ const Lines& Usage() {
   return usage;
 }
 
-bool IsDriveName(const std::u16string& text) {
-  return text.size() == 2 && Lower(text[0]) >= u'a' && Lower(text[0]) <= u'z' && text[1] == u':';
-}
-
 std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
                                       std::u16string& problem) {
   if (arguments.empty()) return Refuse(problem, u"no command given");
@@ -90,7 +74,7 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
     }
     if (command.verb == Verb::Show) {
       command.link = rest.front();
-      if (IsDriveName(command.link)) command.link[0] = static_cast<char16_t>(command.link[0] & ~0x20);
+      if (IsDriveLetterName(command.link)) command.link[0] = AsciiUpper(command.link[0]);
     }
     return command;
   }
@@ -132,11 +116,11 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
     return Refuse(problem, u"unknown command " + verb);
   }
   if (count < 2) return Refuse(problem, verb + u" needs a kind: drive, folder or file");
-  const auto kind = KindOf(arguments[1]);
+  const auto kind = KindOfWord(arguments[1]);
   if (!kind) return Refuse(problem, u"unknown kind " + arguments[1] + u": drive, folder or file");
   command.kind = *kind;
   const bool stored = command.verb == Verb::Add || command.verb == Verb::Remove;
-  if (stored && command.kind != u"Drive") {
+  if (stored && command.kind != LinkKind::Drive) {
     return Refuse(problem, verb + u" keeps drive mappings only");
   }
   // A target goes with every create; a delete needs none.
@@ -161,10 +145,10 @@ std::optional<Command> ParseArguments(const std::vector<std::u16string>& argumen
                     u"character");
     }
   }
-  if (command.kind == u"Drive" && !IsDriveName(command.link)) {
+  if (command.kind == LinkKind::Drive && !IsDriveLetterName(command.link)) {
     return Refuse(problem, u"a drive link is a letter and a colon, such as X:, not " + command.link);
   }
-  if (command.kind == u"Drive") command.link[0] = static_cast<char16_t>(command.link[0] & ~0x20);
+  if (command.kind == LinkKind::Drive) command.link[0] = AsciiUpper(command.link[0]);
   return command;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/DrivePolicy.h"  // IsDriveLabel, kLongestLabel: one rule for every label
+#include "engine/LinkRequest.h"
 #include "frontend/Console.h"
 
 namespace frontend {
@@ -15,7 +16,7 @@ enum class Verb { Help, Create, Delete, Add, Remove, List, Restore, Show, Apply,
 
 struct Command {
   Verb verb = Verb::Help;
-  std::u16string kind;  // "Drive", "Folder" or "File", as the service spells them
+  LinkKind kind = LinkKind::Drive;
   std::u16string link;  // apply and test: the file
   std::u16string target;
   std::u16string label;  // add drive: the name Explorer shows for the letter; empty for none
@@ -28,9 +29,6 @@ struct Command {
 // command line that asks for nothing valid gives none, with `problem` saying what is wrong.
 std::optional<Command> ParseArguments(const std::vector<std::u16string>& arguments,
                                       std::u16string& problem);
-
-// Whether `text` is a drive letter and a colon, "X:".
-bool IsDriveName(const std::u16string& text);
 
 // The usage text, a line each.
 const Lines& Usage();

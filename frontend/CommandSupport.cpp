@@ -10,10 +10,6 @@
 namespace frontend {
 namespace {
 
-char16_t Upper(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
 // The path of the list beside the installed service's program; 0, or the exit code once the
 // user has been told what is wrong.
 win::DWORD FindListBesideService(std::u16string& path) {
@@ -37,10 +33,6 @@ win::DWORD FolderError(const std::u16string& path) {
     return error == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : error;
   }
   return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : win::ERROR_DIRECTORY;
-}
-
-bool SameText(std::u16string_view a, std::u16string_view b) {
-  return std::ranges::equal(a, b, [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
 }
 
 std::u16string FullPath(const std::u16string& path, win::DWORD& error) {
@@ -101,10 +93,10 @@ win::DWORD Tell(const ServiceOutcome& outcome) {
   return outcome.exitCode;
 }
 
-LinkState LinkStateOf(std::u16string kind, std::u16string link) {
-  return [kind = std::move(kind), link = std::move(link)] {
+LinkState LinkStateOf(LinkKind kind, std::u16string link) {
+  return [kind, link = std::move(link)] {
     Inspection found;
-    const win::DWORD error = Inspect(link, kind == u"Drive", found);
+    const win::DWORD error = Inspect(link, kind == LinkKind::Drive, found);
     return error != 0 ? u"error " + DecimalText(error) : InspectionJson(found);
   };
 }
@@ -114,7 +106,7 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   if (error == win::ERROR_INVALID_DATA) {
     text += u" is damaged, so it is left as it is. Move it aside and add the mappings again.";
   } else if (error == win::ERROR_SHARING_VIOLATION) {
-    text += u" is in use by the service. Nothing was changed; try again in a moment.";
+    text += u" is in use by another program. Nothing was changed; try again in a moment.";
   } else if (error == win::ERROR_ACCESS_DENIED) {
     text += writing ? u" can only be changed by administrators, so it is as it was."
                     : u" can only be read by administrators.";
@@ -126,7 +118,7 @@ win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writin
   return error;
 }
 
-win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links) {
+win::DWORD ReadListBesideService(std::u16string& path, LinkList& links) {
   if (path.empty()) {
     if (const win::DWORD error = FindListBesideService(path)) return error;
   }
@@ -159,7 +151,7 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock) {
   return error;
 }
 
-win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links) {
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, LinkList& links) {
   if (const win::DWORD error = LockList(path, lock)) return error;
   return ReadListBesideService(path, links);
 }

@@ -4,15 +4,13 @@
 
 #include <string>
 
+#include "engine/AsciiText.h"
 #include "engine/LinkList.h"
 #include "frontend/MachineLock.h"
 #include "frontend/ServiceRequest.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
-
-// ASCII letters compared without regard to case, as drive letters and kind words are.
-bool SameText(std::u16string_view a, std::u16string_view b);
 
 // A path made absolute against the current directory, as the service, running elsewhere, needs
 // it; empty with the code in `error` when it cannot be.
@@ -40,7 +38,7 @@ win::DWORD Tell(const ServiceOutcome& outcome);
 
 // What a link is now, to tell whether a request the service manager gave up on was carried out
 // all the same.
-LinkState LinkStateOf(std::u16string kind, std::u16string link);
+LinkState LinkStateOf(LinkKind kind, std::u16string link);
 
 // Finds the list beside the installed service's program and takes its lock for one change of
 // it, from its reading until the new list is in place; 0, or the exit code once the user has
@@ -49,10 +47,10 @@ win::DWORD LockList(std::u16string& path, MachineLock& lock);
 
 // Reads the list at `path` (found beside the service first when empty) into `links`; 0, or the
 // exit code once the user has been told what is wrong.
-win::DWORD ReadListBesideService(std::u16string& path, HardLinkArray& links);
+win::DWORD ReadListBesideService(std::u16string& path, LinkList& links);
 
 // Both: the lock taken and the list read under it, for one change.
-win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, HardLinkArray& links);
+win::DWORD LockAndReadList(std::u16string& path, MachineLock& lock, LinkList& links);
 
 // Says why the stored list cannot be used and gives the exit code for it.
 win::DWORD ListProblem(const std::u16string& path, win::DWORD error, bool writing);

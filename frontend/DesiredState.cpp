@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 
+#include "engine/AsciiText.h"
 #include "engine/FileSecurity.h"
+#include "engine/LinkWords.h"
 #include "frontend/Arguments.h"
 #include "frontend/Json.h"
 #include "frontend/Messages.h"
@@ -174,22 +176,19 @@ Layout Scan(std::string_view text) {
   return layout;
 }
 
-bool SameWord(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
-bool IsLetter(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
-
 // C:\..., \\server\share\..., \\?\...: a path that means the same wherever the file is applied.
 bool IsFullPath(const std::u16string& path) {
   if (path.size() < 3) return false;
-  if (IsLetter(path[0])) return path[1] == u':' && path[2] == u'\\';
+  if (IsAsciiLetter(path[0])) return path[1] == u':' && path[2] == u'\\';
   return path[0] == u'\\' && path[1] == u'\\' && path[2] != u'\\';
+}
+
+// The text a member holds; empty when it holds something else, which no word is.
+std::u16string WordOf(const Json& member) {
+  std::u16string word;
+  const std::string* text = member.get_ptr<const std::string*>();
+  if (text == nullptr || !Utf16FromUtf8(*text, word)) word.clear();
+  return word;
 }
 
 int CompareNoCase(const std::u16string& a, const std::u16string& b) {
@@ -237,13 +236,14 @@ win::DWORD ReadEntry(const Json& entry, bool& create, DesiredLink& link, std::u1
     return win::ERROR_INVALID_DATA;
   }
   const auto action = entry.find("action");
-  const std::string* word = action == entry.end() ? nullptr : action->get_ptr<const std::string*>();
-  if (word == nullptr || !(SameWord(*word, "Create") || SameWord(*word, "Delete"))) {
+  const auto actionNamed =
+      action == entry.end() ? std::nullopt : ActionOfWord(WordOf(*action));
+  if (!actionNamed) {
     fault = u"has no \"action\" of \"Create\" or \"Delete\"";
     return win::ERROR_INVALID_DATA;
   }
   // A list keeps its Delete records; they ask for nothing to be made.
-  create = SameWord(*word, "Create");
+  create = *actionNamed == LinkAction::Create;
   if (!create) return 0;
 
   const auto kind = entry.find("kind");
@@ -251,26 +251,21 @@ win::DWORD ReadEntry(const Json& entry, bool& create, DesiredLink& link, std::u1
     fault = u"has no \"kind\"";
     return win::ERROR_INVALID_DATA;
   }
-  const std::string* kindWord = kind->get_ptr<const std::string*>();
-  if (kindWord != nullptr && SameWord(*kindWord, "Drive")) {
-    link.kind = LinkKind::Drive;
-  } else if (kindWord != nullptr && SameWord(*kindWord, "Folder")) {
-    link.kind = LinkKind::Folder;
-  } else if (kindWord != nullptr && SameWord(*kindWord, "File")) {
-    link.kind = LinkKind::File;
-  } else {
+  const auto kindNamed = KindOfWord(WordOf(*kind));
+  if (!kindNamed) {
     fault = u"has an unknown \"kind\" (Drive, Folder or File is meant)";
     return win::ERROR_INVALID_DATA;
   }
+  link.kind = *kindNamed;
   const bool drive = link.kind == LinkKind::Drive;
   if (const win::DWORD error = TextMember(entry, "link", true, link.link, fault)) return error;
   if (const win::DWORD error = TextMember(entry, "target", true, link.target, fault)) return error;
   if (const win::DWORD error = TextMember(entry, "label", false, link.label, fault)) return error;
-  if (drive && !(link.link.size() == 2 && IsLetter(link.link[0]) && link.link[1] == u':')) {
+  if (drive && !IsDriveLetterName(link.link)) {
     fault = u"has a \"link\" that is not a drive letter and a colon";
     return win::ERROR_INVALID_DATA;
   }
-  if (drive) link.link[0] = link.link[0] & ~char16_t{0x20};
+  if (drive) link.link[0] = AsciiUpper(link.link[0]);
   // The file may be applied on another machine or from another folder than where it was
   // written, so a relative path would name another place.
   if (!drive && !IsFullPath(link.link)) {

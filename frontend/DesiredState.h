@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "platform/WinApi.h"
 
 namespace frontend {

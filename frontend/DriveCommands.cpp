@@ -57,9 +57,13 @@ win::DWORD RefuseLetterInUse(const DriveLetterNow& now) {
 }
 
 // What the user hears once the letter is mapped: that this session's own letter hides it here.
-void TellMapped(const std::u16string& letter) {
+// A session that had none of its own before (`before`, the plan's reading) has none now: the
+// service changes the global letters only.
+void TellMapped(const DriveLetterNow& before) {
   DriveLetterNow now;
-  if (ReadDriveLetter(letter, now) == 0) WriteOutput(HiddenHereText(now));
+  if (!before.session.empty() && ReadDriveLetter(before.letter, now) == 0) {
+    WriteOutput(HiddenHereText(now));
+  }
 }
 
 // A letter machine policy maps is changed where the policy is set, not here: true once the user
@@ -77,9 +81,9 @@ bool RefusePolicyLetter(const std::u16string& letter) {
   return true;
 }
 
-const CHardLink* StoredDrive(const HardLinkArray& links, const std::u16string& letter) {
-  const auto stored = std::ranges::find_if(links.records, [&](const CHardLink& r) {
-    return r.kind == LinkKind::Drive && SameText(r.link, letter);
+const LinkRequest* StoredDrive(const LinkList& links, const std::u16string& letter) {
+  const auto stored = std::ranges::find_if(links.records, [&](const LinkRequest& r) {
+    return r.kind == LinkKind::Drive && SameAsciiText(r.link, letter);
   });
   return stored == links.records.end() ? nullptr : &*stored;
 }
@@ -102,7 +106,7 @@ win::DWORD CreateDrive(const Command& command) {
   if (step.at != LinkAt::free) return RefuseLetterInUse(step.letter);
   if (!Make(step)) return TellOutcome(step);
   Tell(step.outcome);
-  TellMapped(command.link);
+  TellMapped(step.letter);
   return 0;
 }
 
@@ -131,7 +135,7 @@ win::DWORD DeleteDrive(const Command& command) {
   }
   // The folder found is the one taken off: a definition of another stacked on it meanwhile
   // stays.
-  CHardLink found = look.record;
+  LinkRequest found = look.record;
   found.target = meaning.target;
   Step step = RemoveStep(found);
   step.at = LinkAt::stored;
@@ -145,7 +149,7 @@ win::DWORD AddDrive(const Command& command) {
   if (error != 0) return error;
   std::u16string path;
   MachineLock listLock;
-  HardLinkArray links;
+  LinkList links;
   if ((error = LockAndReadList(path, listLock, links)) != 0) return error;
   Step step = MakeStep(LinkKind::Drive, command.link, target, command.label);
   ExamineList(step, links);
@@ -161,7 +165,7 @@ win::DWORD AddDrive(const Command& command) {
   if (step.at != LinkAt::free && step.at != LinkAt::wanted) return RefuseLetterInUse(step.letter);
   if (step.Makes() && !Make(step)) return TellOutcome(step);
   // Without --label a label stored before stays as it is.
-  HardLinkArray after = ListAfter(links, {&step, 1});
+  LinkList after = ListAfter(links, {&step, 1});
   if ((!step.stored || !step.labelStored) && (error = ReplaceStoredList(path, after)) != 0) {
     WriteError(!step.stored
                    ? command.link + u" is mapped now, but it will not come back after a restart:\r\n"
@@ -180,7 +184,7 @@ win::DWORD AddDrive(const Command& command) {
   if (!command.label.empty()) {
     WriteOutput(u"Explorer calls " + command.link + u" \"" + command.label + u"\".\r\n");
   }
-  TellMapped(command.link);
+  TellMapped(step.letter);
   return 0;
 }
 
@@ -190,10 +194,10 @@ win::DWORD RemoveDrive(const Command& command) {
   if (RefusePolicyLetter(command.link)) return win::ERROR_ACCESS_DENIED;
   std::u16string path;
   MachineLock listLock;
-  HardLinkArray links;
+  LinkList links;
   win::DWORD error = LockAndReadList(path, listLock, links);
   if (error != 0) return error;
-  const CHardLink* stored = StoredDrive(links, command.link);
+  const LinkRequest* stored = StoredDrive(links, command.link);
   if (stored == nullptr) {
     WriteOutput(command.link + u" was not stored.\r\n");
     return win::ERROR_FILE_NOT_FOUND;
@@ -206,7 +210,7 @@ win::DWORD RemoveDrive(const Command& command) {
     WriteError(command.link + u" is still stored; run the command again to finish.\r\n");
     return TellOutcome(step);
   }
-  HardLinkArray after = ListAfter(links, {&step, 1});
+  LinkList after = ListAfter(links, {&step, 1});
   if ((error = ReplaceStoredList(path, after)) != 0) {
     if (step.removed) {
       WriteError(command.link + u" is no longer mapped, but it is still stored:\r\n");
@@ -237,7 +241,7 @@ win::DWORD RestoreDrives() {
   // The list is read under its lock, which is let go before the restore pass: the pass takes it
   // itself.
   std::u16string path;
-  HardLinkArray links;
+  LinkList links;
   {
     MachineLock listLock;
     if (const win::DWORD error = LockList(path, listLock)) return error;
@@ -249,9 +253,9 @@ win::DWORD RestoreDrives() {
   for (const PolicyDrive& drive : policy) {
     drives.push_back(MakeStep(LinkKind::Drive, drive.letter, drive.folder));
   }
-  for (const CHardLink& record : links.records) {
+  for (const LinkRequest& record : links.records) {
     if (record.action == LinkAction::Delete || record.kind != LinkKind::Drive ||
-        !IsDriveName(record.link) || PolicyOf(policy, record.link) != nullptr) {
+        !IsDriveLetterName(record.link) || PolicyOf(policy, record.link) != nullptr) {
       continue;
     }
     drives.push_back(MakeStep(LinkKind::Drive, record.link, record.target));
@@ -275,12 +279,12 @@ win::DWORD RestoreDrives() {
   return Tell(outcome);
 }
 
-bool MappedNow(const CHardLink& record) {
+bool MappedNow(const LinkRequest& record) {
   Step step = MakeStep(LinkKind::Drive, record.link, record.target);
   return ExamineLink(step) == 0 && step.InForce();
 }
 
-std::u16string DriveState(const CHardLink& record) {
+std::u16string DriveState(const LinkRequest& record) {
   Step step = MakeStep(LinkKind::Drive, record.link, record.target);
   ExamineLink(step);
   if (!step.letter.Defined()) return u"not mapped now";

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "frontend/DriveLabel.h"
 #include "frontend/Arguments.h"
 #include "platform/WinApi.h"
@@ -21,7 +21,7 @@ win::DWORD RestoreDrives();
 
 // Whether a stored drive mapping is in force now: "mapped now", "not mapped now", or what the
 // letter is mapped onto instead.
-std::u16string DriveState(const CHardLink& record);
-bool MappedNow(const CHardLink& record);
+std::u16string DriveState(const LinkRequest& record);
+bool MappedNow(const LinkRequest& record);
 
 }  // namespace frontend

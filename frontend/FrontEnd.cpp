@@ -7,6 +7,7 @@
 #include "frontend/Console.h"
 #include "frontend/DriveCommands.h"
 #include "frontend/LinkCommands.h"
+#include "frontend/ServiceRequest.h"
 
 namespace frontend {
 namespace {
@@ -19,15 +20,15 @@ win::DWORD Run(const std::vector<std::u16string>& arguments) {
     WriteError(Usage());
     return win::ERROR_INVALID_PARAMETER;
   }
-  const bool drive = command->kind == u"Drive";
+  const bool drive = command->kind == LinkKind::Drive;
   switch (command->verb) {
     case Verb::Help:
       WriteOutput(Usage());
       return 0;
     case Verb::Create:
-      return drive ? CreateDrive(*command) : LinkRequest(*command);
+      return drive ? CreateDrive(*command) : ChangeLinkNow(*command);
     case Verb::Delete:
-      return drive ? DeleteDrive(*command) : LinkRequest(*command);
+      return drive ? DeleteDrive(*command) : ChangeLinkNow(*command);
     case Verb::Add:
       return AddDrive(*command);
     case Verb::Remove:
@@ -52,6 +53,7 @@ win::DWORD RunFrontEnd(const std::vector<std::u16string>& arguments) {
   TakeWriteFailure();
   win::DWORD code = 0;
   try {
+    ServiceRecordScope serviceRecord;
     code = Run(arguments);
   } catch (const std::bad_alloc&) {
     code = win::ERROR_NOT_ENOUGH_MEMORY;

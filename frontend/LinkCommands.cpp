@@ -1,6 +1,7 @@
 #include "frontend/LinkCommands.h"
 
 #include "engine/DrivePolicy.h"
+#include "engine/LinkWords.h"
 #include "engine/WayToLink.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/Console.h"
@@ -27,8 +28,8 @@ std::u16string UntrustedLinkText(const std::u16string& link) {
          u". Nothing was changed.";
 }
 
-CHardLink PolicyRecord(const PolicyDrive& drive) {
-  CHardLink record;
+LinkRequest PolicyRecord(const PolicyDrive& drive) {
+  LinkRequest record;
   record.action = LinkAction::Create;
   record.kind = LinkKind::Drive;
   record.link = drive.letter;
@@ -39,13 +40,12 @@ CHardLink PolicyRecord(const PolicyDrive& drive) {
 // The list as one JSON array, then the letters machine policy maps, each with its source; a
 // drive's state as whether it is mapped onto its target now; indented, since the text is also a
 // desired-state file to keep and edit.
-std::u16string ListJson(const HardLinkArray& links, const std::vector<PolicyDrive>& policy) {
+std::u16string ListJson(const LinkList& links, const std::vector<PolicyDrive>& policy) {
   nlohmann::ordered_json json = nlohmann::ordered_json::array();
-  for (const CHardLink& record : links.records) {
-    const bool create = record.action != LinkAction::Delete;
+  for (const LinkRequest& record : links.records) {
     const std::u16string kind = KindName(record.kind);
-    nlohmann::ordered_json entry = {{"action", create ? "Create" : "Delete"}};
-    if (kind.starts_with(u"Kind ")) {
+    nlohmann::ordered_json entry = {{"action", JsonValue(ActionName(record.action))}};
+    if (!KindOfWord(kind)) {
       entry["kind"] = static_cast<std::int32_t>(record.kind);
     } else {
       entry["kind"] = JsonValue(kind);
@@ -76,7 +76,7 @@ std::u16string ListJson(const HardLinkArray& links, const std::vector<PolicyDriv
 
 }  // namespace
 
-win::DWORD LinkRequest(const Command& command) {
+win::DWORD ChangeLinkNow(const Command& command) {
   win::DWORD error = 0;
   const std::u16string link = UsablePath(command.link, error);
   if (error != 0) return error;
@@ -85,12 +85,12 @@ win::DWORD LinkRequest(const Command& command) {
     return error;
   }
   if (TooLongForTheService(link, target)) return win::ERROR_FILENAME_EXCED_RANGE;
-  const std::u16string action = command.verb == Verb::Create ? u"Create" : u"Delete";
-  const win::DWORD code =
-      Tell(RunService({command.kind, action, target, link}, LinkStateOf(command.kind, link)));
+  const LinkRequest request{command.verb == Verb::Create ? LinkAction::Create : LinkAction::Delete,
+                            command.kind, link, target};
+  const win::DWORD code = Tell(RunService(StartArguments(request), LinkStateOf(command.kind, link)));
   if (code == kUntrustedLinkOnTheWay) WriteError(UntrustedLinkText(link) + u"\r\n");
   // A folder already at the link that users may change stays theirs: it is never made a junction.
-  if (code == win::ERROR_ALREADY_EXISTS && command.kind == u"Folder" &&
+  if (code == win::ERROR_ALREADY_EXISTS && command.kind == LinkKind::Folder &&
       command.verb == Verb::Create) {
     const std::u16string why = WhoElseMayChangeFolderAt(link);
     if (!why.empty()) {
@@ -100,7 +100,7 @@ win::DWORD LinkRequest(const Command& command) {
     }
   }
   // The service's refusal of a junction onto a share; the system's text alone does not say so.
-  if (code == win::ERROR_BAD_PATHNAME && command.kind == u"Folder" &&
+  if (code == win::ERROR_BAD_PATHNAME && command.kind == LinkKind::Folder &&
       command.verb == Verb::Create) {
     WriteError(u"A junction can only lead to a folder on this machine.\r\n");
   }
@@ -109,7 +109,7 @@ win::DWORD LinkRequest(const Command& command) {
 
 win::DWORD List(bool json) {
   std::u16string path;
-  HardLinkArray links;
+  LinkList links;
   if (const win::DWORD error = ReadListBesideService(path, links)) return error;
   const std::vector<PolicyDrive> policy = ReadDrivePolicy().drives;
   if (json) {
@@ -118,10 +118,10 @@ win::DWORD List(bool json) {
   }
   Lines lines;
   if (links.records.empty()) lines.push_back(u"No links are stored in " + path + u".");
-  for (const CHardLink& record : links.records) {
+  for (const LinkRequest& record : links.records) {
     const bool create = record.action != LinkAction::Delete;
     std::u16string& text = lines.emplace_back();
-    text += (create ? u"Create " : u"Delete ") + KindName(record.kind) + u" " + record.link +
+    text += ActionName(record.action) + u" " + KindName(record.kind) + u" " + record.link +
             u" -> " + record.target;
     if (create && record.kind == LinkKind::Drive) {
       text += u"  (" + DriveState(record) + u")";
@@ -142,7 +142,7 @@ win::DWORD List(bool json) {
 }
 
 win::DWORD Show(const Command& command) {
-  const bool letter = IsDriveName(command.link);
+  const bool letter = IsDriveLetterName(command.link);
   win::DWORD error = 0;
   const std::u16string path = letter ? command.link : FullPath(command.link, error);
   Inspection found;

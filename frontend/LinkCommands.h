@@ -8,7 +8,7 @@
 namespace frontend {
 
 // A Folder or File create or delete, carried out by the service.
-win::DWORD LinkRequest(const Command& command);
+win::DWORD ChangeLinkNow(const Command& command);
 win::DWORD List(bool json);
 win::DWORD Show(const Command& command);
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "engine/DriveDefinition.h"
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
+#include "engine/LinkWords.h"
 #include "frontend/CommandSupport.h"
 #include "frontend/DriveLabel.h"
 #include "frontend/Json.h"
@@ -73,7 +74,7 @@ LinkAt FileAt(const std::u16string& link, const std::u16string& target, const st
 // Where `kind link` stands against `target` (wanted) and `old` (stored); either may be empty.
 LinkAt LinkAtNow(Step& step, const std::u16string& target, const std::u16string& old,
                  std::u16string& found, win::DWORD& error) {
-  const CHardLink& r = step.record;
+  const LinkRequest& r = step.record;
   switch (r.kind) {
     case LinkKind::Drive:
       return DriveAt(r.link, target, old, found, error, step.letter);
@@ -88,12 +89,11 @@ LinkAt LinkAtNow(Step& step, const std::u16string& target, const std::u16string&
 
 // One service request. A drive's Delete names the folder, so that only that definition goes.
 bool Request(Step& step, const std::u16string& target, bool create) {
-  const CHardLink& r = step.record;
-  const std::u16string word = KindName(r.kind);
+  const LinkRequest& r = step.record;
   const bool named = create || r.kind == LinkKind::Drive;
-  step.outcome = RunService(
-      {word, create ? u"Create" : u"Delete", named ? target : std::u16string(kNoTarget), r.link},
-      LinkStateOf(word, r.link));
+  const LinkRequest request{create ? LinkAction::Create : LinkAction::Delete, r.kind, r.link,
+                            named ? target : std::u16string()};
+  step.outcome = RunService(StartArguments(request), LinkStateOf(r.kind, r.link));
   return Finished(step.outcome) && step.outcome.exitCode == 0;
 }
 
@@ -123,7 +123,7 @@ bool StillMade(Step& step) {
 // Takes back what the step changed: the link it made goes only while it is still the one it
 // made, and the stored one comes back only where its place is free.
 void UndoStep(Step& step) {
-  const CHardLink& r = step.record;
+  const LinkRequest& r = step.record;
   if (step.made) {
     if (!StillMade(step) || !Request(step, r.target, false)) {
       step.leftChanged = true;
@@ -169,7 +169,7 @@ Step MakeStep(LinkKind kind, const std::u16string& link, const std::u16string& t
   return step;
 }
 
-Step RemoveStep(const CHardLink& stored) {
+Step RemoveStep(const LinkRequest& stored) {
   Step step;
   step.record = stored;
   step.prune = true;
@@ -179,7 +179,7 @@ Step RemoveStep(const CHardLink& stored) {
 
 const PolicyDrive* PolicyOf(const std::vector<PolicyDrive>& policy, std::u16string_view letter) {
   for (const PolicyDrive& drive : policy) {
-    if (SameText(drive.letter, letter)) return &drive;
+    if (SameAsciiText(drive.letter, letter)) return &drive;
   }
   return nullptr;
 }
@@ -195,12 +195,12 @@ void HandToPolicy(Step& step, const std::vector<PolicyDrive>& policy) {
   step.relabel = false;
 }
 
-bool SameLink(const CHardLink& a, const CHardLink& b) {
+bool SameLink(const LinkRequest& a, const LinkRequest& b) {
   return a.kind == b.kind &&
-         (a.kind == LinkKind::Drive ? SameText(a.link, b.link) : SamePath(a.link, b.link));
+         (a.kind == LinkKind::Drive ? SameAsciiText(a.link, b.link) : SamePath(a.link, b.link));
 }
 
-void ExamineList(Step& step, const HardLinkArray& links) {
+void ExamineList(Step& step, const LinkList& links) {
   const bool drive = step.record.kind == LinkKind::Drive;
   if (step.prune) {
     step.labelOwned = drive && links.LabelOf(step.record.link) != nullptr;
@@ -213,7 +213,7 @@ void ExamineList(Step& step, const HardLinkArray& links) {
     step.labelShown = ReadDriveLabel(step.record.link, shown) == 0 && shown == step.label;
     step.relabel = !step.labelStored || !step.labelShown;
   }
-  for (const CHardLink& stored : links.records) {
+  for (const LinkRequest& stored : links.records) {
     if (stored.action == LinkAction::Delete || !SameLink(stored, step.record)) continue;
     step.stored = true;
     if (!SamePath(stored.target, step.record.target)) step.was = stored.target;
@@ -221,7 +221,7 @@ void ExamineList(Step& step, const HardLinkArray& links) {
 }
 
 bool TargetUsable(Step& step) {
-  const CHardLink& r = step.record;
+  const LinkRequest& r = step.record;
   if (r.kind == LinkKind::Drive) {
     if (const win::DWORD error = FolderError(r.target)) {
       Refuse(step, error, r.target + u" is not a folder that exists.");
@@ -258,7 +258,7 @@ win::DWORD ExamineLink(Step& step) {
   return error;
 }
 
-void Examine(Step& step, const HardLinkArray& links) {
+void Examine(Step& step, const LinkList& links) {
   ExamineList(step, links);
   if (step.prune || TargetUsable(step)) ExamineLink(step);
 }
@@ -283,7 +283,7 @@ bool RemoveOld(Step& step) {
 }
 
 bool Make(Step& step) {
-  const CHardLink& r = step.record;
+  const LinkRequest& r = step.record;
   std::vector<std::u16string> folders;
   if (r.kind == LinkKind::Folder) {
     folders = MissingFolders(r.target);
@@ -323,12 +323,12 @@ bool Undo(std::span<Step> steps) {
   return whole;
 }
 
-HardLinkArray ListAfter(const HardLinkArray& links, std::span<const Step> steps) {
-  HardLinkArray after = links;
+LinkList ListAfter(const LinkList& links, std::span<const Step> steps) {
+  LinkList after = links;
   for (const Step& step : steps) {
     if (step.policy) continue;
     if (step.prune || !step.was.empty()) {
-      std::erase_if(after.records, [&](const CHardLink& r) { return SameLink(r, step.record); });
+      std::erase_if(after.records, [&](const LinkRequest& r) { return SameLink(r, step.record); });
     }
     if (step.prune) {
       after.RemoveLabel(step.record.link);

@@ -30,7 +30,7 @@ enum class LinkAt { free, wanted, stored, other };
 // One link to make (and the stored one it replaces), or one stored link to take off, as the
 // machine has it now.
 struct Step {
-  CHardLink record;      // what it stands for: Create, kind, link, target
+  LinkRequest record;      // what it stands for: Create, kind, link, target
   std::u16string was;    // the stored target the entry moves the link from; empty when none
   std::u16string label;  // a drive's label as wanted; empty when none is asked
   std::size_t line = 0;  // where a links file gives it; 0 otherwise
@@ -68,7 +68,7 @@ struct Step {
 // A step that makes `kind link -> target`, and one that takes off a stored link.
 Step MakeStep(LinkKind kind, const std::u16string& link, const std::u16string& target,
               const std::u16string& label = {});
-Step RemoveStep(const CHardLink& stored);
+Step RemoveStep(const LinkRequest& stored);
 
 // Makes the step a letter machine policy holds, when `policy` names it: the service maps it,
 // so it is in force and nothing here changes it, nor stores it.
@@ -77,10 +77,10 @@ void HandToPolicy(Step& step, const std::vector<PolicyDrive>& policy);
 const PolicyDrive* PolicyOf(const std::vector<PolicyDrive>& policy, std::u16string_view letter);
 
 // Whether the two records name the same place: a letter, or a path.
-bool SameLink(const CHardLink& a, const CHardLink& b);
+bool SameLink(const LinkRequest& a, const LinkRequest& b);
 
 // The list's side: whether it stores the link and onto what, and whether the label is to change.
-void ExamineList(Step& step, const HardLinkArray& links);
+void ExamineList(Step& step, const LinkList& links);
 // The wanted target must be there (a junction's may be made); false with the step refused.
 bool TargetUsable(Step& step);
 // The machine's side: where the link stands now. A link there that is neither the wanted one nor
@@ -88,7 +88,7 @@ bool TargetUsable(Step& step);
 // when the place cannot be read (the step refused with it).
 win::DWORD ExamineLink(Step& step);
 // All three, as a links file's entry is checked.
-void Examine(Step& step, const HardLinkArray& links);
+void Examine(Step& step, const LinkList& links);
 
 // Takes the stored link off: every definition of the letter onto the stored folder (an older
 // restore could stack it), the junction or the hard link. Then makes the wanted one. Each is
@@ -106,7 +106,7 @@ bool Undo(std::span<Step> steps);
 
 // The list once the steps are carried out: every record of a removed or moved link gone, the
 // moved and new ones added, the labels set.
-HardLinkArray ListAfter(const HardLinkArray& links, std::span<const Step> steps);
+LinkList ListAfter(const LinkList& links, std::span<const Step> steps);
 
 // The steps as a plan for a person ("mapped   Drive S: -> C:\data"), and as JSON.
 Lines PlanText(std::span<const Step> steps);

@@ -1,7 +1,9 @@
 #include "frontend/ServiceRequest.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "engine/AsciiText.h"
 #include "frontend/MachineLock.h"
 #include "platform/ServiceConfig.h"
 #include "platform/UniqueHandle.h"
@@ -9,56 +11,51 @@
 namespace frontend {
 namespace {
 
+thread_local ServiceRecordScope* currentScope = nullptr;
+
+// The command's scope, or one of this call's own.
+template <typename Use>
+auto WithScope(Use&& use) {
+  if (currentScope != nullptr) return use(*currentScope);
+  ServiceRecordScope own;
+  return use(own);
+}
+
 win::UniqueService OpenCorvaneService(win::DWORD access, win::DWORD& error) {
-  win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
-  if (!manager) {
-    error = win::GetLastError();
-    return {};
-  }
-  win::UniqueService service(win::OpenServiceW(manager.Get(), kServiceName, access));
-  if (!service) error = win::GetLastError();
-  return service;
+  return WithScope([&](ServiceRecordScope& scope) { return scope.Open(access, error); });
 }
 
 // Where an unquoted program path ends: after the first ".exe" followed by a blank or the end,
 // or at the first blank.
 std::size_t ProgramEnd(std::u16string_view path) {
   for (std::size_t at = 0; at + 4 <= path.size(); ++at) {
-    const std::u16string_view tail = path.substr(at, 4);
-    const bool exe = tail[0] == u'.' && (tail[1] | 0x20) == u'e' && (tail[2] | 0x20) == u'x' &&
-                     (tail[3] | 0x20) == u'e';
-    if (exe && (at + 4 == path.size() || path[at + 4] == u' ')) return at + 4;
+    const bool ends = at + 4 == path.size() || path[at + 4] == u' ';
+    if (ends && SameAsciiText(path.substr(at, 4), u".exe")) return at + 4;
   }
   return path.find(u' ');
 }
 
-// Starts the service; a start refused because it still runs is tried again, sooner at first:
-// the request before has reported stopping, and its process ends a moment later.
+// Starts the service; a start refused because it still runs is tried again: the request before
+// has reported stopping, and its process ends a moment later.
 win::DWORD Start(win::SC_HANDLE service, const std::vector<std::u16string>& arguments) {
   std::vector<win::LPCWSTR> argv;
   for (const auto& argument : arguments) argv.push_back(argument.c_str());
-  win::DWORD pause = 1;
-  for (win::DWORD waited = 0;; waited += pause, pause = std::min<win::DWORD>(pause * 2, 50)) {
+  for (Wait wait(kStillRunningWait);;) {
     if (win::StartServiceW(service, static_cast<win::DWORD>(argv.size()),
                            argv.empty() ? nullptr : argv.data())) {
       return 0;
     }
     const win::DWORD error = win::GetLastError();
-    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || waited >= kStartRetryMilliseconds) {
-      return error;
-    }
-    win::Sleep(pause);
+    if (error != win::ERROR_SERVICE_ALREADY_RUNNING || !wait.Again()) return error;
   }
 }
 
-// Waits until the service has stopped and gives the status it stopped with, asking sooner at
-// first: 1, 2, 4 ... then every 50 ms. Under the request lock no other corvane starts the service
-// meanwhile, so the stop seen after this start is this start's. Asked for, not notified: under
-// Wine the notification's own thread may still be talking to the service manager when the
-// program ends, and a process ended then can hang in its exit.
+// Waits until the service has stopped and gives the status it stopped with. Under the request
+// lock no other corvane starts the service meanwhile, so the stop seen after this start is this
+// start's. Asked for, not notified: under Wine the notification's own thread may still be talking
+// to the service manager when the program ends, and a process ended then can hang in its exit.
 void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
-  const std::uint64_t started = win::GetTickCount64();
-  for (win::DWORD pause = 1;; pause = std::min<win::DWORD>(pause * 2, 50)) {
+  for (Wait wait(kStopWait);;) {
     win::SERVICE_STATUS status{};
     if (!win::QueryServiceStatus(service, &status)) {
       outcome.waitError = win::GetLastError();
@@ -68,11 +65,10 @@ void AwaitStop(win::SC_HANDLE service, ServiceOutcome& outcome) {
       outcome.exitCode = status.dwWin32ExitCode;
       return;
     }
-    if (win::GetTickCount64() - started >= kWaitMilliseconds) {
+    if (!wait.Again()) {
       outcome.timedOut = true;
       return;
     }
-    win::SleepEx(pause, win::FALSE);
   }
 }
 
@@ -104,16 +100,14 @@ ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
       OpenCorvaneService(win::SERVICE_START | win::SERVICE_QUERY_STATUS, outcome.startError);
   if (!service) return outcome;
   const std::u16string before = linkState ? linkState() : std::u16string();
-  const std::uint64_t firstStart = win::GetTickCount64();
-  for (win::DWORD pause = 10;; pause = std::min<win::DWORD>(pause * 2, 1'000)) {
+  for (Wait wait(kStartTimeoutWait);;) {
     outcome.startError = Start(service.Get(), arguments);
     if (outcome.startError != win::ERROR_SERVICE_REQUEST_TIMEOUT) break;
     if (linkState && linkState() != before) {
       outcome.startError = 0;  // carried out; it has stopped already
       break;
     }
-    if (win::GetTickCount64() - firstStart >= kStartBudgetMilliseconds) return outcome;
-    win::Sleep(pause);
+    if (!wait.Again()) return outcome;
   }
   if (outcome.startError != 0) return outcome;
 
@@ -126,10 +120,36 @@ bool MayStartService() {
   return static_cast<bool>(OpenCorvaneService(win::SERVICE_START, error));
 }
 
-std::u16string ServiceFolder(win::DWORD& error) {
-  const win::UniqueService service = OpenCorvaneService(win::SERVICE_QUERY_CONFIG, error);
+ServiceRecordScope::ServiceRecordScope() : previous_(std::exchange(currentScope, this)) {}
+
+ServiceRecordScope::~ServiceRecordScope() {
+  currentScope = previous_;
+}
+
+win::UniqueService ServiceRecordScope::Open(win::DWORD access, win::DWORD& error) {
+  if (!manager_) {
+    manager_.Reset(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
+    if (!manager_) {
+      error = win::GetLastError();
+      return {};
+    }
+  }
+  win::UniqueService service(win::OpenServiceW(manager_.Get(), kServiceName, access));
+  if (!service) error = win::GetLastError();
+  return service;
+}
+
+std::u16string ServiceRecordScope::Folder(win::DWORD& error) {
+  if (folder_) return *folder_;
+  const win::UniqueService service = Open(win::SERVICE_QUERY_CONFIG, error);
   if (!service) return {};
-  return FolderOf(service.Get(), error);
+  std::u16string folder = FolderOf(service.Get(), error);
+  if (!folder.empty()) folder_ = folder;
+  return folder;
+}
+
+std::u16string ServiceFolder(win::DWORD& error) {
+  return WithScope([&](ServiceRecordScope& scope) { return scope.Folder(error); });
 }
 
 std::u16string FolderOf(win::SC_HANDLE service, win::DWORD& error) {

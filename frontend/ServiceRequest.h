@@ -3,15 +3,17 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/ServiceName.h"
+#include "engine/Wait.h"
 #include "frontend/Console.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
 
 namespace frontend {
-
-inline constexpr char16_t kServiceName[] = u"CorvaneService";
 
 struct ServiceOutcome {
   win::DWORD startError = 0;   // the service could not be started (or asked): why
@@ -25,16 +27,16 @@ struct ServiceOutcome {
 // 1024 characters with the terminating NUL.
 inline constexpr std::size_t kLongestArgument = 1023;
 
-// How long a request may take before the front end stops waiting.
-inline constexpr win::DWORD kWaitMilliseconds = 60'000;
-// How long a start refused because the service still runs is tried again: the process of the
-// request before ends a moment after it has reported stopping.
-inline constexpr win::DWORD kStartRetryMilliseconds = 5'000;
+// How long a request may take before the front end stops waiting, asking sooner at first.
+inline constexpr WaitSchedule kStopWait{1, 50, 60'000};
+// How long a start refused because the service still runs is tried again, sooner at first: the
+// process of the request before ends a moment after it has reported stopping.
+inline constexpr WaitSchedule kStillRunningWait{1, 50, 5'000};
 
 // How long a start that the service control manager gave up on (1053) is tried again: the
 // manager waits for the service's process to connect (30 s on Windows, 10 s under Wine), and a
 // busy machine can take longer than that to start a process.
-inline constexpr win::DWORD kStartBudgetMilliseconds = 60'000;
+inline constexpr WaitSchedule kStartTimeoutWait{10, 1'000, 60'000};
 
 // What the request's link is now, in any form that changes when the request changes it.
 using LinkState = std::function<std::u16string()>;
@@ -51,6 +53,26 @@ using LinkState = std::function<std::u16string()>;
 // may run twice) every such start is tried again.
 ServiceOutcome RunService(const std::vector<std::u16string>& arguments,
                           const LinkState& linkState = {});
+
+// One command's connection to the service control manager and its reading of the service's
+// record, for as long as it lives on this thread: the manager is connected once and the program's
+// folder read once, for the list and the request lock alike (a command that read the record twice
+// could find two folders). Without one, each call below connects and reads anew.
+class ServiceRecordScope {
+ public:
+  ServiceRecordScope();
+  ~ServiceRecordScope();
+  ServiceRecordScope(const ServiceRecordScope&) = delete;
+  ServiceRecordScope& operator=(const ServiceRecordScope&) = delete;
+
+  win::UniqueService Open(win::DWORD access, win::DWORD& error);
+  std::u16string Folder(win::DWORD& error);
+
+ private:
+  ServiceRecordScope* previous_;
+  win::UniqueService manager_;
+  std::optional<std::u16string> folder_;
+};
 
 // The folder of the installed service's program, from its record; empty with the reason in
 // `error` when it cannot be read.

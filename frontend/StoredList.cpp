@@ -1,12 +1,15 @@
 #include "frontend/StoredList.h"
 
+#include "engine/FileSecurity.h"
+#include "engine/Wait.h"
+#include "frontend/Console.h"
 #include "frontend/Messages.h"
 #include "platform/UniqueHandle.h"
 
 namespace frontend {
 namespace {
 
-// Only the service's read holds the list so; access denied is no reason to wait.
+// A program holds the list without sharing it for reading; access denied is no reason to wait.
 bool Busy(win::DWORD error) {
   return error == win::ERROR_SHARING_VIOLATION;
 }
@@ -15,6 +18,12 @@ bool Busy(win::DWORD error) {
 // FILE_SHARE_DELETE does; that is the service's read too.
 bool HeldWhenReplaced(win::DWORD error) {
   return Busy(error) || error == win::ERROR_ACCESS_DENIED;
+}
+
+std::function<void()> TellListInUse(const std::u16string& path) {
+  return [&path] {
+    WriteError(u"The link list " + path + u" is in use by another program; waiting for it.\r\n");
+  };
 }
 
 // A failure the system gave no reason for is still a failure.
@@ -32,22 +41,13 @@ void RemoveDeadWritersFiles(const std::u16string& path) {
   }
 }
 
-// The list's own security, which the move keeps: owned by Administrators, SYSTEM and
-// Administrators full control and nobody else any access, nothing inherited from the folder.
-// The service maps what the list says as LocalSystem at every boot, and uses no list that anyone
-// else owns or may change.
-constexpr char16_t kListSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
 // Makes a new file of this writer's own beside the list: a name no file has, created only if
 // it is still free, so that no other file is ever taken over.
 win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) {
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kListSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return {};
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::SECURITY_ATTRIBUTES security{sizeof security, descriptor, win::FALSE};
+  // The list's own security, which the move keeps.
+  const SecurityFromText listSecurity(kAdministratorsOnly);
+  if (!listSecurity) return {};
+  win::SECURITY_ATTRIBUTES security{sizeof security, listSecurity.Get(), win::FALSE};
   for (int n = 1; n <= kNewFileNames; ++n) {
     name = path + u"." + DecimalText(n) + u".new";
     win::UniqueFile file(win::CreateFileW(name.c_str(), win::GENERIC_WRITE, 0, &security,
@@ -60,7 +60,7 @@ win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) 
 // Writes the list into `file` and waits until it is on the disk: the move that follows is
 // written through, and without the flush a power cut could leave the list's new name on bytes
 // that never reached the disk.
-win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
+win::DWORD WriteNewList(win::HANDLE file, LinkList& links) {
   try {
     LinkArchive archive(file, LinkArchive::Mode::store);
     links.Serialize(archive);
@@ -73,10 +73,10 @@ win::DWORD WriteNewList(win::HANDLE file, HardLinkArray& links) {
 
 }  // namespace
 
-win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
+win::DWORD ReadStoredList(const std::u16string& path, LinkList& links) {
   links.records.clear();
   links.labels.clear();
-  for (win::DWORD attempt = 0;; ++attempt) {
+  for (Wait wait(kListInUseWait);;) {
     LoadedLinkList loaded;
     // The labels are read too: a list whose labels cannot be read is never written over.
     switch (LoadLinkList(path, loaded, AfterRecords::labels)) {
@@ -90,12 +90,11 @@ win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links) {
     }
     const win::DWORD error = win::GetLastError();
     if (error == win::ERROR_FILE_NOT_FOUND) return 0;
-    if (!Busy(error) || attempt == kBusyRetries) return error;
-    win::Sleep(kBusyRetryMilliseconds);
+    if (!Busy(error) || !wait.Again(TellListInUse(path))) return error;
   }
 }
 
-win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
+win::DWORD ReplaceStoredList(const std::u16string& path, LinkList& links) {
   std::u16string fresh;
   win::DWORD error = 0;
   RemoveDeadWritersFiles(path);
@@ -108,17 +107,16 @@ win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links) {
     win::DeleteFileW(fresh.c_str());
     return error;
   }
-  for (win::DWORD attempt = 0;; ++attempt) {
+  for (Wait wait(kListInUseWait);;) {
     if (win::MoveFileExW(fresh.c_str(), path.c_str(),
                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH)) {
       return 0;
     }
     error = win::GetLastError();
-    if (!HeldWhenReplaced(error) || attempt == kBusyRetries) {
+    if (!HeldWhenReplaced(error) || !wait.Again(TellListInUse(path))) {
       win::DeleteFileW(fresh.c_str());
       return HeldWhenReplaced(error) ? win::ERROR_SHARING_VIOLATION : error;
     }
-    win::Sleep(kBusyRetryMilliseconds);
   }
 }
 

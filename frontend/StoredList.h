@@ -8,16 +8,11 @@
 
 namespace frontend {
 
-// A list being read or replaced is tried again for this long while the service holds it (it
-// opens the list with no sharing during the restore pass).
-inline constexpr win::DWORD kBusyRetries = 50;
-inline constexpr win::DWORD kBusyRetryMilliseconds = 100;
-
 // Reads the list at `path`, its drive labels included. 0, with no records when there is no such
 // file; ERROR_INVALID_DATA when the file does not hold a list or its label trailer is damaged (it
 // must then be left alone); any other code when it cannot be opened, ERROR_SHARING_VIOLATION once
 // it stayed busy.
-win::DWORD ReadStoredList(const std::u16string& path, HardLinkArray& links);
+win::DWORD ReadStoredList(const std::u16string& path, LinkList& links);
 
 // How many names a writer tries for its new file ("Corvane.dat.1.new", ...).
 inline constexpr int kNewFileNames = 100;
@@ -25,6 +20,6 @@ inline constexpr int kNewFileNames = 100;
 // Writes `links` into a new file of this writer's own beside `path`, flushes it to the disk and
 // moves it over the list in one step. On failure the list is as it was, no new file is left
 // behind, and the code says why. The caller holds the list lock (kListLockName).
-win::DWORD ReplaceStoredList(const std::u16string& path, HardLinkArray& links);
+win::DWORD ReplaceStoredList(const std::u16string& path, LinkList& links);
 
 }  // namespace frontend

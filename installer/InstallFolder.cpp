@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/AsciiText.h"
 #include "engine/FileSecurity.h"
 #include "platform/UniqueHandle.h"
 #include "platform/WinApi.h"
@@ -159,9 +160,7 @@ std::u16string OthersMay(const Step& holder, win::DWORD rights, const std::u16st
 // 0 when it starts with none.
 std::size_t RootLength(std::u16string_view path) {
   auto drive = [](std::u16string_view at) {
-    return at.size() >= 3 &&
-           ((at[0] >= u'A' && at[0] <= u'Z') || (at[0] >= u'a' && at[0] <= u'z')) &&
-           at[1] == u':' && at[2] == u'\\';
+    return at.size() >= 3 && IsAsciiLetter(at[0]) && at[1] == u':' && at[2] == u'\\';
   };
   if (drive(path)) return 3;
   std::size_t separators = 4;

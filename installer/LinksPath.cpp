@@ -1,5 +1,7 @@
 #include "installer/LinksPath.h"
 
+#include "engine/AsciiText.h"
+
 namespace installer {
 namespace {
 
@@ -10,8 +12,7 @@ bool IsSeparator(char16_t c) {
 // X:\ or X:/ at the start.
 bool StartsAtADriveRoot(std::u16string_view path) {
   if (path.size() < 3) return false;
-  const char16_t letter = static_cast<char16_t>(path[0] | 0x20);
-  return letter >= u'a' && letter <= u'z' && path[1] == u':' && IsSeparator(path[2]);
+  return IsAsciiLetter(path[0]) && path[1] == u':' && IsSeparator(path[2]);
 }
 
 }  // namespace

@@ -8,13 +8,13 @@
 
 #include <string_view>
 
+#include "engine/ServiceName.h"
 #include "platform/WinApi.h"
 
 namespace installer {
 
-// The name the package installs the service under, and the services it depends on, as its
-// ServiceInstall entry (and -Service) give them: a double-NUL-terminated list.
-inline constexpr char16_t kServiceName[] = u"CorvaneService";
+// The services the service depends on, as its ServiceInstall entry (and -Service) give them: a
+// double-NUL-terminated list.
 inline constexpr char16_t kServiceDependencies[] = u"RPCSS\0";
 
 // Puts the record's program path in quotes, unless it starts with one already, and sets these

@@ -70,7 +70,7 @@ void ReportError(win::MSIHANDLE install, const std::u16string& text) {
 
 // The installer session's handle (MSIHANDLE) is not needed: the step works on the record only.
 extern "C" __declspec(dllexport) std::uint32_t __stdcall QuoteServicePath(std::uint32_t) {
-  return installer::QuoteServiceProgramPath(installer::kServiceName,
+  return installer::QuoteServiceProgramPath(kServiceName,
                                             installer::kServiceDependencies) == win::ERROR_SUCCESS
              ? win::ERROR_SUCCESS
              : win::ERROR_INSTALL_FAILURE;
@@ -82,7 +82,7 @@ extern "C" __declspec(dllexport) std::uint32_t __stdcall QuoteServicePath(std::u
 // fails nothing.
 extern "C" __declspec(dllexport) std::uint32_t
     __stdcall RegisterPolicyTrigger(win::MSIHANDLE install) {
-  const win::DWORD error = RegisterMachinePolicyTrigger(installer::kServiceName);
+  const win::DWORD error = RegisterMachinePolicyTrigger(kServiceName);
   Report(install, win::INSTALLMESSAGE_INFO,
          error == win::ERROR_SUCCESS
              ? std::u16string(u"The service CorvaneService starts whenever machine policy is "
@@ -109,7 +109,7 @@ extern "C" __declspec(dllexport) std::uint32_t
 extern "C" __declspec(dllexport) std::uint32_t
     __stdcall RequoteServicePath(win::MSIHANDLE install) {
   const win::DWORD error =
-      installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies);
+      installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies);
   if (error != win::ERROR_SUCCESS) {
     ReportError(install,
                 u"The service CorvaneService is back, but its program path could not be "

@@ -1,14 +1,16 @@
+#include "service/Registration.h"
+
 // Applying the program's own registry script resource.
+
 #include <array>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/UniqueHandle.h"
-#include "service/LinkServiceModule.h"
 
 namespace {
 
-constexpr win::HRESULT kProgramPathTooLong = HresultFromWin32(win::ERROR_INSUFFICIENT_BUFFER);
 constexpr std::size_t kStackTextBytes = 1024;  // a longer script is converted on the heap
 
 // The script's 8-bit text as UTF-16 in the thread's ANSI code page.
@@ -33,12 +35,12 @@ win::HRESULT ConvertScript(const char* bytes, std::size_t size, std::u16string& 
 
 }  // namespace
 
-win::HRESULT LinkServiceModule::AddStandardSubstitutions(SubstitutionMap& map) {
+win::HRESULT Registration::AddStandardSubstitutions(SubstitutionMap& map) const {
   return map.AddSubstitution(u"APPID", kAppId);
 }
 
-win::HRESULT LinkServiceModule::ApplyRegistryScript(win::UINT resourceId, RegistryScriptMode mode,
-                                                    const ScriptSubstitution* substitutions) {
+win::HRESULT Registration::ApplyRegistryScript(win::UINT resourceId, RegistryScriptMode mode,
+                                               const ScriptSubstitution* substitutions) const {
   try {
     SubstitutionMap map;
     for (const ScriptSubstitution* pair = substitutions;
@@ -47,13 +49,11 @@ win::HRESULT LinkServiceModule::ApplyRegistryScript(win::UINT resourceId, Regist
     }
     if (const win::HRESULT result = AddStandardSubstitutions(map); result < 0) return result;
 
-    char16_t program[win::MAX_PATH];
-    const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
-    if (length == 0) return HresultFromLastError();
-    if (length >= win::MAX_PATH) return kProgramPathTooLong;
+    std::u16string program;
+    if (const win::HRESULT result = ReadProgramPath(program); result < 0) return result;
     // The path stands inside quoted tokens, where an apostrophe is written twice.
     std::u16string quoted;
-    for (char16_t c : std::u16string_view(program, length)) {
+    for (char16_t c : program) {
       quoted += c;
       if (c == u'\'') quoted += c;
     }
@@ -68,7 +68,8 @@ win::HRESULT LinkServiceModule::ApplyRegistryScript(win::UINT resourceId, Regist
     }
 
     // The program's own file, loaded as data and released on every path.
-    win::UniqueModule image(win::LoadLibraryExW(program, nullptr, win::LOAD_LIBRARY_AS_DATAFILE));
+    win::UniqueModule image(
+        win::LoadLibraryExW(program.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE));
     if (!image) return HresultFromLastError();
     const win::HRSRC resource = win::FindResourceW(
         image.Get(), win::MAKEINTRESOURCEW(static_cast<win::WORD>(resourceId)), u"REGISTRY");

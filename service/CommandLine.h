@@ -9,3 +9,8 @@ const char16_t* FindSwitchStart(const char16_t* text, std::u16string_view separa
 
 // Whether the word at `text` is `name`, ignoring case. A word ends at a NUL, a blank or a tab.
 bool SwitchEquals(const char16_t* text, std::u16string_view name);
+
+// Where the switches are looked for in `line` (which ends with a NUL): after the path of the
+// program at `program` where the line begins with it, from the start otherwise. An empty
+// `program` names nothing.
+const char16_t* SkipProgramPath(const char16_t* line, std::u16string_view program);

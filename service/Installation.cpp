@@ -1,22 +1,23 @@
+#include "service/Registration.h"
+
 // Registering and unregistering the program, installing and removing the service.
-#include <algorithm>
+
 #include <array>
 #include <string>
 
 #include "engine/PolicyTrigger.h"
+#include "engine/Wait.h"
 #include "platform/UniqueHandle.h"
-#include "service/CommandLine.h"
-#include "service/LinkServiceModule.h"
 
 namespace {
 
-constexpr std::u16string_view kSwitchSeparators = u"-/";
 constexpr win::UINT kRegistryScriptResource = 101;
 constexpr std::size_t kMessageSize = 1024;
 // A record deleted while its service still runs stays, marked for deletion, until the service
 // has stopped; a new one cannot be created before then. How long, and how often, to look.
-constexpr win::DWORD kDeletionWaitMilliseconds = 5000;
-constexpr win::DWORD kDeletionPollMilliseconds = 100;
+// A record removed while its service still ran goes when the service stops; its name may stay
+// taken a while after that.
+constexpr WaitSchedule kDeletionWait{100, 100, 5'000};
 
 enum Message : win::UINT {
   kCannotOpenManager = 55306,
@@ -52,50 +53,6 @@ std::u16string_view FixedText(win::UINT id) {
   }
 }
 
-bool EndsWord(char16_t c) {
-  return c == u'\0' || c == u' ' || c == u'\t';
-}
-
-// The program's full path; empty when it does not fit in MAX_PATH.
-std::u16string ProgramPath() {
-  char16_t program[win::MAX_PATH];
-  const win::DWORD length = win::GetModuleFileNameW(nullptr, program, win::MAX_PATH);
-  if (length == 0 || length >= win::MAX_PATH) return {};
-  return std::u16string(program, length);
-}
-
-// Whether `token` is how a command line names the program at `program`: its full path, or its
-// end from a backslash on (a program started by a relative name), ignoring case.
-bool NamesProgram(std::u16string_view token, std::u16string_view program) {
-  if (token.empty() || token.size() > program.size()) return false;
-  const std::size_t at = program.size() - token.size();
-  if (at != 0 && program[at - 1] != u'\\') return false;
-  for (std::size_t i = 0; i < token.size(); ++i) {
-    if (UpperCase(token[i]) != UpperCase(program[at + i])) return false;
-  }
-  return true;
-}
-
-// Where the switches are looked for: after the program's own path, where the command line
-// begins with it (quoted, or unquoted with blanks in it: "C:\Self-Service Kiosk\" holds
-// "-Service"); from the start otherwise, since a program started with its name given apart
-// may have a command line of just "-Service".
-const char16_t* SkipProgramPath(const char16_t* line) {
-  const std::u16string program = ProgramPath();
-  const std::u16string_view text(line);
-  if (!text.empty() && text.front() == u'"') {
-    const std::size_t close = std::min(text.find(u'"', 1), text.size());
-    if (!NamesProgram(text.substr(1, close - 1), program)) return line;
-    return line + std::min(close + 1, text.size());
-  }
-  // Unquoted, the longest run of words that names the program.
-  for (std::size_t end = text.size(); end > 0; --end) {
-    if (end < text.size() && !EndsWord(text[end])) continue;
-    if (NamesProgram(text.substr(0, end), program)) return line + end;
-  }
-  return line;
-}
-
 const ScriptSubstitution kSubstitutions[] = {{u"APPID", kAppId}, {nullptr, nullptr}};
 
 // Event Viewer finds the texts of an event source's events through this key, named after the
@@ -108,8 +65,8 @@ constexpr win::DWORD kEventTypesSupported = 7;
 // The program itself holds the message table. Expandable, as the event log reads the value and
 // as Windows' own sources store it.
 win::HRESULT AddEventSource(std::u16string_view source) {
-  const std::u16string program = ProgramPath();
-  if (program.empty()) return win::E_FAIL;
+  std::u16string program;
+  if (ReadProgramPath(program) < 0) return win::E_FAIL;
   win::UniqueKey key;
   win::LSTATUS status = win::RegCreateKeyExW(
       win::HKEY_LOCAL_MACHINE, (std::u16string(kEventSources) + std::u16string(source)).c_str(), 0,
@@ -140,54 +97,11 @@ win::HRESULT RemoveEventSource(std::u16string_view source) {
 
 }  // namespace
 
-const char16_t* FindSwitchStart(const char16_t* text, std::u16string_view separators) {
-  for (; *text != u'\0'; text = win::CharNextW(text)) {
-    if (separators.find(*text) != std::u16string_view::npos) return win::CharNextW(text);
-  }
-  return nullptr;
-}
-
-bool SwitchEquals(const char16_t* text, std::u16string_view name) {
-  std::size_t i = 0;
-  for (; i < name.size(); ++i) {
-    if (EndsWord(text[i]) || UpperCase(text[i]) != UpperCase(name[i])) return false;
-  }
-  return EndsWord(text[i]);
-}
-
-bool LinkServiceModule::HandleCommandLine(std::u16string_view commandLine, win::HRESULT& result) {
-  const std::u16string line(commandLine);
-  const char16_t* const arguments = SkipProgramPath(line.c_str());
-  // "UnregServer" and "RegServer" come first wherever they stand; between the two, the first
-  // on the line wins. Only without them is "Service" looked for.
-  result = win::S_OK;
-  for (const char16_t* at = FindSwitchStart(arguments, kSwitchSeparators); at != nullptr;
-       at = FindSwitchStart(at, kSwitchSeparators)) {
-    if (SwitchEquals(at, u"UnregServer")) {
-      result = UnregisterEntries();
-      return false;
-    }
-    if (SwitchEquals(at, u"RegServer")) {
-      result = RegisterEntries(false);
-      return false;
-    }
-  }
-  result = win::S_OK;
-  for (const char16_t* at = FindSwitchStart(arguments, kSwitchSeparators); at != nullptr;
-       at = FindSwitchStart(at, kSwitchSeparators)) {
-    if (SwitchEquals(at, u"Service")) {
-      result = RegisterEntries(true);
-      return false;
-    }
-  }
-  return true;
-}
-
 // The event source is a convenience for Event Viewer, not part of the registration: its own
 // failure never fails a switch, and is said once the rest has succeeded.
-win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
+win::HRESULT Registration::RegisterEntries(bool asService) {
   if (!RemoveService()) return win::E_FAIL;
-  bool sourceFailed = RemoveEventSource(serviceName) < 0;
+  bool sourceFailed = RemoveEventSource(serviceName_) < 0;
   if (const win::HRESULT result = ApplyRegistryScript(kRegistryScriptResource,
                                                       RegistryScriptMode::Register, kSubstitutions);
       result < 0) {
@@ -203,17 +117,16 @@ win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
   if (opened != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(opened));
   win::RegDeleteValueW(appId.Get(), u"LocalService");
   if (asService) {
-    const std::u16string_view name(serviceName);
     // Without the value every start by the manager would take the direct path and never
     // connect, so no service is installed without it (the old record is already gone).
     const win::LSTATUS written =
         win::RegSetValueExW(appId.Get(), u"LocalService", 0, win::REG_SZ,
-                            reinterpret_cast<const win::BYTE*>(serviceName),
-                            static_cast<win::DWORD>((name.size() + 1) * sizeof(char16_t)));
+                            reinterpret_cast<const win::BYTE*>(serviceName_.c_str()),
+                            static_cast<win::DWORD>((serviceName_.size() + 1) * sizeof(char16_t)));
     if (written != win::ERROR_SUCCESS) return HresultFromWin32(static_cast<win::DWORD>(written));
-    sourceFailed = AddEventSource(serviceName) < 0 || sourceFailed;
+    sourceFailed = AddEventSource(serviceName_) < 0 || sourceFailed;
     if (!InstallService()) {
-      RemoveEventSource(serviceName);
+      RemoveEventSource(serviceName_);
       return win::E_FAIL;
     }
   }
@@ -221,9 +134,9 @@ win::HRESULT LinkServiceModule::RegisterEntries(bool asService) {
   return win::S_OK;
 }
 
-win::HRESULT LinkServiceModule::UnregisterEntries() {
+win::HRESULT Registration::UnregisterEntries() {
   if (!RemoveService()) return win::E_FAIL;
-  const bool sourceFailed = RemoveEventSource(serviceName) < 0;
+  const bool sourceFailed = RemoveEventSource(serviceName_) < 0;
   win::UniqueKey appIds;
   win::LSTATUS opened =
       win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, u"AppID", 0, win::KEY_WRITE, appIds.Put());
@@ -238,28 +151,27 @@ win::HRESULT LinkServiceModule::UnregisterEntries() {
   return result;
 }
 
-bool LinkServiceModule::IsServiceInstalled() const {
+bool Registration::IsServiceInstalled() const {
   win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;
   win::UniqueService service(
-      win::OpenServiceW(manager.Get(), serviceName, win::SERVICE_QUERY_CONFIG));
+      win::OpenServiceW(manager.Get(), serviceName_.c_str(), win::SERVICE_QUERY_CONFIG));
   return static_cast<bool>(service);
 }
 
-bool LinkServiceModule::InstallService() {
+bool Registration::InstallService() {
   // Only a record removed while its service still ran can be here: wait for it to go, so
   // that a new record exists when this reports success. This wait and the one for its name
   // below share one budget.
-  win::DWORD waited = 0;
-  for (; IsServiceInstalled(); waited += kDeletionPollMilliseconds) {
-    if (waited >= kDeletionWaitMilliseconds) {
+  Wait wait(kDeletionWait);
+  while (IsServiceInstalled()) {
+    if (!wait.Again()) {
       ShowMessage(kCannotCreate);
       return false;
     }
-    win::Sleep(kDeletionPollMilliseconds);
   }
-  const std::u16string program = ProgramPath();
-  if (program.empty()) return false;
+  std::u16string program;
+  if (ReadProgramPath(program) < 0) return false;
   // Quoted, so that a path with a blank in it cannot start some other program.
   const std::u16string binaryPath = u"\"" + program + u"\"";
 
@@ -271,16 +183,14 @@ bool LinkServiceModule::InstallService() {
   // The manager may still hold the old record's name a while after the record has gone; the
   // create is tried again within the same wait.
   win::UniqueService service;
-  for (;; waited += kDeletionPollMilliseconds) {
+  for (;;) {
     service.Reset(win::CreateServiceW(
-        manager.Get(), serviceName, serviceName, win::SERVICE_ALL_ACCESS,
+        manager.Get(), serviceName_.c_str(), serviceName_.c_str(), win::SERVICE_ALL_ACCESS,
         win::SERVICE_WIN32_OWN_PROCESS, win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL,
         binaryPath.c_str(), nullptr, nullptr, u"RPCSS\0", nullptr, nullptr));
-    if (service || win::GetLastError() != win::ERROR_SERVICE_MARKED_FOR_DELETE ||
-        waited >= kDeletionWaitMilliseconds) {
+    if (service || win::GetLastError() != win::ERROR_SERVICE_MARKED_FOR_DELETE || !wait.Again()) {
       break;
     }
-    win::Sleep(kDeletionPollMilliseconds);
   }
   if (!service) {
     manager.Reset();
@@ -297,7 +207,7 @@ bool LinkServiceModule::InstallService() {
   return true;
 }
 
-bool LinkServiceModule::RemoveService() {
+bool Registration::RemoveService() {
   if (!IsServiceInstalled()) return true;
   win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_ALL_ACCESS));
   if (!manager) {
@@ -305,7 +215,7 @@ bool LinkServiceModule::RemoveService() {
     return false;
   }
   win::UniqueService service(
-      win::OpenServiceW(manager.Get(), serviceName, win::DELETE | win::SERVICE_STOP));
+      win::OpenServiceW(manager.Get(), serviceName_.c_str(), win::DELETE | win::SERVICE_STOP));
   if (!service) {
     manager.Reset();
     ShowMessage(kCannotOpenService);
@@ -326,12 +236,12 @@ bool LinkServiceModule::RemoveService() {
   return deleted;
 }
 
-void LinkServiceModule::ShowMessage(win::UINT id) const {
+void Registration::ShowMessage(win::UINT id) const {
   std::array<char16_t, kMessageSize> text{};
   const int length = win::LoadStringW(win::GetModuleHandleW(nullptr), id, text.data(),
                                       static_cast<int>(text.size()));
   const std::u16string message = length > 0
                                      ? std::u16string(text.data(), static_cast<std::size_t>(length))
                                      : std::u16string(FixedText(id));
-  win::MessageBoxW(nullptr, message.c_str(), serviceName, win::MB_OK);
+  win::MessageBoxW(nullptr, message.c_str(), serviceName_.c_str(), win::MB_OK);
 }

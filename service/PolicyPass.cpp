@@ -1,7 +1,10 @@
+#include "service/RestorePass.h"
+
 // The drive letters of machine policy, carried out by the restore pass before the list's: at
 // boot and each time machine policy is applied (the trigger start). Policy wins over the list for
 // a letter both name; a letter the policy gave at the last pass and names no more is taken off,
 // and what the list stores for it comes back.
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -9,9 +12,9 @@
 #include "engine/DriveDefinition.h"
 #include "engine/DriveLabel.h"
 #include "engine/DrivePolicy.h"
+#include "engine/LinkList.h"
 #include "engine/SystemMessage.h"
 #include "platform/UniqueHandle.h"
-#include "service/LinkServiceModule.h"
 
 namespace {
 
@@ -33,9 +36,9 @@ const PolicyDrive* FindDrive(const std::vector<PolicyDrive>& drives, std::u16str
   return nullptr;
 }
 
-const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view letter) {
+const LinkRequest* FindStored(const LinkList* list, std::u16string_view letter) {
   if (list == nullptr) return nullptr;
-  for (const CHardLink& record : list->records) {
+  for (const LinkRequest& record : list->records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
         SameDriveLetter(record.link, letter)) {
       return &record;
@@ -48,7 +51,7 @@ const CHardLink* FindStored(const HardLinkArray* list, std::u16string_view lette
 // 0 for a failure).
 win::DWORD ChangeDrive(LinkAction action, const std::u16string& letter,
                        const std::u16string& folder) {
-  CHardLink record;
+  LinkRequest record;
   record.action = action;
   record.kind = LinkKind::Drive;
   record.link = letter;
@@ -78,11 +81,11 @@ std::vector<PolicyDrive> ParseKept(const std::u16string& text) {
 
 }  // namespace
 
-std::u16string LinkServiceModule::KeptPolicyKey() const {
-  return kServicesKey + std::u16string(serviceName);
+std::u16string RestorePass::KeptPolicyKey() const {
+  return kServicesKey + std::u16string(serviceName_);
 }
 
-std::vector<PolicyDrive> LinkServiceModule::ReadKeptPolicy() const {
+std::vector<PolicyDrive> RestorePass::ReadKeptPolicy() const {
   win::UniqueKey key;
   if (win::RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, KeptPolicyKey().c_str(), 0, win::KEY_QUERY_VALUE,
                          key.Put()) != 0) {
@@ -104,7 +107,7 @@ std::vector<PolicyDrive> LinkServiceModule::ReadKeptPolicy() const {
   return ParseKept(text);
 }
 
-void LinkServiceModule::WriteKeptPolicy(const std::vector<PolicyDrive>& kept) {
+void RestorePass::WriteKeptPolicy(const std::vector<PolicyDrive>& kept) const {
   std::u16string text;
   for (const PolicyDrive& drive : kept) {
     text += drive.letter + u'\t' + drive.folder + u'\t' + drive.label + u'\0';
@@ -136,8 +139,8 @@ void LinkServiceModule::WriteKeptPolicy(const std::vector<PolicyDrive>& kept) {
 // One letter of the policy: 0 when it is in force onto the policy's folder afterwards. A letter
 // that is something else now is left alone, unless it is what the list stores for it or what the
 // policy gave it before: those give way, exactly that definition taken off.
-win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before,
-                                             const CHardLink* stored) {
+win::DWORD RestorePass::MapPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before,
+                                       const LinkRequest* stored) const {
   const std::u16string_view letter = drive.letter;
   const std::u16string_view folder = drive.folder;
   std::vector<std::u16string> definitions;
@@ -196,7 +199,7 @@ win::DWORD LinkServiceModule::MapPolicyDrive(const PolicyDrive& drive, const Pol
 
 // The label the policy gives, set; one the pass set before and the policy gives no more, taken
 // off. False when the policy's label could not be set (a warning says so).
-bool LinkServiceModule::LabelPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before) {
+bool RestorePass::LabelPolicyDrive(const PolicyDrive& drive, const PolicyDrive* before) const {
   win::DWORD error = 0;
   if (!drive.label.empty()) {
     std::u16string shown;
@@ -217,7 +220,7 @@ bool LinkServiceModule::LabelPolicyDrive(const PolicyDrive& drive, const PolicyD
 // A letter the policy gave at the last pass and names no more: its definition onto the policy's
 // folder taken off, unless the list stores the letter onto that same folder, and the label the
 // pass set with it. 0, or the code (an event says it too).
-win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const CHardLink* stored) {
+win::DWORD RestorePass::TakeOffPolicyDrive(const PolicyDrive& gone, const LinkRequest* stored) const {
   if (stored != nullptr && MapsOnto(StoredDefinition(stored->target), gone.folder)) return 0;
   std::vector<std::u16string> definitions;
   win::DWORD error = GlobalDefinitions(gone.letter, definitions);
@@ -237,8 +240,8 @@ win::DWORD LinkServiceModule::TakeOffPolicyDrive(const PolicyDrive& gone, const 
   return 0;
 }
 
-win::DWORD LinkServiceModule::ApplyDrivePolicy(const HardLinkArray* list,
-                                               std::vector<std::u16string>& named) {
+win::DWORD RestorePass::ApplyDrivePolicy(const LinkList* list,
+                                         std::vector<std::u16string>& named) const {
   const std::vector<PolicyDrive> kept = ReadKeptPolicy();
   const DrivePolicy policy = ReadDrivePolicy();
   if (policy.error != 0) {

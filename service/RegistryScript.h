@@ -16,9 +16,11 @@ constexpr win::HRESULT HresultFromWin32(win::DWORD code) {
              : static_cast<win::HRESULT>(0x80070000u | (code & 0xFFFFu));
 }
 
-// The thread's last-error code as an HRESULT.
+// The HRESULT of a call that has just failed: its last-error code, or E_FAIL when it left none,
+// so that a failure never reads as S_OK.
 inline win::HRESULT HresultFromLastError() {
-  return HresultFromWin32(win::GetLastError());
+  const win::DWORD error = win::GetLastError();
+  return error != win::ERROR_SUCCESS ? HresultFromWin32(error) : win::E_FAIL;
 }
 
 enum class RegistryScriptMode { Register, Unregister };

@@ -1,5 +1,5 @@
-// The restore pass: drive mappings do not survive a restart, so every stored Create of a drive
-// letter, and every letter machine policy names, is carried out again at every boot.
+#include "service/RestorePass.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -9,48 +9,55 @@
 #include "engine/DriveDefinition.h"
 #include "engine/DrivePolicy.h"
 #include "engine/FileSecurity.h"
-#include "engine/SystemMessage.h"
 #include "engine/LinkList.h"
 #include "engine/MachineLock.h"
-#include "service/LinkServiceModule.h"
+#include "engine/SystemMessage.h"
+#include "engine/Wait.h"
 
 namespace {
 
 // An event's reason when the system has no text for the code.
 constexpr char16_t kNoText[] = u"The system has no text for it.";
 
-// Another program may be reading the list (a scanner, an administrator's corvane list): the pass
-// waits for it, says so after a while, and gives up in the end.
-constexpr std::uint64_t kListBusyWarningMilliseconds = 5'000;
-constexpr std::uint64_t kListBusyGiveUpMilliseconds = 30'000;
-constexpr win::DWORD kListBusyRetryMilliseconds = 100;
-
 }  // namespace
+
+RestorePass::RestorePass(const EventLog& log, std::u16string_view serviceName)
+    : log_(log), serviceName_(serviceName) {}
 
 // A list that another user owns, or may change, is not used: the pass maps drive letters for the
 // whole machine as LocalSystem.
-win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
-                                                  std::uint64_t started) {
-  bool warned = false;
+win::DWORD RestorePass::OpenListForRestore(const std::u16string& path, LoadedLinkList& list,
+                                           std::uint64_t started) const {
+  Wait wait(kListInUseWait, started);
   while (!OpenLinkList(path, list)) {
-    // Only a list in use is waited for; anything else is a list that cannot be opened.
-    if (win::GetLastError() != win::ERROR_SHARING_VIOLATION) return win::ERROR_FILE_NOT_FOUND;
-    const std::uint64_t waited = win::GetTickCount64() - started;
-    if (waited >= kListBusyGiveUpMilliseconds) {
+    // Only a list in use is waited for. One that is not there is no list; one that is there and
+    // cannot be opened is a failure of its own, never read as no list.
+    const win::DWORD error = win::GetLastError();
+    if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND) {
+      return win::ERROR_FILE_NOT_FOUND;
+    }
+    if (error != win::ERROR_SHARING_VIOLATION) {
+      const win::DWORD code = error != 0 ? error : win::ERROR_GEN_FAILURE;
+      LogEventOfType(win::EVENTLOG_ERROR_TYPE,
+                     u"The link list %s could not be opened, so no stored drive was mapped: %s "
+                     u"(code %u)",
+                     std::u16string_view(path), std::u16string_view(SystemMessage(code, kNoText)),
+                     code);
+      return code;
+    }
+    const bool again = wait.Again([&] {
+      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
+                     u"The link list %s is in use by another program; the drive mappings wait "
+                     u"for it.",
+                     std::u16string_view(path));
+    });
+    if (!again) {
       LogEventOfType(win::EVENTLOG_ERROR_TYPE,
                      u"The link list %s stayed in use by another program for 30 seconds, so no "
                      u"drive was mapped.",
                      std::u16string_view(path));
       return win::ERROR_SHARING_VIOLATION;
     }
-    if (!warned && waited >= kListBusyWarningMilliseconds) {
-      LogEventOfType(win::EVENTLOG_WARNING_TYPE,
-                     u"The link list %s is in use by another program; the drive mappings wait "
-                     u"for it.",
-                     std::u16string_view(path));
-      warned = true;
-    }
-    win::Sleep(kListBusyRetryMilliseconds);
   }
   const std::u16string reason = WhyOthersMayChange(list.file.Get());
   if (reason.empty()) return 0;
@@ -61,8 +68,9 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
   return win::ERROR_ACCESS_DENIED;
 }
 
-// A list that cannot be opened answers 2, one another program kept in use 32, one that must not
-// be trusted 5; a malformed one executes nothing and answers 13, with an error event (it used to
+// No list answers 2, one that is there and cannot be opened the code of why not (it used to
+// answer 2 too, so that with policy letters a list the pass could not read passed for none), one
+// another program kept in use 32, one that must not be trusted 5; a malformed one executes nothing and answers 13, with an error event (it used to
 // answer 0, a lost list reported as every mapping in force). Otherwise the exit code says whether every
 // stored mapping is in force afterwards: 0, or the first failure's code (183 for a letter taken).
 // It used to be 0 however many records failed, with nothing logged per record; but this pass is
@@ -70,7 +78,7 @@ win::DWORD LinkServiceModule::OpenListForRestore(const std::u16string& path, Loa
 // start's exit code) that a drive they rely on is not there. A failure never stops the pass.
 // Machine policy's letters are carried out first, whatever the list is, and count the same; with
 // policy letters and no list, the code is theirs.
-win::DWORD LinkServiceModule::RestoreDriveMappings() {
+win::DWORD RestorePass::RestoreDriveMappings() const {
   // The list's lock, which every corvane holds while it changes the list and decides from the
   // letters: an apply never finds a letter free that this pass is about to map. Its wait counts
   // against the pass's 30 seconds; a lock still held then (a corvane that hangs) or one that
@@ -80,7 +88,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   MachineLock listLock;
   const win::DWORD lockError =
       listLock.Acquire(path.substr(0, path.find_last_of(u'\\')), kListLockName, {},
-                       static_cast<win::DWORD>(kListBusyGiveUpMilliseconds));
+                       {kLockWait.firstPause, kLockWait.longestPause, kListInUseWait.budget});
   // (No folder is no list: the pass says that below.)
   if (lockError != 0 && lockError != win::ERROR_PATH_NOT_FOUND) {
     LogEventOfType(win::EVENTLOG_WARNING_TYPE,
@@ -107,7 +115,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
   }
   // Only one letter and a colon: a stored record naming another device (COM1, NUL, AA:,
   // PhysicalDrive0) would redefine it for the whole machine at every boot.
-  for (const CHardLink& record : list.links.records) {
+  for (const LinkRequest& record : list.links.records) {
     if (record.action != LinkAction::Delete && record.kind == LinkKind::Drive &&
         IsDriveLetterName(record.link) &&
         std::ranges::none_of(policyLetters, [&](const std::u16string& letter) {
@@ -124,7 +132,7 @@ win::DWORD LinkServiceModule::RestoreDriveMappings() {
 // where a second definition would stack on the first and hide it. Mapped onto the stored folder
 // already (a second restore, a record stored twice) is done; anything else there now (a disk
 // plugged in since, another mapping) is someone else's and is left alone.
-win::DWORD LinkServiceModule::RestoreDriveMapping(const CHardLink& record) {
+win::DWORD RestorePass::RestoreDriveMapping(const LinkRequest& record) const {
   const std::u16string_view letter = record.link;
   const std::u16string_view folder = record.target;
   std::vector<std::u16string> definitions;

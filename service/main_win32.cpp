@@ -1,11 +1,11 @@
-// CorvaneService's process entry. The module is constructed before the entry runs and lives
+// CorvaneService's process entry. The host is constructed before the entry runs and lives
 // until the process exits.
-#include "service/LinkServiceModule.h"
+#include "service/ServiceHost.h"
 
 namespace {
-LinkServiceModule module;
+ServiceHost host;
 }
 
 extern "C" int wWinMain(void*, void*, wchar_t*, int) {
-  return static_cast<int>(module.ProcessEntry());
+  return static_cast<int>(host.ProcessEntry());
 }

@@ -524,6 +524,44 @@ win::DWORD Machine::ControlService(std::u16string_view name, win::DWORD control)
   return DeliverControl(session, control);
 }
 
+bool Machine::CallServiceHandler(std::u16string_view name, win::DWORD control) {
+  std::shared_ptr<ServiceSession> session;
+  {
+    Guard guard(Lock());
+    auto it = state_->services->records.find(Upper(name));
+    if (it == state_->services->records.end()) return false;
+    session = it->second.running;
+  }
+  if (!session) return false;
+  win::LPHANDLER_FUNCTION handler = nullptr;
+  Process* process = nullptr;
+  {
+    std::unique_lock lock(session->mutex);
+    ++session->handlerCalls;
+    session->changed.wait(lock, [&] {
+      return session->handler != nullptr || session->processEnded || session->exitingWith;
+    });
+    handler = session->handler;
+    process = session->process;
+  }
+  // Whatever the handler does, the caller's thread is its own again afterwards, and the
+  // registration stops waiting for this call.
+  struct CallEnd {
+    ServiceSession& session;
+    Process& caller;
+    ~CallEnd() {
+      SetThreadProcess(&caller);
+      std::lock_guard lock(session.mutex);
+      --session.handlerCalls;
+      session.changed.notify_all();
+    }
+  } end{*session, CurrentProcess()};
+  if (handler == nullptr) return false;
+  SetThreadProcess(process);
+  handler(control);
+  return true;
+}
+
 std::vector<ServiceTrigger> Machine::ServiceTriggers(std::u16string_view name) const {
   Guard guard(Lock());
   auto it = state_->services->records.find(Upper(name));

@@ -221,6 +221,14 @@ class Machine {
   // delivered to the service's handler on its dispatcher thread; returns 0 once the handler has
   // returned.
   win::DWORD ControlService(std::u16string_view name, win::DWORD control);
+  // Hands a control code to the handler the running service registered, as its dispatcher would
+  // but without the manager's checks: Wine delivers a stop to a start-pending service, and a code
+  // that ControlService refuses reaches a handler only this way. The handler runs on the calling
+  // thread, as the service's process. Before the service has registered one this waits for it,
+  // and the registration then returns only after the handler has (or after 200 ms, when the
+  // handler waits for the service main), as a dispatcher thread may run it first. False when the
+  // service does not run or its process ends without a handler. Call it while the process runs.
+  bool CallServiceHandler(std::u16string_view name, win::DWORD control);
   // The triggers of a service's record; none when it has none or is gone.
   std::vector<ServiceTrigger> ServiceTriggers(std::u16string_view name) const;
   // Machine policy is applied (at boot, at every background refresh, at gpupdate): as the service

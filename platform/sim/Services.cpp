@@ -223,6 +223,7 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
       return FALSE;
     }
     session->dispatcherStarted = true;
+    session->process = process;
     // A starter waits for this connection.
     session->changed.notify_all();
   }
@@ -303,8 +304,14 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR /*serviceName*/,
     return nullptr;
   }
   {
-    std::lock_guard lock(session->mutex);
+    std::unique_lock lock(session->mutex);
     session->handler = handler;
+    session->changed.notify_all();
+    // A dispatcher thread may run the handler before the registration has returned: a call
+    // waiting for the handler (Machine::CallServiceHandler) is made first, and given a while
+    // when the handler waits for the service main itself.
+    session->changed.wait_for(lock, std::chrono::milliseconds(200),
+                              [&] { return session->handlerCalls == 0; });
   }
   sim::Guard guard(sim::Lock());
   auto& services = *sim::State().services;

@@ -21,6 +21,7 @@
 namespace sim {
 
 struct MachineState;
+struct Process;
 
 struct PendingControl {
   win::DWORD code = 0;
@@ -43,6 +44,8 @@ struct ServiceSession {
   std::optional<win::DWORD> exitingWith;  // a thread of the process called ExitProcess
   bool hung = false;  // the service main returned without reporting SERVICE_STOPPED
   win::LPHANDLER_FUNCTION handler = nullptr;
+  Process* process = nullptr;  // the service's process, once its dispatcher has started
+  int handlerCalls = 0;        // Machine::CallServiceHandler calls waiting for or in the handler
   std::deque<std::shared_ptr<PendingControl>> controls;
   std::vector<win::SERVICE_STATUS> reports;
 
@@ -67,8 +70,6 @@ struct ScHandle {
   win::DWORD access = 0;
   std::u16string key;  // a service handle's record, by upper-cased name
 };
-
-struct Process;
 
 // The service database lock, while someone holds it.
 struct DatabaseLock {

@@ -48,7 +48,7 @@ namespace {
 
 std::string ListOf(std::size_t records) {
   sim::Machine machine;
-  HardLinkArray array;
+  LinkList array;
   array.records.resize(records);
   for (std::size_t i = 0; i < records; ++i) {
     array.records[i].action = LinkAction::Create;

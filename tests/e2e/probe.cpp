@@ -132,7 +132,7 @@ int HardLink(const std::u16string& newName, const std::u16string& existing) {
 // Each record is ACTION,KIND,LINK,TARGET with ACTION and KIND as numbers, as the list stores
 // them; the target is everything after the third comma.
 int WriteList(const std::u16string& path, const std::vector<std::u16string>& records) {
-  HardLinkArray array;
+  LinkList array;
   for (const auto& text : records) {
     std::vector<std::u16string> fields;
     std::size_t start = 0;
@@ -143,7 +143,7 @@ int WriteList(const std::u16string& path, const std::vector<std::u16string>& rec
       start = comma + 1;
     }
     fields.push_back(text.substr(start));
-    CHardLink record;
+    LinkRequest record;
     record.action = static_cast<LinkAction>(std::stol(Utf8(fields[0])));
     record.kind = static_cast<LinkKind>(std::stol(Utf8(fields[1])));
     record.link = fields[2];

@@ -32,8 +32,8 @@ class ApplyRegistryScriptTest : public ServiceHarness {
     sim::Program program = ServiceProgram();
     program.resources = std::move(resources);
     program.main = [mode] {
-      LinkServiceModule module;
-      return static_cast<win::DWORD>(module.ApplyRegistryScript(101, mode, nullptr));
+      const Registration registration(u"CorvaneService");
+      return static_cast<win::DWORD>(registration.ApplyRegistryScript(101, mode, nullptr));
     };
     machine.InstallProgram(image, program);
     return static_cast<HRESULT>(machine.RunProgram(image, u"x"));
@@ -68,11 +68,11 @@ TEST_F(ApplyRegistryScriptTest, CallersSubstitutionsComeFirstAndModuleIsThePath)
   sim::Program program = ServiceProgram();
   program.resources = resources;
   program.main = [] {
-    LinkServiceModule module;
+    const Registration registration(u"CorvaneService");
     // A half-empty pair is refused by the map but does not end the list.
     const ScriptSubstitution pairs[] = {{u"X", nullptr}, {u"APPID", u"mine"}, {nullptr, nullptr}};
     return static_cast<win::DWORD>(
-        module.ApplyRegistryScript(101, RegistryScriptMode::Register, pairs));
+        registration.ApplyRegistryScript(101, RegistryScriptMode::Register, pairs));
   };
   machine.InstallProgram(image, program);
   ASSERT_EQ(machine.RunProgram(image, u"x"), 0u);
@@ -113,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   HresultFromWin32(win::ERROR_NOT_ENOUGH_MEMORY)},
                       LoadFailure{"Convert", "MultiByteToWideChar",
                                   win::ERROR_NO_UNICODE_TRANSLATION,
-                                  HresultFromWin32(win::ERROR_NO_UNICODE_TRANSLATION)}),
+                                  HresultFromWin32(win::ERROR_NO_UNICODE_TRANSLATION)},
+                      // A failure that leaves no code is still a failure.
+                      LoadFailure{"ProgramPathWithoutCode", "GetModuleFileNameW", 0, win::E_FAIL},
+                      LoadFailure{"LoadAsDataWithoutCode", "LoadLibraryExW", 0, win::E_FAIL}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ApplyRegistryScriptTest, ProgramPathOf260OrMoreIs8007007A) {

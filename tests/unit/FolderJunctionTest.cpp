@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "engine/Junction.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
@@ -68,7 +68,7 @@ class FolderJunction : public ::testing::Test {
   }
 
   // 0 on success, else the last-error code; a failure that leaves no code is not taken for one.
-  static DWORD Outcome(const CHardLink& request) {
+  static DWORD Outcome(const LinkRequest& request) {
     win::SetLastError(0xdeadbeef);
     if (request.Execute()) return 0;
     const DWORD error = win::GetLastError();
@@ -76,7 +76,7 @@ class FolderJunction : public ::testing::Test {
   }
 
   DWORD CreateFolder(const std::u16string& link, const std::u16string& target) {
-    CHardLink request;
+    LinkRequest request;
     request.action = LinkAction::Create;
     request.kind = LinkKind::Folder;
     request.link = link;
@@ -85,7 +85,7 @@ class FolderJunction : public ::testing::Test {
   }
 
   DWORD DeleteFolder(const std::u16string& link) {
-    CHardLink request;
+    LinkRequest request;
     request.kind = LinkKind::Folder;
     request.link = link;
     return Outcome(request);

@@ -15,6 +15,7 @@
 #include "engine/DrivePolicy.h"
 #include "engine/Junction.h"
 #include "engine/LinkList.h"
+#include "engine/LinkWords.h"
 #include "frontend/ApplyCommand.h"
 #include "frontend/Arguments.h"
 #include "frontend/DesiredState.h"
@@ -63,7 +64,9 @@ TEST_P(ParseArguments, ReadsTheCommandOrRefusesIt) {
     return;
   }
   const char16_t* verbs[] = {u"help", u"create", u"delete", u"add", u"remove", u"list", u"restore"};
-  EXPECT_EQ(std::u16string(verbs[static_cast<int>(command->verb)]) + u" " + command->kind + u" " +
+  const bool kinded = command->verb >= frontend::Verb::Create && command->verb <= frontend::Verb::Remove;
+  EXPECT_EQ(std::u16string(verbs[static_cast<int>(command->verb)]) + u" " +
+                (kinded ? KindName(command->kind) : u"") + u" " +
                 command->link + u" " + command->target +
                 (command->label.empty() ? u"" : u" [" + command->label + u"]"),
             GetParam().parsed);
@@ -228,6 +231,8 @@ struct StartFailureCase {
   // Only a busy service is tried again, for five seconds: 1, 2, 4 ... 32 ms apart, then 50 ms.
   int waits = 0;
   bool runsOn = false;  // started, and not awaited: it ends before the machine does
+  // What `waits` counts; a service that starts is then asked for its stop, sleeping in between.
+  const char* counted = "Sleep";
 };
 
 class StartFailures : public FrontEnd, public ::testing::WithParamInterface<StartFailureCase> {};
@@ -235,7 +240,7 @@ class StartFailures : public FrontEnd, public ::testing::WithParamInterface<Star
 TEST_P(StartFailures, SayWhatToDo) {
   GetParam().arrange(machine);
   int waits = 0;
-  machine.OnCall("Sleep", [&waits] { ++waits; });
+  machine.OnCall(GetParam().counted, [&waits] { ++waits; });
   EXPECT_EQ(Run({u"restore"}), GetParam().exitCode);
   ExpectTriesOfABudget(waits, GetParam().waits);
   const std::string shown = machine.ConsoleText();
@@ -300,7 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
                            m.FailNext("StartServiceW", win::ERROR_SERVICE_REQUEST_TIMEOUT);
                          },
                          win::ERROR_FILE_NOT_FOUND,
-                         "The system cannot find the file specified. (code 2)", 1},
+                         "The system cannot find the file specified. (code 2)", 2, false,
+                         "StartServiceW"},
         // Every start given up on for a minute: 10, 20 ... 640 ms apart, then a second.
         StartFailureCase{"TooBusyToStart",
                          [](sim::Machine& m) {
@@ -377,8 +383,8 @@ TEST_F(FrontEnd, RequestNotFinishedInAMinuteIsGivenUp) {
   lingeringStop = false;
   machine.InstallProgram(kServiceImage, LingeringService());
   int waits = 0;
-  machine.OnCall("SleepEx", [&waits] { ++waits; });
-  machine.FailNext("SleepEx", 0, 100000);
+  machine.OnCall("Sleep", [&waits] { ++waits; });
+  machine.FailNext("Sleep", 0, 100000);
   EXPECT_EQ(Run({u"restore"}), win::ERROR_SERVICE_REQUEST_TIMEOUT);
   // A minute of asking: 1, 2 ... 32 ms apart, then 50 ms (some real time passes too).
   EXPECT_GE(waits, 1190);
@@ -529,6 +535,19 @@ TEST_F(FrontEnd, RestoreMapsTheStoredDrives) {
             std::string::npos);
 }
 
+// A command connects to the service manager once and reads the service's record once; a drive's
+// letter is read twice, for the plan and for the look that tells whether a start given up on ran.
+TEST_F(FrontEnd, CreateDriveAsksTheSystemOnlyWhatItNeeds) {
+  int connects = 0, records = 0, letters = 0;
+  machine.OnCall("OpenSCManagerW", [&connects] { ++connects; });
+  machine.OnCall("QueryServiceConfigW", [&records] { ++records; });
+  machine.OnCall("QueryDosDeviceW", [&letters] { ++letters; });
+  EXPECT_EQ(Run({u"create", u"drive", u"X:", u"data"}), 0u);
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(records, 2);  // its size, then the record
+  EXPECT_EQ(letters, 4);  // the global set and the session's, twice
+}
+
 // A folder written as \\?\C:\... is the one the system stores as \??\C:\...: it is never mapped
 // twice, and a remove takes it off.
 TEST_F(FrontEnd, VerbatimFolderIsTheFolderInForce) {
@@ -571,8 +590,8 @@ struct ListProblemCase {
   win::DWORD exitCode;
   bool mapped;       // Q: was mapped all the same
   std::string said;  // the line about the list
-  // Calls of CreateFileW (the lock files' among them) and MoveFileExW: a list held by the service
-  // is tried again 50 times.
+  // Calls of CreateFileW (the lock files' among them) and MoveFileExW: a list held by another
+  // program is tried again for 30 seconds, every 100 ms.
   int opens = 2;
   int moves = 0;
 };
@@ -595,6 +614,9 @@ TEST_P(ListProblems, LeaveTheListAsItWas) {
   EXPECT_NE(machine.ConsoleText().find("The link list " + Narrow(kList) + GetParam().said + "\r\n"),
             std::string::npos)
       << machine.ConsoleText();
+  EXPECT_EQ(machine.ConsoleText().find(" is in use by another program; waiting for it.\r\n") !=
+                std::string::npos,
+            GetParam().exitCode == win::ERROR_SHARING_VIOLATION);
   EXPECT_EQ(machine.FileContent(kList), before);
   EXPECT_EQ(machine.List(kFolder),
             std::vector<std::u16string>(kListAndLocks.begin(),
@@ -619,8 +641,8 @@ INSTANTIATE_TEST_SUITE_P(
                           m.FailNext("Sleep", 0, 1000);
                         },
                         win::ERROR_SHARING_VIOLATION, false,
-                        " is in use by the service. Nothing was changed; try again in a moment.",
-                        52},
+                        " is in use by another program. Nothing was changed; try again in a moment.",
+                        302},
         ListProblemCase{"WriteFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("WriteFile", 112);  // ERROR_DISK_FULL
@@ -647,11 +669,13 @@ INSTANTIATE_TEST_SUITE_P(
         ListProblemCase{"ReplaceFails",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.FailNext("MoveFileExW", win::ERROR_ACCESS_DENIED, 1000);
-                          m.FailNext("Sleep", 0, 1000);
+                          // The replace's waits pass no time; the wait for the request's stop
+                          // before them is real.
+                          m.OnCall("MoveFileExW", [&m] { m.FailNext("Sleep", 0, 1000); });
                         },
                         win::ERROR_SHARING_VIOLATION, true,
-                        " is in use by the service. Nothing was changed; try again in a moment.",
-                        4, 51},
+                        " is in use by another program. Nothing was changed; try again in a moment.",
+                        4, 301},
         ListProblemCase{"ReadDenied",
                         [](sim::Machine& m, win::UniqueFile&) {
                           m.SetSecurity(kList, u"D:P(A;;FA;;;SY)");
@@ -670,8 +694,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 // Writes the list as another program would.
-void PutList(const HardLinkArray& list) {
-  HardLinkArray links = list;
+void PutList(const LinkList& list) {
+  LinkList links = list;
   win::UniqueFile file(
       win::CreateFileW(kList, win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS, 0, nullptr));
   LinkArchive archive(file.Get(), LinkArchive::Mode::store);
@@ -681,10 +705,10 @@ void PutList(const HardLinkArray& list) {
 
 // A list written elsewhere: every record is shown as it is, and letters match in either case.
 TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
-  HardLinkArray links;
+  LinkList links;
   const auto add = [&links](LinkAction action, LinkKind kind, std::u16string link,
                             std::u16string target) {
-    CHardLink record;
+    LinkRequest record;
     record.action = action;
     record.kind = kind;
     record.link = std::move(link);
@@ -713,7 +737,7 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
 
 // Long output goes to the console in pieces it can take; a write that fails fails the command.
 TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(3000);
   for (auto& record : links.records) record.link = record.target = u"C:\\work\\data";
   PutList(links);
@@ -1102,7 +1126,7 @@ TEST(Utf8, OnlyUtf8IsRead) {
 }
 
 TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(3);
   links.records[0] = {};
   links.records[0].action = LinkAction::Create;
@@ -1154,7 +1178,7 @@ TEST_F(FrontEnd, ListAsJsonGivesEveryRecord) {
 
 // What `list --json` prints is a desired-state file: the Create records read back as they are.
 TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
-  HardLinkArray links;
+  LinkList links;
   links.records.resize(4);
   links.records[0].action = LinkAction::Create;
   links.records[0].link = u"Q:";
@@ -1178,7 +1202,7 @@ TEST_F(FrontEnd, ListAsJsonReadsBackAsDesiredState) {
       << Narrow(problem);
   ASSERT_EQ(read.size(), 3u);
   for (std::size_t i = 0; i < read.size(); ++i) {
-    const CHardLink& record = links.records[i < 2 ? i : 3];
+    const LinkRequest& record = links.records[i < 2 ? i : 3];
     EXPECT_EQ(read[i].kind, record.kind);
     EXPECT_EQ(read[i].link, record.link);
     EXPECT_EQ(read[i].target, record.target);

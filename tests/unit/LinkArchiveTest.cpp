@@ -36,12 +36,12 @@ class LinkArchiveTest : public ::testing::Test {
 };
 
 TEST_F(LinkArchiveTest, WorkedExampleReadsAndWritesByteForByte) {
-  HardLinkArray read;
+  LinkList read;
   ASSERT_EQ(LoadBytes(machine, kWorkedExample, read), LoadOutcome::loaded);
   ASSERT_EQ(read.records.size(), 1u);
   EXPECT_EQ(read.records[0], Record(1, 0, u"X:", u"D:\\Data"));
 
-  HardLinkArray written;
+  LinkList written;
   written.records.push_back(Record(1, 0, u"X:", u"D:\\Data"));
   EXPECT_EQ(StoreList(machine, written), kWorkedExample);
 }
@@ -229,7 +229,7 @@ TEST_F(LinkArchiveTest, RandomArraysRoundTrip) {
   };
   auto cut = [](std::u16string text) { return text.substr(0, text.find(u'\0')); };
   for (int round = 0; round < 20; ++round) {
-    HardLinkArray array;
+    LinkList array;
     const std::size_t count = std::uniform_int_distribution<std::size_t>(0, 40)(random);
     for (std::size_t i = 0; i < count; ++i) {
       array.records.push_back(Record(static_cast<std::int32_t>(random()),
@@ -237,7 +237,7 @@ TEST_F(LinkArchiveTest, RandomArraysRoundTrip) {
                                      randomText()));
     }
     const std::string bytes = StoreList(machine, array);
-    HardLinkArray read;
+    LinkList read;
     ASSERT_EQ(LoadBytes(machine, bytes, read), LoadOutcome::loaded);
     ASSERT_EQ(read.records.size(), array.records.size());
     for (std::size_t i = 0; i < count; ++i) {

@@ -12,7 +12,7 @@ class LinkListTest : public ::testing::Test {
 
 TEST_F(LinkListTest, EveryTruncationOfTheWorkedExampleIsMalformed) {
   for (std::size_t length = 0; length < kWorkedExample.size(); ++length) {
-    HardLinkArray read;
+    LinkList read;
     EXPECT_EQ(LoadBytes(machine, kWorkedExample.substr(0, length), read), LoadOutcome::malformed)
         << "first " << length << " bytes";
     EXPECT_TRUE(read.records.empty());
@@ -29,7 +29,7 @@ struct ListCase {
 class ListFiles : public LinkListTest, public ::testing::WithParamInterface<ListCase> {};
 
 TEST_P(ListFiles, LoadAsExpected) {
-  HardLinkArray read;
+  LinkList read;
   EXPECT_EQ(LoadBytes(machine, GetParam().bytes, read), GetParam().outcome);
   EXPECT_EQ(read.records.size(), GetParam().records);
   EXPECT_EQ(machine.OpenHandles(), 0u);
@@ -67,12 +67,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(LinkListTest, AnsiAndUnicodeRecordsLoadTheSameValue) {
-  HardLinkArray ansi;
+  LinkList ansi;
   ASSERT_EQ(LoadBytes(machine, Bytes({1,   0,   1, 0,   0,   0,    0,   0,   0,   0,  2,
                                       'X', ':', 7, 'D', ':', '\\', 'D', 'a', 't', 'a'}),
                       ansi),
             LoadOutcome::loaded);
-  HardLinkArray unicode;
+  LinkList unicode;
   ASSERT_EQ(LoadBytes(machine, kWorkedExample, unicode), LoadOutcome::loaded);
   EXPECT_EQ(ansi.records, unicode.records);
 }
@@ -86,7 +86,7 @@ TEST_F(LinkListTest, MalformedListIsClosedAtOnce) {
 
 TEST_F(LinkListTest, ReadErrorIsMalformed) {
   machine.FailNext("ReadFile", win::ERROR_READ_FAULT);
-  HardLinkArray read;
+  LinkList read;
   EXPECT_EQ(LoadBytes(machine, kWorkedExample, read), LoadOutcome::malformed);
   EXPECT_EQ(machine.OpenHandles(), 0u);
 }
@@ -94,7 +94,7 @@ TEST_F(LinkListTest, ReadErrorIsMalformed) {
 // A file that claims 0xFFFFFFFF records is refused before anything of that size is allocated:
 // the reader compares the claim with what the file can hold.
 TEST_F(LinkListTest, HostileCountIsRefusedBeforeAllocation) {
-  HardLinkArray read;
+  LinkList read;
   std::string bytes = Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
   for (int i = 0; i < 100; ++i) bytes += kRecord;
   EXPECT_EQ(LoadBytes(machine, bytes, read), LoadOutcome::malformed);
@@ -102,7 +102,7 @@ TEST_F(LinkListTest, HostileCountIsRefusedBeforeAllocation) {
 }
 
 TEST_F(LinkListTest, OpenFailuresAreNotOpened) {
-  HardLinkArray read;
+  LinkList read;
   LoadedLinkList list;
   EXPECT_EQ(LoadLinkList(u"C:\\missing.dat", list), LoadOutcome::notOpened);
   EXPECT_EQ(LoadLinkList(u"", list), LoadOutcome::notOpened);
@@ -142,7 +142,7 @@ TEST_F(LinkListTest, LoadedListKeepsTheFileOpenForReadersOnly) {
 
 // The trailer is written only when there is a label, after the records that older programs read.
 TEST_F(LinkListTest, LabelsAreWrittenAsATrailerOnlyWhenThereIsOne) {
-  HardLinkArray array;
+  LinkList array;
   array.records.push_back(Record(1, 0, u"X:", u"D:\\Data"));
   array.SetLabel(u"X:", u"Old");
   array.SetLabel(u"x:", u"Data");  // the same letter: its label changes
@@ -166,7 +166,7 @@ class Trailers : public LinkListTest, public ::testing::WithParamInterface<Trail
 // (the boot pass's) loads the records whatever follows them.
 TEST_P(Trailers, FrontEndReadsLabelsOthersSkipThem) {
   machine.PutFile(u"C:\\list.dat", kWorkedExample + GetParam().after);
-  HardLinkArray links;
+  LinkList links;
   EXPECT_EQ(frontend::ReadStoredList(u"C:\\list.dat", links), GetParam().frontEnd);
   EXPECT_EQ(links.labels.size(), GetParam().labels);
   if (GetParam().labels == 1) {

@@ -42,9 +42,9 @@ inline std::string StringBytes(std::u16string_view text) {
 inline const std::string kLabelTrailer =
     "DriveLabels" + Bytes({1, 0}) + StringBytes(u"X:") + StringBytes(u"Data");
 
-inline CHardLink Record(std::int32_t action, std::int32_t kind, std::u16string link,
+inline LinkRequest Record(std::int32_t action, std::int32_t kind, std::u16string link,
                         std::u16string target) {
-  CHardLink record;
+  LinkRequest record;
   record.action = static_cast<LinkAction>(action);
   record.kind = static_cast<LinkKind>(kind);
   record.link = std::move(link);
@@ -53,7 +53,7 @@ inline CHardLink Record(std::int32_t action, std::int32_t kind, std::u16string l
 }
 
 // Writes an array the way the front end does and returns the file's bytes.
-inline std::string StoreList(sim::Machine& machine, HardLinkArray& array,
+inline std::string StoreList(sim::Machine& machine, LinkList& array,
                              std::u16string_view path = u"C:\\written.dat") {
   {
     win::UniqueFile file(win::CreateFileW(std::u16string(path).c_str(), win::GENERIC_WRITE, 0,
@@ -68,7 +68,7 @@ inline std::string StoreList(sim::Machine& machine, HardLinkArray& array,
 }
 
 // Puts `bytes` in a file and loads it as a link list.
-inline LoadOutcome LoadBytes(sim::Machine& machine, const std::string& bytes, HardLinkArray& out,
+inline LoadOutcome LoadBytes(sim::Machine& machine, const std::string& bytes, LinkList& out,
                              std::u16string_view path = u"C:\\list.dat") {
   machine.PutFile(path, bytes);
   LoadedLinkList list;

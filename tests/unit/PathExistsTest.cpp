@@ -1,7 +1,7 @@
 // PathExists: the five conditions, in order, on volumes with and without Unicode names on disk.
 #include <gtest/gtest.h>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "platform/sim/Machine.h"
 
 namespace {

@@ -13,8 +13,8 @@ const std::u16string kListPath = u"C:\\Program Files\\Corvane\\Corvane.dat";
 
 class RestorePass : public ServiceHarness {
  protected:
-  void WriteList(std::vector<CHardLink> records) {
-    HardLinkArray array;
+  void WriteList(std::vector<LinkRequest> records) {
+    LinkList array;
     array.records = std::move(records);
     machine.PutFile(kListPath, StoreList(machine, array));
   }
@@ -250,6 +250,17 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"SystemsWithEveryoneReading",
                   u"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", 0}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A list that is there and cannot be opened is a failure of its own, never read as no list.
+TEST_F(RestorePass, ListThatCannotBeOpenedIsNoMissingList) {
+  machine.PutFile(kListPath, kWorkedExample);
+  machine.SetSecurity(kListPath, u"O:BAD:P(D;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(StartService().exitCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(machine.DosDevice(u"X:").empty());
+  EXPECT_TRUE(EventTexts().front().starts_with(u"The link list " + kListPath +
+                                               u" could not be opened, so no stored drive"))
+      << Narrow(EventTexts().front());
+}
 
 TEST_F(RestorePass, ReadErrorExecutesNothingAndIsNoSuccess) {
   machine.PutFile(kListPath, kWorkedExample);

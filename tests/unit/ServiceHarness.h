@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "platform/sim/Machine.h"
-#include "service/LinkServiceModule.h"
+#include "service/Registration.h"
+#include "service/ServiceHost.h"
 #include "service/res/RegistryScript.h"
 
 namespace corvane_test {
@@ -16,13 +17,13 @@ namespace corvane_test {
 inline constexpr char16_t kServiceImage[] = u"C:\\Program Files\\Corvane\\CorvaneService.exe";
 inline const std::u16string kAppIdKey = std::u16string(u"AppID\\") + kAppId;
 
-// The program as the process sees it: the module constructed first, then the entry; its
+// The program as the process sees it: the host constructed first, then the entry; its
 // resources as CorvaneService.rc builds them.
 inline sim::Program ServiceProgram() {
   return sim::Program{
       [] {
-        LinkServiceModule module;
-        return module.ProcessEntry();
+        ServiceHost host;
+        return host.ProcessEntry();
       },
       {{100, u"CorvaneService"}},  // the service name is string 100
       {{{kRegistryScriptType, kRegistryScriptId}, std::string(kRegistryScriptResource)}}};

@@ -75,9 +75,9 @@ TEST_F(ServiceLifecycle, ServiceStoppedIsLoggedEvenWhenLoggingIsSlow) {
 // a pending service accepts none (1061), and codes ControlService does not define are invalid
 // (87). Wine still delivers a stop in start-pending, so the handler's reactions are pinned too,
 // with the code handed to it on a thread of its own as a dispatcher would.
-void CallHandlerAsDispatcher(DWORD code) {
-  std::thread([code] {
-    if (LinkServiceModule* module = LinkServiceModule::Instance()) module->HandleControl(code);
+void CallHandlerAsDispatcher(sim::Machine& machine, DWORD code) {
+  std::thread([&machine, code] {
+    EXPECT_TRUE(machine.CallServiceHandler(u"CorvaneService", code));
   }).join();
 }
 
@@ -97,7 +97,7 @@ TEST_P(ControlCodes, AreRefusedWhilePendingAndOnlyStopReports) {
   machine.OnCall("DefineDosDeviceW", [&] {
     if (once.exchange(true)) return;
     refusal = machine.ControlService(u"CorvaneService", c.code);
-    CallHandlerAsDispatcher(c.code);
+    CallHandlerAsDispatcher(machine, c.code);
   });
 
   const auto run = StartService({u"Drive", u"Create", u"C:\\", u"Q:"});
@@ -131,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlCase{255, kPending, true}));
 
 TEST_F(ServiceLifecycle, StopPendingCarriesTheRunningExitCodeZero) {
-  machine.OnCall("DefineDosDeviceW", [&] { CallHandlerAsDispatcher(win::SERVICE_CONTROL_STOP); });
+  machine.OnCall("DefineDosDeviceW",
+                 [&] { CallHandlerAsDispatcher(machine, win::SERVICE_CONTROL_STOP); });
   const auto run = StartService({u"Drive", u"Delete", u"-", u"Q:"});
   ASSERT_EQ(run.reports.size(), 3u);
   EXPECT_EQ(run.reports[1].dwCurrentState, win::SERVICE_STOP_PENDING);
@@ -145,10 +146,9 @@ TEST_F(ServiceLifecycle, StopPendingCarriesTheRunningExitCodeZero) {
 TEST_F(ServiceLifecycle, StopDuringHandlerRegistrationIsReportedAfterStartPending) {
   std::thread dispatcher;
   machine.OnCall("RegisterServiceCtrlHandlerW", [&] {
-    dispatcher = std::thread([] {
-      while (LinkServiceModule::Instance() == nullptr) std::this_thread::yield();
-      LinkServiceModule::Instance()->HandleControl(win::SERVICE_CONTROL_STOP);
-    });
+    // The call waits for the handler and is made before the registration returns.
+    dispatcher = std::thread(
+        [&] { machine.CallServiceHandler(u"CorvaneService", win::SERVICE_CONTROL_STOP); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   });
   machine.OnCall("DefineDosDeviceW", [&] { dispatcher.join(); });
@@ -160,13 +160,12 @@ TEST_F(ServiceLifecycle, StopDuringHandlerRegistrationIsReportedAfterStartPendin
 // A stop that arrives after the final report must not turn the stopped service back into a
 // stopping one.
 TEST_F(ServiceLifecycle, LateStopAfterStoppedReportsNothing) {
-  LinkServiceModule* module = nullptr;
+  bool handled = false;
   machine.OnCall("ReportEventW", [&] {
-    module = LinkServiceModule::Instance();
-    if (module != nullptr) module->HandleControl(win::SERVICE_CONTROL_STOP);
+    handled = machine.CallServiceHandler(u"CorvaneService", win::SERVICE_CONTROL_STOP);
   });
   const auto run = StartService({u"Drive", u"Delete", u"-", u"Q:"});
-  ASSERT_NE(module, nullptr);
+  ASSERT_TRUE(handled);
   EXPECT_EQ(States(run), (std::vector<DWORD>{win::SERVICE_START_PENDING, win::SERVICE_STOPPED}));
 }
 

@@ -29,7 +29,7 @@ TEST(QuoteServiceProgramPath, QuotesTheProgramPathAndSetsTheDependencies) {
   expected.dependencies = {u"RPCSS"};
 
   EXPECT_EQ(
-      installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies),
+      installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies),
       win::ERROR_SUCCESS);
   EXPECT_EQ(*machine.Service(u"CorvaneService"), expected);
 }
@@ -41,7 +41,7 @@ TEST(QuoteServiceProgramPath, LeavesAQuotedPathAlone) {
   const sim::ServiceConfig before = *machine.Service(u"CorvaneService");
 
   EXPECT_EQ(
-      installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies),
+      installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies),
       win::ERROR_SUCCESS);
   EXPECT_EQ(*machine.Service(u"CorvaneService"), before);
 }
@@ -49,7 +49,7 @@ TEST(QuoteServiceProgramPath, LeavesAQuotedPathAlone) {
 TEST(QuoteServiceProgramPath, WithoutTheRecordFailsWithServiceDoesNotExist) {
   sim::Machine machine;
   EXPECT_EQ(
-      installer::QuoteServiceProgramPath(installer::kServiceName, installer::kServiceDependencies),
+      installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies),
       win::ERROR_SERVICE_DOES_NOT_EXIST);
 }
 
@@ -58,8 +58,8 @@ TEST(QuoteServiceProgramPath, WithoutTheRecordFailsWithServiceDoesNotExist) {
 TEST(RegisterMachinePolicyTrigger, SetsTheRecordsOneTriggerByName) {
   sim::Machine machine;
   machine.CreateService(u"CorvaneService", kProgram);
-  EXPECT_EQ(RegisterMachinePolicyTrigger(installer::kServiceName), win::ERROR_SUCCESS);
-  EXPECT_EQ(RegisterMachinePolicyTrigger(installer::kServiceName), win::ERROR_SUCCESS);
+  EXPECT_EQ(RegisterMachinePolicyTrigger(kServiceName), win::ERROR_SUCCESS);
+  EXPECT_EQ(RegisterMachinePolicyTrigger(kServiceName), win::ERROR_SUCCESS);
   ASSERT_EQ(machine.ServiceTriggers(u"CorvaneService").size(), 1u);
   EXPECT_EQ(machine.ServiceTriggers(u"CorvaneService").front().subtype,
             win::MACHINE_POLICY_PRESENT_GUID);

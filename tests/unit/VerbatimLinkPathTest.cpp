@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 #include "platform/UniqueHandle.h"
 #include "platform/sim/Machine.h"
 
 namespace {
 
-CHardLink FileDelete(std::u16string link) {
-  CHardLink request;
+LinkRequest FileDelete(std::u16string link) {
+  LinkRequest request;
   request.action = LinkAction::Delete;
   request.kind = LinkKind::File;
   request.link = std::move(link);
@@ -75,7 +75,7 @@ TEST_P(LongVerbatimLinkTest, FileDeleteRemovesTheFile) {
 TEST_P(LongVerbatimLinkTest, FileCreateReplacesTheFile) {
   ASSERT_EQ(link.size(), GetParam());
   machine.PutFile(u"C:\\a.txt", "alpha");
-  CHardLink request = FileDelete(link);
+  LinkRequest request = FileDelete(link);
   request.action = LinkAction::Create;
   request.target = u"C:\\a.txt";
   EXPECT_TRUE(request.Execute()) << win::GetLastError();

@@ -10,7 +10,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<win::LPCWSTR> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back(reinterpret_cast<win::LPCWSTR>(argv[i]));
   win::UniqueService manager(win::OpenSCManagerW(nullptr, nullptr, win::SC_MANAGER_CONNECT));
-  win::UniqueService service(win::OpenServiceW(manager.Get(), frontend::kServiceName,
+  win::UniqueService service(win::OpenServiceW(manager.Get(), kServiceName,
                                                win::SERVICE_START | win::SERVICE_QUERY_STATUS));
   if (!service) return static_cast<int>(win::GetLastError());
   while (!win::StartServiceW(service.Get(), static_cast<win::DWORD>(arguments.size()),

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/CObject.h"
 #include "platform/WinApi.h"
 
 // The numbers are also those stored in the link list file; values outside the named ones can be
@@ -17,19 +16,8 @@ enum class LinkAction : std::int32_t { Delete = 0, Create = 1 };
 // list, so a request without one sends this in its place.
 inline constexpr char16_t kNoTarget[] = u"-";
 
-// The word for a kind, as the start arguments and the list's JSON spell it; "Kind N" for a number
-// that is none of them.
-std::u16string KindName(LinkKind kind);
-
-class CHardLink : public CObject {
- public:
-  static const CRuntimeClass classCHardLink;
-
-  const CRuntimeClass* GetRuntimeClass() const override;
-  ~CHardLink() override = default;
-  // Reads or writes the four fields in record order; loading replaces all four.
-  void Serialize(LinkArchive& archive) override;
-
+// A plain record: the service reads one from its start arguments, the list stores them in order.
+struct LinkRequest {
   // True when the request succeeded; after false the thread's last-error code says why.
   // Every non-zero action creates. A drive's Delete that names its target takes off that
   // definition of the letter only, wherever it stands among the letter's stacked ones, and fails
@@ -38,9 +26,7 @@ class CHardLink : public CObject {
   win::BOOL CreateLink() const;
   win::BOOL DeleteLink() const;
 
-  friend bool operator==(const CHardLink& a, const CHardLink& b) {
-    return a.action == b.action && a.kind == b.kind && a.link == b.link && a.target == b.target;
-  }
+  bool operator==(const LinkRequest&) const = default;
 
   LinkAction action = LinkAction::Delete;
   LinkKind kind = LinkKind::Drive;

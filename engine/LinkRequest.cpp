@@ -1,4 +1,4 @@
-#include "engine/HardLink.h"
+#include "engine/LinkRequest.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/AsciiText.h"
 #include "engine/DriveDefinition.h"
+#include "engine/FileSecurity.h"
 #include "engine/Junction.h"
 #include "engine/WayToLink.h"
 #include "platform/UniqueHandle.h"
@@ -92,26 +94,17 @@ bool SupersedableAtLink(const WayToLink& way, std::optional<FileIdentity>& ident
 // the attempt, 0000 to 003F, in hex) beside the link, and moved it over the link without writing
 // the move through: a power cut could take the move back and leave that name. Only that exact
 // form is one of ours.
-char16_t LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameAsciiName(std::u16string_view a, std::u16string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char16_t x, char16_t y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 bool IsLeftoverName(std::u16string_view name) {
   constexpr std::u16string_view kStart = u"~corvane";
   constexpr std::u16string_view kEnd = u".tmp";
   if (name.size() != kStart.size() + 4 + kEnd.size() ||
-      !SameAsciiName(name.substr(0, kStart.size()), kStart) ||
-      !SameAsciiName(name.substr(kStart.size() + 4), kEnd)) {
+      !SameAsciiText(name.substr(0, kStart.size()), kStart) ||
+      !SameAsciiText(name.substr(kStart.size() + 4), kEnd)) {
     return false;
   }
   unsigned attempt = 0;
   for (char16_t c : name.substr(kStart.size(), 4)) {
-    c = LowerAscii(c);
+    c = AsciiLower(c);
     const bool digit = c >= u'0' && c <= u'9';
     if (!digit && (c < u'a' || c > u'f')) return false;
     attempt = attempt * 16 + (digit ? c - u'0' : c - u'a' + 10);
@@ -135,7 +128,7 @@ void RemoveLeftoverNames(const WayToLink& way, const FileIdentity& target,
     // The link itself may have been given such a name: it is the request's, not a leftover.
     for (bool more = static_cast<bool>(find); more;
          more = win::FindNextFileW(find.Get(), &found) != 0) {
-      if (IsLeftoverName(found.cFileName) && !SameAsciiName(found.cFileName, way.LinkName())) {
+      if (IsLeftoverName(found.cFileName) && !SameAsciiText(found.cFileName, way.LinkName())) {
         names.emplace_back(found.cFileName);
       }
     }
@@ -165,13 +158,9 @@ constexpr char16_t kJunctionSecurity[] = u"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x
 // own folder would stay the user's to re-point once it is a junction: ERROR_ALREADY_EXISTS.
 win::UniqueFile OpenJunctionFolder(const WayToLink& way) {
   constexpr win::DWORD access = win::GENERIC_READ | win::GENERIC_WRITE;
-  win::PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!win::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kJunctionSecurity, win::SDDL_REVISION_1, &descriptor, nullptr)) {
-    return {};
-  }
-  const win::UniqueLocalMemory heldDescriptor(descriptor);
-  win::UniqueFile directory = way.CreateLinkFolder(access, descriptor);
+  const SecurityFromText security(kJunctionSecurity);
+  if (!security) return {};
+  win::UniqueFile directory = way.CreateLinkFolder(access, security.Get());
   if (directory || win::GetLastError() != win::ERROR_ALREADY_EXISTS) return directory;
   directory = way.OpenLink(access, 0, win::FILE_OPEN, win::FILE_DIRECTORY_FILE);
   if (directory && !way.WhoElseMayChange(directory.Get()).empty()) {
@@ -310,24 +299,11 @@ win::BOOL RemoveDriveDefinition(const std::u16string& link, const std::u16string
 
 }  // namespace
 
-std::u16string KindName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::Drive:
-      return u"Drive";
-    case LinkKind::Folder:
-      return u"Folder";
-    case LinkKind::File:
-      return u"File";
-  }
-  const std::string number = std::to_string(static_cast<int>(kind));
-  return u"Kind " + std::u16string(number.begin(), number.end());
-}
-
-bool CHardLink::Execute() const {
+bool LinkRequest::Execute() const {
   return (action != LinkAction::Delete ? CreateLink() : DeleteLink()) != win::FALSE;
 }
 
-win::BOOL CHardLink::CreateLink() const {
+win::BOOL LinkRequest::CreateLink() const {
   switch (kind) {
     case LinkKind::Drive:
       if (link.empty()) return RefuseEmptyDeviceName();
@@ -341,7 +317,7 @@ win::BOOL CHardLink::CreateLink() const {
   return win::FALSE;
 }
 
-win::BOOL CHardLink::DeleteLink() const {
+win::BOOL LinkRequest::DeleteLink() const {
   switch (kind) {
     case LinkKind::Drive:
       return RemoveDriveDefinition(link, target);
