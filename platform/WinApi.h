@@ -543,9 +543,6 @@ LPWSTR GetCommandLineW();
 void Sleep(DWORD milliseconds);
 // Milliseconds since the system started.
 std::uint64_t GetTickCount64();
-// 0 once the time has passed. An alertable wait would end early to run an asynchronous procedure
-// call queued to the thread; the programs queue none.
-DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);

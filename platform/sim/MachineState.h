@@ -98,8 +98,8 @@ struct MachineState {
   std::string standardError;
   std::string consoleText;
 
-  // The system's clock: real time since the machine was made, and the time of every Sleep or
-  // SleepEx that an injected failure skipped, as if it had passed.
+  // The system's clock: real time since the machine was made, and the time of every Sleep that
+  // an injected failure skipped, as if it had passed.
   std::chrono::steady_clock::time_point booted = std::chrono::steady_clock::now();
   std::atomic<std::uint64_t> skippedMilliseconds{0};
 };

@@ -26,19 +26,6 @@ win::HMODULE SystemModule(std::u16string_view name) {
 
 thread_local int comInitializations = 0;
 
-// A wait has no failure to report: an injected one, or a process that has ended, skips it, as
-// though the time had passed, and the thread's last-error code stays as it was.
-void Pause(const char* function, win::DWORD milliseconds) {
-  const win::DWORD saved = win::GetLastError();
-  const bool skip = Intercept(function).has_value();
-  win::SetLastError(saved);
-  if (skip) {
-    State().skippedMilliseconds += milliseconds;
-    return;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 bool IsSystemModule(win::HMODULE module) {
   return module == kernel32Module || module == ntdllModule;
 }
@@ -275,14 +262,16 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
 }
 
 void Sleep(DWORD milliseconds) {
-  sim::Pause("Sleep", milliseconds);
-}
-
-// Nothing the programs call queues an asynchronous procedure call to a thread, so an alertable
-// wait has nothing to end it early: it is the plain one.
-DWORD SleepEx(DWORD milliseconds, BOOL /*alertable*/) {
-  sim::Pause("SleepEx", milliseconds);
-  return 0;
+  // Sleep has no failure to report: an injected one, or a process that has ended, skips the
+  // wait, and the thread's last-error code stays as it was.
+  const DWORD saved = GetLastError();
+  const bool skip = sim::Intercept("Sleep").has_value();
+  SetLastError(saved);
+  if (skip) {
+    sim::State().skippedMilliseconds += milliseconds;
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::uint64_t GetTickCount64() {

@@ -53,9 +53,6 @@ void ExitProcess(UINT exitCode) {
 void Sleep(DWORD milliseconds) {
   ::Sleep(milliseconds);
 }
-DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
-  return ::SleepEx(milliseconds, alertable);
-}
 std::uint64_t GetTickCount64() {
   return ::GetTickCount64();
 }

@@ -68,16 +68,6 @@ TEST_F(ProcessContractTest, TickCountMovesOnWithAWait) {
   EXPECT_LT(after - before, 10'000u);
 }
 
-// The front end paces its status queries with a wait that nothing ends early.
-TEST_F(ProcessContractTest, SleepExWithoutAlertsWaitsItsTime) {
-  const std::uint64_t before = win::GetTickCount64();
-  win::SetLastError(0xdeadbeef);
-  EXPECT_EQ(win::SleepEx(50, win::FALSE), 0u);
-  const std::uint64_t after = win::GetTickCount64();
-  EXPECT_GE(after - before, 40u);  // the tick is 10 to 16 ms on Windows
-  EXPECT_EQ(win::GetLastError(), 0xdeadbeefu);
-}
-
 // The front end tells the shell of a drive change; queued, the call waits for no window.
 TEST_F(ProcessContractTest, ShellNotificationReturnsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
