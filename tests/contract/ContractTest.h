@@ -68,6 +68,7 @@ class KnownWineGap {
   for (::contract::KnownWineGap knownWineGap_((condition), (reason), __FILE__, __LINE__); \
        knownWineGap_.Pending(); knownWineGap_.Done())
 #define TODO_WINE(reason) TODO_WINE_IF(true, reason)
+
 // Whatever the backend needs alive during one test (the simulated machine, for instance).
 std::shared_ptr<void> MakeBackendState();
 // The ANSI code page of the machine the cases run on, for cases that hold for one code page only.
