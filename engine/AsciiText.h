@@ -1,6 +1,7 @@
-// The case rules of Windows' own ASCII names (drive letters, the words of a request, switches,
-// "UNC"): only a-z and A-Z fold, whatever the locale or code page, so that a Turkish dotless i
-// or a full-width letter never passes for one of them.
+// The case rules of Windows' own ASCII names (drive letters, the words of a request, "UNC",
+// ".exe"): only a-z and A-Z fold, whatever the locale or code page, so that a Turkish dotless i
+// or a full-width letter never passes for one of them. (The registry script and the service's
+// switches fold as the registrar does, with the system's CharUpperW: service/RegistryScript.h.)
 #pragma once
 
 #include <algorithm>
