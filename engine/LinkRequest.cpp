@@ -340,17 +340,6 @@ std::u16string WhoElseMayChangeFolderAt(const std::u16string& link) {
   return folder ? way.WhoElseMayChange(folder.Get()) : std::u16string();
 }
 
-void CreateDirectoryChain(const std::u16string& path) {
-  if (path.empty()) return;
-  std::u16string chain = path;
-  if (chain.back() != u'\\') chain += u'\\';
-  for (std::size_t i = 0; i < chain.size(); ++i) {
-    if (chain[i] != u'\\') continue;
-    const std::u16string prefix = chain.substr(0, i);
-    if (!PathExists(prefix)) win::CreateDirectoryW(prefix.c_str(), nullptr);
-  }
-}
-
 bool PathExists(const std::u16string& path) {
   constexpr std::size_t longest = win::MAX_PATH - 1;
   if (path.size() > longest) return false;

@@ -34,9 +34,6 @@ struct LinkRequest {
   std::u16string target;
 };
 
-// Makes every directory along `path`, the last component included; results are ignored.
-void CreateDirectoryChain(const std::u16string& path);
-
 // Who but SYSTEM, Administrators and TrustedInstaller may change the folder at `link`, or remove
 // or replace it in its own folder (the service makes no junction of such a folder); empty when
 // nobody may or there is no such folder.

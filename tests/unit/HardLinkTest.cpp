@@ -492,34 +492,6 @@ TEST_F(HardLinkTest, UnknownKindFailsWithNotSupportedAndTouchesNothing) {
   EXPECT_EQ(machine.FileContent(u"C:\\d\\a.txt"), "alpha");
 }
 
-// ---- CreateDirectoryChain ----
-
-TEST_F(HardLinkTest, DirectoryChainCreatesEachMissingLevel) {
-  machine.PutFile(u"C:\\Links\\keep.txt", "kept");
-  CreateDirectoryChain(u"C:\\Links\\A\\B");
-  EXPECT_TRUE(machine.IsDirectory(u"C:\\Links\\A\\B"));
-  EXPECT_EQ(machine.FileContent(u"C:\\Links\\keep.txt"), "kept");
-
-  CreateDirectoryChain(u"C:\\Links\\C\\");
-  EXPECT_TRUE(machine.IsDirectory(u"C:\\Links\\C"));
-  machine.SetCurrentDirectory(u"C:\\Links");
-  CreateDirectoryChain(u"rel\\ative");
-  EXPECT_TRUE(machine.IsDirectory(u"C:\\Links\\rel\\ative"));
-  CreateDirectoryChain(u"");  // nothing to do, and no failure
-  CreateDirectoryChain(u"\\\\server\\share\\dir");
-  EXPECT_FALSE(machine.Exists(u"C:\\server"));
-  EXPECT_EQ(machine.List(u"C:\\Links"),
-            (std::vector<std::u16string>{u"A", u"C", u"keep.txt", u"rel"}));
-}
-
-// A file where a directory should be stops the chain there; nothing is overwritten.
-TEST_F(HardLinkTest, DirectoryChainPassesOverAFileInTheWay) {
-  machine.PutFile(u"C:\\Links\\A", "a file");
-  CreateDirectoryChain(u"C:\\Links\\A\\B");
-  EXPECT_EQ(machine.FileContent(u"C:\\Links\\A"), "a file");
-  EXPECT_FALSE(machine.Exists(u"C:\\Links\\A\\B"));
-}
-
 // ---- Folders on the way to a link ----
 
 constexpr char16_t kBob[] = u"O:S-1-5-21-1000-2000-3000-1002";  // a user other than the caller
