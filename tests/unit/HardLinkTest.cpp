@@ -648,6 +648,9 @@ TEST_P(LinkOnTheWay, IsFollowedOnlyWhenATrustedOwnerMadeIt) {
       GetParam().code);
   EXPECT_EQ(machine.Exists(way + u"\\bob\\New"), GetParam().code == 0);
   EXPECT_EQ(machine.Exists(u"C:\\Store"), GetParam().code == 0);
+  // A File Delete is held to the same rule; one that may go through finds nothing to delete.
+  EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, way + u"\\bob\\x.txt", kNoTarget)),
+            GetParam().code);
   EXPECT_EQ(machine.OpenHandles(), 0u);
 }
 

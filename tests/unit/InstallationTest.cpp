@@ -328,6 +328,12 @@ TEST_F(Installation, EventSourceNeverFailsRegistration) {
   EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
   EXPECT_FALSE(machine.RegistryKeyExists(win::HKEY_CLASSES_ROOT, kAppIdKey));
   EXPECT_EQ(Messages(), std::vector<std::u16string>{unregistered});
+  // A source that cannot be taken off stays, and that is said too.
+  ASSERT_EQ(Run(u"-Service"), win::S_OK);
+  machine.FailNext("RegDeleteKeyW", 5);
+  EXPECT_EQ(Run(u"-RegServer"), win::S_OK);
+  EXPECT_TRUE(machine.RegistryKeyExists(win::HKEY_LOCAL_MACHINE, kEventSourceKey));
+  EXPECT_EQ(Messages().back(), u"Could not remove the event source");
 }
 
 TEST_F(Installation, OutOfMemoryDuringASwitchIsEOutOfMemory) {

@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
         DataCase{"String", u"s 'a b'", win::REG_SZ, {'a', 0, ' ', 0, 'b', 0, 0, 0}},
         DataCase{"Dword", u"d 12", win::REG_DWORD, {12, 0, 0, 0}},
         DataCase{"DwordLargest", u"D 4294967295", win::REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}},
-        DataCase{"Binary", u"b 0aFf", win::REG_BINARY, {0x0A, 0xFF}},
+        DataCase{"Binary", u"b 0aFf9A", win::REG_BINARY, {0x0A, 0xFF, 0x9A}},
         DataCase{"BinaryNotHex", u"b xz", win::REG_BINARY, {0x00}},
         DataCase{"BinaryEmpty", u"b ''", win::REG_BINARY, {}},
         DataCase{"Multi", uR"(m a\0b)", win::REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}},
