@@ -908,6 +908,15 @@ TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
   // What writers that died left was cleared first: 100 of them took every name.
   EXPECT_EQ(machine.List(kFolder), kListAndLocks);
+  // One that dies at its write leaves its file, and the next corvane clears it.
+  bool dies = true;
+  machine.OnCall("WriteFile", [&dies] {
+    if (std::exchange(dies, false)) win::ExitProcess(1);
+  });
+  EXPECT_EQ(Run({u"add", u"drive", u"R:", u"data"}), 1u);
+  EXPECT_EQ(machine.List(kFolder).size(), kListAndLocks.size() + 1);
+  EXPECT_EQ(Run({u"add", u"drive", u"R:", u"data"}), 0u);
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
 }
 
 // The list is the administrators' alone: no other user may open it, so none can plant a mapping

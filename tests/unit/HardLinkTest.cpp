@@ -65,6 +65,12 @@ TEST_F(HardLinkTest, DriveCreateMapsAndDeleteUnmaps) {
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::Drive, u"X:", kNoTarget)), 0u);
   EXPECT_EQ(QueryDefinitions(u"X:", definitions), 0u);
   EXPECT_TRUE(definitions.empty());
+  // An answer that never fits is given up at a buffer of 1 Mi characters, doubled from 512.
+  int queries = 0;
+  machine.OnCall("QueryDosDeviceW", [&queries] { ++queries; });
+  machine.FailNext("QueryDosDeviceW", win::ERROR_INSUFFICIENT_BUFFER, 100);
+  EXPECT_EQ(QueryDefinitions(u"X:", definitions), win::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(queries, 12);
 }
 
 // A Delete that names its folder takes off that definition only, and none that is not onto it.
