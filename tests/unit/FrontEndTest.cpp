@@ -1068,6 +1068,16 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "C:\\work\\j is a junction to C:\\x\\u001b[2J\\u000d\\u000aC:\\work\\j is "
                  "a\\u0009folder\\u007f\r\n  print name: (none)\r\n"},
+        ShowCase{"CloudPlaceholder",
+                 [] {
+                   std::vector<std::uint8_t> record(reparse::kHeaderSize);
+                   reparse::Put32(record.data(), reparse::kTagAt, 0x9000001A);
+                   PutReparseRecord(u"C:\\work\\c", record);
+                 },
+                 {u"show", u"c"},
+                 0,
+                 "C:\\work\\c is a folder with a reparse point of another kind (tag "
+                 "0x9000001A)\r\n"},
         ShowCase{"JunctionAsJson",
                  [] { PutReparseRecord(u"C:\\work\\j", JunctionRecord(u"\\??\\C:\\work\\data")); },
                  {u"show", u"--json", u"j"},
