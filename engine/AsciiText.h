@@ -41,5 +41,5 @@ constexpr bool IsDriveLetterName(std::u16string_view text) {
 
 // Whether two names are one drive letter's ("x:" and "X:").
 constexpr bool SameDriveLetter(std::u16string_view a, std::u16string_view b) {
-  return IsDriveLetterName(a) && a.size() == b.size() && SameAsciiText(a, b);
+  return IsDriveLetterName(a) && SameAsciiText(a, b);
 }
