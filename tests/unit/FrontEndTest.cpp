@@ -1285,6 +1285,7 @@ TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
   EXPECT_EQ(Run({u"apply", u"links.json", u"--what-if"}), 0u);
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
   EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
+  EXPECT_EQ(machine.ConsoleText().find("could not be"), std::string::npos);  // the label is set
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
   EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 2u);
   EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,0,Q:,C:\\work\\data",
