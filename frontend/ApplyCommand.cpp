@@ -11,6 +11,7 @@
 #include "frontend/LinkPlan.h"
 #include "frontend/Messages.h"
 #include "frontend/StoredList.h"
+#include "frontend/VolumeFlush.h"
 
 namespace frontend {
 namespace {
@@ -67,6 +68,28 @@ win::DWORD ReadFile(const Command& command, std::vector<DesiredLink>& entries, b
   return error;
 }
 
+// Junctions and hard links made or taken off are written to their volumes' disks before the list
+// that names them is: after a power cut the list names only what is there. A volume that cannot
+// be written out is said, and the list written all the same: it names what is there now.
+void FlushChangedVolumes(const std::vector<Step>& steps) {
+  std::u16string tried;  // the links' drive letters, each written out (or said) once
+  for (const Step& step : steps) {
+    const std::u16string& link = step.record.link;
+    if (step.record.kind == LinkKind::Drive || !(step.made || step.removed) || link.empty()) {
+      continue;
+    }
+    if (tried.find(AsciiUpper(link[0])) != std::u16string::npos) continue;
+    tried += AsciiUpper(link[0]);
+    const win::DWORD error = FlushVolumeOf(link);
+    // A file system that offers no flush (Wine's) leaves nothing more to ask of it.
+    if (error == 0 || error == win::ERROR_INVALID_FUNCTION) continue;
+    WriteError({u"Warning: the volume that holds " + link +
+                    u" could not be written out to its disk, so a power cut before Windows "
+                    u"writes it may leave the link list naming a link that is not there.",
+                OutcomeText(error)});
+  }
+}
+
 // Carries the steps out, the list's lock held: every one checked before anything changes, and
 // what this run changed taken back when a change fails part way. `links` is the list as read.
 win::DWORD ApplySteps(const Command& command, const std::u16string& path,
@@ -103,6 +126,7 @@ win::DWORD ApplySteps(const Command& command, const std::u16string& path,
     return code;
   }
   LinkList after = ListAfter(links, steps);
+  FlushChangedVolumes(steps);
   if (const win::DWORD error = ReplaceStoredList(path, after)) {
     Undo(steps);
     return ListProblem(path, error, true);

@@ -163,6 +163,41 @@ win::DWORD ValidateReparseRecord(const std::uint8_t* record, win::DWORD size) {
   return 0;
 }
 
+// \\.\X:, a drive letter's volume.
+bool IsVolumeName(win::LPCWSTR name) {
+  const std::u16string_view text = View(name);
+  return text.size() == 6 && text.starts_with(u"\\\\.\\") && IsLetterForShell(text[4]) &&
+         text[5] == u':';
+}
+
+// An open of the volume a drive letter names. Reading or writing it takes an administrator; any
+// user may open it for attributes alone. A letter that names a folder (a mapped drive) opens that
+// folder, which takes backup semantics.
+win::HANDLE OpenVolume(char16_t letter, win::DWORD access, win::DWORD share, win::DWORD flags) {
+  std::shared_ptr<Node> root;
+  if (const win::DWORD error = Files().DriveRoot(letter, root)) {
+    win::SetLastError(error);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  sim::Volume& volume = *root->volume;
+  const bool denied = root != volume.root ? (flags & win::FILE_FLAG_BACKUP_SEMANTICS) == 0
+                                          : sim::ToDataAccess(access).Any() &&
+                                                !sim::CallerIsAdministrator();
+  if (denied) {
+    win::SetLastError(win::ERROR_ACCESS_DENIED);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  if (!volume.object) volume.object = Files().NewFile(volume, 0);
+  if (!Shareable(*volume.object, access, share)) {
+    win::SetLastError(win::ERROR_SHARING_VIOLATION);
+    return win::INVALID_HANDLE_VALUE;
+  }
+  auto open = std::make_shared<sim::OpenFile>(volume.object, access, share, flags);
+  open->wholeVolume = true;
+  win::SetLastError(0);
+  return sim::AddHandle(std::move(open));
+}
+
 bool CanWrite(const sim::OpenFile& file) {
   return (file.access & (win::GENERIC_WRITE | win::GENERIC_ALL | win::FILE_WRITE_DATA |
                          win::FILE_WRITE_ATTRIBUTES)) != 0;
@@ -184,6 +219,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* securityAttrib
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (IsVolumeName(name)) return OpenVolume(name[4], access, share, flags);
   Location at;
   if (!ResolveOrFail(name, (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0, at)) {
     return INVALID_HANDLE_VALUE;
@@ -338,9 +374,14 @@ BOOL FlushFileBuffers(HANDLE file) {
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   // Flushing writes the file's data out, which takes the right to write it.
   if (!sim::ToDataAccess(open->access).write) return Fail(ERROR_ACCESS_DENIED);
+  // A volume's flush writes out every file's data and the volume's log.
+  if (open->wholeVolume) {
+    FileSystem::FlushVolume(*open->node->volume);
+    return TRUE;
+  }
   // The file's own data and metadata, as NtFlushBuffersFileEx documents it; nothing says it
-  // writes out the log of renames elsewhere on the volume, so they stay as they were (only a
-  // rename written through is documented to be on the disk when it returns).
+  // writes out the volume's log of other changes, so they stay as they were (only a rename
+  // written through is documented to be on the disk when it returns).
   open->node->durable = open->node->content;
   open->node->unflushed = false;
   return TRUE;
@@ -612,7 +653,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
         if (!node.directory) return Fail(ERROR_DIRECTORY);
         if (!node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
       }
-      node.reparse.assign(input, input + inSize);
+      FileSystem::SetReparse(open->node, {input, input + inSize});
       return TRUE;
     }
     case FSCTL_GET_REPARSE_POINT: {
@@ -635,7 +676,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
       if (node.reparse.empty()) return Fail(ERROR_NOT_A_REPARSE_POINT);
       if (node.ReparseTag() != reparse::Get32(input, reparse::kTagAt))
         return Fail(ERROR_REPARSE_TAG_MISMATCH);
-      node.reparse.clear();
+      FileSystem::SetReparse(open->node, {});
       return TRUE;
     }
     default:
@@ -750,8 +791,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     if (to.parent == from.parent && sim::EqualsIgnoreCase(to.name, from.name)) {
       FileSystem::Unlink(from.parent, from.name);
       FileSystem::Link(to.parent, to.name, moving);
-      Files().NoteRename(from.parent, from.name, to.parent, to.name, moving, nullptr,
-                         (flags & MOVEFILE_WRITE_THROUGH) != 0);
+      if ((flags & MOVEFILE_WRITE_THROUGH) != 0) FileSystem::WriteLog(*to.volume);
     }
     return TRUE;
   }
@@ -779,16 +819,22 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     // Across volumes the move is a copy and a delete: a new file on the target volume.
     auto copy = Files().NewFile(*to.volume, moving->attributes);
     copy->content = moving->content;
+    copy->unflushed = true;
     moving = copy;
-  }
-  // A move across volumes is a new file and a delete, not a rename that the log could take back.
-  if (to.volume == from.volume) {
-    Files().NoteRename(from.parent, from.name, to.parent, to.name, moving, to.node,
-                       (flags & MOVEFILE_WRITE_THROUGH) != 0);
   }
   if (to.node) FileSystem::Unlink(to.parent, to.name);
   FileSystem::Unlink(from.parent, from.name);
   FileSystem::Link(to.parent, to.name, moving);
+  // Written through, the move is on the disk when it returns: the log of each volume it touched,
+  // and so every change before it there, and a copy's data (a rename's data is the file's own).
+  if ((flags & MOVEFILE_WRITE_THROUGH) != 0) {
+    FileSystem::WriteLog(*from.volume);
+    FileSystem::WriteLog(*to.volume);
+    if (to.volume != from.volume) {
+      moving->durable = moving->content;
+      moving->unflushed = false;
+    }
+  }
   return TRUE;
 }
 

@@ -287,43 +287,60 @@ void LoseUnflushedBelow(Node& directory) {
 }  // namespace
 
 void FileSystem::LoseUnflushedData() {
-  UndoUnwrittenRenames();
-  for (const auto& volume : volumes_) LoseUnflushedBelow(*volume->root);
-}
-
-void FileSystem::NoteRename(const std::shared_ptr<Node>& fromFolder, const std::u16string& fromName,
-                            const std::shared_ptr<Node>& toFolder, const std::u16string& toName,
-                            const std::shared_ptr<Node>& moved, std::shared_ptr<Node> replaced,
-                            bool writeThrough) {
-  Volume* volume = moved->volume;
-  if (writeThrough) {
-    std::erase_if(unwrittenRenames_, [&](const Rename& rename) { return rename.volume == volume; });
-    return;
+  for (const auto& volume : volumes_) {
+    TakeBack(*volume);
+    LoseUnflushedBelow(*volume->root);
   }
-  unwrittenRenames_.push_back(
-      {volume, fromFolder, fromName, toFolder, toName, moved, std::move(replaced)});
 }
 
-// Newest first, each only while its new name still names the moved file and its old name is free
-// (or is the same name, for a change of case): what came after it left those names alone.
-void FileSystem::UndoUnwrittenRenames() {
-  for (auto rename = unwrittenRenames_.rbegin(); rename != unwrittenRenames_.rend(); ++rename) {
-    auto from = rename->fromFolder.lock();
-    auto to = rename->toFolder.lock();
-    auto moved = rename->moved.lock();
-    if (!from || !to || !moved) continue;
-    const std::u16string fromKey = Upper(rename->fromName);
-    const std::u16string toKey = Upper(rename->toName);
-    auto at = to->children.find(toKey);
-    if (at == to->children.end() || at->second.node != moved || at->second.deletePending) continue;
-    if (from->children.contains(fromKey) && !(from == to && fromKey == toKey)) continue;
-    Unlink(to, rename->toName);
-    Link(from, rename->fromName, moved);
-    if (rename->replaced && !to->children.contains(toKey)) {
-      Link(to, rename->toName, rename->replaced);
+namespace {
+
+void MakeDurableBelow(Node& directory) {
+  for (auto& [key, entry] : directory.children) {
+    Node& node = *entry.node;
+    if (node.directory) MakeDurableBelow(node);
+    node.durable = node.content;
+    node.unflushed = false;
+  }
+}
+
+}  // namespace
+
+void FileSystem::FlushVolume(Volume& volume) {
+  WriteLog(volume);
+  MakeDurableBelow(*volume.root);
+}
+
+void FileSystem::SetReparse(const std::shared_ptr<Node>& node, std::vector<std::uint8_t> record) {
+  if (node->volume->logging) {
+    LoggedChange change;
+    change.reparsed = node;
+    change.reparseBefore = node->reparse;
+    node->volume->unwritten.push_back(std::move(change));
+  }
+  node->reparse = std::move(record);
+}
+
+// Newest first, each only while the name is as the change left it.
+void FileSystem::TakeBack(Volume& volume) {
+  std::vector<LoggedChange> changes = std::move(volume.unwritten);
+  volume.unwritten.clear();
+  volume.logging = false;
+  for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+    if (auto node = change->reparsed.lock()) {
+      node->reparse = std::move(change->reparseBefore);
+      continue;
     }
+    auto folder = change->folder.lock();
+    if (!folder) continue;
+    auto at = folder->children.find(change->key);
+    const bool asLeft = change->after ? at != folder->children.end() && at->second.node == change->after
+                                      : at == folder->children.end();
+    if (!asLeft) continue;
+    if (change->after) Unlink(folder, at->second.name);
+    if (change->before) Link(folder, change->nameBefore, change->before);
   }
-  unwrittenRenames_.clear();
+  volume.logging = true;
 }
 
 Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags) {
@@ -366,7 +383,11 @@ std::shared_ptr<Node> FileSystem::NewDirectory(Volume& volume,
 
 void FileSystem::Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
                       const std::shared_ptr<Node>& node) {
-  directory->children[Upper(name)] = Node::Entry{name, node};
+  std::u16string key = Upper(name);
+  if (directory->volume->logging) {
+    directory->volume->unwritten.push_back({directory, key, {}, nullptr, node, {}, {}});
+  }
+  directory->children[std::move(key)] = Node::Entry{name, node};
   if (!node->secured) {
     node->security.dacl =
         InheritedEntries(directory->security, node->directory, node->security.owner);
@@ -379,6 +400,10 @@ void FileSystem::Link(const std::shared_ptr<Node>& directory, const std::u16stri
 void FileSystem::Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name) {
   auto it = directory->children.find(Upper(name));
   if (it == directory->children.end()) return;
+  if (directory->volume->logging) {
+    directory->volume->unwritten.push_back(
+        {directory, it->first, it->second.name, it->second.node, nullptr, {}, {}});
+  }
   --it->second.node->links;
   directory->children.erase(it);
 }

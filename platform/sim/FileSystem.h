@@ -76,6 +76,20 @@ struct Node {
   std::uint64_t Size() const { return content.size(); }
 };
 
+// A change the volume's log holds and has not yet written to the disk. A name: in `folder`, what
+// the upper-cased `key` named before (null when it was free; `nameBefore` as it was written) and
+// what it names after (null when the change freed it). Reparse data: the node and its record
+// before. What a change took away is kept, as the disk keeps it, until the log is written.
+struct LoggedChange {
+  std::weak_ptr<Node> folder;
+  std::u16string key;
+  std::u16string nameBefore;
+  std::shared_ptr<Node> before;
+  std::shared_ptr<Node> after;
+  std::weak_ptr<Node> reparsed;  // set for a change of reparse data only
+  std::vector<std::uint8_t> reparseBefore;
+};
+
 struct Volume {
   char16_t letter = u'C';
   win::DWORD serial = 0;
@@ -85,6 +99,12 @@ struct Volume {
   std::u16string device;  // e.g. \Device\HarddiskVolume1
   std::shared_ptr<Node> root;
   std::uint64_t nextIndex = 0x20;
+  // NTFS logs every change of names and reparse data lazily: what is here, oldest first, a power
+  // cut takes back. Off while a power cut takes changes back.
+  std::vector<LoggedChange> unwritten;
+  bool logging = true;
+  // The volume itself, as \\.\X: opens it: its share modes are its own, not its root folder's.
+  std::shared_ptr<Node> object;
 };
 
 // Where a path leads: the directory that holds its last name, and what that name names.
@@ -114,6 +134,7 @@ class OpenFile : public HandleObject {
   // its key there. Unset when the open followed a link at its last name.
   std::weak_ptr<Node> openedFolder;
   std::u16string openedKey;
+  bool wholeVolume = false;  // opened as \\.\X:, the volume itself
 
  private:
   DataAccess claimed_;
@@ -164,19 +185,18 @@ class FileSystem {
   // DeleteFileW's effect: the name goes at once, or once the last handle closes.
   static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name);
 
-  // What a power cut leaves of every file: names and sizes are the file system's journaled
-  // metadata and stay, but for renames not yet written through (undone, newest first, as far as
-  // their names are still as the rename left them); data written since the last flush reads back
-  // as zeros.
+  // What a power cut leaves: on each volume, the changes its log had not written are taken back,
+  // newest first; data written since the last flush reads back as zeros (sizes are metadata,
+  // and stay).
   void LoseUnflushedData();
 
-  // A rename of `moved` from one name to another on one volume, and the file it replaced there
-  // (null when none). Without write-through it stays in the log's memory until a later rename
-  // on that volume is written through, which writes the log, and so every rename before it, out.
-  void NoteRename(const std::shared_ptr<Node>& fromFolder, const std::u16string& fromName,
-                  const std::shared_ptr<Node>& toFolder, const std::u16string& toName,
-                  const std::shared_ptr<Node>& moved, std::shared_ptr<Node> replaced,
-                  bool writeThrough);
+  // The volume's log written out: every change before now is on the disk. A rename written
+  // through does this, and so does a flush of the volume, which writes out all data too.
+  static void WriteLog(Volume& volume) { volume.unwritten.clear(); }
+  static void FlushVolume(Volume& volume);
+
+  // Sets a node's reparse record (empty: none), logged as a change of its volume.
+  static void SetReparse(const std::shared_ptr<Node>& node, std::vector<std::uint8_t> record);
 
   // MS-DOS device names (upper-cased, e.g. "X:") to their definitions, the one in force last:
   // the global set, and the set of each logon session (LogonSession; LocalSystem has none).
@@ -198,19 +218,9 @@ class FileSystem {
                        bool folder = true);
   win::DWORD FollowJunction(const Node& link, int depth, std::shared_ptr<Node>& out);
 
-  void UndoUnwrittenRenames();
+  static void TakeBack(Volume& volume);
 
   std::vector<std::unique_ptr<Volume>> volumes_;
-  struct Rename {
-    Volume* volume;
-    std::weak_ptr<Node> fromFolder;
-    std::u16string fromName;
-    std::weak_ptr<Node> toFolder;
-    std::u16string toName;
-    std::weak_ptr<Node> moved;
-    std::shared_ptr<Node> replaced;  // kept, as the disk keeps it, until the rename is written
-  };
-  std::vector<Rename> unwrittenRenames_;  // oldest first
 };
 
 }  // namespace sim

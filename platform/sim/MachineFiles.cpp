@@ -61,6 +61,8 @@ void Machine::MakeDirectories(std::u16string_view path) {
   Location at;
   if (!MakeParents(files, path, at) || at.node || !at.parent) return;
   FileSystem::Link(at.parent, at.name, files.NewDirectory(*at.volume, at.parent));
+  // What a test lays out is on the disk, and so, as the log is kept in order, what came before.
+  FileSystem::WriteLog(*at.volume);
 }
 
 void Machine::PutFile(std::u16string_view path, std::string_view content) {
@@ -76,6 +78,7 @@ void Machine::PutFile(std::u16string_view path, std::string_view content) {
   at.node->content.assign(content);
   at.node->durable.assign(content);
   at.node->unflushed = false;
+  FileSystem::WriteLog(*at.volume);
 }
 
 void Machine::PowerCut() {

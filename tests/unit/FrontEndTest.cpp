@@ -919,6 +919,36 @@ TEST_F(FrontEnd, StoredMappingSurvivesAPowerCut) {
   EXPECT_EQ(machine.List(kFolder), kListAndLocks);
 }
 
+// Links made on another volume are on its disk before the list that names them is on its own; a
+// volume that cannot be written out is said.
+TEST_F(FrontEnd, AppliedLinksAndTheirListSurviveAPowerCutTogether) {
+  machine.AddVolume(u'D', 0xD0D0,
+                    win::FILE_SUPPORTS_REPARSE_POINTS | win::FILE_SUPPORTS_HARD_LINKS);
+  machine.PutFile(u"D:\\a.txt", "a");
+  machine.PutFile(u"D:\\in\\a.txt", "a");
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\P:", u"D:\\in"));  // a letter onto D: too
+  machine.PutFile(u"C:\\work\\data\\x", "");
+  machine.PutFile(u"C:\\work\\d.json",
+                  R"([{"action": "Create", "kind": "File", "link": "D:\\b.txt", "target": "D:\\a.txt"},
+ {"action": "Create", "kind": "Folder", "link": "D:\\j", "target": "C:\\work\\data"},
+ {"action": "Create", "kind": "File", "link": "P:\\b.txt", "target": "P:\\a.txt"}])");
+  EXPECT_EQ(Run({u"apply", u"d.json"}), 0u);
+  machine.PowerCut();
+  EXPECT_EQ(StoredRecords().size(), 3u);
+  EXPECT_EQ(machine.LinkCount(u"D:\\a.txt"), 2u);
+  EXPECT_EQ(machine.LinkCount(u"D:\\in\\a.txt"), 2u);
+  EXPECT_TRUE(machine.Exists(u"D:\\j\\x"));  // through the junction
+  EXPECT_EQ(machine.ConsoleText().find("Warning"), std::string::npos);
+  for (const win::DWORD error : {win::ERROR_INVALID_FUNCTION, win::ERROR_ACCESS_DENIED}) {
+    ASSERT_EQ(Run({u"delete", u"file", u"D:\\b.txt"}), 0u);
+    machine.FailNext("FlushFileBuffers", error);
+    EXPECT_EQ(Run({u"apply", u"d.json"}), 0u);
+    EXPECT_EQ(machine.ConsoleText().find("Warning: the volume that holds D:\\b.txt could not"
+                                         " be written out") != std::string::npos,
+              error == win::ERROR_ACCESS_DENIED);
+  }
+}
+
 // The list is the administrators' alone: no other user may open it, so none can plant a mapping
 // or hold the boot pass up.
 TEST_F(FrontEnd, ListIsWrittenForAdministratorsOnly) {

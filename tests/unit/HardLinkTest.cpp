@@ -358,8 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
 // a power cut that took the move back, the next File Create there clears the name away.
 TEST_F(HardLinkTest, FileCreateRemovesATemporaryLinkAPowerCutLeft) {
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
-  machine.PutFile(u"C:\\d\\b.txt", "old");
   ASSERT_TRUE(MakeHardLink(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\a.txt"));
+  machine.PutFile(u"C:\\d\\b.txt", "old");  // on the disk, and so the link before it
   ASSERT_TRUE(win::MoveFileExW(u"C:\\d\\~corvane0000.tmp", u"C:\\d\\b.txt",
                                win::MOVEFILE_REPLACE_EXISTING));
   machine.PowerCut();

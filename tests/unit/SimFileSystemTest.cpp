@@ -623,8 +623,8 @@ TEST_F(SimFileSystemTest, DeletedFileStaysReadableThroughAnOpenHandle) {
 }
 
 // NTFS logs a rename lazily: one written through is on the disk when it returns, and with it
-// every rename on its volume before it; the others a power cut takes back, newest first.
-TEST_F(SimFileSystemTest, PowerCutUndoesRenamesNotWrittenThrough) {
+// every change on its volume before it; the others a power cut takes back, newest first.
+TEST_F(SimFileSystemTest, PowerCutTakesBackWhatEachVolumesLogHasNotWritten) {
   machine.PutFile(u"C:\\r\\new", "new");
   machine.PutFile(u"C:\\r\\old", "old");
   ASSERT_TRUE(win::MoveFileExW(u"C:\\r\\new", u"C:\\r\\old", win::MOVEFILE_REPLACE_EXISTING));
@@ -644,6 +644,18 @@ TEST_F(SimFileSystemTest, PowerCutUndoesRenamesNotWrittenThrough) {
   machine.PutFile(u"C:\\r\\last", "again");
   machine.PowerCut();
   EXPECT_EQ(machine.FileContent(u"C:\\r\\moved"), "new");
+
+  // So is every change of names, each volume's its own: a volume's flush writes out its log.
+  machine.AddVolume(u'D', 0x0BADF00D, kWineFlags);
+  ASSERT_TRUE(win::CreateDirectoryW(u"D:\\made", nullptr));
+  ASSERT_TRUE(win::CreateDirectoryW(u"C:\\r\\made", nullptr));
+  ASSERT_TRUE(win::DeleteFileW(u"C:\\r\\moved"));
+  win::UniqueFile volume(win::CreateFileW(u"\\\\.\\D:", win::GENERIC_WRITE, 0, nullptr,
+                                          win::OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(win::FlushFileBuffers(volume.Get()));
+  machine.PowerCut();
+  EXPECT_TRUE(machine.IsDirectory(u"D:\\made"));
+  EXPECT_EQ(machine.List(u"C:\\r"), (std::vector<std::u16string>{u"last", u"moved"}));
 }
 
 TEST_F(SimFileSystemTest, AFileIsNoDirectoryInAPath) {
