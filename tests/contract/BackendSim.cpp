@@ -40,8 +40,8 @@ bool ChangeCurrentDirectory(const std::u16string& path) {
 bool ChooseDeleteSemantics(bool posix) {
   const auto machine = current.lock();
   if (!machine) return false;
-  machine->SetDeleteSemantics(
-      u'C', posix ? sim::DeleteSemantics::Posix : sim::DeleteSemantics::Classic);
+  machine->SetDeleteSemantics(u'C',
+                              posix ? sim::DeleteSemantics::Posix : sim::DeleteSemantics::Classic);
   return true;
 }
 

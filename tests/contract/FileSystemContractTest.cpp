@@ -195,7 +195,7 @@ TEST_F(ContractTest, DispositionDeletesThroughTheHandle) {
     EXPECT_TRUE(win::SetFileInformationByHandle(second.Get(), win::FileDispositionInfo, &keep,
                                                 sizeof keep));
   }
-  TODO_WINE("Wine 8: only the handle that asked for a delete takes it back") {
+  TODO_WINE("Wine 8: a delete asked for through one handle is not taken back through another") {
     EXPECT_EQ(ReadAll(In(u"g")), "kept");
   }
 }

@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(
 // On a volume of each delete semantics, while another program has the junction open for its
 // attributes only (which keeps no one out): the folder left goes once that program closes it.
 class JunctionDelete : public FolderJunction,
-                     public ::testing::WithParamInterface<sim::DeleteSemantics> {};
+                       public ::testing::WithParamInterface<sim::DeleteSemantics> {};
 
 TEST_P(JunctionDelete, TakesOffTheJunctionAndKeepsTheTarget) {
   machine.SetDeleteSemantics(u'C', GetParam());

@@ -854,7 +854,8 @@ TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
 
 // Cases run on a volume of each delete semantics: a name deleted while another program has the
 // file open stays until that program closes it, or goes at once.
-class FrontEndDeletes : public FrontEnd, public ::testing::WithParamInterface<sim::DeleteSemantics> {
+class FrontEndDeletes : public FrontEnd,
+                        public ::testing::WithParamInterface<sim::DeleteSemantics> {
  protected:
   FrontEndDeletes() { machine.SetDeleteSemantics(u'C', GetParam()); }
 };

@@ -416,17 +416,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // On a volume of each delete semantics, while another program reads through the name: the delete
 // goes through the checked handle, whose name goes once the last handle closes on every version.
-class FileDelete : public HardLinkTest, public ::testing::WithParamInterface<sim::DeleteSemantics> {};
+class FileDelete : public HardLinkTest,
+                   public ::testing::WithParamInterface<sim::DeleteSemantics> {};
 
 TEST_P(FileDelete, RemovesOneNameOnceItsReadersClose) {
   machine.SetDeleteSemantics(u'C', GetParam());
   machine.PutFile(u"C:\\d\\a.txt", "alpha");
   ASSERT_EQ(Outcome(Request(LinkAction::Create, LinkKind::File, u"C:\\d\\b.txt", u"C:\\d\\a.txt")),
             0u);
-  win::UniqueFile reader(win::CreateFileW(
-      u"C:\\d\\b.txt", win::GENERIC_READ,
-      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE, nullptr,
-      win::OPEN_EXISTING, 0, nullptr));
+  win::UniqueFile reader(
+      win::CreateFileW(u"C:\\d\\b.txt", win::GENERIC_READ,
+                       win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+                       nullptr, win::OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(Outcome(Request(LinkAction::Delete, LinkKind::File, u"C:\\d\\b.txt")), 0u);
   EXPECT_TRUE(machine.Exists(u"C:\\d\\b.txt"));
   reader.Reset();
