@@ -42,7 +42,10 @@ void RemoveDeadWritersFiles(const std::u16string& path) {
 }
 
 // Makes a new file of this writer's own beside the list: a name no file has, created only if
-// it is still free, so that no other file is ever taken over.
+// it is still free, so that no other file is ever taken over. A dead writer's file that another
+// program (a virus scanner) had open when it was cleared keeps its name until that program
+// closes it, where deletes are not POSIX ones (Windows before 10, file systems other than NTFS):
+// such a delete-pending name refuses every open with access denied, and is passed over as taken.
 win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) {
   // The list's own security, which the move keeps.
   const SecurityFromText listSecurity(kAdministratorsOnly);
@@ -52,7 +55,8 @@ win::UniqueFile CreateOwnFile(const std::u16string& path, std::u16string& name) 
     name = path + u"." + DecimalText(n) + u".new";
     win::UniqueFile file(win::CreateFileW(name.c_str(), win::GENERIC_WRITE, 0, &security,
                                           win::CREATE_NEW, win::FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file || win::GetLastError() != win::ERROR_FILE_EXISTS) return file;
+    const win::DWORD error = win::GetLastError();
+    if (file || (error != win::ERROR_FILE_EXISTS && error != win::ERROR_ACCESS_DENIED)) return file;
   }
   return {};
 }

@@ -431,9 +431,14 @@ BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD 
   if (infoClass != FileDispositionInfo || info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   if (size < sizeof(FILE_DISPOSITION_INFO)) return Fail(ERROR_BAD_LENGTH);
   if ((open->access & (DELETE | GENERIC_ALL)) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile == 0) return TRUE;
   Node& node = *open->node;
   const auto folder = open->openedFolder.lock();
+  if (static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile == 0) {
+    // The pending delete is the file's, not the handle's: any handle takes back one that another
+    // handle, or DeleteFileW, asked for (of the name it was opened by).
+    if (folder) FileSystem::CancelDelete(folder, open->openedKey, open->node);
+    return TRUE;
+  }
   // A volume root has no name to delete; STATUS_CANNOT_DELETE for a read-only file.
   if (!folder || (node.attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED);
   const auto entry = folder->children.find(open->openedKey);
@@ -441,8 +446,8 @@ BOOL SetFileInformationByHandle(HANDLE file, DWORD infoClass, void* info, DWORD 
     return Fail(ERROR_FILE_NOT_FOUND);
   }
   if (node.directory && !node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
-  // The name goes when the last handle closes, this one included.
-  FileSystem::DeleteName(folder, open->openedKey);
+  // The name goes when the last handle closes, this one included, on every version.
+  FileSystem::DeleteName(folder, open->openedKey, sim::DeleteSemantics::Classic);
   return TRUE;
 }
 
@@ -720,9 +725,8 @@ BOOL DeleteFileW(LPCWSTR name) {
   if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     return Fail(ERROR_SHARING_VIOLATION);
   }
-  // Before Windows 10's POSIX semantics, a name deleted while the file is open stays (delete
-  // pending) until the last handle closes.
-  FileSystem::DeleteName(at.parent, at.name);
+  // As the volume deletes: at once (POSIX semantics), or pending until the last handle closes.
+  FileSystem::DeleteName(at.parent, at.name, at.parent->volume->deletes);
   return TRUE;
 }
 
@@ -760,13 +764,15 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
   if (!ResolveOrFail(name, false, at)) return FALSE;
   if (!at.node) return Fail(ERROR_FILE_NOT_FOUND);
   if (!at.node->directory) return Fail(ERROR_DIRECTORY);
-  if (!at.parent) return Fail(ERROR_ACCESS_DENIED);  // a volume root
+  // A volume root; a name delete pending cannot be opened (STATUS_DELETE_PENDING).
+  if (!at.parent || at.deletePending) return Fail(ERROR_ACCESS_DENIED);
   if (!Permitted(*at.node, at.parent.get(), DELETE)) return Fail(ERROR_ACCESS_DENIED);
   if (!at.node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
   if (!Shareable(*at.node, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     return Fail(ERROR_SHARING_VIOLATION);
   }
-  FileSystem::Unlink(at.parent, at.name);
+  // As DeleteFileW: Windows 10 removes a directory with POSIX semantics too.
+  FileSystem::DeleteName(at.parent, at.name, at.parent->volume->deletes);
   return TRUE;
 }
 

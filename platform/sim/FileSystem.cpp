@@ -365,6 +365,14 @@ Volume& FileSystem::AddVolume(char16_t letter, win::DWORD serial, win::DWORD fla
   return *volumes_.back();
 }
 
+Volume* FileSystem::FindVolume(char16_t letter) {
+  const char16_t upper = Upper(std::u16string(1, letter))[0];
+  for (const auto& volume : volumes_) {
+    if (volume->letter == upper) return volume.get();
+  }
+  return nullptr;
+}
+
 std::shared_ptr<Node> FileSystem::NewFile(Volume& volume, win::DWORD attributes) {
   auto node = std::make_shared<Node>();
   node->attributes = attributes;
@@ -408,16 +416,27 @@ void FileSystem::Unlink(const std::shared_ptr<Node>& directory, std::u16string_v
   directory->children.erase(it);
 }
 
-void FileSystem::DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name) {
+void FileSystem::DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name,
+                            DeleteSemantics semantics) {
   auto it = directory->children.find(Upper(name));
-  if (it == directory->children.end()) return;
+  if (it == directory->children.end() || it->second.deletePending) return;
   Node& node = *it->second.node;
-  if (node.handles == 0) {
+  if (node.handles == 0 || semantics == DeleteSemantics::Posix) {
     Unlink(directory, name);
     return;
   }
   it->second.deletePending = true;
   node.pendingNames.emplace_back(directory, it->first);
+}
+
+void FileSystem::CancelDelete(const std::shared_ptr<Node>& directory, const std::u16string& key,
+                              const std::shared_ptr<Node>& node) {
+  auto it = directory->children.find(key);
+  if (it == directory->children.end() || it->second.node != node) return;
+  it->second.deletePending = false;
+  std::erase_if(node->pendingNames, [&](const auto& pending) {
+    return pending.first.lock() == directory && pending.second == key;
+  });
 }
 
 win::DWORD FileSystem::MapNtPath(std::u16string_view target, int depth, std::shared_ptr<Node>& out,

@@ -68,7 +68,8 @@ struct Node {
   std::weak_ptr<Node> parent;                // directories only
   ShareState share;
   int handles = 0;  // every open, data access or not
-  // Names deleted while handles were open: they stay, delete pending, until the last closes.
+  // Names deleted the classic way while handles were open: they stay, delete pending, until the
+  // last closes.
   std::vector<std::pair<std::weak_ptr<Node>, std::u16string>> pendingNames;
 
   win::DWORD Attributes() const;
@@ -97,6 +98,7 @@ struct Volume {
   std::u16string label;
   std::u16string fileSystem = u"NTFS";
   std::u16string device;  // e.g. \Device\HarddiskVolume1
+  DeleteSemantics deletes = DeleteSemantics::Classic;  // of DeleteFileW and RemoveDirectoryW
   std::shared_ptr<Node> root;
   std::uint64_t nextIndex = 0x20;
   // NTFS logs every change of names and reparse data lazily: what is here, oldest first, a power
@@ -166,6 +168,7 @@ class FileSystem {
   FileSystem& operator=(const FileSystem&) = delete;
 
   Volume& AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags);
+  Volume* FindVolume(char16_t letter);  // null when there is none
 
   // Resolves a Win32 path against a current directory. `followLast` decides whether a junction
   // named by the last component is followed (intermediate ones always are). `wildcardsInLast`
@@ -182,8 +185,13 @@ class FileSystem {
   static void Link(const std::shared_ptr<Node>& directory, const std::u16string& name,
                    const std::shared_ptr<Node>& node);
   static void Unlink(const std::shared_ptr<Node>& directory, std::u16string_view name);
-  // DeleteFileW's effect: the name goes at once, or once the last handle closes.
-  static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name);
+  // A delete of the name: it goes at once when the file is not open or the semantics are Posix,
+  // else once the last handle closes (a name already pending stays so).
+  static void DeleteName(const std::shared_ptr<Node>& directory, std::u16string_view name,
+                         DeleteSemantics semantics);
+  // Takes back a pending delete of `node`'s name `key` in `directory`, whoever asked for it.
+  static void CancelDelete(const std::shared_ptr<Node>& directory, const std::u16string& key,
+                           const std::shared_ptr<Node>& node);
 
   // What a power cut leaves: on each volume, the changes its log had not written are taken back,
   // newest first; data written since the last flush reads back as zeros (sizes are metadata,

@@ -17,6 +17,14 @@ namespace sim {
 
 struct MachineState;
 
+// What DeleteFileW and RemoveDirectoryW do to the name of a file that is still open elsewhere.
+// Classic: the name stays, delete pending, until the last handle closes (Windows before 10 1809,
+// Wine, and file systems other than NTFS); meanwhile it cannot be opened or reused. Posix: the
+// name goes at once and may be taken by a new file; the open handles go on working on the file,
+// which has no name left (Windows 10 1809 and later on NTFS). A delete through a handle
+// (SetFileInformationByHandle with FileDispositionInfo) is classic on every version.
+enum class DeleteSemantics { Classic, Posix };
+
 // A resource of a program's image by type and integer id: a named type such as u"REGISTRY"
 // (matched without regard to case, as Windows stores names upper-cased), or a numbered type
 // written "#10".
@@ -125,6 +133,8 @@ class Machine {
   // ---- File system ----
   // Adds a volume under a drive letter ('D', ...), with the given serial and flags.
   void AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags);
+  // How deletes by name behave on the volume of `letter` (C: included); Classic unless set.
+  void SetDeleteSemantics(char16_t letter, DeleteSemantics semantics);
   // Creates a directory and all its parents (no error if it exists).
   void MakeDirectories(std::u16string_view path);
   // Creates or overwrites a file with the given bytes; parents are created.

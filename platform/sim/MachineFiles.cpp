@@ -55,6 +55,11 @@ void Machine::AddVolume(char16_t letter, win::DWORD serial, win::DWORD flags) {
   state_->files->AddVolume(letter, serial, flags);
 }
 
+void Machine::SetDeleteSemantics(char16_t letter, DeleteSemantics semantics) {
+  Guard guard(Lock());
+  if (Volume* volume = state_->files->FindVolume(letter)) volume->deletes = semantics;
+}
+
 void Machine::MakeDirectories(std::u16string_view path) {
   Guard guard(Lock());
   FileSystem& files = *state_->files;

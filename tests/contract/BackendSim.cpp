@@ -37,4 +37,12 @@ bool ChangeCurrentDirectory(const std::u16string& path) {
   return true;
 }
 
+bool ChooseDeleteSemantics(bool posix) {
+  const auto machine = current.lock();
+  if (!machine) return false;
+  machine->SetDeleteSemantics(u'C',
+                              posix ? sim::DeleteSemantics::Posix : sim::DeleteSemantics::Classic);
+  return true;
+}
+
 }  // namespace contract

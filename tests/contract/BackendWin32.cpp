@@ -39,4 +39,8 @@ bool ChangeCurrentDirectory(const std::u16string& path) {
   return ::SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str())) != FALSE;
 }
 
+bool ChooseDeleteSemantics(bool /*posix*/) {
+  return false;
+}
+
 }  // namespace contract

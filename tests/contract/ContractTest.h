@@ -76,6 +76,10 @@ std::shared_ptr<void> MakeBackendState();
 win::UINT AnsiCodePage();
 // Makes `path` the current directory of the process the cases run in; false when it cannot.
 bool ChangeCurrentDirectory(const std::u16string& path);
+// Makes DeleteFileW and RemoveDirectoryW on C: take the name of an open file away at once
+// (`posix`) or leave it delete pending until the last handle closes. False where the backend
+// cannot choose: Windows and Wine delete as they do.
+bool ChooseDeleteSemantics(bool posix);
 
 class ContractTest : public ::testing::Test {
  protected:

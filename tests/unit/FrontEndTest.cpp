@@ -41,6 +41,9 @@ constexpr char16_t kRequestLock[] = u"C:\\Program Files\\Corvane\\CorvaneService
 const std::vector<std::u16string> kListAndLocks = {u"Corvane.dat", u"CorvaneService.LinkList.lock",
                                                    u"CorvaneService.Request.lock"};
 
+constexpr win::DWORD kShareAll =
+    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE;
+
 // Holds a lock file as another corvane does.
 win::HANDLE HoldLock(const char16_t* path) {
   return win::CreateFileW(path, win::GENERIC_READ, 0, nullptr, win::OPEN_ALWAYS, 0, nullptr);
@@ -849,12 +852,24 @@ TEST_F(FrontEnd, LockOfADeadCorvaneIsTakenOver) {
   EXPECT_EQ(machine.ConsoleText(), "Q: is mapped onto C:\\work\\data, now and at every boot.\r\n");
 }
 
+// Cases run on a volume of each delete semantics: a name deleted while another program has the
+// file open stays until that program closes it, or goes at once.
+class FrontEndDeletes : public FrontEnd,
+                        public ::testing::WithParamInterface<sim::DeleteSemantics> {
+ protected:
+  FrontEndDeletes() { machine.SetDeleteSemantics(u'C', GetParam()); }
+};
+
 // The lock files are made for SYSTEM and Administrators only, so that no standard user can hold
-// one; one found that another user owns and anyone may open is made anew.
-TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
+// one; one found that another user owns and anyone may open is made anew, even while its owner
+// keeps it open for no data (which keeps no one out, and keeps its deleted name pending).
+TEST_P(FrontEndDeletes, LockFilesLetNoOtherUserIn) {
   machine.PutFile(kListLock, "");
   machine.SetSecurity(kListLock, u"O:S-1-5-21-1000-2000-3000-1002D:(A;;FA;;;WD)");
+  win::UniqueFile planted(win::CreateFileW(kListLock, win::FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                           win::OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(Run(kAddQ), 0u);
+  planted.Reset();
   for (const char16_t* lock : {kListLock, kRequestLock}) {
     EXPECT_EQ(machine.Security(lock), u"O:BAD:P(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
   }
@@ -874,6 +889,26 @@ TEST_F(FrontEnd, LockFilesLetNoOtherUserIn) {
   EXPECT_EQ(HoldLock(kRequestLock), win::INVALID_HANDLE_VALUE);
   EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
 }
+
+// A dead writer's file that another program (a virus scanner, say) holds open keeps no writer from
+// storing the list, whether its deleted name stays until the scanner closes it or not.
+TEST_P(FrontEndDeletes, ListIsStoredWhileADeadWritersFileIsHeld) {
+  const std::u16string dead = std::u16string(kList) + u".1.new";
+  machine.PutFile(dead, "dead");
+  win::UniqueFile scanner(win::CreateFileW(dead.c_str(), win::GENERIC_READ, kShareAll, nullptr,
+                                           win::OPEN_EXISTING, 0, nullptr));
+  EXPECT_EQ(Run(kAddQ), 0u);
+  scanner.Reset();
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{"1,0,Q:,C:\\work\\data"});
+  EXPECT_EQ(machine.List(kFolder), kListAndLocks);
+}
+
+INSTANTIATE_TEST_SUITE_P(Semantics, FrontEndDeletes,
+                         ::testing::Values(sim::DeleteSemantics::Classic,
+                                           sim::DeleteSemantics::Posix),
+                         [](const auto& p) {
+                           return p.param == sim::DeleteSemantics::Posix ? "Posix" : "Classic";
+                         });
 
 // A lock file that keeps administrators out is reported as such; a standard user is told that
 // what is missing is elevation.
