@@ -81,8 +81,7 @@ void FlushChangedVolumes(const std::vector<Step>& steps) {
     if (tried.find(AsciiUpper(link[0])) != std::u16string::npos) continue;
     tried += AsciiUpper(link[0]);
     const win::DWORD error = FlushVolumeOf(link);
-    // A file system that offers no flush (Wine's) leaves nothing more to ask of it.
-    if (error == 0 || error == win::ERROR_INVALID_FUNCTION) continue;
+    if (error == 0) continue;
     WriteError({u"Warning: the volume that holds " + link +
                     u" could not be written out to its disk, so a power cut before Windows "
                     u"writes it may leave the link list naming a link that is not there.",

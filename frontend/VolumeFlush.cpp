@@ -10,19 +10,16 @@
 namespace frontend {
 namespace {
 
-// The letter of the volume `letter` stands for: a letter defined onto a folder (\??\C:\data)
-// stands for that folder's letter, in turn. 0 when it leads off this machine.
+// The letter of the volume that `letter` is on: one defined onto a folder (\??\C:\data) is on
+// that folder's letter's, in turn; one defined onto a device is a volume's own.
 char16_t VolumeLetter(char16_t letter) {
-  for (int hops = 0; hops < 26; ++hops) {
+  for (std::u16string seen; seen.find(letter) == std::u16string::npos; seen += letter) {
     std::vector<std::u16string> definitions;
-    if (QueryDefinitions(std::u16string{letter, u':'}, definitions) != 0 || definitions.empty()) {
-      return letter;
-    }
+    QueryDefinitions(std::u16string{letter, u':'}, definitions);
+    if (definitions.empty()) break;
     const std::u16string_view definition = definitions.front();
-    if (!definition.starts_with(u"\\??\\")) return letter;  // a device: the volume itself
-    const std::u16string_view folder = definition.substr(4);
-    if (folder.size() < 2 || !IsAsciiLetter(folder[0]) || folder[1] != u':') return 0;
-    letter = folder[0];
+    if (!definition.starts_with(u"\\??\\") || !IsDriveLetterName(definition.substr(4, 2))) break;
+    letter = definition[4];
   }
   return letter;
 }
@@ -30,15 +27,16 @@ char16_t VolumeLetter(char16_t letter) {
 }  // namespace
 
 win::DWORD FlushVolumeOf(std::u16string_view path) {
-  if (path.size() < 2 || !IsAsciiLetter(path[0]) || path[1] != u':') return 0;
-  const char16_t letter = VolumeLetter(path[0]);
-  if (letter == 0) return 0;
-  const std::u16string volume = std::u16string(u"\\\\.\\") + letter + u":";
+  if (!IsDriveLetterName(path.substr(0, 2))) return 0;
+  const std::u16string volume = std::u16string(u"\\\\.\\") + VolumeLetter(path[0]) + u":";
   win::UniqueFile handle(win::CreateFileW(volume.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
                                           win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
                                           win::OPEN_EXISTING, 0, nullptr));
   if (!handle) return win::GetLastError();
-  return win::FlushFileBuffers(handle.Get()) ? 0 : win::GetLastError();
+  if (win::FlushFileBuffers(handle.Get())) return 0;
+  // A file system that offers no flush (Wine's) leaves nothing more to ask of it.
+  const win::DWORD error = win::GetLastError();
+  return error == win::ERROR_INVALID_FUNCTION ? 0 : error;
 }
 
 }  // namespace frontend

@@ -10,9 +10,8 @@
 namespace frontend {
 
 // Writes out the volume that holds `path` (X:\...), through the letter it maps onto when X: is a
-// mapped letter. 0 when it is written, or when there is nothing here to write (a share);
-// ERROR_INVALID_FUNCTION when the file system offers no flush; else why the volume could not be
-// opened or written.
+// mapped letter. 0 when it is written, when its file system offers no flush, or when there is
+// nothing here to write (a share); else why the volume could not be opened or written.
 win::DWORD FlushVolumeOf(std::u16string_view path);
 
 }  // namespace frontend
