@@ -962,14 +962,16 @@ TEST_F(FrontEnd, AppliedLinksAndTheirListSurviveAPowerCutTogether) {
   machine.PutFile(u"D:\\a.txt", "a");
   machine.PutFile(u"D:\\in\\a.txt", "a");
   ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\P:", u"D:\\in"));  // a letter onto D: too
+  machine.AddShare(u"server\\share", u"C:\\work\\data");  // and a link on another's disk
   machine.PutFile(u"C:\\work\\data\\x", "");
   machine.PutFile(u"C:\\work\\d.json",
                   R"([{"action": "Create", "kind": "File", "link": "D:\\b.txt", "target": "D:\\a.txt"},
  {"action": "Create", "kind": "Folder", "link": "D:\\j", "target": "C:\\work\\data"},
- {"action": "Create", "kind": "File", "link": "P:\\b.txt", "target": "P:\\a.txt"}])");
+ {"action": "Create", "kind": "File", "link": "P:\\b.txt", "target": "P:\\a.txt"},
+ {"action": "Create", "kind": "File", "link": "\\\\server\\share\\z", "target": "\\\\server\\share\\x"}])");
   EXPECT_EQ(Run({u"apply", u"d.json"}), 0u);
   machine.PowerCut();
-  EXPECT_EQ(StoredRecords().size(), 3u);
+  EXPECT_EQ(StoredRecords().size(), 4u);
   EXPECT_EQ(machine.LinkCount(u"D:\\a.txt"), 2u);
   EXPECT_EQ(machine.LinkCount(u"D:\\in\\a.txt"), 2u);
   EXPECT_TRUE(machine.Exists(u"D:\\j\\x"));  // through the junction
