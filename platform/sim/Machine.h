@@ -283,7 +283,8 @@ class Machine {
 
   // ---- Fault injection ----
   // The next `times` calls of the named win:: function fail with `code`. For Sleep, which
-  // cannot fail, an injected failure means the wait is skipped.
+  // cannot fail, an injected failure means the wait is skipped, and the sleeping process's
+  // GetTickCount64 (no other's) moves on by the time it asked for.
   void FailNext(std::string_view function, win::DWORD code, int times = 1);
   // Runs `hook` at the start of every call of the named function, before it acts and outside
   // the machine's lock (a hook may call win:: functions, block, or throw).
