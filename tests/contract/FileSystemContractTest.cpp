@@ -1293,7 +1293,8 @@ TEST_F(DosDeviceTest, DefineQueryAndRemove) {
 
 // Windows keeps one global set of names, changed by LocalSystem and through "Global\\", and one
 // set for each logon session, searched first. Only the global set stacks; a session may not
-// define a name it sees already. Wine 8 has one set.
+// define a name it sees already, as documented ("Defining an MS-DOS Device Name"). Wine 8 has one
+// set.
 TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
   ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\first"));
   win::SetLastError(kUnset);
@@ -1309,12 +1310,30 @@ TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
     EXPECT_EQ(Query(kGlobalName, result), both);
     return;
   }
-  EXPECT_FALSE(second);
+  const std::vector<std::u16string> first{u"\\??\\C:\\first"};
+  if (CurrentBackend() == Backend::Windows) {
+    // Not yet seen on Windows: the refusal is documented, but a session's second definition may
+    // stack as the global set's do. Either answer passes, and the case's XML says which one this
+    // Windows gave (its first run settles it); anything else fails.
+    const auto listed = Query(kName, result);
+    const bool stacked =
+        second && listed == std::vector<std::u16string>{u"\\??\\C:\\second", u"\\??\\C:\\first"};
+    const bool refused = !second && secondError == win::ERROR_ALREADY_EXISTS && listed == first;
+    RecordProperty("second_session_definition",
+                   stacked ? "stacked" : (refused ? "refused with 183" : "neither"));
+    ASSERT_TRUE(stacked || refused) << "second definition " << second << ", error " << secondError
+                                    << ", " << listed.size() << " listed";
+    // The rest is about the global set: the session keeps its first definition alone.
+    if (stacked) {
+      ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr));
+    }
+  } else {
+    EXPECT_FALSE(second);
+  }
   const auto global = Query(kGlobalName, result);
   win::SetLastError(kUnset);
   const win::BOOL globalSecond = win::DefineDosDeviceW(0, kGlobalName, u"C:\\second");
   const win::DWORD globalError = win::GetLastError();
-  const std::vector<std::u16string> first{u"\\??\\C:\\first"};
   EXPECT_EQ(Query(kName, result), first);
   if (OnWine()) {
     EXPECT_EQ(secondError, win::ERROR_PATH_NOT_FOUND);
@@ -1325,7 +1344,6 @@ TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
                     "definition fails with ERROR_PATH_NOT_FOUND";
   }
   DocumentedNotMeasured();
-  // Windows documents the refusal, not its code.
   if (CurrentBackend() == Backend::Simulation) {
     EXPECT_EQ(secondError, win::ERROR_ALREADY_EXISTS);
   }
