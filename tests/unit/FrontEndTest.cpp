@@ -455,7 +455,8 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Data"}}));
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data", u"--label", u"Music"}), 0u);
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
-  EXPECT_EQ(label(u"Q").back(), "DefaultLabel [] = REG_SZ \"Music\"");
+  EXPECT_EQ(label(u"Q"),
+            (std::vector<std::string>{"", "DefaultLabel", "DefaultLabel [] = REG_SZ \"Music\""}));
   EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Music"}}));
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
@@ -476,7 +477,8 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_EQ(Run({u"remove", u"drive", u"U:"}), 0u);
   EXPECT_NE(machine.ConsoleText().find("The label of U: could not be taken off"),
             std::string::npos);
-  EXPECT_EQ(label(u"U").back(), "DefaultLabel [] = REG_SZ \"Kept\"");
+  EXPECT_EQ(label(u"U"),
+            (std::vector<std::string>{"", "DefaultLabel", "DefaultLabel [] = REG_SZ \"Kept\""}));
   EXPECT_EQ(label(u"Q"), (std::vector<std::string>{
                              "", "DefaultIcon", "DefaultIcon [] = REG_SZ \"C:\\icons\\q.ico\""}));
   EXPECT_TRUE(label(u"R").empty());
