@@ -266,6 +266,10 @@ class Machine {
   // Where standard output goes for every process from now on: the console window (the default)
   // or a pipe. Standard error always goes to the console.
   void SetStandardOutputIsConsole(bool console);
+  // The next `times` WriteConsoleW calls take at most `characters` characters of their text and
+  // report that count, as a console may; with 0 a call succeeds and takes nothing. Replaces any
+  // limit still in force.
+  void LimitConsoleWrites(win::DWORD characters, int times = 1);
   // Every byte written to standard output and to standard error, each in the order written.
   std::string StandardOutput() const;
   std::string StandardError() const;

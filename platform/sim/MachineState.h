@@ -100,6 +100,9 @@ struct MachineState {
   std::string standardOutput;
   std::string standardError;
   std::string consoleText;
+  // What the next WriteConsoleW calls take at most (Machine::LimitConsoleWrites), and how many.
+  win::DWORD consoleWriteLimit = 0;
+  int consoleWritesLimited = 0;
 
   // The system's clock: real time since the machine was made; each process adds its own
   // skipped sleeps (Process::skippedMilliseconds).

@@ -737,7 +737,8 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   EXPECT_EQ(machine.DosDevice(u"Z:"), std::vector<std::u16string>{u"\\??\\C:\\"});
 }
 
-// Long output goes to the console in pieces it can take; a write that fails fails the command.
+// Long output goes to the console in pieces it can take, and what a piece's write did not take
+// goes again; a write that fails, or takes nothing, fails the command.
 TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
   LinkList links;
   links.records.resize(3000);
@@ -746,6 +747,13 @@ TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
   EXPECT_EQ(Run({u"list"}), 0u);
   const std::string shown = machine.ConsoleText();
   EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 3000) << shown.size();
+  machine.LimitConsoleWrites(1000, 1000);  // a console that takes less than it is given
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_TRUE(machine.ConsoleText() == shown + shown) << machine.ConsoleText().size();
+  // A write that succeeds and takes nothing, with an earlier call's code still there.
+  machine.LimitConsoleWrites(0);
+  machine.OnCall("WriteConsoleW", [] { win::SetLastError(win::ERROR_ACCESS_DENIED); });
+  EXPECT_EQ(Run({u"list"}), win::ERROR_WRITE_FAULT);
   machine.FailNext("WriteConsoleW", win::ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(Run({u"list"}), win::ERROR_NOT_ENOUGH_MEMORY);
 }
