@@ -27,14 +27,20 @@ bool Failed() {
   return false;
 }
 
+// A write that succeeded yet took nothing: the last-error code says nothing of it, and may still
+// hold what an earlier call left there.
+bool NothingWritten() {
+  win::SetLastError(win::ERROR_WRITE_FAULT);
+  return Failed();
+}
+
 // Every character to the console, piece by piece, each result checked.
 bool WriteToConsole(win::HANDLE console, std::u16string_view text) {
   while (!text.empty()) {
     const auto piece = static_cast<win::DWORD>(std::min(text.size(), kConsolePiece));
     win::DWORD written = 0;
-    if (!win::WriteConsoleW(console, text.data(), piece, &written, nullptr) || written == 0) {
-      return Failed();
-    }
+    if (!win::WriteConsoleW(console, text.data(), piece, &written, nullptr)) return Failed();
+    if (written == 0) return NothingWritten();
     text.remove_prefix(std::min<std::size_t>(written, piece));
   }
   return true;
@@ -45,10 +51,10 @@ bool WriteBytes(win::HANDLE stream, std::string_view bytes) {
   while (!bytes.empty()) {
     win::DWORD written = 0;
     if (!win::WriteFile(stream, bytes.data(), static_cast<win::DWORD>(bytes.size()), &written,
-                        nullptr) ||
-        written == 0) {
+                        nullptr)) {
       return Failed();
     }
+    if (written == 0) return NothingWritten();
     bytes.remove_prefix(std::min<std::size_t>(written, bytes.size()));
   }
   return true;

@@ -92,6 +92,9 @@ Entries Inherited(const Entries& parent, win::PSID creator) {
                                             const_cast<std::uint8_t*>(kCreatorOwner)) != 0;
       out.push_back({0, entry.mask, forCreator ? SidBytes(creator) : entry.sid});
     }
+    // What passes on reaches only folders made inside a folder the install makes. None of them
+    // can be refused where the first made folder was not: each is checked for the rights that one
+    // is, and holds no entry it lacks. So no verdict turns on this; it keeps the lists Windows'.
     if ((entry.flags & kInherit) != 0 && (entry.flags & win::NO_PROPAGATE_INHERIT_ACE) == 0) {
       out.push_back({static_cast<win::BYTE>((entry.flags & kInherit) | win::INHERIT_ONLY_ACE),
                      entry.mask, entry.sid});

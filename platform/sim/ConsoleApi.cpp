@@ -1,4 +1,5 @@
 // Standard handles and the console they lead to, and what kind of file a handle is.
+#include <algorithm>
 #include <array>
 
 #include "platform/sim/FileSystem.h"
@@ -145,6 +146,10 @@ BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, DWORD* writte
   if (length > kConsoleHeapBytes / sizeof(char16_t)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
+  }
+  if (state.consoleWritesLimited > 0) {
+    --state.consoleWritesLimited;
+    length = std::min(length, state.consoleWriteLimit);
   }
   if (length > 0) {
     sim::EncodeUtf8(std::u16string_view(static_cast<const char16_t*>(text), length),

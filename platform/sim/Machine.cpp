@@ -631,6 +631,12 @@ void Machine::SetStandardOutputIsConsole(bool console) {
   state_->standardOutputIsConsole = console;
 }
 
+void Machine::LimitConsoleWrites(win::DWORD characters, int times) {
+  Guard guard(Lock());
+  state_->consoleWriteLimit = characters;
+  state_->consoleWritesLimited = times;
+}
+
 std::string Machine::StandardOutput() const {
   Guard guard(Lock());
   return state_->standardOutput;

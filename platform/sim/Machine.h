@@ -276,6 +276,10 @@ class Machine {
   // Where standard output goes for every process from now on: the console window (the default)
   // or a pipe. Standard error always goes to the console.
   void SetStandardOutputIsConsole(bool console);
+  // The next `times` WriteConsoleW calls take at most `characters` characters of their text and
+  // report that count, as a console may; with 0 a call succeeds and takes nothing. Replaces any
+  // limit still in force.
+  void LimitConsoleWrites(win::DWORD characters, int times = 1);
   // Every byte written to standard output and to standard error, each in the order written.
   std::string StandardOutput() const;
   std::string StandardError() const;
@@ -293,7 +297,8 @@ class Machine {
 
   // ---- Fault injection ----
   // The next `times` calls of the named win:: function fail with `code`. For Sleep, which
-  // cannot fail, an injected failure means the wait is skipped.
+  // cannot fail, an injected failure means the wait is skipped, and the sleeping process's
+  // GetTickCount64 (no other's) moves on by the time it asked for.
   void FailNext(std::string_view function, win::DWORD code, int times = 1);
   // Runs `hook` at the start of every call of the named function, before it acts and outside
   // the machine's lock (a hook may call win:: functions, block, or throw).

@@ -47,6 +47,9 @@ struct Process {
   // the simulation cannot stop a thread, so whatever such a thread still calls fails and
   // changes nothing.
   std::atomic<bool> ended{false};
+  // The time of every Sleep of this process that an injected failure skipped: it has passed
+  // for this process's clock only, so a process that ends mid-wait moves no one else's.
+  std::atomic<std::uint64_t> skippedMilliseconds{0};
 };
 
 // ExitProcess in the simulation: thrown on the calling thread and caught where the simulation
@@ -97,11 +100,13 @@ struct MachineState {
   std::string standardOutput;
   std::string standardError;
   std::string consoleText;
+  // What the next WriteConsoleW calls take at most (Machine::LimitConsoleWrites), and how many.
+  win::DWORD consoleWriteLimit = 0;
+  int consoleWritesLimited = 0;
 
-  // The system's clock: real time since the machine was made, and the time of every Sleep that
-  // an injected failure skipped, as if it had passed.
+  // The system's clock: real time since the machine was made; each process adds its own
+  // skipped sleeps (Process::skippedMilliseconds).
   std::chrono::steady_clock::time_point booted = std::chrono::steady_clock::now();
-  std::atomic<std::uint64_t> skippedMilliseconds{0};
 };
 
 // The lock every simulated call takes while it touches machine state.

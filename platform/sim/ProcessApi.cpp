@@ -268,7 +268,7 @@ void Sleep(DWORD milliseconds) {
   const bool skip = sim::Intercept("Sleep").has_value();
   SetLastError(saved);
   if (skip) {
-    sim::State().skippedMilliseconds += milliseconds;
+    sim::CurrentProcess().skippedMilliseconds += milliseconds;
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -279,7 +279,7 @@ std::uint64_t GetTickCount64() {
   const sim::MachineState& state = sim::State();
   const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - state.booted);
-  return static_cast<std::uint64_t>(real.count()) + state.skippedMilliseconds;
+  return static_cast<std::uint64_t>(real.count()) + sim::CurrentProcess().skippedMilliseconds;
 }
 
 void ExitProcess(UINT exitCode) {

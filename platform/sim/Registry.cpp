@@ -202,11 +202,16 @@ bool Registry::IsMachineWide(const RegistryKey& key) const {
 
 namespace win {
 
-LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, HKEY* result) {
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result) {
   if (auto code = sim::Intercept("RegOpenKeyExW")) return static_cast<LSTATUS>(*code);
   sim::Guard guard(sim::Lock());
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  // The open options NtOpenKeyEx knows; any other bit (a creation option such as
+  // REG_OPTION_VOLATILE among them) it refuses with STATUS_INVALID_PARAMETER_4.
+  if ((options & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
   if (sim::IsKeylessRoot(key)) {
     if (!sim::Text(subKey).empty()) return ERROR_INVALID_HANDLE;
     *result = key;  // the root itself, as Windows hands it back

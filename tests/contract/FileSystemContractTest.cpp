@@ -1363,7 +1363,8 @@ TEST_F(DosDeviceTest, DefineQueryAndRemove) {
 
 // Windows keeps one global set of names, changed by LocalSystem and through "Global\\", and one
 // set for each logon session, searched first. Only the global set stacks; a session may not
-// define a name it sees already. Wine 8 has one set.
+// define a name it sees already, as documented ("Defining an MS-DOS Device Name"). Wine 8 has one
+// set.
 TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
   ASSERT_TRUE(win::DefineDosDeviceW(0, kName, u"C:\\first"));
   win::SetLastError(kUnset);
@@ -1379,12 +1380,30 @@ TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
     EXPECT_EQ(Query(kGlobalName, result), both);
     return;
   }
-  EXPECT_FALSE(second);
+  const std::vector<std::u16string> first{u"\\??\\C:\\first"};
+  if (CurrentBackend() == Backend::Windows) {
+    // Not yet seen on Windows: the refusal is documented, but a session's second definition may
+    // stack as the global set's do. Either answer passes, and the case's XML says which one this
+    // Windows gave (its first run settles it); anything else fails.
+    const auto listed = Query(kName, result);
+    const bool stacked =
+        second && listed == std::vector<std::u16string>{u"\\??\\C:\\second", u"\\??\\C:\\first"};
+    const bool refused = !second && secondError == win::ERROR_ALREADY_EXISTS && listed == first;
+    RecordProperty("second_session_definition",
+                   stacked ? "stacked" : (refused ? "refused with 183" : "neither"));
+    ASSERT_TRUE(stacked || refused) << "second definition " << second << ", error " << secondError
+                                    << ", " << listed.size() << " listed";
+    // The rest is about the global set: the session keeps its first definition alone.
+    if (stacked) {
+      ASSERT_TRUE(win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, kName, nullptr));
+    }
+  } else {
+    EXPECT_FALSE(second);
+  }
   const auto global = Query(kGlobalName, result);
   win::SetLastError(kUnset);
   const win::BOOL globalSecond = win::DefineDosDeviceW(0, kGlobalName, u"C:\\second");
   const win::DWORD globalError = win::GetLastError();
-  const std::vector<std::u16string> first{u"\\??\\C:\\first"};
   EXPECT_EQ(Query(kName, result), first);
   if (OnWine()) {
     EXPECT_EQ(secondError, win::ERROR_PATH_NOT_FOUND);
@@ -1395,7 +1414,6 @@ TEST_F(DosDeviceTest, OnlyTheGlobalSetStacks) {
                     "definition fails with ERROR_PATH_NOT_FOUND";
   }
   DocumentedNotMeasured();
-  // Windows documents the refusal, not its code.
   if (CurrentBackend() == Backend::Simulation) {
     EXPECT_EQ(secondError, win::ERROR_ALREADY_EXISTS);
   }
@@ -1465,15 +1483,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Removing the empty name succeeds under Wine 8 and then breaks every later definition of the
 // wineserver's session, so it runs under Wine only in a prefix of its own (ctest's
-// contract-empty-device-name, which sets CORVANE_OWN_WINE_PREFIX).
+// contract-empty-device-name, which sets CORVANE_OWN_WINE_PREFIX). Windows is not sent the
+// removal at all: neither its documentation nor Wine's conformance tests say what it answers, and
+// a removal that broke the device table as Wine's does would fail every later device case of the
+// run. The product never sends it (LinkRequest refuses the empty name first).
 TEST_F(ContractTest, EmptyDeviceNameIsRefused) {
   win::SetLastError(kUnset);
   EXPECT_FALSE(win::DefineDosDeviceW(0, u"", u"C:\\x"));
   EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_NAME);
+  DocumentedNotMeasured();
+  if (CurrentBackend() == Backend::Windows) return;
   if (OnWine() && std::getenv("CORVANE_OWN_WINE_PREFIX") == nullptr) {
     GTEST_SKIP() << "Wine 8: removing the empty name is checked in a prefix of its own";
   }
-  DocumentedNotMeasured();
   win::SetLastError(kUnset);
   const win::BOOL removed = win::DefineDosDeviceW(win::DDD_REMOVE_DEFINITION, u"", nullptr);
   const win::DWORD error = win::GetLastError();
@@ -1487,10 +1509,7 @@ TEST_F(ContractTest, EmptyDeviceNameIsRefused) {
     EXPECT_EQ(laterError, win::ERROR_PATH_NOT_FOUND);
     GTEST_SKIP() << "Wine 8: removing the empty name succeeds and breaks every later definition";
   }
-  DocumentedNotMeasured();
-  if (CurrentBackend() == Backend::Windows) {
-    GTEST_SKIP() << "not measured on Windows: the simulation's refusal is its own choice";
-  }
+  // The simulation's own choice: a program that sends the empty name is seen failing.
   EXPECT_FALSE(removed);
   EXPECT_EQ(error, win::ERROR_INVALID_NAME);
   EXPECT_TRUE(later) << laterError;

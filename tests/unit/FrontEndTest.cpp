@@ -458,7 +458,8 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Data"}}));
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data", u"--label", u"Music"}), 0u);
   EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"data"}), 0u);
-  EXPECT_EQ(label(u"Q").back(), "DefaultLabel [] = REG_SZ \"Music\"");
+  EXPECT_EQ(label(u"Q"),
+            (std::vector<std::string>{"", "DefaultLabel", "DefaultLabel [] = REG_SZ \"Music\""}));
   EXPECT_EQ(storedLabels(), (std::vector<DriveLabel>{{u"Q:", u"Music"}}));
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
@@ -479,7 +480,8 @@ TEST_F(FrontEnd, LabelIsSetKeptAndTakenOff) {
   EXPECT_EQ(Run({u"remove", u"drive", u"U:"}), 0u);
   EXPECT_NE(machine.ConsoleText().find("The label of U: could not be taken off"),
             std::string::npos);
-  EXPECT_EQ(label(u"U").back(), "DefaultLabel [] = REG_SZ \"Kept\"");
+  EXPECT_EQ(label(u"U"),
+            (std::vector<std::string>{"", "DefaultLabel", "DefaultLabel [] = REG_SZ \"Kept\""}));
   EXPECT_EQ(label(u"Q"), (std::vector<std::string>{
                              "", "DefaultIcon", "DefaultIcon [] = REG_SZ \"C:\\icons\\q.ico\""}));
   EXPECT_TRUE(label(u"R").empty());
@@ -738,7 +740,8 @@ TEST_F(FrontEnd, ListShowsEveryRecordAndRemoveMatchesEitherCase) {
   EXPECT_EQ(machine.DosDevice(u"Z:"), std::vector<std::u16string>{u"\\??\\C:\\"});
 }
 
-// Long output goes to the console in pieces it can take; a write that fails fails the command.
+// Long output goes to the console in pieces it can take, and what a piece's write did not take
+// goes again; a write that fails, or takes nothing, fails the command.
 TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
   LinkList links;
   links.records.resize(3000);
@@ -747,6 +750,13 @@ TEST_F(FrontEnd, LongOutputReachesTheConsoleAndAFailedWriteFailsTheCommand) {
   EXPECT_EQ(Run({u"list"}), 0u);
   const std::string shown = machine.ConsoleText();
   EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 3000) << shown.size();
+  machine.LimitConsoleWrites(1000, 1000);  // a console that takes less than it is given
+  EXPECT_EQ(Run({u"list"}), 0u);
+  EXPECT_TRUE(machine.ConsoleText() == shown + shown) << machine.ConsoleText().size();
+  // A write that succeeds and takes nothing, with an earlier call's code still there.
+  machine.LimitConsoleWrites(0);
+  machine.OnCall("WriteConsoleW", [] { win::SetLastError(win::ERROR_ACCESS_DENIED); });
+  EXPECT_EQ(Run({u"list"}), win::ERROR_WRITE_FAULT);
   machine.FailNext("WriteConsoleW", win::ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(Run({u"list"}), win::ERROR_NOT_ENOUGH_MEMORY);
 }

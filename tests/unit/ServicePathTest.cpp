@@ -31,7 +31,7 @@ TEST(QuoteServiceProgramPath, QuotesTheProgramPathAndSetsTheDependencies) {
   EXPECT_EQ(
       installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies),
       win::ERROR_SUCCESS);
-  EXPECT_EQ(*machine.Service(u"CorvaneService"), expected);
+  EXPECT_EQ(machine.Service(u"CorvaneService"), expected);
 }
 
 TEST(QuoteServiceProgramPath, LeavesAQuotedPathAlone) {
@@ -43,7 +43,7 @@ TEST(QuoteServiceProgramPath, LeavesAQuotedPathAlone) {
   EXPECT_EQ(
       installer::QuoteServiceProgramPath(kServiceName, installer::kServiceDependencies),
       win::ERROR_SUCCESS);
-  EXPECT_EQ(*machine.Service(u"CorvaneService"), before);
+  EXPECT_EQ(machine.Service(u"CorvaneService"), before);
 }
 
 TEST(QuoteServiceProgramPath, WithoutTheRecordFailsWithServiceDoesNotExist) {

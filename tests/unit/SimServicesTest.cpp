@@ -305,4 +305,21 @@ TEST(SimSleep, WaitsUnlessSkippedAndKeepsTheLastError) {
   EXPECT_EQ(calls, 2);
 }
 
+TEST(SimSleep, SkipMovesOnlyTheSleepersClock) {
+  sim::Machine machine;
+  std::uint64_t sleeperMoved = 0;
+  machine.InstallProgram(u"C:\\sleeper.exe", {[&]() -> win::DWORD {
+                                                const std::uint64_t before = win::GetTickCount64();
+                                                machine.FailNext("Sleep", 0);
+                                                win::Sleep(60000);
+                                                sleeperMoved = win::GetTickCount64() - before;
+                                                return 0;
+                                              },
+                                              {}});
+  const std::uint64_t before = win::GetTickCount64();
+  ASSERT_EQ(machine.RunProgram(u"C:\\sleeper.exe", u"sleeper"), 0u);
+  EXPECT_GE(sleeperMoved, 60000u);
+  EXPECT_LT(win::GetTickCount64() - before, 30000u);
+}
+
 }  // namespace
