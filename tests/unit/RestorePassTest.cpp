@@ -255,6 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RestorePass, ListThatCannotBeOpenedIsNoMissingList) {
   machine.PutFile(kListPath, kWorkedExample);
   machine.SetSecurity(kListPath, u"O:BAD:P(D;;FA;;;SY)(A;;FA;;;BA)");
+  machine.MakeDirectories(u"C:\\p");  // not even where policy maps letters
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE, kPolicyDrivesKey, u"P:", u"C:\\p");
   EXPECT_EQ(StartService().exitCode, win::ERROR_ACCESS_DENIED);
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
   EXPECT_TRUE(EventTexts().front().starts_with(u"The link list " + kListPath +

@@ -189,6 +189,8 @@ const FolderCase kFolderCases[] = {
        machine.SetSecurity(u"C:\\Corvane", u"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ab;;;BU)");
      },
      "S-1-5-32-545 may add or write files in C:\\Corvane (FILE_ADD_FILE on C:\\Corvane)"},
+    {"DevicePathIsNoFullPath", [](sim::Machine&) {}, "\\\\.\\C:\\Corvane is not a full path",
+     u"\\\\.\\C:\\Corvane\\"},
     {"ParentIsAJunction",
      [](sim::Machine& machine) {
        machine.MakeDirectories(u"C:\\Elsewhere");
