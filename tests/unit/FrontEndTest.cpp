@@ -156,13 +156,17 @@ TEST_F(FrontEnd, RequestsResolvePathsAndTellTheOutcome) {
   EXPECT_EQ(Run({u"delete", u"drive", u"X:"}), 0u);
   EXPECT_TRUE(machine.DosDevice(u"X:").empty());
   EXPECT_EQ(Run({u"create", u"folder", u"j", u"\\\\server\\share"}), win::ERROR_BAD_PATHNAME);
+  machine.FailNext("GetFullPathNameW", win::ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(Run({u"delete", u"file", u"b.txt"}), win::ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(machine.ConsoleText(),
             "The operation completed successfully. (code 0)\r\n"
             "The operation completed successfully. (code 0)\r\n"
             "The system cannot find the file specified. (code 2)\r\n"
             "The operation completed successfully. (code 0)\r\n"
             "The specified path is invalid. (code 161)\r\n"
-            "A junction can only lead to a folder on this machine.\r\n");
+            "A junction can only lead to a folder on this machine.\r\n"
+            "corvane: that path cannot be used.\r\nThe filename or extension is too long. "
+            "(code 206)\r\n");
 }
 
 // The service will not go through a link on the way that users may change, whoever owns it: the
@@ -1321,16 +1325,16 @@ TEST_F(FrontEnd, TextKeepsEveryCharacter) {
 // and cannot start a line of their own; JSON keeps them as its writer escapes them.
 TEST_F(FrontEnd, NamesShowTheirControlCharacters) {
   // Windows takes neither C0 controls nor DEL in a file name, but C1 and bidirectional controls.
-  machine.MakeDirectories(u"C:\\work\\red\u202e\u009b[2J");
-  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"red\u202e\u009b[2J"}), 0u);
+  machine.MakeDirectories(u"C:\\work\\red\u061c\u202e\u009b[2J");
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"red\u061c\u202e\u009b[2J"}), 0u);
   EXPECT_EQ(machine.ConsoleText(),
-            "Q: is mapped onto C:\\work\\red\\u202e\\u009b[2J, now and at every boot.\r\n");
+            "Q: is mapped onto C:\\work\\red\\u061c\\u202e\\u009b[2J, now and at every boot.\r\n");
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
   EXPECT_EQ(machine.StandardOutput(),
-            "Create Drive Q: -> C:\\work\\red\\u202e\\u009b[2J  (mapped now)\r\n");
+            "Create Drive Q: -> C:\\work\\red\\u061c\\u202e\\u009b[2J  (mapped now)\r\n");
   EXPECT_EQ(Run({u"list", u"--json"}), 0u);
-  EXPECT_NE(machine.StandardOutput().find("C:\\\\work\\\\red\u202e\u009b[2J\""), std::string::npos)
+  EXPECT_NE(machine.StandardOutput().find("C:\\\\work\\\\red\u061c\u202e\u009b[2J\""), std::string::npos)
       << machine.StandardOutput();
   machine.PutFile(u"C:\\work\\links.json",
                   R"([{"action": "Create", "kind": "Folder", "link": "C:\\work\\j", "target": )"
@@ -1361,8 +1365,10 @@ TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
   EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
   EXPECT_EQ(Run({u"apply", u"links.json", u"--what-if"}), 0u);
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
-  EXPECT_EQ(Run({u"apply", u"links.json"}), 0u);
-  EXPECT_EQ(machine.ConsoleText().find("could not be"), std::string::npos);  // the label is set
+  EXPECT_EQ(Run({u"apply", u"links.json", u"--json"}), 0u);
+  const std::string made = machine.ConsoleText();
+  EXPECT_EQ(made.find("could not be"), std::string::npos);  // the label is set
+  EXPECT_LT(made.find("\"change\": \"mapped\""), made.find("\"change\": \"created\"")) << made;
   EXPECT_EQ(machine.DosDevice(u"Q:"), std::vector<std::u16string>{u"\\??\\C:\\work\\data"});
   EXPECT_EQ(machine.LinkCount(u"C:\\work\\a.txt"), 2u);
   EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"1,0,Q:,C:\\work\\data",
@@ -1395,6 +1401,8 @@ TEST_F(FrontEnd, ApplyMakesTheMachineMatchOnce) {
   EXPECT_EQ(Run({u"test", u"links.json"}), frontend::kMachineDiffers);
   EXPECT_NE(machine.StandardOutput().find("Drive Q: -> C:\\work\\data: its label is not Data."),
             std::string::npos);
+  machine.FailNext("RegCreateKeyExW", win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Run({u"apply", u"links.json"}), win::ERROR_ACCESS_DENIED);  // the label alone
 }
 
 // Every entry is checked first: one that cannot be applied changes nothing; a change that fails
