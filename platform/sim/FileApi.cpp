@@ -861,6 +861,11 @@ HANDLE FindFirstFileW(LPCWSTR name, WIN32_FIND_DATAW* data) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  // The search opens the folder for listing, which its list must grant.
+  if (!Permitted(*at.parent, at.parent->parent.lock().get(), FILE_READ_DATA)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   auto search = std::make_shared<sim::FindSearch>();
   const bool wildcards = at.name.find_first_of(u"*?") != std::u16string::npos;
   if (!wildcards) {

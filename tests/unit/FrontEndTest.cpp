@@ -1559,7 +1559,9 @@ TEST_F(FrontEnd, RollBackPutsTheKeptListBack) {
   EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".rollback"));
   EXPECT_EQ(machine.DosDevice(u"R:").size(), 1u);
   EXPECT_TRUE(machine.DosDevice(u"Q:").empty());
+  machine.PutFile(std::u16string(kList) + u".none.rollback", "");  // kept when there was none
   EXPECT_EQ(call(frontend::KeepListForRollback), 0u);
+  EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".none.rollback"));
   EXPECT_TRUE(machine.Exists(std::u16string(kList) + u".rollback"));
   EXPECT_EQ(call(frontend::ForgetKeptList), 0u);
   EXPECT_FALSE(machine.Exists(std::u16string(kList) + u".rollback"));

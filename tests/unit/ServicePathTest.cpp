@@ -153,6 +153,12 @@ const FolderCase kFolderCases[] = {
            u"O:S-1-5-21-1000-2000-3000-1002D:P(A;;FA;;;S-1-5-21-1000-2000-3000-1002)");
      },
      "C:\\Corvane\\locked.dll cannot be opened (error 5), so its owner cannot be checked."},
+    {"FolderThatCannotBeListed",
+     [](sim::Machine& machine) {
+       machine.MakeDirectories(u"C:\\Corvane\\sub");
+       machine.SetSecurity(u"C:\\Corvane\\sub", u"O:BAD:P(A;;RC;;;BA)");
+     },
+     "C:\\Corvane\\sub cannot be listed (error 5), so its owner cannot be checked."},
     // The package's permissions apply to the folder it makes, not to the folder above it.
     {"NewAtAWindowsRoot", WindowsRoot, ""},
     {"NewAtAWindowsRootInItsVerbatimForm", WindowsRoot, "", u"\\\\?\\C:\\Corvane\\"},
