@@ -4,8 +4,9 @@
 // eight letters (and their removes) through corvane.exe, started together against one after
 // another. Then a links file of twenty drives applied, against twenty adds, and applied again
 // once all are in force, against a list; and the restore pass with twenty letters of machine
-// policy in force against twenty stored ones. Figures, not a test: a round in which the machine was too busy to start the service
-// gives no figure but its reason, and only a wrong outcome reported by corvane fails the run.
+// policy in force against twenty stored ones. Figures, not a test: a round in which the service
+// manager did not start the service gives no figure but its reason, and only a wrong outcome
+// reported by corvane fails the run.
 //
 //   RequestBench.exe ROUNDS FRONTEND FLOOR TARGET
 #include <process.h>
@@ -77,15 +78,28 @@ EightRun Eight(const wchar_t* frontEnd, const wchar_t* verb, const wchar_t* targ
   return run;
 }
 
-// Whether the eight adds and their removes all did their job. A start the machine was too busy
-// to make (1053) is no wrong outcome: it is said, with its letter, in `missing`, and the remove of
-// a letter so never added finds nothing stored (2). Any other failure is wrong, and said.
 // A start the service manager did not make: given up on as too busy (1053), or failed inside
 // Wine's manager (1359) when many starts meet. corvane reports it and changes nothing; the round
 // gives no figure.
 bool NotStarted(intptr_t code) {
   return code == 1053 || code == 1359;
 }
+
+// Runs a command that puts the machine back for the next round, again while the service manager
+// does not start the service; its last exit code.
+intptr_t Settle(const std::vector<const wchar_t*>& command) {
+  Series ignored;
+  intptr_t code = -1;
+  for (int attempt = 0; attempt < 5 && code != 0; ++attempt) {
+    code = Time(command, ignored);
+    if (!NotStarted(code)) break;
+  }
+  return code;
+}
+
+// Whether the eight adds and their removes all did their job. A start the machine was too busy
+// to make is no wrong outcome: it is said, with its letter, in `missing`, and the remove of a
+// letter so never added finds nothing stored (2). Any other failure is wrong, and said.
 
 bool Succeeded(const EightRun& adds, const EightRun& removes, std::vector<std::wstring>& missing,
                bool& wrong) {
@@ -162,8 +176,7 @@ bool ApplyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
     if (code == 0) continue;
     // A start the service manager did not make changed nothing: the round's later figures are
     // missing, and what it stored is taken off for the next.
-    Series ignored;
-    if (!NotStarted(code) || Time({frontEnd, L"apply", L"--prune", none.c_str()}, ignored) != 0) {
+    if (!NotStarted(code) || Settle({frontEnd, L"apply", L"--prune", none.c_str()}) != 0) {
       return false;
     }
     std::wprintf(L"Round %d: apply figures are missing: the service was not started (%d)\n",
@@ -206,16 +219,29 @@ bool PolicyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
   const std::wstring links = std::wstring(target) + L"\\links20.json";
   const std::wstring none = std::wstring(target) + L"\\links0.json";
   Series stored, policy, ignored;
+  const auto oneRound = [&]() -> intptr_t {
+    intptr_t code = Time({frontEnd, L"apply", links.c_str()}, ignored);
+    if (code == 0) code = Time({frontEnd, L"restore"}, stored);
+    if (code == 0) code = Time({frontEnd, L"apply", L"--prune", none.c_str()}, ignored);
+    if (code != 0) return code;
+    if (!WritePolicy(target, true)) return -1;
+    code = Time({frontEnd, L"restore"}, ignored);
+    if (code == 0) code = Time({frontEnd, L"restore"}, policy);
+    if (!WritePolicy(target, false)) return -1;
+    return code != 0 ? code : Time({frontEnd, L"restore"}, ignored);
+  };
   for (int round = 0; round < rounds; ++round) {
-    if (Time({frontEnd, L"apply", links.c_str()}, ignored) != 0 ||
-        Time({frontEnd, L"restore"}, stored) != 0 ||
-        Time({frontEnd, L"apply", L"--prune", none.c_str()}, ignored) != 0 ||
-        !WritePolicy(target, true) || Time({frontEnd, L"restore"}, ignored) != 0 ||
-        Time({frontEnd, L"restore"}, policy) != 0 || !WritePolicy(target, false) ||
-        Time({frontEnd, L"restore"}, ignored) != 0) {
+    const intptr_t code = oneRound();
+    if (code == 0) continue;
+    // As in the apply figures: no figure from this round, and the machine put back for the next.
+    if (!NotStarted(code) || !WritePolicy(target, false) ||
+        Settle({frontEnd, L"apply", L"--prune", none.c_str()}) != 0 ||
+        Settle({frontEnd, L"restore"}) != 0) {
       WritePolicy(target, false);
       return false;
     }
+    std::wprintf(L"Round %d: restore figures are missing: the service was not started (%d)\n",
+                 round + 1, static_cast<int>(code));
   }
   const double storedMedian = stored.Median(), policyMedian = policy.Median();
   std::wprintf(L"Restore 20 policy %7.1f ms   20 stored %7.1f ms   ratio %.2f\n", policyMedian,
@@ -246,13 +272,12 @@ int wmain(int argc, wchar_t** argv) {
     };
     intptr_t code = round % 2 ? viaFloor() : viaFrontEnd();
     if (code == 0) code = round % 2 ? viaFrontEnd() : viaFloor();
-    // The floor does not start again what the service manager gave up on (the machine too
-    // busy): that round's later figures are missing, and B: is taken off for the next.
-    if (code == 1053) {
-      std::wprintf(L"Round %d: a figure is missing: the machine was too busy to start the service "
-                   L"(1053)\n", round + 1);
-      const wchar_t* unmap[] = {frontEnd, L"delete", L"drive", L"B:", nullptr};
-      _wspawnv(_P_WAIT, frontEnd, unmap);
+    // The floor does not start again what the service manager did not start: that round's later
+    // figures are missing, and B: is taken off for the next.
+    if (NotStarted(code)) {
+      std::wprintf(L"Round %d: a figure is missing: the service manager did not start the "
+                   L"service (%d)\n", round + 1, static_cast<int>(code));
+      Settle({frontEnd, L"delete", L"drive", L"B:"});
       continue;
     }
     if (code != 0) return 1;
