@@ -71,10 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
                  0, "Drive Q: C:\\work\\data 2:3;File \\\\server\\s\\b \\\\?\\C:\\a 15:3;"},
         ReadCase{"ByteOrderMarkAndAnyCase",
                  "\xEF\xBB\xBF[{\"action\": \"CREATE\", \"kind\": \"drive\", \"link\": \"q:\", "
-                 "\"target\": \"C:\\\\\xC3\x9C\", \"label\": \"Work\", \"future\": [1]},\n"
+                 "\"target\": \"C:\\\\\xC3\x9C\xC2\x80\", \"label\": \"Work\", \"future\": [1]},\n"
                  " {\"action\": \"create\", \"KIND\": \"x\", \"kind\": \"FOLDER\", \"link\": "
                  "\"C:\\\\j\", \"target\": \"C:\\\\\"}]",
-                 0, "Drive Q: C:\\? [Work] 1:2;Folder C:\\j C:\\ 2:2;"},
+                 0, "Drive Q: C:\\?? [Work] 1:2;Folder C:\\j C:\\ 2:2;"},
         ReadCase{"DeleteEntriesAreSkipped", R"([{"action": "delete", "kind": 7}])", 0, ""},
         ReadCase{"Malformed", "[\n  {\"action\": \"Create\",,}\n]", win::ERROR_INVALID_DATA,
                  "not valid JSON at line 2, column 23: syntax error"},

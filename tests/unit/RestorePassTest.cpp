@@ -323,6 +323,14 @@ TEST_F(RestorePass, PolicyLettersWinOverTheListAndGiveBack) {
   EXPECT_FALSE(machine.GetRegistryValue(win::HKEY_LOCAL_MACHINE,
                                         u"SYSTEM\\CurrentControlSet\\Services\\CorvaneService",
                                         u"PolicyDrives"));
+  // What was kept for a name that is no drive letter is never taken off, whatever it maps.
+  machine.SetRegistryString(win::HKEY_LOCAL_MACHINE,
+                            u"SYSTEM\\CurrentControlSet\\Services\\CorvaneService",
+                            u"PolicyDrives", std::u16string_view(u"AB:\tC:\\p\t\0", 10),
+                            win::REG_MULTI_SZ);
+  ASSERT_TRUE(win::DefineDosDeviceW(0, u"Global\\AB:", u"C:\\p"));
+  StartService();
+  EXPECT_EQ(machine.DosDevice(u"AB:"), std::vector<std::u16string>{u"\\??\\C:\\p"});
 }
 
 }  // namespace
