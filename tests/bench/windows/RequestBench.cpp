@@ -97,6 +97,21 @@ intptr_t Settle(const std::vector<const wchar_t*>& command) {
   return code;
 }
 
+// Runs `rounds` rounds of `oneRound(round)` (its first failing exit code, or 0). A round whose start the
+// service manager did not make gives no further figure: it is said, and `putBack` readies the
+// machine for the next. False on any other failure, or when the machine cannot be put back.
+template <typename Round, typename PutBack>
+bool RunRounds(int rounds, const wchar_t* figures, Round oneRound, PutBack putBack) {
+  for (int round = 0; round < rounds; ++round) {
+    const intptr_t code = oneRound(round);
+    if (code == 0) continue;
+    if (!NotStarted(code) || !putBack()) return false;
+    std::wprintf(L"Round %d: %ls figures are missing: the service was not started (%d)\n",
+                 round + 1, figures, static_cast<int>(code));
+  }
+  return true;
+}
+
 // Whether the eight adds and their removes all did their job. A start the machine was too busy
 // to make is no wrong outcome: it is said, with its letter, in `missing`, and the remove of a
 // letter so never added finds nothing stored (2). Any other failure is wrong, and said.
@@ -157,7 +172,7 @@ bool ApplyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
   const std::wstring none = std::wstring(target) + L"\\links0.json";
   if (!WriteLinks(links, target, false) || !WriteLinks(none, target, true)) return false;
   Series adds, applyNew, applyAgain, list;
-  const auto oneRound = [&]() -> intptr_t {
+  const auto oneRound = [&](int) -> intptr_t {
     Series one;
     for (const wchar_t* letter : kTwenty) {
       if (const intptr_t code = Time({frontEnd, L"add", L"drive", letter, target}, one)) return code;
@@ -171,16 +186,11 @@ bool ApplyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
     if (code == 0) code = Time({frontEnd, L"list"}, list);
     return code != 0 ? code : Time({frontEnd, L"apply", L"--prune", none.c_str()}, one);
   };
-  for (int round = 0; round < rounds; ++round) {
-    const intptr_t code = oneRound();
-    if (code == 0) continue;
-    // A start the service manager did not make changed nothing: the round's later figures are
-    // missing, and what it stored is taken off for the next.
-    if (!NotStarted(code) || Settle({frontEnd, L"apply", L"--prune", none.c_str()}) != 0) {
-      return false;
-    }
-    std::wprintf(L"Round %d: apply figures are missing: the service was not started (%d)\n",
-                 round + 1, static_cast<int>(code));
+  // What a round that was not started stored is taken off for the next.
+  if (!RunRounds(rounds, L"apply", oneRound, [&] {
+        return Settle({frontEnd, L"apply", L"--prune", none.c_str()}) == 0;
+      })) {
+    return false;
   }
   const double addsMedian = adds.Median(), newMedian = applyNew.Median();
   const double againMedian = applyAgain.Median(), listMedian = list.Median();
@@ -219,7 +229,7 @@ bool PolicyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
   const std::wstring links = std::wstring(target) + L"\\links20.json";
   const std::wstring none = std::wstring(target) + L"\\links0.json";
   Series stored, policy, ignored;
-  const auto oneRound = [&]() -> intptr_t {
+  const auto oneRound = [&](int) -> intptr_t {
     intptr_t code = Time({frontEnd, L"apply", links.c_str()}, ignored);
     if (code == 0) code = Time({frontEnd, L"restore"}, stored);
     if (code == 0) code = Time({frontEnd, L"apply", L"--prune", none.c_str()}, ignored);
@@ -230,18 +240,14 @@ bool PolicyFigures(const wchar_t* frontEnd, const wchar_t* target, int rounds) {
     if (!WritePolicy(target, false)) return -1;
     return code != 0 ? code : Time({frontEnd, L"restore"}, ignored);
   };
-  for (int round = 0; round < rounds; ++round) {
-    const intptr_t code = oneRound();
-    if (code == 0) continue;
-    // As in the apply figures: no figure from this round, and the machine put back for the next.
-    if (!NotStarted(code) || !WritePolicy(target, false) ||
-        Settle({frontEnd, L"apply", L"--prune", none.c_str()}) != 0 ||
-        Settle({frontEnd, L"restore"}) != 0) {
-      WritePolicy(target, false);
-      return false;
-    }
-    std::wprintf(L"Round %d: restore figures are missing: the service was not started (%d)\n",
-                 round + 1, static_cast<int>(code));
+  const bool done = RunRounds(rounds, L"restore", oneRound, [&] {
+    return WritePolicy(target, false) &&
+           Settle({frontEnd, L"apply", L"--prune", none.c_str()}) == 0 &&
+           Settle({frontEnd, L"restore"}) == 0;
+  });
+  if (!done) {
+    WritePolicy(target, false);
+    return false;
   }
   const double storedMedian = stored.Median(), policyMedian = policy.Median();
   std::wprintf(L"Restore 20 policy %7.1f ms   20 stored %7.1f ms   ratio %.2f\n", policyMedian,
@@ -261,26 +267,25 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* floor = argv[3];
   const wchar_t* target = argv[4];
   Series frontCreate, frontDelete, floorCreate, floorDelete;
-  for (int round = 0; round < rounds; ++round) {
-    const auto viaFrontEnd = [&] {
-      const intptr_t code = Time({frontEnd, L"create", L"drive", L"B:", target}, frontCreate);
-      return code != 0 ? code : Time({frontEnd, L"delete", L"drive", L"B:"}, frontDelete);
-    };
-    const auto viaFloor = [&] {
-      const intptr_t code = Time({floor, L"Drive", L"Create", target, L"B:"}, floorCreate);
-      return code != 0 ? code : Time({floor, L"Drive", L"Delete", L"-", L"B:"}, floorDelete);
-    };
-    intptr_t code = round % 2 ? viaFloor() : viaFrontEnd();
-    if (code == 0) code = round % 2 ? viaFrontEnd() : viaFloor();
-    // The floor does not start again what the service manager did not start: that round's later
-    // figures are missing, and B: is taken off for the next.
-    if (NotStarted(code)) {
-      std::wprintf(L"Round %d: a figure is missing: the service manager did not start the "
-                   L"service (%d)\n", round + 1, static_cast<int>(code));
-      Settle({frontEnd, L"delete", L"drive", L"B:"});
-      continue;
-    }
-    if (code != 0) return 1;
+  const auto viaFrontEnd = [&] {
+    const intptr_t code = Time({frontEnd, L"create", L"drive", L"B:", target}, frontCreate);
+    return code != 0 ? code : Time({frontEnd, L"delete", L"drive", L"B:"}, frontDelete);
+  };
+  const auto viaFloor = [&] {
+    const intptr_t code = Time({floor, L"Drive", L"Create", target, L"B:"}, floorCreate);
+    return code != 0 ? code : Time({floor, L"Drive", L"Delete", L"-", L"B:"}, floorDelete);
+  };
+  const auto oneRound = [&](int round) {
+    const intptr_t code = round % 2 ? viaFloor() : viaFrontEnd();
+    return code != 0 ? code : round % 2 ? viaFrontEnd() : viaFloor();
+  };
+  // The floor does not start again what the service manager did not start; B: is taken off for
+  // the next round, mapped or not.
+  if (!RunRounds(rounds, L"request", oneRound, [&] {
+        Settle({frontEnd, L"delete", L"drive", L"B:"});
+        return true;
+      })) {
+    return 1;
   }
   const auto report = [](const wchar_t* request, Series& floorSeries, Series& frontSeries) {
     const double floorMedian = floorSeries.Median();
