@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"InvalidUtf8", "[\n \"\xC3\xA9\xFF\"]", win::ERROR_INVALID_DATA,
                  "not valid JSON at line 2, column 4: syntax error while parsing value - "
                  "invalid string: ill-formed UTF-8 byte."},
-        ReadCase{"NotAnArray", " {\"a\": 1}", win::ERROR_INVALID_DATA,
+        ReadCase{"NotAnArray", " {\"a\": {\"k\": 1, \"k\": 2}}", win::ERROR_INVALID_DATA,
                  "no JSON array of links: its value at line 1, column 2 is not an array"},
         ReadCase{"EntryNotAnObject", R"([{"action": "Delete"}, 1])", win::ERROR_INVALID_DATA,
                  "Entry 2 of the file, at line 1, column 24, is not a JSON object."},

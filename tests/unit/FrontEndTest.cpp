@@ -1209,7 +1209,8 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{u"C:\\a \"b\"", u"\"C:\\\\a \\\"b\\\"\""},
         JsonCase{u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
         JsonCase{std::u16string(u"\x01\x1f\x7f", 3), u"\"\\u0001\\u001f\x7f\""},
-        JsonCase{u"Ünï日本\U0001F600\U00020BB7", u"\"Ünï日本\U0001F600\U00020BB7\""},
+        JsonCase{u"\u0080Ünï日本\U0001F600\U00020BB7\U000E0041",
+                 u"\"\u0080Ünï日本\U0001F600\U00020BB7\U000E0041\""},
         JsonCase{std::u16string{u'a', char16_t(0xD83D), u'b'}, u"\"a\\ud83db\""},
         JsonCase{std::u16string{char16_t(0xDEFF), char16_t(0xD83D)}, u"\"\\udeff\\ud83d\""},
         JsonCase{std::u16string(u"\0\0abcd\\u0000", 12), u"\"\\u0000\\u0000abcd\\\\u0000\""}));
@@ -1325,16 +1326,18 @@ TEST_F(FrontEnd, TextKeepsEveryCharacter) {
 // and cannot start a line of their own; JSON keeps them as its writer escapes them.
 TEST_F(FrontEnd, NamesShowTheirControlCharacters) {
   // Windows takes neither C0 controls nor DEL in a file name, but C1 and bidirectional controls.
-  machine.MakeDirectories(u"C:\\work\\red\u061c\u202e\u009b[2J");
-  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"red\u061c\u202e\u009b[2J"}), 0u);
+  machine.MakeDirectories(u"C:\\work\\red\u061c\u202e\u2066\u009b[2J");
+  EXPECT_EQ(Run({u"add", u"drive", u"Q:", u"red\u061c\u202e\u2066\u009b[2J"}), 0u);
   EXPECT_EQ(machine.ConsoleText(),
-            "Q: is mapped onto C:\\work\\red\\u061c\\u202e\\u009b[2J, now and at every boot.\r\n");
+            "Q: is mapped onto C:\\work\\red\\u061c\\u202e\\u2066\\u009b[2J, now and at every "
+            "boot.\r\n");
   machine.SetStandardOutputIsConsole(false);
   EXPECT_EQ(Run({u"list"}), 0u);
   EXPECT_EQ(machine.StandardOutput(),
-            "Create Drive Q: -> C:\\work\\red\\u061c\\u202e\\u009b[2J  (mapped now)\r\n");
+            "Create Drive Q: -> C:\\work\\red\\u061c\\u202e\\u2066\\u009b[2J  (mapped now)\r\n");
   EXPECT_EQ(Run({u"list", u"--json"}), 0u);
-  EXPECT_NE(machine.StandardOutput().find("C:\\\\work\\\\red\u061c\u202e\u009b[2J\""), std::string::npos)
+  EXPECT_NE(machine.StandardOutput().find("C:\\\\work\\\\red\u061c\u202e\u2066\u009b[2J\""),
+            std::string::npos)
       << machine.StandardOutput();
   machine.PutFile(u"C:\\work\\links.json",
                   R"([{"action": "Create", "kind": "Folder", "link": "C:\\work\\j", "target": )"
@@ -1435,6 +1438,12 @@ TEST_F(FrontEnd, ApplyIsAllOrNothing) {
                   "\"target\": \"C:\\\\work\\\\data\"}]");
   EXPECT_EQ(Run({u"apply", u"dir.json"}), win::ERROR_ACCESS_DENIED);  // no hard link to a folder
   EXPECT_NE(machine.ConsoleText().find("C:\\work\\data is not a file that exists."),
+            std::string::npos);
+  machine.PutFile(u"C:\\work\\none.json",
+                  "[{\"action\": \"Create\", \"kind\": \"Drive\", \"link\": \"K:\", "
+                  "\"target\": \"C:\\\\work\\\\none\"}]");
+  EXPECT_EQ(Run({u"apply", u"none.json"}), win::ERROR_PATH_NOT_FOUND);
+  EXPECT_NE(machine.ConsoleText().find("C:\\work\\none is not a folder that exists."),
             std::string::npos);
   // A file that others may change is theirs to steer: apply refuses it, test only reads it.
   machine.PutFile(u"C:\\work\\open.json", kLinks);
